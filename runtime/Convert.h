@@ -1,0 +1,29 @@
+// Text and number conversions of the runtime: the integer conversion that the
+// address texts, the OACK parser and the revision query all share, trimming,
+// and ASCII case mapping. Texts are std::string holding 8-bit text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+/// Converts a text to a signed 32-bit integer: optional leading blanks, an
+/// optional sign, then decimal digits, or hexadecimal digits after "$", "x",
+/// "X", "0x" or "0X". Nothing may follow the digits.
+/// Throws EConvertError "'%s' is not a valid integer value" otherwise,
+/// including for values outside the signed 32-bit range.
+std::int32_t StrToInt(std::string_view text);
+
+/// As StrToInt, but gives no value instead of throwing.
+std::optional<std::int32_t> TryStrToInt(std::string_view text);
+
+/// Removes leading and trailing characters with codes up to 32 (blanks and
+/// control characters).
+std::string Trim(std::string_view text);
+
+/// Letters a to z turned into A to Z; every other byte unchanged.
+std::string UpperCase(std::string_view text);
+
+/// Compares two texts ignoring the letter case of a to z.
+bool SameText(std::string_view a, std::string_view b);

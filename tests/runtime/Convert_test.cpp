@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include "runtime/Convert.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+
+TEST(StrToInt, AcceptsDecimalAndHexadecimalForms) {
+    struct Row {
+        const char* text;
+        std::int32_t value;
+    } rows[] = {
+        {"171", 171},     {"  12", 12},        {"+7", 7},        {"-85", -85},
+        {"$1F", 31},      {"x1f", 31},         {"X10", 16},      {"0x10", 16},
+        {"0XfF", 255},    {"-$10", -16},       {"007", 7},       {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(StrToInt(r.text), r.value);
+    }
+}
+
+TEST(StrToInt, RefusesAnythingElseWithTheConversionMessage) {
+    const char* bad[] = {"",    " ",   "12 ",        "1 2",         "abc",       "$",
+                         "0x",  "+",   "2147483648", "-2147483649", "$100000000", "1.5",
+                         "\t1", "12a", "--1"};
+    for (const char* text : bad) {
+        SCOPED_TRACE(text);
+        try {
+            StrToInt(text);
+            ADD_FAILURE() << "converted";
+        } catch (const EConvertError& e) {
+            EXPECT_EQ(e.Message(), std::string("'") + text + "' is not a valid integer value");
+        }
+    }
+}
+
+TEST(Trim, StripsBlanksAndControlCharactersAtBothEnds) {
+    EXPECT_EQ(Trim(" \t 12\r\n"), "12");
+    EXPECT_EQ(Trim("1 2"), "1 2");
+    EXPECT_EQ(Trim("   "), "");
+}
+
+TEST(Format, FillsTextAndDecimalPlaceholders) {
+    EXPECT_EQ(Format("Socket Error # %d\r\n%s", 10061, std::string("Connection refused.")),
+              "Socket Error # 10061\r\nConnection refused.");
+    EXPECT_EQ(FormatList("Resolving hostname %s.", {std::string("unit")}),
+              "Resolving hostname unit.");
+    EXPECT_EQ(FormatList("%s", {std::string()}), "");
+}
+
+TEST(Format, MismatchedPlaceholderFailsWithConvertError) {
+    EXPECT_THROW(FormatList("%s %s", {std::string("one")}), EConvertError);
+    EXPECT_THROW(FormatList("%d", {std::string("text")}), EConvertError);
+}

@@ -1,0 +1,59 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <fstream>
+
+#include "runtime/Exception.h"
+#include "runtime/Files.h"
+#include "runtime/Stream.h"
+
+TEST(RaiseInOutError, MapsErrnoByConditionOntoTheClassicCodes) {
+    struct Row {
+        int err;
+        int code;
+        const char* message;
+    } rows[] = {
+        {ENOENT, 2, "File not found"},       {ENOTDIR, 3, "Invalid filename"},
+        {ENAMETOOLONG, 3, "Invalid filename"}, {EMFILE, 4, "Too many open files"},
+        {ENFILE, 4, "Too many open files"},  {EACCES, 5, "File access denied"},
+        {EPERM, 5, "File access denied"},    {EROFS, 5, "File access denied"},
+        {EIO, EIO, "I/O error 5"},           {EISDIR, EISDIR, "I/O error 21"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.message);
+        try {
+            RaiseInOutError(r.err);
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.ErrorCode(), r.code);
+            EXPECT_EQ(e.Message(), r.message);
+        }
+    }
+}
+
+TEST(TFileStream, MissingFileNamesTheFullPathAndTheSystemText) {
+    try {
+        TFileStream f("no-such-file.bin", TFileStream::TOpenMode::fmOpenRead);
+        FAIL() << "opened";
+    } catch (const EFOpenError& e) {
+        EXPECT_EQ(e.Message(), "Cannot open file \"" + ExpandFileName("no-such-file.bin") +
+                                   "\". No such file or directory");
+        EXPECT_EQ(e.Message().find("Cannot open file \"/"), 0u);
+    }
+}
+
+TEST(TStream, CopyFromTakesTheWholeSourceFromItsStart) {
+    const std::string path = testing::TempDir() + "stream-copy.bin";
+    std::string content(70000, '\0');
+    for (std::size_t i = 0; i < content.size(); ++i)
+        content[i] = static_cast<char>(i * 7);
+    std::ofstream(path, std::ios::binary) << content;
+
+    TFileStream file(path, TFileStream::TOpenMode::fmOpenRead);
+    char skip[10];
+    file.Read(skip, sizeof skip);
+    TMemoryStream memory;
+    memory.CopyFrom(file);
+    EXPECT_EQ(memory.Text(), content);
+    std::remove(path.c_str());
+}
