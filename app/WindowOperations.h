@@ -1,0 +1,61 @@
+// The operations of the main window that the loader's logic uses, as one
+// abstract interface. The Qt window, the headless front end and the tests'
+// recording window implement it; the logic (connect, folder scan, upload)
+// sees nothing else of a window. No toolkit type may appear here.
+#pragma once
+
+#include <chrono>
+#include <string>
+
+/// The two drop-down lists of the folder group.
+enum class TImageList {
+    ilWebPages, // file1edit: web-page images
+    ilPrograms  // file2edit: program images
+};
+
+class TWindowOperations {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    virtual ~TWindowOperations() = default;
+
+    /// Appends one line at the end of the log.
+    virtual void LogLine(const std::string& text) = 0;
+    /// Empties the log.
+    virtual void ClearLog() = 0;
+    /// Replaces the status label's text.
+    virtual void SetStatus(const std::string& text) = 0;
+    /// Writes the text, whole, to the trace channel.
+    virtual void TraceOut(const std::string& text) = 0;
+    /// Handles every waiting window message and returns at once; never blocks.
+    virtual void PumpMessages() = 0;
+    /// Waits for window messages until deadline, handling each as it arrives;
+    /// returns no earlier than deadline.
+    virtual void PumpMessagesUntil(Clock::time_point deadline) = 0;
+    /// The address field's text: 15 characters, unfilled digits as blanks.
+    virtual std::string ReadAddress() = 0;
+
+    /// Shows or hides the folder group.
+    virtual void SetFileGroupVisible(bool visible) = 0;
+    virtual std::string DirEditText() = 0;
+    /// Sets the folder edit's text; a change raises its change event, which
+    /// runs the folder scan.
+    virtual void SetDirEditText(const std::string& text) = 0;
+
+    /// List operations: empty (entries, shown text and selection), append at
+    /// the end, count, selected index (-1 for none), entry text.
+    virtual void ListClear(TImageList list) = 0;
+    virtual void ListAppend(TImageList list, const std::string& text) = 0;
+    virtual int ListCount(TImageList list) = 0;
+    virtual int ListItemIndex(TImageList list) = 0;
+    virtual void SetListItemIndex(TImageList list, int index) = 0;
+    virtual std::string ListItem(TImageList list, int index) = 0;
+
+    /// The folder of the running program, ending in "/".
+    virtual std::string ProgramFolder() = 0;
+    /// Shows the error box with text (the final period already applied).
+    virtual void ShowError(const std::string& text) = 0;
+    /// While a Connect or an Upload runs, Connect, Upload and the folder edit
+    /// are disabled (busy true) so that no second run nests inside it.
+    virtual void SetBusy(bool busy) = 0;
+};
