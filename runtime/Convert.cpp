@@ -5,7 +5,9 @@
 
 namespace {
 
-bool IsBlank(char c) { return c == ' '; }
+bool IsBlank(char c) {
+    return c == ' ';
+}
 
 int DigitValue(char c, int base) {
     int v = -1;
@@ -33,7 +35,8 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
     if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
         base = 16;
         ++i;
-    } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    } else if (i + 1 < text.size() && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
         base = 16;
         i += 2;
     }

@@ -75,7 +75,9 @@ InOutCondition ConditionOf(int errnoValue) {
 
 } // namespace
 
-int InOutErrorCode(int errnoValue) { return ConditionOf(errnoValue).code; }
+int InOutErrorCode(int errnoValue) {
+    return ConditionOf(errnoValue).code;
+}
 
 void RaiseInOutError(int errnoValue) {
     const InOutCondition c = ConditionOf(errnoValue);
@@ -84,4 +86,6 @@ void RaiseInOutError(int errnoValue) {
     throw EInOutError(Format("I/O error %d", errnoValue), c.code);
 }
 
-void RaiseReadBeyondEnd() { throw EInOutError("Read beyond end of file", 100); }
+void RaiseReadBeyondEnd() {
+    throw EInOutError("Read beyond end of file", 100);
+}

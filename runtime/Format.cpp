@@ -3,8 +3,7 @@
 #include <fmt/args.h>
 
 void ThrowFormatError(std::string_view format) {
-    throw EConvertError(
-        fmt::format("Format '{}' invalid or incompatible with argument", format));
+    throw EConvertError(fmt::format("Format '{}' invalid or incompatible with argument", format));
 }
 
 std::string FormatList(std::string_view format, const FormatArgs& args) {

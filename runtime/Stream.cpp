@@ -23,7 +23,8 @@ void TStream::CopyFrom(TStream& source) {
 }
 
 std::int64_t TMemoryStream::Read(void* buffer, std::int64_t count) {
-    const std::int64_t n = std::clamp<std::int64_t>(Size() - position_, 0, std::max<std::int64_t>(count, 0));
+    const std::int64_t n =
+        std::clamp<std::int64_t>(Size() - position_, 0, std::max<std::int64_t>(count, 0));
     if (n > 0)
         std::memcpy(buffer, data_.data() + position_, static_cast<std::size_t>(n));
     position_ += n;
@@ -73,7 +74,8 @@ TFileStream::~TFileStream() {
 
 std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
     for (;;) {
-        const ssize_t n = ::read(fd_, buffer, static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+        const ssize_t n =
+            ::read(fd_, buffer, static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
         if (n >= 0)
             return n;
         if (errno != EINTR)
@@ -82,7 +84,8 @@ std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
 }
 
 std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
-    const ssize_t n = ::write(fd_, buffer, static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+    const ssize_t n =
+        ::write(fd_, buffer, static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
     return n < 0 ? 0 : n;
 }
 

@@ -58,15 +58,25 @@ void TComponent::RemoveFreeNotification(TComponent* AComponent) {
 
 void TComponent::Notification(TComponent*, TOperation) {}
 
-void TComponent::InsertOwned(TComponent* c) { owned_.push_back(c); }
+void TComponent::InsertOwned(TComponent* c) {
+    owned_.push_back(c);
+}
 
-void TComponent::RemoveOwned(TComponent* c) { Erase(owned_, c); }
+void TComponent::RemoveOwned(TComponent* c) {
+    Erase(owned_, c);
+}
 
 // ---- TIdComponent ----------------------------------------------------------
 
 const char* const StatusTexts[9] = {
-    "Resolving hostname %s.", "Connecting to %s.", "Connected.", "Disconnecting.",
-    "Disconnected.",          "%s",                "%s",         "%s",
+    "Resolving hostname %s.",
+    "Connecting to %s.",
+    "Connected.",
+    "Disconnecting.",
+    "Disconnected.",
+    "%s",
+    "%s",
+    "%s",
     "%s",
 };
 
@@ -75,7 +85,9 @@ void SetStackUsageHooks(void (*inc)(), void (*dec)()) {
     gDecUsage = dec;
 }
 
-TIdComponent::TIdComponent(TComponent* AOwner) : TIdBaseComponent(AOwner) { InitDefaults(); }
+TIdComponent::TIdComponent(TComponent* AOwner) : TIdBaseComponent(AOwner) {
+    InitDefaults();
+}
 
 void TIdComponent::InitDefaults() {
     // The work states start at zero by construction; the stack usage comes last.

@@ -9,9 +9,18 @@ TEST(StrToInt, AcceptsDecimalAndHexadecimalForms) {
         const char* text;
         std::int32_t value;
     } rows[] = {
-        {"171", 171},     {"  12", 12},        {"+7", 7},        {"-85", -85},
-        {"$1F", 31},      {"x1f", 31},         {"X10", 16},      {"0x10", 16},
-        {"0XfF", 255},    {"-$10", -16},       {"007", 7},       {"2147483647", INT32_MAX},
+        {"171", 171},
+        {"  12", 12},
+        {"+7", 7},
+        {"-85", -85},
+        {"$1F", 31},
+        {"x1f", 31},
+        {"X10", 16},
+        {"0x10", 16},
+        {"0XfF", 255},
+        {"-$10", -16},
+        {"007", 7},
+        {"2147483647", INT32_MAX},
         {"-2147483648", INT32_MIN},
     };
     for (const Row& r : rows) {
@@ -21,9 +30,8 @@ TEST(StrToInt, AcceptsDecimalAndHexadecimalForms) {
 }
 
 TEST(StrToInt, RefusesAnythingElseWithTheConversionMessage) {
-    const char* bad[] = {"",    " ",   "12 ",        "1 2",         "abc",       "$",
-                         "0x",  "+",   "2147483648", "-2147483649", "$100000000", "1.5",
-                         "\t1", "12a", "--1"};
+    const char* bad[] = {"",           " ",           "12 ",        "1 2", "abc", "$",   "0x", "+",
+                         "2147483648", "-2147483649", "$100000000", "1.5", "\t1", "12a", "--1"};
     for (const char* text : bad) {
         SCOPED_TRACE(text);
         try {

@@ -14,11 +14,16 @@ TEST(RaiseInOutError, MapsErrnoByConditionOntoTheClassicCodes) {
         int code;
         const char* message;
     } rows[] = {
-        {ENOENT, 2, "File not found"},       {ENOTDIR, 3, "Invalid filename"},
-        {ENAMETOOLONG, 3, "Invalid filename"}, {EMFILE, 4, "Too many open files"},
-        {ENFILE, 4, "Too many open files"},  {EACCES, 5, "File access denied"},
-        {EPERM, 5, "File access denied"},    {EROFS, 5, "File access denied"},
-        {EIO, EIO, "I/O error 5"},           {EISDIR, EISDIR, "I/O error 21"},
+        {ENOENT, 2, "File not found"},
+        {ENOTDIR, 3, "Invalid filename"},
+        {ENAMETOOLONG, 3, "Invalid filename"},
+        {EMFILE, 4, "Too many open files"},
+        {ENFILE, 4, "Too many open files"},
+        {EACCES, 5, "File access denied"},
+        {EPERM, 5, "File access denied"},
+        {EROFS, 5, "File access denied"},
+        {EIO, EIO, "I/O error 5"},
+        {EISDIR, EISDIR, "I/O error 21"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.message);
