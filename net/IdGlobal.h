@@ -1,0 +1,34 @@
+// Shared vocabulary of the network library: the byte array that carries every
+// datagram, the address family and reuse choices, and the alias for the
+// operating system's socket value with its invalid value. Only plain types
+// live here; no socket header may be included from this file.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+/// Datagram payloads and packet buffers.
+using TIdBytes = std::vector<std::uint8_t>;
+
+/// Address family of a socket and of host resolution.
+enum TIdIPVersion : std::uint8_t { Id_IPv4, Id_IPv6 };
+
+/// How the address-reuse option is set when a socket is bound.
+enum TIdReuseSocket : std::uint8_t { rsOSDependent, rsTrue, rsFalse };
+
+/// The operating system's socket value.
+using TIdStackSocketHandle = int;
+constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+
+// Socket types, protocols, levels and options the library uses. The values are
+// those of the BSD socket interface; the stack's source file checks them
+// against the system headers, so callers need not include those.
+constexpr int Id_SOCK_STREAM = 1;
+constexpr int Id_SOCK_DGRAM = 2;
+constexpr int Id_IPPROTO_IP = 0;
+constexpr int Id_SOL_SOCKET = 1;
+constexpr int Id_SO_REUSEADDR = 2;
+constexpr int Id_SO_TYPE = 3;
+constexpr int Id_SO_BROADCAST = 6;
+constexpr int Id_IPPROTO_TCP = 6;
+constexpr int Id_TCP_NODELAY = 1;

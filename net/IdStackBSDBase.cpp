@@ -1,0 +1,190 @@
+// Address texts and host rules shared by BSD-style stacks: the IPv4 literal
+// test, the canonical IPv6 form, "LOCALHOST" and literals resolved without a
+// lookup, and the conversion between address texts and raw addresses. The
+// platform resolver itself and every system call live in the platform stack.
+#include <cstddef>
+#include <optional>
+
+#include "net/IdStack.h"
+#include "runtime/Convert.h"
+#include "runtime/Format.h"
+
+namespace {
+
+constexpr const char* kIPVersionUnsupported =
+    "The requested IPVersion / Address family is not supported.";
+
+void CheckIPVersion(TIdIPVersion AIPVersion) {
+    if (AIPVersion != Id_IPv4 && AIPVersion != Id_IPv6)
+        throw EIdIPVersionUnsupported(kIPVersionUnsupported);
+}
+
+/// The text before the first "." of rest (all of it when there is none);
+/// removes that part and its "." from rest.
+std::string FetchPart(std::string& rest) {
+    const std::size_t dot = rest.find('.');
+    std::string part = rest.substr(0, dot);
+    rest = dot == std::string::npos ? std::string() : rest.substr(dot + 1);
+    return part;
+}
+
+/// A hexadecimal group as the runtime converts "$" followed by the text.
+std::optional<std::int32_t> HexGroup(const std::string& group) {
+    return TryStrToInt(Trim("$" + group));
+}
+
+bool IsHexLetter(char c) {
+    return (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+} // namespace
+
+std::string CanonicalIPv6Text(const std::string& AText) {
+    if (AText.empty())
+        return {};
+    std::string s = AText;
+    if (s.front() == ':')
+        s.insert(s.begin(), '0');
+    if (s.back() == ':')
+        s.push_back('0');
+
+    std::size_t colonAt[7] = {};
+    std::size_t dotAt[3] = {};
+    int colons = 0;
+    int dots = 0;
+    for (std::size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '.') {
+            if (dots == 3)
+                return {};
+            dotAt[dots++] = i;
+        } else if (c == ':') {
+            if (colons == 7)
+                return {};
+            colonAt[colons++] = i;
+        } else if (IsHexLetter(c)) {
+            if (dots > 0)
+                return {};
+        } else if (!IsDigit(c)) {
+            return {};
+        }
+    }
+    if (dots == 3) {
+        if (colons < 2 || colons > 6 || colonAt[colons - 1] > dotAt[0])
+            return {};
+    } else if (dots != 0 || colons < 2 || colons > 7) {
+        return {};
+    }
+
+    std::string out;
+    auto putGroup = [&](std::size_t from, std::size_t to) {
+        const auto v = HexGroup(s.substr(from, to - from));
+        if (!v || *v < 0 || *v > 0xFFFF)
+            return false;
+        out += Format("%X:", *v);
+        return true;
+    };
+    if (!putGroup(0, colonAt[0]))
+        return {};
+    bool abbreviated = false;
+    for (int k = 1; k < colons; ++k) {
+        if (colonAt[k] == colonAt[k - 1] + 1) {
+            if (abbreviated)
+                return {};
+            abbreviated = true;
+            const int zeros = 8 - colons - (dots > 0 ? 1 : 0);
+            for (int z = 0; z < zeros; ++z)
+                out += "0:";
+        } else if (!putGroup(colonAt[k - 1] + 1, colonAt[k])) {
+            return {};
+        }
+    }
+    const std::size_t last = colonAt[colons - 1] + 1;
+    if (dots == 0) {
+        if (!putGroup(last, s.size()))
+            return {};
+    } else {
+        const std::string parts[4] = {
+            s.substr(last, dotAt[0] - last), s.substr(dotAt[0] + 1, dotAt[1] - dotAt[0] - 1),
+            s.substr(dotAt[1] + 1, dotAt[2] - dotAt[1] - 1), s.substr(dotAt[2] + 1, 3)};
+        int bytes[4];
+        for (int i = 0; i < 4; ++i) {
+            const auto v = TryStrToInt(Trim(parts[i]));
+            if (!v || *v < 0 || *v > 255)
+                return {};
+            bytes[i] = *v;
+        }
+        out += Format("%.2X%.2X:%.2X%.2X:", bytes[0], bytes[1], bytes[2], bytes[3]);
+    }
+    out.pop_back();
+    return out;
+}
+
+bool TIdStackBSDBase::IsIPv4Literal(const std::string& AText) {
+    std::string rest = AText;
+    bool inRange = true;
+    for (int i = 0; i < 4; ++i) {
+        const std::int32_t v = TryStrToInt(Trim(FetchPart(rest))).value_or(-1);
+        inRange = inRange && v >= 0 && v <= 255;
+    }
+    return inRange && rest.empty();
+}
+
+std::string TIdStackBSDBase::ResolveHostAddress(const std::string& AHost, TIdIPVersion AIPVersion) {
+    CheckIPVersion(AIPVersion);
+    if (AIPVersion == Id_IPv4) {
+        if (SameText(AHost, "LOCALHOST"))
+            return "127.0.0.1";
+        if (IsIPv4Literal(AHost))
+            return AHost;
+    } else {
+        if (SameText(AHost, "LOCALHOST"))
+            return "::1";
+        std::string canonical = CanonicalIPv6Text(AHost);
+        if (!canonical.empty())
+            return canonical;
+    }
+    return LookupHostAddress(AHost, AIPVersion);
+}
+
+TIdRawAddress TIdStackBSDBase::TextToAddress(const std::string& AText, TIdIPVersion AIPVersion) {
+    CheckIPVersion(AIPVersion);
+    TIdRawAddress address;
+    if (AIPVersion == Id_IPv4) {
+        std::string rest = AText;
+        for (int i = 0; i < 4; ++i)
+            address.Bytes[i] = static_cast<std::uint8_t>(StrToInt(Trim(FetchPart(rest))) & 0xFF);
+        return address;
+    }
+    const std::string canonical = CanonicalIPv6Text(AText);
+    if (canonical.empty())
+        throw EIdInvalidIPv6Address(Format("%s is not a valid IPv6 address", AText));
+    std::size_t from = 0;
+    for (int g = 0; g < 8 && from <= canonical.size(); ++g) {
+        std::size_t colon = canonical.find(':', from);
+        if (colon == std::string::npos)
+            colon = canonical.size();
+        const std::int32_t v = HexGroup(canonical.substr(from, colon - from)).value_or(0);
+        address.Bytes[2 * g] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
+        address.Bytes[2 * g + 1] = static_cast<std::uint8_t>(v & 0xFF);
+        from = colon + 1;
+    }
+    return address;
+}
+
+std::string TIdStackBSDBase::AddressToText(const TIdRawAddress& AAddress, TIdIPVersion AIPVersion) {
+    CheckIPVersion(AIPVersion);
+    const auto& b = AAddress.Bytes;
+    if (AIPVersion == Id_IPv4)
+        return Format("%d.%d.%d.%d", int{b[0]}, int{b[1]}, int{b[2]}, int{b[3]});
+    std::string text;
+    for (int g = 0; g < 8; ++g) {
+        if (g > 0)
+            text += ':';
+        text += Format("%X", (b[2 * g] << 8) | b[2 * g + 1]);
+    }
+    return text;
+}
