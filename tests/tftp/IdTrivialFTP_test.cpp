@@ -1,0 +1,565 @@
+// Tests of the write transfer: against a scripted loopback peer for every
+// exchange that can go wrong, and against tftpd-hpa, an independent server,
+// for files that must arrive byte for byte.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <random>
+#include <spawn.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <typeindex>
+
+#include "ScriptedPeer.h"
+#include "runtime/Exception.h"
+#include "runtime/Files.h"
+#include "tftp/IdTrivialFTP.h"
+
+using namespace std::string_view_literals;
+namespace fs = std::filesystem;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+TIdBytes Oack(std::initializer_list<std::pair<std::string_view, std::string_view>> options) {
+    TIdBytes b = Words({6});
+    for (const auto& [name, value] : options) {
+        b.insert(b.end(), name.begin(), name.end());
+        b.push_back(0);
+        b.insert(b.end(), value.begin(), value.end());
+        b.push_back(0);
+    }
+    return b;
+}
+
+TIdBytes Pattern(std::size_t size) {
+    TIdBytes b(size);
+    for (std::size_t i = 0; i < size; ++i)
+        b[i] = static_cast<std::uint8_t>((i * 7 + i / 251) & 0xFF);
+    return b;
+}
+
+TMemoryStream StreamOf(const TIdBytes& bytes) {
+    TMemoryStream s;
+    s.Write(bytes.data(), static_cast<std::int64_t>(bytes.size()));
+    s.SetPosition(0);
+    return s;
+}
+
+/// Checks that a finished transfer raised exactly class `type` with `message`.
+void ExpectRaised(std::future<void>& done, std::type_index type, const std::string& message) {
+    try {
+        done.get();
+        ADD_FAILURE() << "the transfer succeeded";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::type_index(typeid(e)), type) << typeid(e).name() << ": " << e.Message();
+        EXPECT_EQ(e.Message(), message);
+    }
+}
+
+class TransferTest : public ::testing::Test {
+protected:
+    TransferTest() {
+        tftp.SetHost(peer.IP());
+        tftp.SetPort(peer.Port());
+        tftp.SetReceiveTimeout(2000);
+        tftp.OnWorkBegin = [this](TIdComponent*, TWorkMode m, std::int64_t n) {
+            work.push_back((m == wmWrite ? "begin " : "read-begin ") + std::to_string(n));
+        };
+        tftp.OnWork = [this](TIdComponent*, TWorkMode, std::int64_t n) {
+            work.push_back("work " + std::to_string(n));
+        };
+        tftp.OnWorkEnd = [this](TIdComponent*, TWorkMode) { work.push_back("end"); };
+    }
+
+    std::future<void> Start(TStream& source, std::string name = "rrpages.bin") {
+        return std::async(std::launch::async,
+                          [this, &source, name] { tftp.UploadStream(source, name); });
+    }
+
+    /// Receives the write request; fails the test when none comes.
+    Datagram Request() {
+        auto d = peer.Receive();
+        if (!d) {
+            ADD_FAILURE() << "no write request";
+            return {};
+        }
+        EXPECT_EQ(d->Opcode(), TFTP_WRQ);
+        return *d;
+    }
+
+    /// Acks every DATA packet until one shorter than blockSize, or block
+    /// 65535; the data received, in order. Checks that blocks count up from
+    /// `first`.
+    TIdBytes AckAll(std::size_t blockSize, std::uint16_t first = 1, ScriptedPeer* from = nullptr) {
+        ScriptedPeer& p = from ? *from : peer;
+        TIdBytes data;
+        for (std::uint16_t block = first;; ++block) {
+            const auto d = p.Receive();
+            if (!d || d->Bytes.size() < 4 || d->Opcode() != TFTP_DATA) {
+                ADD_FAILURE() << "expected DATA " << block;
+                return data;
+            }
+            EXPECT_EQ(d->Word(2), block);
+            data.insert(data.end(), d->Bytes.begin() + 4, d->Bytes.end());
+            p.Reply(*d, Ack(block));
+            if (d->Bytes.size() - 4 < blockSize || block == TFTP_BLOCK_MAX)
+                return data;
+        }
+    }
+
+    /// Lengths of the DATA packets the peer recorded.
+    std::vector<std::size_t> DataLengths() const {
+        std::vector<std::size_t> out;
+        for (const Datagram& d : peer.Log)
+            if (d.Opcode() == TFTP_DATA)
+                out.push_back(d.Bytes.size() - 4);
+        return out;
+    }
+
+    /// True when nothing reaches the peer within ms milliseconds.
+    bool Silent(ScriptedPeer& p, int ms = 300) { return !p.Receive(ms); }
+
+    ScriptedPeer peer;
+    TIdTrivialFTP tftp;
+    std::vector<std::string> work;
+};
+
+} // namespace
+
+TEST(TIdTrivialFTP, DefaultsOfTheComponent) {
+    TIdTrivialFTP tftp;
+    EXPECT_EQ(tftp.TransferMode(), tfOctet);
+    EXPECT_EQ(tftp.ModeName(), "octet");
+    EXPECT_EQ(tftp.Port(), 69);
+    EXPECT_EQ(tftp.RequestedBlockSize(), 1500);
+    EXPECT_EQ(tftp.ReceiveTimeout(), 4000);
+    EXPECT_EQ(tftp.BufferSize(), 8192); // the endpoint's own step ran first
+    tftp.SetTransferMode(tfNetAscii);
+    EXPECT_EQ(tftp.ModeName(), "netascii");
+}
+
+TEST_F(TransferTest, WriteRequestCarriesNameModeAndBothOptions) {
+    const struct {
+        std::string name;
+        TIdTFTPMode mode;
+        std::int32_t blksize;
+        std::size_t size;
+        std::string_view wire;
+    } rows[] = {
+        {"rrpages.bin", tfOctet, 1500, 1000,
+         "\0\x02rrpages.bin\0octet\0blksize\0"
+         "1500\0tsize\0"
+         "1000\0"sv},
+        {"caf\xE9.bin", tfNetAscii, -7, 0,
+         "\0\x02"
+         "caf?.bin\0netascii\0blksize\0-7\0tsize\0"
+         "0\0"sv},
+        {"", tfOctet, 512, 5,
+         "\0\x02\0octet\0blksize\0"
+         "512\0tsize\0"
+         "5\0"sv},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.name);
+        peer.Log.clear();
+        tftp.SetTransferMode(r.mode);
+        tftp.SetRequestedBlockSize(r.blksize);
+        TMemoryStream source = StreamOf(Pattern(r.size));
+        auto done = Start(source, r.name);
+        const Datagram wrq = Request();
+        EXPECT_EQ(wrq.Bytes, Bytes(r.wire));
+        peer.Reply(wrq, Words({5, 0}, "stop\0"sv));
+        ExpectRaised(done, typeid(EIdTFTPException), "stop");
+    }
+}
+
+TEST_F(TransferTest, BlockSizesWithAndWithoutOptionAck) {
+    const struct {
+        const char* what;
+        std::size_t size;
+        TIdBytes firstReply;
+        std::vector<std::size_t> blocks;
+    } rows[] = {
+        {"ACK 0, two blocks", 1000, Ack(0), {512, 488}},
+        {"ACK 0, exactly filled", 1024, Ack(0), {512, 512, 0}},
+        {"ACK 0, empty source", 0, Ack(0), {0}},
+        {"OACK 1500", 3000, Oack({{"blksize", "1500"}, {"tsize", "3000"}}), {1500, 1500, 0}},
+        {"OACK grants less than asked", 1300, Oack({{"BlkSize", " 600 "}}), {600, 600, 100}},
+        {"OACK smallest", 20, Oack({{"blksize", "8"}}), {8, 8, 4}},
+        {"OACK largest", 70000, Oack({{"blksize", "65464"}}), {65464, 4536}},
+        {"OACK hexadecimal", 1000, Oack({{"blksize", "$200"}}), {512, 488}},
+        {"OACK tsize only", 600, Oack({{"TSIZE", "abc"}}), {512, 88}},
+        {"OACK empty pair", 600, Bytes("\0\x06\0\0"sv), {512, 88}},
+        {"OACK blksize twice", 30, Oack({{"blksize", "100"}, {"blksize", "10"}}), {10, 10, 10, 0}},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        peer.Log.clear();
+        work.clear();
+        const TIdBytes content = Pattern(r.size);
+        TMemoryStream source = StreamOf(content);
+        auto done = Start(source);
+        const Datagram wrq = Request();
+        peer.Reply(wrq, r.firstReply);
+        const TIdBytes received = AckAll(r.blocks.front() == 0 ? 1 : r.blocks.front());
+        EXPECT_NO_THROW(done.get());
+        EXPECT_EQ(received, content);
+        EXPECT_EQ(DataLengths(), r.blocks);
+        EXPECT_EQ(source.Position(), static_cast<std::int64_t>(r.size));
+        EXPECT_TRUE(Silent(peer, 50)) << "nothing may follow the last ACK";
+        EXPECT_FALSE(tftp.IsOpen());
+        // Work: begin with the total, the running total after each DATA sent, one end.
+        std::vector<std::string> expected{"begin " + std::to_string(r.size)};
+        std::size_t total = 0;
+        for (const std::size_t n : r.blocks)
+            expected.push_back("work " + std::to_string(total += n));
+        expected.push_back("end");
+        EXPECT_EQ(work, expected);
+    }
+}
+
+TEST_F(TransferTest, SendsTheRestOfAStreamFromItsPosition) {
+    const TIdBytes content = Pattern(700);
+    TMemoryStream source = StreamOf(content);
+    source.SetPosition(600);
+    auto done = Start(source);
+    const Datagram wrq = Request();
+    EXPECT_NE(wrq.Text().find("tsize\0"
+                              "100\0"sv),
+              std::string::npos);
+    peer.Reply(wrq, Ack(0));
+    EXPECT_EQ(AckAll(512), TIdBytes(content.begin() + 600, content.end()));
+    EXPECT_NO_THROW(done.get());
+    EXPECT_EQ(tftp.BufferSize(), 516);
+}
+
+TEST_F(TransferTest, RefusedOptionAckSendsOneErrorAndRaises) {
+    const struct {
+        const char* what;
+        TIdBytes oack;
+        std::type_index type;
+        std::string message;
+        TIdBytes error;
+    } rows[] = {
+        {"blksize 7", Oack({{"blksize", "7"}}), typeid(EIdTFTPOptionNegotiationFailed),
+         "Unsupported value \"7\" for option: \"blksize\"",
+         Words({5, 8}, "Unsupported value \"7\" for option: \"blksize\"\0"sv)},
+        {"blksize 65465", Oack({{"BLKSIZE", "65465"}}), typeid(EIdTFTPOptionNegotiationFailed),
+         "Unsupported value \"65465\" for option: \"BLKSIZE\"",
+         Words({5, 8}, "Unsupported value \"65465\" for option: \"BLKSIZE\"\0"sv)},
+        {"not a number", Oack({{"blksize", " 12x "}}), typeid(EConvertError),
+         "'12x' is not a valid integer value",
+         Words({5, 0}, "'12x' is not a valid integer value\0"sv)},
+        {"unknown option", Oack({{"timeout", "5"}}), typeid(EIdTFTPOptionNegotiationFailed),
+         "Unsupported option: \"timeout\"", Words({5, 8}, "Unsupported option: \"timeout\"\0"sv)},
+        {"value without its zero",
+         Bytes("\0\x06"
+               "blksize\0"
+               "512"sv),
+         typeid(EIdTFTPOptionNegotiationFailed), "", Words({5, 8}, "\0"sv)},
+        {"name without its zero",
+         Bytes("\0\x06"
+               "blksize\0"
+               "512\0tsi"sv),
+         typeid(EIdTFTPOptionNegotiationFailed), "", Words({5, 8}, "\0"sv)},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        work.clear();
+        TMemoryStream source = StreamOf(Pattern(100));
+        auto done = Start(source);
+        peer.Reply(Request(), r.oack);
+        const auto error = peer.Receive();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->Bytes, r.error);
+        ExpectRaised(done, r.type, r.message);
+        EXPECT_TRUE(Silent(peer, 50));
+        EXPECT_EQ(work, (std::vector<std::string>{"begin 100", "end"}));
+        EXPECT_FALSE(tftp.IsOpen());
+    }
+}
+
+TEST_F(TransferTest, ServerErrorRaisesItsClassAndIsNotAnswered) {
+    const struct {
+        TIdBytes error;
+        bool afterFirstBlock;
+        std::type_index type;
+        std::string message;
+    } rows[] = {
+        {Words({5, 1}, "File not found\0"sv), false, typeid(EIdTFTPFileNotFound), "File not found"},
+        {Words({5, 2}), false, typeid(EIdTFTPAccessViolation), ""},
+        {Words({5, 3}, "Disk full"sv), true, typeid(EIdTFTPAllocationExceeded), "Disk full"},
+        {Words({5, 8}, "no\0"sv), false, typeid(EIdTFTPOptionNegotiationFailed), "no"},
+        {Words({5, 9}, "odd\0"sv), true, typeid(EIdTFTPException), "odd"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.message);
+        TMemoryStream source = StreamOf(Pattern(2000));
+        auto done = Start(source);
+        const Datagram wrq = Request();
+        if (r.afterFirstBlock) {
+            peer.Reply(wrq, Ack(0));
+            const auto d1 = peer.Receive();
+            ASSERT_TRUE(d1);
+            peer.Reply(*d1, r.error);
+        } else {
+            peer.Reply(wrq, r.error);
+        }
+        ExpectRaised(done, r.type, r.message);
+        EXPECT_TRUE(Silent(peer, 100)) << "an ERROR is never answered";
+        EXPECT_FALSE(tftp.IsOpen());
+    }
+}
+
+TEST_F(TransferTest, DuplicateAckIsIgnoredAndTheWaitStartsAfresh) {
+    // Two pauses of 70% of the wait each: only a fresh wait after the
+    // duplicate lets the transfer survive both.
+    tftp.SetReceiveTimeout(1000);
+    TMemoryStream source = StreamOf(Pattern(600));
+    auto done = Start(source);
+    peer.Reply(Request(), Ack(0));
+    const auto d1 = peer.Receive();
+    ASSERT_TRUE(d1);
+    peer.Reply(*d1, Ack(0));
+    EXPECT_TRUE(Silent(peer, 700)) << "nothing is resent";
+    peer.Reply(*d1, Ack(0));
+    EXPECT_TRUE(Silent(peer, 700)) << "nothing is resent";
+    peer.Reply(*d1, Ack(1));
+    const TIdBytes all = Pattern(600);
+    EXPECT_EQ(AckAll(512, 2), TIdBytes(all.begin() + 512, all.end()));
+    EXPECT_NO_THROW(done.get());
+}
+
+TEST_F(TransferTest, UnexpectedPacketsAreAnsweredWithIllegalOperation) {
+    const struct {
+        const char* what;
+        bool afterFirstBlock;
+        TIdBytes packet;
+    } rows[] = {
+        {"late OACK", true, Oack({{"blksize", "1024"}})},
+        {"DATA first", false, Words({3, 1}, "xx"sv)},
+        {"write request", true, Words({2}, "f\0octet\0"sv)},
+        {"read request", false, Words({1}, "f\0octet\0"sv)},
+        {"opcode 0", true, Words({0, 0})},
+        {"opcode 7", false, Words({7})},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        TMemoryStream source = StreamOf(Pattern(2000));
+        ScriptedPeer other; // the sender of the odd packet
+        auto done = Start(source);
+        const Datagram wrq = Request();
+        if (r.afterFirstBlock) {
+            peer.Reply(wrq, Ack(0));
+            ASSERT_TRUE(peer.Receive());
+        }
+        other.Reply(wrq, r.packet);
+        const auto error = other.Receive();
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->Bytes, Bytes("\0\x05\0\x04\0"sv));
+        ExpectRaised(done, typeid(EIdTFTPException),
+                     "Unexpected operation from 127.0.0.60:" + std::to_string(other.Port()));
+    }
+}
+
+TEST_F(TransferTest, ShortDatagramsFailWithoutAnyErrorPacket) {
+    const TIdBytes rows[] = {Bytes("\x04"sv), Bytes("\0\x04\0"sv), Bytes("\0\x05\0"sv)};
+    for (const TIdBytes& packet : rows) {
+        SCOPED_TRACE(packet.size());
+        TMemoryStream source = StreamOf(Pattern(10));
+        auto done = Start(source);
+        peer.Reply(Request(), packet);
+        ExpectRaised(done, typeid(ERangeError), "Range check error");
+        EXPECT_TRUE(Silent(peer, 100));
+    }
+}
+
+TEST_F(TransferTest, EmptyDatagramIsATimeoutAtOnce) {
+    tftp.SetReceiveTimeout(5000);
+    TMemoryStream source = StreamOf(Pattern(10));
+    auto done = Start(source);
+    peer.Reply(Request(), {});
+    const auto start = Clock::now();
+    ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    EXPECT_TRUE(Silent(peer, 100));
+}
+
+TEST_F(TransferTest, SilentServerTimesOutAfterTheWait) {
+    const struct {
+        std::int32_t receiveTimeout;
+        int expectedMs;
+    } rows[] = {{0, 500}, {-2, 500}, {300, 500}, {900, 900}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.receiveTimeout);
+        work.clear();
+        tftp.SetReceiveTimeout(r.receiveTimeout);
+        TMemoryStream source = StreamOf(Pattern(10));
+        const auto start = Clock::now();
+        auto done = Start(source);
+        Request();
+        ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        EXPECT_GE(ms, r.expectedMs - 50);
+        EXPECT_LT(ms, r.expectedMs + 1500);
+        EXPECT_EQ(tftp.ReplyIP(), "");
+        EXPECT_EQ(tftp.ReplyPort(), 0);
+        EXPECT_EQ(work, (std::vector<std::string>{"begin 10", "end"}));
+    }
+}
+
+TEST_F(TransferTest, RepliesFromOtherPortsAreFollowedWhenTheEndpointIsNotOpen) {
+    ScriptedPeer second, third;
+    const TIdBytes content = Pattern(1500);
+    TMemoryStream source = StreamOf(content);
+    auto done = Start(source);
+    const Datagram wrq = Request();
+    second.Reply(wrq, Ack(0));
+    const auto d1 = second.Receive();
+    ASSERT_TRUE(d1);
+    EXPECT_EQ(d1->Word(2), 1);
+    third.Reply(*d1, Ack(1));
+    const TIdBytes rest = AckAll(512, 2, &third);
+    EXPECT_NO_THROW(done.get());
+    EXPECT_EQ(rest, TIdBytes(content.begin() + 512, content.end()));
+    EXPECT_EQ(tftp.ReplyPort(), third.Port());
+}
+
+TEST_F(TransferTest, OpenEndpointHearsOnlyItsPeer) {
+    ScriptedPeer second;
+    tftp.SetReceiveTimeout(500);
+    tftp.OpenEndpoint();
+    ASSERT_TRUE(tftp.IsOpen());
+    TMemoryStream source = StreamOf(Pattern(10));
+    auto done = Start(source);
+    const Datagram wrq = Request();
+    second.Reply(wrq, Ack(0));
+    ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
+    EXPECT_TRUE(Silent(second, 50));
+    EXPECT_FALSE(tftp.IsOpen());
+
+    // Opened again, a server that answers from the request port gets every DATA there.
+    std::vector<std::string> statuses;
+    tftp.OnStatus = [&](TIdComponent*, TIdStatus, const std::string& text) {
+        statuses.push_back(text);
+    };
+    tftp.OpenEndpoint();
+    source.SetPosition(0);
+    done = Start(source);
+    peer.Reply(Request(), Ack(0));
+    EXPECT_EQ(AckAll(512), Pattern(10));
+    EXPECT_NO_THROW(done.get());
+    tftp.CloseEndpoint(); // the transfer released the socket: nothing left to close
+    EXPECT_EQ(statuses, std::vector<std::string>{"Connected."});
+}
+
+TEST_F(TransferTest, BlockNumbersEndAt65535) {
+    // blksize 8 keeps 65535 blocks small: the limit falls at 65535 * 8 bytes.
+    const struct {
+        std::size_t size;
+        bool fits;
+    } rows[] = {{65535 * 8, false}, {65535 * 8 - 1, true}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.size);
+        peer.Recording = false;
+        work.clear();
+        TMemoryStream source = StreamOf(Pattern(r.size));
+        auto done = Start(source);
+        peer.Reply(Request(), Oack({{"blksize", "8"}}));
+        const TIdBytes data = AckAll(8);
+        EXPECT_EQ(data.size(), r.fits ? r.size : 65535 * 8);
+        if (r.fits) {
+            EXPECT_NO_THROW(done.get());
+        } else {
+            const auto error = peer.Receive();
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->Bytes, Bytes("\0\x05\0\x03\0"sv));
+            ExpectRaised(done, typeid(EIdTFTPAllocationExceeded), "");
+        }
+        EXPECT_EQ(work.size(), 65535u + 2);
+        EXPECT_EQ(work.back(), "end");
+    }
+}
+
+TEST_F(TransferTest, SourceReadFailureIsReportedToTheServer) {
+    struct FailingStream : TMemoryStream {
+        std::int64_t Read(void*, std::int64_t) override {
+            throw EReadError("Stream read error: Input/output error");
+        }
+    } source;
+    source.Write("abc", 3);
+    source.SetPosition(0);
+    auto done = Start(source);
+    peer.Reply(Request(), Ack(0));
+    const auto error = peer.Receive();
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->Bytes, Words({5, 0}, "Stream read error: Input/output error\0"sv));
+    ExpectRaised(done, typeid(EReadError), "Stream read error: Input/output error");
+}
+
+TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
+    const fs::path dir = fs::temp_directory_path() / ("tftp-test-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const std::string locked = (dir / "locked.bin").string();
+    std::ofstream(locked) << "data";
+    const int holder = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+
+    const struct {
+        std::string path;
+        std::string reason;
+    } rows[] = {
+        {(dir / "missing.bin").string(), "No such file or directory"},
+        {dir.string(), "Is a directory"},
+        {locked, "Resource temporarily unavailable"},
+    };
+    std::vector<std::string> statuses;
+    tftp.OnStatus = [&](TIdComponent*, TIdStatus, const std::string& text) {
+        statuses.push_back(text);
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.path);
+        tftp.OpenEndpoint();
+        try {
+            tftp.UploadFile(r.path, "x");
+            ADD_FAILURE() << "opened";
+        } catch (const EFOpenError& e) {
+            EXPECT_EQ(e.Message(),
+                      "Cannot open file \"" + ExpandFileName(r.path) + "\". " + r.reason);
+        }
+        EXPECT_TRUE(tftp.IsOpen());
+        EXPECT_TRUE(Silent(peer, 50));
+        tftp.CloseEndpoint();
+    }
+    EXPECT_TRUE(work.empty());
+    EXPECT_EQ(statuses.size(), 3 * 3u);
+    EXPECT_EQ(statuses[1], "Disconnecting.");
+    EXPECT_EQ(statuses[2], "Disconnected.");
+    ::close(holder);
+    fs::remove_all(dir);
+}
+
+TEST_F(TransferTest, UploadFileSendsTheFileAndClosesIt) {
+    const fs::path file = fs::temp_directory_path() / ("tftp-up-" + std::to_string(::getpid()));
+    const TIdBytes content = Pattern(1200);
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(content.data()), static_cast<long>(content.size()));
+    auto done =
+        std::async(std::launch::async, [&] { tftp.UploadFile(file.string(), "rrboot.bin"); });
+    peer.Reply(Request(), Ack(0));
+    EXPECT_EQ(AckAll(512), content);
+    EXPECT_NO_THROW(done.get());
+    // Closed after the transfer: an exclusive lock is free again.
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+    ::close(fd);
+    fs::remove(file);
+}

@@ -1,0 +1,115 @@
+// tftp-put: sends one local file to a TFTP server with TIdTrivialFTP, the
+// same component and calling order that the loader uses. Progress goes to
+// stderr while stderr is a terminal. No TFTP logic here: the transfer is the
+// component's.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <string>
+
+#include <CLI/CLI.hpp>
+#include <fmt/core.h>
+#include <unistd.h>
+
+#include "tftp/IdTrivialFTP.h"
+
+namespace {
+
+/// Shows bytes sent, share of the total and rate on one terminal line,
+/// redrawn at most ten times a second so that drawing costs nothing next to
+/// the transfer.
+class ProgressLine {
+public:
+    void Begin(std::int64_t total) {
+        total_ = total;
+        start_ = last_ = Clock::now();
+    }
+    void Update(std::int64_t count, bool final) {
+        count_ = count;
+        const auto now = Clock::now();
+        if (!final && now - last_ < std::chrono::milliseconds(100))
+            return;
+        last_ = now;
+        const double secs = std::chrono::duration<double>(now - start_).count();
+        const double pct =
+            total_ > 0 ? 100.0 * static_cast<double>(count) / static_cast<double>(total_) : 100.0;
+        const double rate = secs > 0 ? static_cast<double>(count) / secs / 1024.0 : 0.0;
+        fmt::print(stderr, "\r{} bytes  {:5.1f}%  {:.0f} KiB/s ", count, pct, rate);
+    }
+    void End() {
+        Update(count_, true);
+        fmt::print(stderr, "\n");
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    std::int64_t total_ = 0;
+    std::int64_t count_ = 0;
+    Clock::time_point start_{}, last_{};
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Sends LOCALFILE to the TFTP server at HOST as REMOTENAME (one write transfer)."};
+    std::uint16_t port = 69;
+    std::int32_t blksize = 1500;
+    std::int32_t timeout = 4000;
+    std::string mode = "octet";
+    bool open = false;
+    std::string host, localFile, remoteName;
+    app.add_option("--port", port, "Server port")->capture_default_str();
+    app.add_option("--blksize", blksize, "Block size asked for (\"blksize\" option)")
+        ->capture_default_str();
+    app.add_option("--timeout", timeout, "Wait for each reply, milliseconds (at least 500)")
+        ->capture_default_str();
+    app.add_option("--mode", mode, "Mode named in the request")
+        ->check(CLI::IsMember({"octet", "netascii"}))
+        ->capture_default_str();
+    app.add_flag("--open", open,
+                 "Open (connect) the endpoint first, as the loader does: only replies from "
+                 "HOST:PORT are heard then");
+    app.add_option("HOST", host, "Server address or name")->required();
+    app.add_option("LOCALFILE", localFile, "File to send")->required();
+    app.add_option("REMOTENAME", remoteName, "Name on the server")->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 1;
+    }
+
+    try {
+        TIdTrivialFTP tftp;
+        tftp.SetHost(host);
+        tftp.SetPort(port);
+        tftp.SetRequestedBlockSize(blksize);
+        tftp.SetReceiveTimeout(timeout);
+        tftp.SetTransferMode(mode == "netascii" ? tfNetAscii : tfOctet);
+
+        ProgressLine progress;
+        if (::isatty(STDERR_FILENO) == 1) {
+            tftp.OnWorkBegin = [&](TIdComponent*, TWorkMode, std::int64_t total) {
+                progress.Begin(total);
+            };
+            tftp.OnWork = [&](TIdComponent*, TWorkMode, std::int64_t count) {
+                progress.Update(count, false);
+            };
+            tftp.OnWorkEnd = [&](TIdComponent*, TWorkMode) { progress.End(); };
+        }
+
+        if (open)
+            tftp.OpenEndpoint();
+        try {
+            tftp.UploadFile(localFile, remoteName);
+        } catch (...) {
+            tftp.CloseEndpoint();
+            throw;
+        }
+        tftp.CloseEndpoint();
+    } catch (const std::exception& e) {
+        fmt::print(stderr, "tftp-put: {}\n", e.what());
+        return 1;
+    }
+    return 0;
+}
