@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "net/IdSocketHandle.h"
+#include "runtime/Format.h"
+#include "tests/net/OfflineStack.h"
+#include "tests/net/UdpPeer.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long MillisecondsSince(Clock::time_point start) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+}
+
+/// A handle with an allocated datagram socket and the given local address.
+void Allocate(TIdSocketHandle& h, const std::string& ip, std::uint16_t port = 0) {
+    h.OpenSocket();
+    h.SetIP(ip);
+    h.SetPort(port);
+}
+
+/// The port the socket is bound to, asked of the system.
+std::uint16_t BoundPort(const TIdSocketHandle& h) {
+    std::string ip;
+    std::uint16_t port = 0;
+    TIdIPVersion v = Id_IPv4;
+    GStack->LocalAddressOf(h.Handle(), ip, port, v);
+    return port;
+}
+
+} // namespace
+
+TEST(BindLocal, PortRangeIsTriedFromTheTopDown) {
+    UdpPeer top("127.0.0.47");
+    const std::uint16_t max = top.Port();
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.47");
+    h.SetClientPortMin(static_cast<std::uint16_t>(max - 2));
+    h.SetClientPortMax(max);
+    h.BindLocal(); // the top is taken, so the next one down
+    EXPECT_EQ(h.Port(), max - 1);
+    EXPECT_EQ(BoundPort(h), max - 1);
+    EXPECT_EQ(h.IP(), "127.0.0.47");
+}
+
+TEST(BindLocal, FullRangeAndReversedRangeHaveTheirMessages) {
+    UdpPeer a("127.0.0.48");
+    UdpPeer b("127.0.0.48", static_cast<std::uint16_t>(a.Port() - 1));
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.48");
+    h.SetClientPortMin(b.Port());
+    h.SetClientPortMax(a.Port());
+    EXPECT_THROW_MSG(h.BindLocal(), EIdCanNotBindPortInRange,
+                     Format("Can not bind in port range (%d - %d)", int{b.Port()}, int{a.Port()}));
+
+    TIdSocketHandle reversed;
+    Allocate(reversed, "127.0.0.48");
+    reversed.SetClientPortMin(6000);
+    reversed.SetClientPortMax(5000);
+    EXPECT_THROW_MSG(reversed.BindLocal(), EIdInvalidPortRange, "Invalid Port Range (6000 - 5000)");
+    EXPECT_EQ(BoundPort(reversed), 0) << "no port was tried";
+}
+
+TEST(BindLocal, RangeWithOneEndZeroIsIgnored) {
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.48");
+    h.SetClientPortMax(6000);
+    h.BindLocal();
+    EXPECT_NE(h.Port(), 0);
+    EXPECT_EQ(BoundPort(h), h.Port());
+}
+
+TEST(BindLocal, OccupiedFixedPortOrBadAddressCouldNotBind) {
+    UdpPeer occupied("127.0.0.49");
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.49", occupied.Port());
+    EXPECT_THROW_MSG(h.BindLocal(), EIdCouldNotBindSocket, "Could not bind socket.");
+    EXPECT_TRUE(h.HandleAllocated()) << "the socket stays allocated";
+
+    TIdSocketHandle bad;
+    Allocate(bad, "127.0.0");
+    EXPECT_THROW_MSG(bad.BindLocal(), EIdCouldNotBindSocket, "Could not bind socket.");
+}
+
+TEST(BindLocal, ReuseSocketWritesTheOptionOnEveryBind) {
+    const struct {
+        TIdReuseSocket reuse;
+        int option;
+    } rows[] = {{rsTrue, 1}, {rsFalse, 0}, {rsOSDependent, 0}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(int{r.reuse});
+        TIdSocketHandle h;
+        Allocate(h, "127.0.0.49");
+        h.WriteSocketOption(Id_SOL_SOCKET, Id_SO_REUSEADDR, 1 - r.option);
+        h.SetReuseSocket(r.reuse);
+        h.BindLocal();
+        EXPECT_EQ(h.ReadSocketOption(Id_SOL_SOCKET, Id_SO_REUSEADDR) != 0, r.option != 0);
+    }
+}
+
+TEST(ReceiveBytesFrom, OversizedDatagramFailsWithMessageTooLongAndTheNextArrives) {
+    UdpPeer peer("127.0.0.50");
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.50");
+    h.BindLocal();
+    peer.SendTo("127.0.0.50", h.Port(), TIdBytes(20, 0xAB));
+    peer.SendTo("127.0.0.50", h.Port(), TIdBytes{1, 2, 3, 4, 5});
+    TIdBytes buffer(10);
+    std::string ip;
+    std::uint16_t port = 0;
+    TIdIPVersion version = Id_IPv6;
+    ASSERT_TRUE(h.WaitReadable(2000));
+    try {
+        h.ReceiveBytesFrom(buffer, ip, port, version);
+        ADD_FAILURE() << "a truncated datagram passed as complete";
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), 10040);
+        EXPECT_STREQ(e.what(), "Socket Error # 10040\r\nMessage too long.");
+    }
+    ASSERT_TRUE(h.WaitReadable(2000));
+    EXPECT_EQ(h.ReceiveBytesFrom(buffer, ip, port, version), 5);
+    EXPECT_EQ(TIdBytes(buffer.begin(), buffer.begin() + 5), (TIdBytes{1, 2, 3, 4, 5}));
+    EXPECT_EQ(buffer.size(), 10u);
+    EXPECT_EQ(ip, "127.0.0.50");
+    EXPECT_EQ(port, peer.Port());
+    EXPECT_EQ(version, Id_IPv4);
+}
+
+TEST(ConnectToPeer, RefreshesBothAddressesAndTalksOnlyToThePeer) {
+    UdpPeer peer("127.0.0.51");
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.51");
+    h.BindLocal();
+    h.AssignPeer("127.0.0 . 51", peer.Port(), Id_IPv4);
+    h.ConnectToPeer();
+    EXPECT_EQ(h.PeerIP(), "127.0.0.51");
+    EXPECT_EQ(h.PeerPort(), peer.Port());
+    EXPECT_EQ(h.IP(), "127.0.0.51");
+
+    EXPECT_EQ(h.SendBytes(TIdBytes{9, 8, 7, 6}, 1, 2), 2);
+    auto got = peer.Receive();
+    ASSERT_TRUE(got);
+    EXPECT_EQ(got->data, (TIdBytes{8, 7}));
+    EXPECT_EQ(got->fromPort, h.Port());
+
+    UdpPeer stranger("127.0.0.51");
+    stranger.SendTo("127.0.0.51", h.Port(), TIdBytes{1});
+    peer.SendTo("127.0.0.51", h.Port(), TIdBytes{2});
+    ASSERT_TRUE(h.WaitReadable(2000));
+    TIdBytes buffer(4);
+    EXPECT_EQ(h.ReceiveBytes(buffer), 1);
+    EXPECT_EQ(buffer[0], 2);
+    EXPECT_FALSE(h.WaitReadable(0)) << "the stranger's datagram is not delivered";
+}
+
+TEST(SendBytesTo, OversizedIsPackageSizeTooBig) {
+    UdpPeer peer("127.0.0.52");
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.52");
+    h.BindLocal();
+    EXPECT_THROW_MSG(h.SendBytesTo("127.0.0.52", peer.Port(), Id_IPv4, TIdBytes(70000)),
+                     EIdPackageSizeTooBig, "Package Size Too Big.");
+    h.SendBytesTo("127.0.0.52", peer.Port(), Id_IPv4, TIdBytes{});
+    auto got = peer.Receive();
+    ASSERT_TRUE(got) << "an empty datagram is still a datagram";
+    EXPECT_TRUE(got->data.empty());
+}
+
+TEST(WaitReadable, TimesOutWithinItsBoundsAndNeedsASocket) {
+    TIdSocketHandle h;
+    EXPECT_THROW_MSG(h.WaitReadable(0), EIdConnClosedGracefully, "Connection Closed Gracefully.");
+    Allocate(h, "127.0.0.53");
+    h.BindLocal();
+    auto start = Clock::now();
+    EXPECT_FALSE(h.WaitReadable(0));
+    EXPECT_LT(MillisecondsSince(start), 1000);
+    start = Clock::now();
+    EXPECT_FALSE(h.WaitReadable(300));
+    const long waited = MillisecondsSince(start);
+    EXPECT_GE(waited, 250);
+    EXPECT_LT(waited, 5000);
+}
+
+TEST(ReleaseSocket, IsSilentAndRepeatableAndTheHandleCanAllocateAgain) {
+    TIdSocketHandle h;
+    h.ReleaseSocket();
+    h.SetIPVersion(Id_IPv6);
+    Allocate(h, "");
+    EXPECT_THROW_MSG(h.SetIPVersion(Id_IPv4), EIdCannotSetIPVersionWhenConnected,
+                     "Cannot change IPVersion when connected");
+    h.SetBroadcastEnabled(true);
+    EXPECT_EQ(h.ReadSocketOption(Id_SOL_SOCKET, Id_SO_BROADCAST), 1);
+    h.ReleaseSocket();
+    h.ReleaseSocket();
+    EXPECT_FALSE(h.HandleAllocated());
+    EXPECT_EQ(h.Handle(), Id_INVALID_SOCKET);
+    EXPECT_EQ(h.SocketType(), 0);
+
+    h.SetIPVersion(Id_IPv4);
+    h.OpenSocket();
+    EXPECT_EQ(h.SocketType(), Id_SOCK_DGRAM);
+    EXPECT_EQ(h.ReadSocketOption(Id_SOL_SOCKET, Id_SO_BROADCAST), 1)
+        << "the new socket carries the handle's broadcast setting";
+}

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include "net/IdStack.h"
+#include "runtime/Exception.h"
+#include "tests/net/OfflineStack.h"
+#include "tests/net/UdpPeer.h"
+
+namespace {
+
+TIdRawAddress Raw(std::initializer_list<int> bytes) {
+    TIdRawAddress a;
+    int i = 0;
+    for (int b : bytes)
+        a.Bytes[i++] = static_cast<std::uint8_t>(b);
+    return a;
+}
+
+} // namespace
+
+TEST(IsIPv4Literal, FourIntegersUpTo255AndNothingAfter) {
+    StackUsage usage;
+    const struct {
+        const char* text;
+        bool literal;
+    } rows[] = {
+        {"192.168.100.100", true},
+        {"192.168.100", false},
+        {"192.168.100.100.5", false},
+        {"256.1.1.1", false},
+        {"192.168.1  .5", true},
+        {" 10.0.0.1 ", true},
+        {"1.2.3.-1", false},
+        {"$C0.$A8.1.1", true},
+        {"1..2.3", false},
+        {"a.b.c.d", false},
+        {"", false},
+        {"127.0.0.1.", true},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(GStack->IsIPv4Literal(r.text), r.literal);
+    }
+}
+
+TEST(CanonicalIPv6Text, ExpandsAndNormalisesOrGivesEmpty) {
+    const struct {
+        const char* text;
+        const char* canonical;
+    } rows[] = {
+        {"::1", "0:0:0:0:0:0:0:1"},
+        {"::", "0:0:0:0:0:0:0:0"},
+        {"fe80::0202:b3ff:fe1e:8329", "FE80:0:0:0:202:B3FF:FE1E:8329"},
+        {"::ffff:192.168.1.1", "0:0:0:0:0:FFFF:C0A8:0101"},
+        {"::1.2.3.4", "0:0:0:0:0:0:0102:0304"},
+        {"1:2:3", "1:2:3"},
+        {"1::", "1:0:0:0:0:0:0:0"},
+        {"1::2::3", ""},
+        {"12345::1", ""},
+        {"1.2.3.4", ""},
+        {"", ""},
+        {"1:2", ""},
+        {"1:2:3:4:5:6:7:8:9", ""},
+        {"::ffff:1.2.3", ""},
+        {"::ffff:256.1.1.1", ""},
+        {"::ab.1.1.1", ""},
+        {"1.2.3.4::", ""},
+        {":: 1", ""},
+        {"g::1", ""},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        EXPECT_EQ(CanonicalIPv6Text(r.text), r.canonical);
+    }
+}
+
+TEST(TextToAddress, ConvertsBothFamiliesInNetworkOrder) {
+    StackUsage usage;
+    EXPECT_EQ(GStack->TextToAddress("192.168.1  .5", Id_IPv4).Bytes, Raw({192, 168, 1, 5}).Bytes);
+    EXPECT_EQ(GStack->TextToAddress("$7F.0.0.257", Id_IPv4).Bytes, Raw({127, 0, 0, 1}).Bytes);
+    EXPECT_EQ(
+        GStack->TextToAddress("fe80::0202:b3ff:fe1e:8329", Id_IPv6).Bytes,
+        Raw({0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0x02, 0xB3, 0xFF, 0xFE, 0x1E, 0x83, 0x29}).Bytes);
+    EXPECT_EQ(GStack->TextToAddress("::ffff:192.168.1.1", Id_IPv6).Bytes,
+              Raw({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 192, 168, 1, 1}).Bytes);
+    EXPECT_THROW_MSG(GStack->TextToAddress("192.168.1", Id_IPv4), EConvertError,
+                     "'' is not a valid integer value");
+    EXPECT_THROW_MSG(GStack->TextToAddress("1::2::3", Id_IPv6), EIdInvalidIPv6Address,
+                     "1::2::3 is not a valid IPv6 address");
+}
+
+TEST(AddressToText, DottedDecimalAndEightUpperCaseGroups) {
+    StackUsage usage;
+    EXPECT_EQ(GStack->AddressToText(Raw({10, 0, 200, 255}), Id_IPv4), "10.0.200.255");
+    EXPECT_EQ(GStack->AddressToText(Raw({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), Id_IPv6),
+              "0:0:0:0:0:0:0:1");
+    EXPECT_EQ(GStack->AddressToText(
+                  Raw({0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0x02, 0xB3, 0xFF, 0, 0x1E, 0x83, 0x29}),
+                  Id_IPv6),
+              "FE80:0:0:0:202:B3FF:1E:8329");
+}
+
+TEST(ResolveHostAddress, LocalhostAndLiteralsNeedNoLookup) {
+    ScopedOfflineStack offline;
+    StackUsage usage;
+    const struct {
+        const char* host;
+        TIdIPVersion version;
+        const char* address;
+    } rows[] = {
+        {"localhost", Id_IPv4, "127.0.0.1"},
+        {"LocalHost", Id_IPv6, "::1"},
+        {"192.168.1  .5", Id_IPv4, "192.168.1  .5"},
+        {"fe80::1", Id_IPv6, "FE80:0:0:0:0:0:0:1"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.host);
+        EXPECT_EQ(GStack->ResolveHostAddress(r.host, r.version), r.address);
+    }
+    EXPECT_TRUE(TIdStackOffline::Asked.empty());
+}
+
+TEST(ResolveHostAddress, OtherNamesAreLookedUpAndUnknownOnesAreNotFound) {
+    ScopedOfflineStack offline;
+    StackUsage usage;
+    EXPECT_THROW_MSG(GStack->ResolveHostAddress("unit.example", Id_IPv4), EIdSocketError,
+                     "Socket Error # 11001\r\nHost not found.");
+    EXPECT_THROW_MSG(GStack->ResolveHostAddress("fe80::1::2", Id_IPv6), EIdSocketError,
+                     "Socket Error # 11001\r\nHost not found.");
+    EXPECT_EQ(TIdStackOffline::Asked, (std::vector<std::string>{"unit.example", "fe80::1::2"}));
+}
+
+TEST(IPVersion, AnyOtherVersionIsRefusedEverywhere) {
+    StackUsage usage;
+    const auto bad = static_cast<TIdIPVersion>(2);
+    const char* message = "The requested IPVersion / Address family is not supported.";
+    EXPECT_THROW_MSG(GStack->ResolveHostAddress("localhost", bad), EIdIPVersionUnsupported,
+                     message);
+    EXPECT_THROW_MSG(GStack->TextToAddress("1.2.3.4", bad), EIdIPVersionUnsupported, message);
+    EXPECT_THROW_MSG(GStack->AddressToText(TIdRawAddress{}, bad), EIdIPVersionUnsupported, message);
+    EXPECT_THROW_MSG(GStack->NewSocket(Id_SOCK_DGRAM, 0, false, bad), EIdIPVersionUnsupported,
+                     message);
+}
