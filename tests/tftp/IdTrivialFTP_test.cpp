@@ -563,3 +563,108 @@ TEST_F(TransferTest, UploadFileSendsTheFileAndClosesIt) {
     ::close(fd);
     fs::remove(file);
 }
+
+namespace {
+
+/// tftpd-hpa in the foreground on a loopback address and a free port, with a
+/// temporary root that accepts new files; stopped by its pid.
+class TftpdHpa {
+public:
+    static constexpr const char* Program = "/usr/sbin/in.tftpd";
+    static bool Installed() { return ::access(Program, X_OK) == 0; }
+
+    explicit TftpdHpa(const std::string& ip) : ip_(ip) {
+        root_ = fs::temp_directory_path() / ("tftpd-root-" + std::to_string(::getpid()));
+        fs::create_directories(root_);
+        fs::permissions(root_, fs::perms::all); // the server may run as another user
+        port_ = ScriptedPeer(ip).Port(); // free now, and ephemeral ports are not reused at once
+        const std::string address = ip + ":" + std::to_string(port_);
+        const std::string root = root_.string();
+        const char* argv[] = {Program, "-L",   "-a", address.c_str(), "-c",
+                              "-u",    "root", "-s", root.c_str(),    nullptr};
+        if (::posix_spawn(&pid_, Program, nullptr, nullptr, const_cast<char* const*>(argv),
+                          environ) != 0)
+            pid_ = -1;
+    }
+    ~TftpdHpa() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+
+    /// True once the server answers a read request for a missing file (at
+    /// most 5 seconds).
+    bool Ready() {
+        if (pid_ <= 0)
+            return false;
+        ScriptedPeer probe(ip_);
+        probe.Recording = false;
+        for (int i = 0; i < 50; ++i) {
+            probe.SendTo(ip_, port_, Words({1}, "no-such-file\0octet\0"sv));
+            if (probe.Receive(100))
+                return true;
+        }
+        return false;
+    }
+
+    std::uint16_t Port() const { return port_; }
+    fs::path Root() const { return root_; }
+
+private:
+    std::string ip_;
+    fs::path root_;
+    std::uint16_t port_ = 0;
+    pid_t pid_ = -1;
+};
+
+TIdBytes ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return TIdBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+} // namespace
+
+TEST(TftpdHpaInterop, StoredFilesAreByteIdentical) {
+    if (!TftpdHpa::Installed())
+        GTEST_SKIP() << "skipped: " << TftpdHpa::Program
+                     << " (tftpd-hpa) is not installed; scripts/install-deps.sh installs it";
+    TftpdHpa server("127.0.0.61");
+    ASSERT_TRUE(server.Ready()) << "in.tftpd did not answer";
+
+    const fs::path sources =
+        server.Root().parent_path() / ("tftp-src-" + std::to_string(::getpid()));
+    fs::create_directories(sources);
+    std::mt19937 random(20261207);
+    const struct {
+        std::size_t size;
+        std::int32_t blksize;
+    } rows[] = {{0, 1500}, {511, 1500}, {512, 512}, {1000000, 1500}, {6000000, 1500}, {1500, 1500}};
+    for (const auto& r : rows) {
+        const std::string name = "upload-" + std::to_string(r.size) + ".bin";
+        SCOPED_TRACE(name);
+        TIdBytes content(r.size);
+        for (auto& b : content)
+            b = static_cast<std::uint8_t>(random());
+        const fs::path local = sources / name;
+        std::ofstream(local, std::ios::binary)
+            .write(reinterpret_cast<const char*>(content.data()),
+                   static_cast<std::streamsize>(content.size()));
+
+        TIdTrivialFTP tftp;
+        tftp.SetHost("127.0.0.61");
+        tftp.SetPort(server.Port());
+        tftp.SetRequestedBlockSize(r.blksize);
+        std::int64_t sent = -1;
+        tftp.OnWork = [&](TIdComponent*, TWorkMode, std::int64_t n) { sent = n; };
+        ASSERT_NO_THROW(tftp.UploadFile(local.string(), name));
+        EXPECT_EQ(sent, static_cast<std::int64_t>(r.size));
+        EXPECT_FALSE(tftp.IsOpen());
+        EXPECT_EQ(tftp.BufferSize(), r.blksize + 4) << "the server's OACK was applied";
+        EXPECT_NE(tftp.ReplyPort(), server.Port()) << "the server answers from a port of its own";
+        EXPECT_TRUE(ReadAll(server.Root() / name) == content);
+    }
+    fs::remove_all(sources);
+}
