@@ -1,0 +1,290 @@
+// The request object's logic on top of the HTTP service: which calls it makes,
+// with which flags and headers, and how it reads the response back. Wire
+// details (sockets, libcurl, time-outs) belong to the service, not here.
+#include "http/sslu.h"
+
+#include <algorithm>
+#include <array>
+#include <mutex>
+#include <set>
+#include <utility>
+
+#include "runtime/Convert.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+
+namespace {
+
+constexpr std::array<const char*, 3> VerbTexts = {"GET", "POST", "HEAD"};
+
+// Always: from the server, not cached, keep-alive, and no proxy cache either.
+constexpr DWORD AlwaysFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                              INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_PRAGMA_NOCACHE;
+constexpr DWORD UnattendedFlags = INTERNET_FLAG_FORMS_SUBMIT | INTERNET_FLAG_NO_UI |
+                                  INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTPS |
+                                  INTERNET_FLAG_IGNORE_REDIRECT_TO_HTTP;
+static_assert(AlwaysFlags == 0x84400100 && UnattendedFlags == 0x0000C240);
+
+constexpr DWORD ChunkSize = 16384;
+constexpr DWORD RawHeadersBufferSize = 2024;
+constexpr DWORD SetCookieBufferSize = 16384;
+constexpr DWORD ErrorTextBufferSize = 255;
+
+struct Hooks {
+    std::string title;
+    std::function<void()> pump;
+};
+
+Hooks& TheHooks() {
+    static Hooks hooks;
+    return hooks;
+}
+
+// The objects alive now, so that the status callback can tell whether a
+// context really names one before it touches it.
+std::mutex liveMutex;
+std::set<const THttp_Socket*>& LiveObjects() {
+    static std::set<const THttp_Socket*> live;
+    return live;
+}
+
+bool IsLive(const THttp_Socket* object) {
+    std::lock_guard lock(liveMutex);
+    return LiveObjects().count(object) != 0;
+}
+
+void CloseHandle(HINTERNET& handle) noexcept {
+    if (handle != nullptr)
+        InternetCloseHandle(handle);
+    handle = nullptr;
+}
+
+} // namespace
+
+std::string TStringList::Text() const {
+    std::string text;
+    for (const std::string& line : *this)
+        text += line + "\r\n";
+    return text;
+}
+
+void SetApplicationTitle(const std::string& title) {
+    TheHooks().title = title;
+}
+
+const std::string& ApplicationTitle() {
+    return TheHooks().title;
+}
+
+void SetPumpMessagesHook(std::function<void()> pump) {
+    TheHooks().pump = std::move(pump);
+}
+
+THttp_Socket::THttp_Socket() {
+    std::lock_guard lock(liveMutex);
+    LiveObjects().insert(this);
+}
+
+THttp_Socket::~THttp_Socket() {
+    CloseHandles();
+    std::lock_guard lock(liveMutex);
+    LiveObjects().erase(this);
+}
+
+void THttp_Socket::Execute() {
+    OpenConnection(); // a failure to connect surfaces at the send step
+    OpenRequest();
+    if (!SendRequest()) {
+        const DWORD code = GetLastError();
+        ReportError("Send request failed with error " + InternetErrorText(code), true);
+    }
+    FillResponseStream();
+    CloseHandles();
+}
+
+bool THttp_Socket::OpenConnection() {
+    CloseHandle(ConnectHandle);
+    // A root left from an earlier run would otherwise be overwritten and leak.
+    CloseHandle(RootHandle);
+    RootHandle = InternetOpenA(ApplicationTitle().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                               nullptr, 0);
+    ConnectHandle =
+        InternetConnectA(RootHandle, Host.c_str(), ServerPort, UserName.c_str(), Password.c_str(),
+                         INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
+    InternetSetStatusCallback(ConnectHandle, HttpStatusCallback);
+    if (ConnectHandle == nullptr) {
+        CloseHandle(ConnectHandle);
+        CloseHandle(RootHandle);
+        return false;
+    }
+    return true;
+}
+
+void THttp_Socket::OpenRequest() {
+    CloseHandle(RequestHandle);
+    DWORD flags = AlwaysFlags;
+    if (Secure)
+        flags |= INTERNET_FLAG_SECURE;
+    if (!FollowRedirects)
+        flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
+    if (Unattended)
+        flags |= UnattendedFlags;
+    // A Verb outside the table names no verb: the service refuses the request
+    // and the send step reports it, instead of reading past the table.
+    const char* verb = Verb < VerbTexts.size() ? VerbTexts[Verb] : nullptr;
+    RequestHandle =
+        HttpOpenRequestA(ConnectHandle, verb, Path.c_str(), "HTTP/1.1", Referrer.c_str(), nullptr,
+                         flags, reinterpret_cast<DWORD_PTR>(this));
+    const std::string headers = RequestHeaders.Text();
+    if (!headers.empty())
+        HttpAddRequestHeadersA(RequestHandle, headers.c_str(), static_cast<DWORD>(-1),
+                               HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    if (RangeStart != -1) {
+        std::string range = Format("Range: bytes=%d-", RangeStart);
+        if (RangeEnd != -1)
+            range += Format("%d", RangeEnd);
+        HttpAddRequestHeadersA(RequestHandle, range.c_str(), static_cast<DWORD>(range.size()),
+                               HTTP_ADDREQ_FLAG_ADD_IF_NEW);
+    }
+}
+
+bool THttp_Socket::SendRequest() {
+    std::string body = PostData.Text();
+    if (!body.empty())
+        body.resize(body.size() - 2); // the lines joined by CR LF, no CR LF at the end
+    const std::string length = Format("Content-Length: %d", static_cast<std::int64_t>(body.size()));
+    if (!HttpAddRequestHeadersA(RequestHandle, length.c_str(), static_cast<DWORD>(length.size()),
+                                HTTP_ADDREQ_FLAG_ADD_IF_NEW))
+        return false;
+    return HttpSendRequestA(RequestHandle, nullptr, 0, body.empty() ? nullptr : body.data(),
+                            static_cast<DWORD>(body.size()));
+}
+
+bool THttp_Socket::FillResponseStream() {
+    if (RequestHandle == nullptr)
+        throw EInternalError("FillResponseStream: no request handle");
+
+    std::vector<char> buffer(RawHeadersBufferSize, '\0');
+    DWORD length = RawHeadersBufferSize;
+    DWORD index = 0;
+    if (!HttpQueryInfoA(RequestHandle, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length,
+                        &index) &&
+        GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        // A header block beyond the fixed buffer is kept whole rather than lost.
+        buffer.assign(length, '\0');
+        index = 0;
+        HttpQueryInfoA(RequestHandle, HTTP_QUERY_RAW_HEADERS_CRLF, buffer.data(), &length, &index);
+    }
+    RawHeaders.assign(buffer.begin(), std::find(buffer.begin(), buffer.end(), '\0'));
+
+    length = sizeof StatusCode;
+    index = 0;
+    HttpQueryInfoA(RequestHandle, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &StatusCode,
+                   &length, &index);
+
+    SetCookie.clear();
+    buffer.assign(SetCookieBufferSize, '\0');
+    length = SetCookieBufferSize;
+    index = 0;
+    if (HttpQueryInfoA(RequestHandle, HTTP_QUERY_SET_COOKIE, buffer.data(), &length, &index)) {
+        SetCookie.assign(buffer.data(), length);
+    } else {
+        const DWORD code = GetLastError();
+        if (code != ERROR_HTTP_HEADER_NOT_FOUND)
+            SetCookie = "Set-Cookie query failed with error " + InternetErrorText(code);
+    }
+
+    // A second run must not leave the tail of a longer earlier body behind.
+    Response.Clear();
+    Response.SetPosition(0);
+    buffer.assign(ChunkSize, '\0');
+    for (;;) {
+        DWORD available = 0;
+        InternetQueryDataAvailable(RequestHandle, &available, 0, 0);
+        DWORD read = 0;
+        InternetReadFile(RequestHandle, buffer.data(), std::min(ChunkSize, available), &read);
+        if (read == 0)
+            break;
+        Response.Write(buffer.data(), read);
+    }
+    return true;
+}
+
+void THttp_Socket::CloseHandles() noexcept {
+    InternetSetStatusCallback(ConnectHandle, nullptr);
+    CloseHandle(ConnectHandle);
+    CloseHandle(RequestHandle);
+    CloseHandle(RootHandle);
+}
+
+void THttp_Socket::ReportError(const std::string& text, bool fatal) {
+    if (OnError) {
+        OnError(text, fatal);
+        return;
+    }
+    if (fatal)
+        throw Exception(text);
+}
+
+void THttp_Socket::StatusChanged(DWORD status, const void* information, DWORD length) {
+    // The new handle is pointer-sized: taken whole, not its first 32 bits.
+    if (status == INTERNET_STATUS_HANDLE_CREATED && information != nullptr &&
+        length >= sizeof(DWORD_PTR)) {
+        DWORD_PTR handle = 0;
+        std::copy_n(static_cast<const char*>(information), sizeof handle,
+                    reinterpret_cast<char*>(&handle));
+        RequestHandle = reinterpret_cast<HINTERNET>(handle);
+    }
+}
+
+std::string StripHttpScheme(const std::string& url) {
+    if (UpperCase(url.substr(0, 7)) == "HTTP://")
+        return url.substr(7);
+    return url;
+}
+
+std::string HostOfUrl(const std::string& url) {
+    const std::string s = StripHttpScheme(url);
+    return s.substr(0, s.find('/'));
+}
+
+std::string PathOfUrl(const std::string& url) {
+    const std::string s = StripHttpScheme(url);
+    const auto slash = s.find('/');
+    return slash == std::string::npos ? "/" : s.substr(slash);
+}
+
+std::string InternetErrorText(DWORD code) {
+    std::array<char, ErrorTextBufferSize> buffer{};
+    const DWORD written = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0,
+                                         buffer.data(), ErrorTextBufferSize, nullptr);
+    std::string description;
+    if (written != 0) {
+        description.assign(buffer.data(), std::min(written, ErrorTextBufferSize));
+    } else {
+        switch (code) {
+        case ERROR_INTERNET_INVALID_URL:
+            description = "The URL is invalid";
+            break;
+        case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
+            description = "The URL scheme could not be recognized or is not supported.";
+            break;
+        case ERROR_INTERNET_NAME_NOT_RESOLVED:
+            description = "The server name could not be resolved.";
+            break;
+        default:
+            break;
+        }
+    }
+    return std::to_string(code) + " " + description;
+}
+
+void HttpStatusCallback(HINTERNET /*hInternet*/, DWORD_PTR dwContext, DWORD dwInternetStatus,
+                        LPVOID lpvStatusInformation, DWORD dwStatusInformationLength) {
+    // A copy: the pump may replace the hook while it runs.
+    if (const std::function<void()> pump = TheHooks().pump)
+        pump();
+    auto* object = reinterpret_cast<THttp_Socket*>(dwContext);
+    if (object != nullptr && IsLive(object))
+        object->StatusChanged(dwInternetStatus, lpvStatusInformation, dwStatusInformationLength);
+}

@@ -1,0 +1,107 @@
+// The HTTP request object THttp_Socket, the URL helpers around it, the error
+// texts of the HTTP service, and the two hooks (application title, message
+// pump) through which the application reaches this layer. Only the request's
+// logic lives here; the HTTP service itself is WinInet.h. Nothing of the
+// application's window belongs here: http/ must not depend on app/.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "http/WinInet.h"
+#include "runtime/Stream.h"
+
+/// A list of text lines.
+class TStringList : public std::vector<std::string> {
+public:
+    using std::vector<std::string>::vector;
+    using std::vector<std::string>::operator=;
+    /// The lines, each followed by CR LF; empty for an empty list.
+    std::string Text() const;
+};
+
+/// Sets the application title, the agent name of every request.
+void SetApplicationTitle(const std::string& title);
+/// The application title; empty until set.
+const std::string& ApplicationTitle();
+/// Sets the function that handles the application's waiting window messages
+/// once; it may throw to cancel the running request. None by default.
+void SetPumpMessagesHook(std::function<void()> pump);
+
+/// One HTTP request, run whole in one blocking call. Each object runs one
+/// request; its platform handles are released at the end of Execute or, when
+/// Execute raises, by the destructor.
+class THttp_Socket {
+public:
+    THttp_Socket();
+    ~THttp_Socket();
+    THttp_Socket(const THttp_Socket&) = delete;
+    THttp_Socket& operator=(const THttp_Socket&) = delete;
+
+    /// Runs the request with the fields as set and fills StatusCode,
+    /// RawHeaders, SetCookie and Response. A send failure goes to ReportError
+    /// ("Send request failed with error " and InternetErrorText); without
+    /// OnError that raises Exception. Throws what the message pump throws.
+    void Execute();
+    /// Opens RootHandle and ConnectHandle; false when no connect handle came.
+    bool OpenConnection();
+    /// Opens RequestHandle with the request flags and adds RequestHeaders and
+    /// the Range header.
+    void OpenRequest();
+    /// Adds Content-Length and sends the request with PostData as its body;
+    /// false when either failed (GetLastError tells why).
+    bool SendRequest();
+    /// Reads the response's headers, status, first Set-Cookie and body.
+    /// Throws EInternalError without a request handle. Always true.
+    bool FillResponseStream();
+    /// Removes the status callback and releases all three handles.
+    void CloseHandles() noexcept;
+    /// Hands (text, fatal) to OnError when set; otherwise raises Exception
+    /// with the text when fatal.
+    void ReportError(const std::string& text, bool fatal);
+
+    TStringList RequestHeaders;
+    std::string Path;
+    TStringList PostData;
+    std::uint8_t Verb = 0;
+    HINTERNET ConnectHandle = nullptr;
+    HINTERNET RequestHandle = nullptr;
+    HINTERNET RootHandle = nullptr;
+    bool Secure = false;
+    std::string Host;
+    std::string Password;
+    std::string UserName;
+    std::string Referrer;
+    std::uint16_t ServerPort = 0;
+    std::string RawHeaders;
+    std::string SetCookie;
+    std::int32_t StatusCode = 0;
+    TMemoryStream Response;
+    bool Unattended = false;
+    std::int32_t RangeStart = -1;
+    std::int32_t RangeEnd = -1;
+    bool FollowRedirects = false;
+    std::function<void(const std::string& text, bool fatal)> OnError;
+
+private:
+    friend void HttpStatusCallback(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD);
+    void StatusChanged(DWORD status, const void* information, DWORD length);
+};
+
+/// The URL less a leading "HTTP://" in any letter case; no other scheme.
+std::string StripHttpScheme(const std::string& url);
+/// The server part of the URL: up to the first "/" after the scheme, port and
+/// user part included.
+std::string HostOfUrl(const std::string& url);
+/// The object part of the URL: from the first "/" after the scheme, query
+/// included; "/" when there is none.
+std::string PathOfUrl(const std::string& url);
+/// The decimal code, a blank and the system's text for it, or the service's
+/// own text for 12005 to 12007, or nothing.
+std::string InternetErrorText(DWORD code);
+/// The status callback of every request: pumps the application's messages
+/// once, then hands the status to the THttp_Socket named by the context.
+void HttpStatusCallback(HINTERNET hInternet, DWORD_PTR dwContext, DWORD dwInternetStatus,
+                        LPVOID lpvStatusInformation, DWORD dwStatusInformationLength);

@@ -1,0 +1,439 @@
+// THttp_Socket and the sslu helpers, against a real HTTP server on loopback.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "http/sslu.h"
+#include "runtime/Exception.h"
+#include "tests/http/TestServer.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+class HttpSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ClearProxyEnvironment();
+        SetApplicationTitle("Tessik TFTP Loader");
+        SetPumpMessagesHook(nullptr);
+        InternetClearNameAnswersForTesting();
+    }
+    void TearDown() override { SetPumpMessagesHook(nullptr); }
+
+    /// Set up as the device conversation does for a URL on the server.
+    static void PrepareFetch(THttp_Socket& s, const std::string& url, int port) {
+        s.FollowRedirects = true;
+        s.Verb = 0;
+        s.Host = HostOfUrl(url);
+        s.Secure = false;
+        s.Unattended = true;
+        s.Path = PathOfUrl(url);
+        s.ServerPort = static_cast<std::uint16_t>(port);
+    }
+
+    /// The message that Execute raised, or "" when it raised none.
+    static std::string FailureOf(THttp_Socket& s) {
+        try {
+            s.Execute();
+        } catch (const Exception& e) {
+            return e.Message();
+        }
+        return "";
+    }
+};
+
+TEST(UrlHelpers, SplitServerAndObjectName) {
+    struct Row {
+        const char* url;
+        const char* stripped;
+        const char* host;
+        const char* path;
+    } rows[] = {
+        {"HTTP://192.168.100.100", "192.168.100.100", "192.168.100.100", "/"},
+        {"http://192.168.100.100/index2.htm?tftpp=69", "192.168.100.100/index2.htm?tftpp=69",
+         "192.168.100.100", "/index2.htm?tftpp=69"},
+        {"hTtP://192.168.100.100/index2.htm?REBOOT", "192.168.100.100/index2.htm?REBOOT",
+         "192.168.100.100", "/index2.htm?REBOOT"},
+        {"192.168.100.100", "192.168.100.100", "192.168.100.100", "/"},
+        {"https://unit/a", "https://unit/a", "https:", "//unit/a"},
+        {"http://unit:8080/a", "unit:8080/a", "unit:8080", "/a"},
+        {"http://user@unit", "user@unit", "user@unit", "/"},
+        {"unit/go?to=http://other/", "unit/go?to=http://other/", "unit", "/go?to=http://other/"},
+        {"http:/", "http:/", "http:", "/"},
+        {"", "", "", "/"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.url);
+        EXPECT_EQ(StripHttpScheme(r.url), r.stripped);
+        EXPECT_EQ(HostOfUrl(r.url), r.host);
+        EXPECT_EQ(PathOfUrl(r.url), r.path);
+    }
+}
+
+TEST(InternetErrorText, TableTextsSystemTextsAndBareCodes) {
+    EXPECT_EQ(InternetErrorText(12005), "12005 The URL is invalid");
+    EXPECT_EQ(InternetErrorText(12006),
+              "12006 The URL scheme could not be recognized or is not supported.");
+    EXPECT_EQ(InternetErrorText(12007), "12007 The server name could not be resolved.");
+    EXPECT_EQ(InternetErrorText(12029), "12029 ");
+    EXPECT_EQ(InternetErrorText(6), "6 The handle is invalid.\r\n");
+}
+
+TEST_F(HttpSocketTest, SendsTheDeviceConversationRequest) {
+    TestServer server("127.0.0.20", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("<p>g_HwId = \"171\"</p>", "text/html");
+    });
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.20/index2.htm?tftpp=69", server.Port());
+    s.Execute();
+
+    ASSERT_EQ(server.Requests().size(), 1u);
+    const RecordedRequest req = server.Requests()[0];
+    EXPECT_EQ(req.method, "GET");
+    EXPECT_EQ(req.target, "/index2.htm?tftpp=69");
+    EXPECT_EQ(req.Header("User-Agent"), "Tessik TFTP Loader");
+    EXPECT_EQ(req.Header("Content-Length"), "0");
+    EXPECT_EQ(req.Header("Pragma"), "no-cache");
+    EXPECT_EQ(req.Header("Cache-Control"), "no-cache");
+    EXPECT_EQ(req.Header("Connection"), "Keep-Alive");
+    EXPECT_FALSE(req.Has("Range"));
+    EXPECT_FALSE(req.Has("Referer"));
+    EXPECT_EQ(req.body, "");
+
+    EXPECT_EQ(s.StatusCode, 200);
+    EXPECT_EQ(s.Response.Text(), "<p>g_HwId = \"171\"</p>");
+    EXPECT_EQ(s.SetCookie, "");
+    EXPECT_EQ(s.RootHandle, nullptr);
+    EXPECT_EQ(s.ConnectHandle, nullptr);
+    EXPECT_EQ(s.RequestHandle, nullptr);
+}
+
+TEST_F(HttpSocketTest, SendsPostDataLinesJoinedByCrLf) {
+    TestServer server("127.0.0.20");
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.20/form", server.Port());
+    s.Verb = 1;
+    s.PostData = {"abc", "def"};
+    s.Referrer = "http://127.0.0.20/";
+    s.Execute();
+
+    ASSERT_EQ(server.Requests().size(), 1u);
+    const RecordedRequest req = server.Requests()[0];
+    EXPECT_EQ(req.method, "POST");
+    EXPECT_EQ(req.body, "abc\r\ndef");
+    EXPECT_EQ(req.Header("Content-Length"), "8");
+    EXPECT_EQ(req.Header("Referer"), "http://127.0.0.20/");
+}
+
+TEST_F(HttpSocketTest, RangeHeaderForms) {
+    struct Row {
+        std::int32_t start, end;
+        const char* range; // nullptr: no Range header
+    } rows[] = {
+        {100, -1, "bytes=100-"}, {100, 199, "bytes=100-199"}, {0, 0, "bytes=0-0"},
+        {-1, 199, nullptr},      {-1, -1, nullptr},
+    };
+    TestServer server("127.0.0.20");
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.start << " " << r.end);
+        THttp_Socket s;
+        PrepareFetch(s, "http://127.0.0.20/", server.Port());
+        s.RangeStart = r.start;
+        s.RangeEnd = r.end;
+        s.Execute();
+        const RecordedRequest req = server.Requests().back();
+        if (r.range != nullptr)
+            EXPECT_EQ(req.Header("Range"), r.range);
+        else
+            EXPECT_FALSE(req.Has("Range"));
+    }
+}
+
+TEST_F(HttpSocketTest, ContentLengthAmongRequestHeadersIsASendFailure) {
+    TestServer server("127.0.0.20");
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.20/", server.Port());
+    s.RequestHeaders = {"X-Unit: 1", "content-length: 5"};
+    EXPECT_EQ(FailureOf(s), "Send request failed with error " + InternetErrorText(12155));
+
+    // With a handler the report goes there, and the run reads an empty response.
+    THttp_Socket quiet;
+    PrepareFetch(quiet, "http://127.0.0.20/", server.Port());
+    quiet.RequestHeaders = {"Content-Length: 5"};
+    std::vector<std::pair<std::string, bool>> reports;
+    quiet.OnError = [&](const std::string& text, bool fatal) { reports.emplace_back(text, fatal); };
+    quiet.Execute();
+    ASSERT_EQ(reports.size(), 1u);
+    EXPECT_EQ(reports[0].first, "Send request failed with error 12155 ");
+    EXPECT_TRUE(reports[0].second);
+    EXPECT_EQ(quiet.StatusCode, 0);
+    EXPECT_EQ(quiet.Response.Size(), 0);
+
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(HttpSocketTest, LargeBodyArrivesWhole) {
+    std::string body(300 * 1024, '\0');
+    for (std::size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<char>(i * 7 % 251);
+    TestServer server("127.0.0.20", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(body, "application/octet-stream");
+    });
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.20/image.bin", server.Port());
+    s.Execute();
+    EXPECT_EQ(s.StatusCode, 200);
+    EXPECT_TRUE(s.Response.Text() == body) << "got " << s.Response.Size() << " bytes";
+}
+
+TEST_F(HttpSocketTest, ResponseWithoutBodyStillSetsStatusCode) {
+    TestServer server("127.0.0.20", [](const httplib::Request& req, httplib::Response& res) {
+        if (req.target == "/none")
+            res.status = 204;
+        else
+            res.set_content("hello", "text/plain");
+    });
+    struct Row {
+        const char* path;
+        std::uint8_t verb;
+        int status;
+    } rows[] = {{"/none", 0, 204}, {"/page", 2, 200}};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path);
+        THttp_Socket s;
+        PrepareFetch(s, std::string("http://127.0.0.20") + r.path, server.Port());
+        s.Verb = r.verb;
+        s.Execute();
+        EXPECT_EQ(s.StatusCode, r.status);
+        EXPECT_EQ(s.Response.Size(), 0);
+    }
+    EXPECT_EQ(server.Requests().back().method, "HEAD");
+}
+
+TEST_F(HttpSocketTest, KeepsRawHeadersAndTheFirstSetCookie) {
+    TestServer server("127.0.0.20", [](const httplib::Request& req, httplib::Response& res) {
+        if (req.target == "/cookies") {
+            res.set_header("Set-Cookie", "session=1; Path=/");
+            res.set_header("Set-Cookie", "theme=dark");
+        }
+        res.set_header("X-Unit", "V4");
+        res.set_content("x", "text/plain");
+    });
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.20/cookies", server.Port());
+    s.Execute();
+    EXPECT_EQ(s.SetCookie, "session=1; Path=/");
+    EXPECT_EQ(s.RawHeaders.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << s.RawHeaders;
+    EXPECT_NE(s.RawHeaders.find("\r\nX-Unit: V4\r\n"), std::string::npos);
+    EXPECT_NE(s.RawHeaders.find("\r\nSet-Cookie: theme=dark\r\n"), std::string::npos);
+    EXPECT_EQ(s.RawHeaders.substr(s.RawHeaders.size() - 4), "\r\n\r\n");
+    for (std::size_t i = s.RawHeaders.find('\n'); i != std::string::npos;
+         i = s.RawHeaders.find('\n', i + 1))
+        EXPECT_EQ(s.RawHeaders[i - 1], '\r') << "at " << i;
+
+    THttp_Socket plain;
+    PrepareFetch(plain, "http://127.0.0.20/", server.Port());
+    plain.Execute();
+    EXPECT_EQ(plain.SetCookie, "");
+}
+
+TEST_F(HttpSocketTest, RedirectsAreFollowedOnlyWhenAsked) {
+    TestServer server("127.0.0.20", [](const httplib::Request& req, httplib::Response& res) {
+        if (req.target == "/old")
+            res.set_redirect("/new");
+        else
+            res.set_content("arrived", "text/plain");
+    });
+    for (bool follow : {true, false}) {
+        SCOPED_TRACE(follow);
+        THttp_Socket s;
+        PrepareFetch(s, "http://127.0.0.20/old", server.Port());
+        s.FollowRedirects = follow;
+        s.Execute();
+        EXPECT_EQ(s.StatusCode, follow ? 200 : 302);
+        EXPECT_EQ(s.Response.Text(), follow ? "arrived" : "");
+        EXPECT_EQ(s.RawHeaders.find("Location:") != std::string::npos, !follow) << s.RawHeaders;
+    }
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 3u);
+    EXPECT_EQ(requests[1].target, "/new");
+    EXPECT_EQ(requests[2].target, "/old");
+}
+
+TEST_F(HttpSocketTest, SendFailuresCarryTheServiceErrorNumber) {
+    TestServer plain("127.0.0.22");
+    int closedPort = 0;
+    {
+        TestServer gone("127.0.0.23");
+        closedPort = gone.Port();
+    }
+    InternetSetNameAnswerForTesting("unit.invalid", "");
+    struct Row {
+        std::string host;
+        int port;
+        bool secure;
+        std::string message;
+    } rows[] = {
+        {"127.0.0.23", closedPort, false, "Send request failed with error 12029 "},
+        {"unit.invalid", 80, false,
+         "Send request failed with error 12007 The server name could not be resolved."},
+        {"127.0.0.22", plain.Port(), true, "Send request failed with error 12157 "},
+        // Shorthand and single-number forms that a URL parser would read as
+        // another address than the TFTP side does.
+        {"127.0.22", plain.Port(), false,
+         "Send request failed with error 12005 The URL is invalid"},
+        {"2130706454", plain.Port(), false,
+         "Send request failed with error 12005 The URL is invalid"},
+        {"127.0.0.22:0", 0, false, "Send request failed with error 12005 The URL is invalid"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.host);
+        THttp_Socket s;
+        PrepareFetch(s, "http://" + r.host, r.port);
+        s.Secure = r.secure;
+        const auto start = Clock::now();
+        EXPECT_EQ(FailureOf(s), r.message);
+        EXPECT_LT(Clock::now() - start, 5s);
+    }
+}
+
+TEST_F(HttpSocketTest, ServerNameWithPortUsesThatPort) {
+    TestServer server("127.0.0.21");
+    InternetSetNameAnswerForTesting("unit.test", "127.0.0.21");
+    for (const std::string host : {"unit.test", "127.0.0.21"}) {
+        SCOPED_TRACE(host);
+        const std::string named = host + ":" + std::to_string(server.Port());
+        THttp_Socket s;
+        PrepareFetch(s, "http://" + named + "/index.htm", 0);
+        EXPECT_EQ(HostOfUrl("http://" + named + "/index.htm"), named);
+        s.Execute();
+        EXPECT_EQ(s.StatusCode, 200);
+        EXPECT_EQ(server.Requests().back().Header("Host"), named);
+    }
+}
+
+TEST_F(HttpSocketTest, ZeroPaddedAddressGroupsAreDecimal) {
+    // 025 read as octal would be 21: a server listens there too, on the same port.
+    TestServer octal("127.0.0.21");
+    TestServer decimal("127.0.0.25", {}, octal.Port());
+    for (const char* host :
+         {"127.000.000.025", "127.0.0.025", "127.0  .0  .25 ", "127. 0. 0. 25"}) {
+        SCOPED_TRACE(host);
+        THttp_Socket s;
+        PrepareFetch(s, std::string("http://") + host, octal.Port());
+        s.Execute();
+        EXPECT_EQ(s.StatusCode, 200);
+    }
+    EXPECT_EQ(decimal.Requests().size(), 4u);
+    EXPECT_TRUE(octal.Requests().empty());
+}
+
+TEST_F(HttpSocketTest, StatusCallbackPumpsWhileTheServerStalls) {
+    TestServer* stalled = nullptr;
+    TestServer server("127.0.0.24", [&](const httplib::Request&, httplib::Response& res) {
+        stalled->gate.Wait(10s);
+        res.set_content("late", "text/plain");
+    });
+    stalled = &server;
+    int pumps = 0;
+    const auto start = Clock::now();
+    SetPumpMessagesHook([&] {
+        ++pumps;
+        if (Clock::now() - start >= 1s)
+            server.gate.Open();
+    });
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.24/", server.Port());
+    s.Execute();
+    EXPECT_EQ(s.Response.Text(), "late");
+    EXPECT_GE(pumps, 10); // one per 50 ms at most apart: about 20 in the second
+}
+
+TEST_F(HttpSocketTest, ExceptionFromThePumpLeavesExecuteAndTheDestructorReleases) {
+    struct Cancelled {};
+    TestServer* stalled = nullptr;
+    TestServer server("127.0.0.24", [&](const httplib::Request&, httplib::Response&) {
+        stalled->gate.Wait(10s);
+    });
+    stalled = &server;
+    int pumps = 0;
+    SetPumpMessagesHook([&] {
+        if (++pumps == 5)
+            throw Cancelled{};
+    });
+    HINTERNET handles[3] = {};
+    {
+        THttp_Socket s;
+        PrepareFetch(s, "http://127.0.0.24/", server.Port());
+        EXPECT_THROW(s.Execute(), Cancelled);
+        handles[0] = s.RootHandle;
+        handles[1] = s.ConnectHandle;
+        handles[2] = s.RequestHandle;
+        for (HINTERNET h : handles)
+            EXPECT_NE(h, nullptr);
+    }
+    for (HINTERNET h : handles) {
+        EXPECT_FALSE(InternetCloseHandle(h)) << "still open";
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    }
+}
+
+TEST_F(HttpSocketTest, StatusCallbackTakesTheCreatedHandleWhole) {
+    int pumps = 0;
+    SetPumpMessagesHook([&] { ++pumps; });
+    THttp_Socket s;
+    const auto context = reinterpret_cast<DWORD_PTR>(&s);
+    INTERNET_ASYNC_RESULT created{static_cast<DWORD_PTR>(0x123456789ABCDEF0ull), 0};
+    HttpStatusCallback(nullptr, context, INTERNET_STATUS_RECEIVING_RESPONSE, &created,
+                       sizeof created);
+    EXPECT_EQ(s.RequestHandle, nullptr);
+    HttpStatusCallback(nullptr, context, INTERNET_STATUS_HANDLE_CREATED, &created, sizeof created);
+    EXPECT_EQ(reinterpret_cast<DWORD_PTR>(s.RequestHandle), created.dwResult);
+    int notAnObject = 0;
+    HttpStatusCallback(nullptr, reinterpret_cast<DWORD_PTR>(&notAnObject),
+                       INTERNET_STATUS_HANDLE_CREATED, &created, sizeof created);
+    EXPECT_EQ(notAnObject, 0);
+    EXPECT_EQ(pumps, 3);
+    s.RequestHandle = nullptr;
+}
+
+TEST_F(HttpSocketTest, VerbOutsideTheTableIsAFailureNotARead) {
+    TestServer server("127.0.0.20");
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.20/", server.Port());
+    s.Verb = 3;
+    EXPECT_EQ(FailureOf(s), "Send request failed with error 6 The handle is invalid.\r\n");
+    EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(HttpSocketTest, SecondRunKeepsOnlyTheNewBody) {
+    int calls = 0;
+    TestServer server("127.0.0.20", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(++calls == 1 ? "a longer first body" : "short", "text/plain");
+    });
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.20/", server.Port());
+    s.Execute();
+    s.Execute();
+    EXPECT_EQ(s.Response.Text(), "short");
+}
+
+// Lasts about 15 s: the stall limit of the service.
+TEST_F(HttpSocketTest, StalledServerEndsTheRequestWithATimeout) {
+    TestServer* stalled = nullptr;
+    TestServer server("127.0.0.24", [&](const httplib::Request&, httplib::Response&) {
+        stalled->gate.Wait(60s);
+    });
+    stalled = &server;
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.0.0.24/", server.Port());
+    const auto start = Clock::now();
+    EXPECT_EQ(FailureOf(s), "Send request failed with error 12002 ");
+    EXPECT_GE(Clock::now() - start, 14s);
+    EXPECT_LT(Clock::now() - start, 30s);
+}
+
+} // namespace
