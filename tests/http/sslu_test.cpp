@@ -219,6 +219,8 @@ TEST_F(HttpSocketTest, KeepsRawHeadersAndTheFirstSetCookie) {
             res.set_header("Set-Cookie", "session=1; Path=/");
             res.set_header("Set-Cookie", "theme=dark");
         }
+        if (req.target == "/long")
+            res.set_header("X-Long", std::string(3000, 'v'));
         res.set_header("X-Unit", "V4");
         res.set_content("x", "text/plain");
     });
@@ -238,6 +240,14 @@ TEST_F(HttpSocketTest, KeepsRawHeadersAndTheFirstSetCookie) {
     PrepareFetch(plain, "http://127.0.0.20/", server.Port());
     plain.Execute();
     EXPECT_EQ(plain.SetCookie, "");
+
+    // A header block beyond the 2024-byte query buffer is still kept whole.
+    THttp_Socket large;
+    PrepareFetch(large, "http://127.0.0.20/long", server.Port());
+    large.Execute();
+    EXPECT_NE(large.RawHeaders.find("X-Long: " + std::string(3000, 'v') + "\r\n"),
+              std::string::npos);
+    EXPECT_EQ(large.RawHeaders.substr(large.RawHeaders.size() - 4), "\r\n\r\n");
 }
 
 TEST_F(HttpSocketTest, RedirectsAreFollowedOnlyWhenAsked) {
