@@ -133,6 +133,26 @@ TEST_F(HttpServiceTest, ProxyComesFromTheEnvironment) {
     EXPECT_EQ(proxy.Requests()[0].target, "http://unit.test/");
 }
 
+TEST_F(HttpServiceTest, BodyCutShortEndsTheReadsWithConnectionAborted) {
+    TestServer server("127.0.0.34", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content_provider(1000, "application/octet-stream",
+                                 [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                     sink.write("0123456789", 10);
+                                     return false; // the server drops the connection
+                                 });
+    });
+    Session s("127.0.0.34", static_cast<INTERNET_PORT>(server.Port()));
+    ASSERT_TRUE(HttpSendRequestA(s.request, nullptr, 0, nullptr, 0));
+    std::string body;
+    char buffer[100];
+    DWORD read = 0;
+    while (InternetReadFile(s.request, buffer, sizeof buffer, &read) && read != 0)
+        body.append(buffer, read);
+    EXPECT_EQ(GetLastError(), ERROR_INTERNET_CONNECTION_ABORTED);
+    EXPECT_EQ(read, 0u);
+    EXPECT_EQ(body, "0123456789");
+}
+
 TEST_F(HttpServiceTest, RefusesHandlesItDidNotHandOut) {
     int notAHandle = 0;
     DWORD read = 0;
