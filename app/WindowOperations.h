@@ -5,6 +5,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 
 /// The two drop-down lists of the folder group.
@@ -58,4 +59,8 @@ public:
     /// While a Connect or an Upload runs, Connect, Upload and the folder edit
     /// are disabled (busy true) so that no second run nests inside it.
     virtual void SetBusy(bool busy) = 0;
+    /// The size in bytes of the transfer that starts now; the status texts
+    /// that follow carry the running count. For front ends that show a share;
+    /// others ignore it.
+    virtual void SetTransferSize(std::int64_t /*bytes*/) {}
 };

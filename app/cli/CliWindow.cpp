@@ -1,0 +1,177 @@
+// The headless window: the loader's window operations on stdout, stderr and
+// SIGINT. Ctrl-C is kept blocked and taken by the pumps, so it reaches the
+// loader as a close of the window at its next pump, never in the middle of
+// a library call.
+#include "app/cli/CliWindow.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <pthread.h>
+#include <unistd.h>
+
+#include "runtime/Files.h"
+
+namespace {
+
+sigset_t InterruptSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    return set;
+}
+
+bool AllDigits(const std::string& text) {
+    return !text.empty() &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+} // namespace
+
+std::optional<std::string> MaskedAddressText(const std::string& address) {
+    std::string result;
+    std::size_t at = 0;
+    for (int group = 0; group < 4; ++group) {
+        const std::size_t dot = group < 3 ? address.find('.', at) : address.size();
+        if (dot == std::string::npos)
+            return std::nullopt;
+        const std::string digits = address.substr(at, dot - at);
+        if (digits.size() < 1 || digits.size() > 3 || !AllDigits(digits) || std::stoi(digits) > 255)
+            return std::nullopt;
+        result += std::string(3 - digits.size(), '0') + digits + (group < 3 ? "." : "");
+        at = dot + 1;
+    }
+    return result;
+}
+
+TCliWindow::TCliWindow(bool trace) : trace_(trace), statusOnTerminal_(::isatty(STDERR_FILENO)) {
+    const sigset_t set = InterruptSignals();
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+}
+
+TCliWindow::~TCliWindow() {
+    EndStatus();
+}
+
+bool TCliWindow::Interrupted() {
+    TakeInterrupt(std::chrono::nanoseconds::zero());
+    return interrupted_;
+}
+
+void TCliWindow::TakeInterrupt(std::chrono::nanoseconds timeout) {
+    const sigset_t set = InterruptSignals();
+    timespec wait{};
+    wait.tv_sec = static_cast<time_t>(timeout.count() / 1000000000);
+    wait.tv_nsec = static_cast<long>(timeout.count() % 1000000000);
+    if (sigtimedwait(&set, nullptr, &wait) == SIGINT && !interrupted_) {
+        interrupted_ = true;
+        if (OnInterrupt)
+            OnInterrupt();
+    }
+}
+
+void TCliWindow::HideStatus() {
+    if (statusDrawn_) {
+        std::fputs("\r\x1b[K", stderr);
+        std::fflush(stderr);
+        statusDrawn_ = false;
+    }
+}
+
+void TCliWindow::DrawStatus() {
+    if (!statusOnTerminal_ || status_.empty())
+        return;
+    std::string line = status_;
+    // The work counts are bytes of the transfer; show the share as well.
+    if (transferSize_ > 0 && AllDigits(status_) && status_.size() < 19)
+        line += " (" + std::to_string(std::stoll(status_) * 100 / transferSize_) + "%)";
+    std::fputs(("\r" + line + "\x1b[K").c_str(), stderr);
+    std::fflush(stderr);
+    statusDrawn_ = true;
+}
+
+void TCliWindow::EndStatus() {
+    if (statusDrawn_) {
+        std::fputs("\n", stderr);
+        std::fflush(stderr);
+        statusDrawn_ = false;
+    }
+}
+
+void TCliWindow::LogLine(const std::string& text) {
+    HideStatus();
+    lines_.push_back(text);
+    std::fputs((text + "\n").c_str(), stdout);
+    std::fflush(stdout);
+    DrawStatus();
+}
+
+void TCliWindow::ClearLog() {
+    // Lines already printed stay on the terminal; the run's own log starts anew.
+    lines_.clear();
+}
+
+void TCliWindow::SetStatus(const std::string& text) {
+    status_ = text;
+    DrawStatus();
+}
+
+void TCliWindow::TraceOut(const std::string& text) {
+    if (!trace_)
+        return;
+    HideStatus();
+    std::fputs((text + "\n").c_str(), stderr);
+    std::fflush(stderr);
+    DrawStatus();
+}
+
+void TCliWindow::PumpMessages() {
+    TakeInterrupt(std::chrono::nanoseconds::zero());
+}
+
+void TCliWindow::PumpMessagesUntil(Clock::time_point deadline) {
+    // Sleeps in the signal wait itself: a Ctrl-C is taken the moment it comes.
+    for (auto now = Clock::now(); now < deadline; now = Clock::now())
+        TakeInterrupt(deadline - now);
+}
+
+void TCliWindow::SetDirEditText(const std::string& text) {
+    if (text == dirEdit_)
+        return;
+    dirEdit_ = text;
+    if (OnDirEditChange)
+        OnDirEditChange();
+}
+
+void TCliWindow::ListClear(TImageList list) {
+    Of(list) = TList{};
+}
+
+void TCliWindow::ListAppend(TImageList list, const std::string& text) {
+    Of(list).Entries.push_back(text);
+}
+
+int TCliWindow::ListCount(TImageList list) {
+    return static_cast<int>(Of(list).Entries.size());
+}
+
+void TCliWindow::SetListItemIndex(TImageList list, int index) {
+    Of(list).Index = index >= 0 && index < ListCount(list) ? index : -1;
+}
+
+std::string TCliWindow::ListItem(TImageList list, int index) {
+    return Of(list).Entries.at(static_cast<std::size_t>(index));
+}
+
+std::string TCliWindow::ProgramFolder() {
+    return ::ProgramFolder();
+}
+
+void TCliWindow::ShowError(const std::string& text) {
+    HideStatus();
+    errorShown_ = true;
+    std::fputs(("error: " + text + "\n").c_str(), stderr);
+    std::fflush(stderr);
+}

@@ -1,0 +1,93 @@
+// The headless front end's window: the window operations of the loader on a
+// terminal. The log goes to stdout, the trace and the error box to stderr,
+// the status label is one line redrawn in place on a terminal, and Ctrl-C is
+// the window's close. Holds no protocol logic; that is TLoader's.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/WindowOperations.h"
+
+/// The address field's default text.
+inline constexpr const char* DefaultAddress = "192.168.100.100";
+
+/// An address of four groups of 1 to 3 digits, each 0 to 255, as the masked
+/// field reads after it was typed in whole: each group padded with leading
+/// zeros to three digits ("127.0.0.2" gives "127.000.000.002"). No value for
+/// any other text.
+std::optional<std::string> MaskedAddressText(const std::string& address);
+
+class TCliWindow : public TWindowOperations {
+public:
+    /// trace: show the trace lines on stderr. Blocks SIGINT for the calling
+    /// thread (and the threads it starts later) so the pumps take it.
+    explicit TCliWindow(bool trace);
+    ~TCliWindow() override;
+
+    /// The address field's text, 15 characters.
+    std::string Address = DefaultAddress;
+    /// The folder edit's change event.
+    std::function<void()> OnDirEditChange;
+    /// Called from a pump when Ctrl-C was pressed.
+    std::function<void()> OnInterrupt;
+
+    bool Interrupted();
+    bool ErrorShown() const { return errorShown_; }
+    const std::vector<std::string>& Lines() const { return lines_; }
+    const std::vector<std::string>& Entries(TImageList list) const { return Of(list).Entries; }
+    /// Ends the status line so that nothing else is drawn over it.
+    void EndStatus();
+
+    void LogLine(const std::string& text) override;
+    void ClearLog() override;
+    void SetStatus(const std::string& text) override;
+    void TraceOut(const std::string& text) override;
+    void PumpMessages() override;
+    void PumpMessagesUntil(Clock::time_point deadline) override;
+    std::string ReadAddress() override { return Address; }
+    void SetFileGroupVisible(bool visible) override { groupVisible_ = visible; }
+    std::string DirEditText() override { return dirEdit_; }
+    void SetDirEditText(const std::string& text) override;
+    void ListClear(TImageList list) override;
+    void ListAppend(TImageList list, const std::string& text) override;
+    int ListCount(TImageList list) override;
+    int ListItemIndex(TImageList list) override { return Of(list).Index; }
+    void SetListItemIndex(TImageList list, int index) override;
+    std::string ListItem(TImageList list, int index) override;
+    std::string ProgramFolder() override;
+    void ShowError(const std::string& text) override;
+    void SetBusy(bool) override {}
+    void SetTransferSize(std::int64_t bytes) override { transferSize_ = bytes; }
+
+private:
+    struct TList {
+        std::vector<std::string> Entries;
+        int Index = -1;
+    };
+    TList& Of(TImageList list) { return list == TImageList::ilWebPages ? webPages_ : programs_; }
+    const TList& Of(TImageList list) const {
+        return list == TImageList::ilWebPages ? webPages_ : programs_;
+    }
+    /// Takes a pending Ctrl-C, waiting for one up to timeout (none: no wait).
+    void TakeInterrupt(std::chrono::nanoseconds timeout);
+    /// Removes the status line before other output on stderr or stdout.
+    void HideStatus();
+    void DrawStatus();
+
+    bool trace_;
+    bool statusOnTerminal_;
+    bool statusDrawn_ = false;
+    bool interrupted_ = false;
+    bool errorShown_ = false;
+    bool groupVisible_ = false;
+    std::string status_;
+    std::int64_t transferSize_ = 0;
+    std::string dirEdit_;
+    std::vector<std::string> lines_;
+    TList webPages_;
+    TList programs_;
+};

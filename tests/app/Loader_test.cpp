@@ -1,0 +1,420 @@
+// The loader's logic through its window operations: Connect against a
+// simulated unit, the folder scan on real folders, the upload sequence with
+// real HTTP and TFTP on loopback. Each test that needs the unit's fixed
+// ports has a 127.0.0.x of its own (80 to 89), so tests may run in parallel.
+#include "app/Loader.h"
+
+#include <chrono>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tests/app/ImageFolder.h"
+#include "tests/app/RecordingWindow.h"
+#include "tools/unit-sim/UnitSim.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using std::chrono::steady_clock;
+
+std::string Marker(const std::string& revision) {
+    return "<html><script>var g_HwId = \"" + revision + "\";</script></html>";
+}
+
+/// A window and its loader, wired as a front end wires them.
+struct TRig {
+    TRecordingWindow Window;
+    TLoader Loader{Window};
+    explicit TRig(const std::string& address) {
+        Window.Address = address;
+        Window.OnDirEditChange = [this] { Loader.direditChange(); };
+    }
+};
+
+TUnitSimSettings UnitAt(const std::string& address) {
+    TUnitSimSettings s;
+    s.Address = address;
+    return s;
+}
+
+} // namespace
+
+TEST(ErrorBoxText, AddsAPeriodOnlyAfterCharactersThatSortAfterIt) {
+    EXPECT_EQ(ErrorBoxText("File access denied"), "File access denied.");
+    EXPECT_EQ(ErrorBoxText("I/O error 21"), "I/O error 21.");
+    EXPECT_EQ(ErrorBoxText("Done."), "Done.");
+    EXPECT_EQ(ErrorBoxText("ends in a dash-"), "ends in a dash-");
+    EXPECT_EQ(ErrorBoxText(""), "");
+}
+
+// --- Connect -------------------------------------------------------------------
+
+TEST(Connect, ReadsTheRevisionFromTheHomePage) {
+    TUnitSim unit(UnitAt("127.0.0.80"));
+    unit.Start();
+    struct Row {
+        std::string page;
+        Lines lines;
+        std::string error;
+        int revision;
+    };
+    const std::string unable = "Unable to Connect to 127.000.000.080";
+    const std::vector<Row> rows = {
+        {Marker("171"), {"Connected, H/W revision 171"}, "", 171},
+        {Marker("0"), {unable}, "", 0},
+        {Marker("427"), {"Connected, H/W revision 171"}, "", 171},
+        {Marker("-85"), {"Connected, H/W revision 171"}, "", 171},
+        {Marker("256"), {unable}, "", 0},
+        {Marker("$1F"), {"Connected, H/W revision 31"}, "", 31},
+        {Marker(" 12"), {"Connected, H/W revision 12"}, "", 12},
+        {Marker("12 "), {}, "'12 ' is not a valid integer value.", -1},
+        {Marker(""), {}, "'' is not a valid integer value.", -1},
+        {Marker("5") + Marker("171"), {"Connected, H/W revision 5"}, "", 5},
+        {"<script>var g_HwId=\"171\";</script>", {unable}, "", 0},
+        {"no marker at all", {unable}, "", 0},
+        // No closing quote: the text runs to the end of the page.
+        {"<p>g_HwId = \"171", {"Connected, H/W revision 171"}, "", 171},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.page);
+        unit.SetHomePage(row.page);
+        TRig rig("127.000.000.080");
+        rig.Loader.HardwareRevision = 99; // a failure must leave it as it was
+        rig.Loader.connectbutClick();
+        EXPECT_EQ(rig.Window.Lines, row.lines);
+        if (row.error.empty()) {
+            EXPECT_TRUE(rig.Window.Errors.empty());
+            EXPECT_EQ(rig.Loader.HardwareRevision, row.revision);
+            EXPECT_EQ(rig.Window.GroupVisible, row.revision != 0);
+            // The empty folder edit was set to the program's folder.
+            EXPECT_EQ(rig.Window.DirEdit, rig.Window.Folder);
+        } else {
+            EXPECT_EQ(rig.Window.Errors, Lines{row.error});
+            EXPECT_EQ(rig.Loader.HardwareRevision, 99);
+            EXPECT_TRUE(rig.Window.DirEdit.empty()); // no scan ran
+        }
+        EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
+    }
+}
+
+TEST(Connect, NoUnitLogsTheAddressReadAgainAndScansAnyway) {
+    TTempFolder folder;
+    folder.Write("prog.bin", ImageBytes(false, 1, 100));
+    TRig rig("127.000.000.089"); // nothing listens there
+    rig.Window.DirEdit = folder.Path();
+    rig.Window.GroupVisible = true;
+    rig.Loader.connectbutClick();
+    EXPECT_EQ(rig.Window.Lines, Lines{"Unable to Connect to 127.000.000.089"});
+    EXPECT_FALSE(rig.Window.GroupVisible);
+    EXPECT_EQ(rig.Window.List(TImageList::ilPrograms), Lines{"prog.bin"});
+    EXPECT_TRUE(rig.Window.Errors.empty());
+}
+
+// --- Folder scan ---------------------------------------------------------------
+
+TEST(FolderScan, ClassifiesEachFileByItsHeaderAndTheRevisionsTag) {
+    enum TWhere { Web, Program, Nowhere };
+    struct Row {
+        std::string file;
+        bool magic;
+        std::uint8_t byte6;
+        std::uint8_t revision;
+        TWhere where;
+    };
+    const std::vector<Row> rows = {
+        {"IMAGES/V1/pages.bin", true, 0, 171, Web}, // tag in the folder's path
+        {"IMAGES/V1/pages.bin", true, 0, 5, Nowhere},
+        {"IMAGES/pagesV4.bin", true, 0, 5, Web},
+        {"IMAGES/pagesV4.bin", true, 0, 0, Web},
+        {"IMAGES/pagesV4.bin", true, 0, 171, Nowhere},
+        {"images/v1/pages.bin", true, 1, 171, Web}, // small letters; byte 6 ignored
+        {"pages.bin", true, 1, 171, Nowhere},
+        {"PROG.BIN", false, 1, 171, Program}, // extension in capitals
+        {"prog.Bin", false, 73, 5, Program},
+        {"prog.bin", false, 255, 5, Program},
+        {"prog.bin", false, 0, 5, Nowhere},
+        {".hidden.bin", false, 1, 5, Program}, // hidden files count
+        {"prog.bin.txt", false, 1, 5, Nowhere},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.file + " revision " + std::to_string(row.revision));
+        TTempFolder folder;
+        folder.Write(row.file, ImageBytes(row.magic, row.byte6, 64));
+        const std::string dir =
+            (std::filesystem::path(folder.Path() + row.file).parent_path()).string();
+        TRig rig("127.000.000.089");
+        rig.Loader.HardwareRevision = row.revision;
+        rig.Window.SetDirEditText(dir);
+        const std::string name = std::filesystem::path(row.file).filename().string();
+        EXPECT_EQ(rig.Window.List(TImageList::ilWebPages),
+                  row.where == Web ? Lines{name} : Lines{});
+        EXPECT_EQ(rig.Window.List(TImageList::ilPrograms),
+                  row.where == Program ? Lines{name} : Lines{});
+        EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), row.where == Web ? 0 : -1);
+        EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), row.where == Program ? 0 : -1);
+        EXPECT_EQ(rig.Loader.ImageFolder, dir + "/");
+        EXPECT_TRUE(rig.Window.Errors.empty());
+    }
+}
+
+TEST(FolderScan, SkipsDirectoriesAndSelectsTheFirstEntries) {
+    TTempFolder folder;
+    std::filesystem::create_directories(folder.Path() + "old.bin");
+    folder.Write("a.bin", ImageBytes(false, 1, 16));
+    folder.Write("b.bin", ImageBytes(false, 2, 16));
+    folder.Write("pagesV4.bin", ImageBytes(true, 0, 16));
+    TRig rig("127.000.000.089");
+    rig.Window.SetDirEditText(folder.Path());
+    auto programs = rig.Window.List(TImageList::ilPrograms);
+    std::sort(programs.begin(), programs.end());
+    EXPECT_EQ(programs, (Lines{"a.bin", "b.bin"}));
+    EXPECT_EQ(rig.Window.List(TImageList::ilWebPages), Lines{"pagesV4.bin"});
+    EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), 0);
+    EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), 0);
+    EXPECT_TRUE(rig.Window.Errors.empty());
+}
+
+TEST(FolderScan, AFolderWithAndWithoutItsSlashGivesTheSameResult) {
+    TTempFolder folder;
+    folder.Write("prog.bin", ImageBytes(false, 1, 16));
+    for (const std::string& text :
+         {folder.Path(), folder.Path().substr(0, folder.Path().size() - 1)}) {
+        SCOPED_TRACE(text);
+        TRig rig("127.000.000.089");
+        rig.Window.SetDirEditText(text);
+        EXPECT_EQ(rig.Loader.ImageFolder, folder.Path());
+        EXPECT_EQ(rig.Window.List(TImageList::ilPrograms), Lines{"prog.bin"});
+    }
+}
+
+TEST(FolderScan, NoFolderEmptiesTheListsAndKeepsTheImageFolder) {
+    TTempFolder folder;
+    folder.Write("prog.bin", ImageBytes(false, 1, 16));
+    TRig rig("127.000.000.089");
+    rig.Window.SetDirEditText(folder.Path());
+    rig.Window.SetDirEditText(folder.Path() + "missing");
+    EXPECT_TRUE(rig.Window.List(TImageList::ilPrograms).empty());
+    EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), -1);
+    EXPECT_EQ(rig.Loader.ImageFolder, folder.Path());
+    EXPECT_TRUE(rig.Window.Errors.empty());
+}
+
+TEST(FolderScan, AnUnreadableImageEndsTheScanWithTheErrorBox) {
+    struct Row {
+        std::string name;
+        std::function<void(const TTempFolder&)> make;
+        std::string error;
+    };
+    const std::vector<Row> rows = {
+        {"short", [](const TTempFolder& f) { f.Write("short.bin", ImageBytes(false, 1, 10)); },
+         "Read beyond end of file."},
+        {"dangling link",
+         [](const TTempFolder& f) {
+             std::filesystem::create_symlink(f.Path() + "nowhere", f.Path() + "gone.bin");
+         },
+         "File not found."},
+        {"link to a directory's child of a file",
+         [](const TTempFolder& f) {
+             f.Write("plain", {1, 2, 3});
+             std::filesystem::create_symlink(f.Path() + "plain/x", f.Path() + "odd.bin");
+         },
+         "Invalid filename."},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TTempFolder folder;
+        row.make(folder);
+        TRig rig("127.000.000.089");
+        rig.Window.SetDirEditText(folder.Path());
+        EXPECT_EQ(rig.Window.Errors, Lines{row.error});
+        EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), -1);
+        EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), -1);
+        EXPECT_EQ(rig.Loader.ImageFolder, folder.Path());
+    }
+}
+
+TEST(FolderScan, AReadOnlyImageIsReadLikeAnyOther) {
+    TTempFolder folder;
+    const std::string path = folder.Write("prog.bin", ImageBytes(false, 1, 16));
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+    TRig rig("127.000.000.089");
+    EXPECT_EQ(rig.Loader.ClassifyImage(path), TImageKind::ikProgram);
+}
+
+// --- Waits ---------------------------------------------------------------------
+
+TEST(PumpDelay, WaitsForMessagesInsteadOfSpinning) {
+    TRig rig("127.000.000.089");
+    const auto start = steady_clock::now();
+    rig.Loader.PumpDelay(1.0);
+    const auto elapsed = steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::seconds(1));
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+    // A handful of blocking waits, not a busy loop of non-blocking pumps.
+    EXPECT_LE(rig.Window.TimedPumps, 5);
+    EXPECT_EQ(rig.Window.Pumps, 0);
+}
+
+// --- Upload sequence -----------------------------------------------------------
+
+namespace {
+
+/// A unit, its images and a loader connected to it.
+struct TUploadRig : TRig {
+    TTempFolder Folder;
+    TUnitSim Unit;
+    std::vector<std::uint8_t> Pages, Program;
+    std::string PagesName;
+
+    TUploadRig(const std::string& address, const std::string& padded, int revision,
+               const std::function<void(TUnitSimSettings&)>& faults = {})
+        : TRig(padded), Unit([&] {
+              TUnitSimSettings s = UnitAt(address);
+              s.Revision = std::to_string(revision);
+              if (faults)
+                  faults(s);
+              return s;
+          }()) {
+        Unit.Start();
+        PagesName = revision == 171 ? "pagesV1.bin" : "pagesV4.bin";
+        Pages = ImageBytes(true, 0, 3000);
+        Program = ImageBytes(false, 1, 5000);
+        Folder.Write(PagesName, Pages);
+        Folder.Write("prog.bin", Program);
+        Window.DirEdit = Folder.Path();
+        Loader.connectbutClick();
+    }
+};
+
+} // namespace
+
+TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
+    for (const int revision : {171, 5}) {
+        SCOPED_TRACE(revision);
+        TUploadRig rig("127.0.0.81", "127.000.000.081", revision);
+        rig.Window.BusyChanges.clear();
+        rig.Loader.uploadbutClick();
+        // The Connect line is gone: each run starts with an empty log.
+        EXPECT_EQ(
+            rig.Window.Lines,
+            (Lines{"Rebooting unit", "Uploading Web page file " + rig.PagesName,
+                   "Web pages transfered", "Rebooting unit", "Uploading Program file prog.bin",
+                   "Program transfered", "Update successful"}));
+        const std::string suffix = revision == 171 ? ".bin" : "2.bin";
+        const auto images = rig.Unit.Images();
+        ASSERT_EQ(images.size(), 2u);
+        EXPECT_EQ(images[0].RemoteName, "rrpages" + suffix);
+        EXPECT_EQ(images[0].Data, rig.Pages);
+        EXPECT_EQ(images[1].RemoteName, "rrboot" + suffix);
+        EXPECT_EQ(images[1].Data, rig.Program);
+
+        const auto requests = rig.Unit.Requests();
+        const auto tftpOn = std::find(requests.begin(), requests.end(), "/index2.htm?tftpp=69");
+        ASSERT_NE(tftpOn, requests.end());
+        ASSERT_NE(tftpOn + 1, requests.end());
+        EXPECT_EQ(*(tftpOn + 1), "/index2.htm?REBOOT");
+
+        const auto& statuses = rig.Window.Statuses;
+        EXPECT_EQ(statuses.front(), "Wait");
+        EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Connected."), statuses.end());
+        EXPECT_NE(std::find(statuses.begin(), statuses.end(), "3000"), statuses.end());
+        EXPECT_EQ(statuses.back(), "Done");
+        EXPECT_EQ(rig.Window.Traces, (Lines{"2  Connected.", "Done", "2  Connected.", "Done"}));
+        EXPECT_EQ(rig.Window.TransferSizes, (std::vector<std::int64_t>{3000, 5000}));
+        EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
+    }
+}
+
+TEST(Upload, NoSelectionStillRebootsAndWaitsTwiceAndRefusesNestedRuns) {
+    TUploadRig rig("127.0.0.82", "127.000.000.082", 171);
+    rig.Window.Index(TImageList::ilWebPages) = -1;
+    rig.Window.Index(TImageList::ilPrograms) = -1;
+    // Clicks that arrive while the run pumps must not start a second run.
+    rig.Window.OnPump = [&rig] {
+        rig.Loader.connectbutClick();
+        rig.Loader.uploadbutClick();
+    };
+    rig.Window.BusyChanges.clear();
+    rig.Loader.uploadbutClick();
+    EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Rebooting unit", "Update successful"}));
+    EXPECT_TRUE(rig.Unit.Images().empty());
+    const auto requests = rig.Unit.Requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/index2.htm?REBOOT"), 1);
+    // One home page for Connect, then at least one poll for each wait.
+    EXPECT_GE(std::count(requests.begin(), requests.end(), "/"), 3);
+    EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
+}
+
+TEST(Upload, AFailedWebPageTransferEndsTheRunAndIsTraced) {
+    TUploadRig rig("127.0.0.83", "127.000.000.083", 171, [](TUnitSimSettings& s) {
+        s.ErrorCode = 3;
+        s.ErrorText = "Disk full";
+    });
+    rig.Loader.uploadbutClick();
+    EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Uploading Web page file pagesV1.bin",
+                                       "Web pages transfer error"}));
+    EXPECT_TRUE(rig.Window.Errors.empty());
+    const auto& traces = rig.Window.Traces;
+    EXPECT_TRUE(std::any_of(traces.begin(), traces.end(), [](const std::string& t) {
+        return t.find("Disk full") != std::string::npos;
+    })) << ::testing::PrintToString(traces);
+}
+
+TEST(Upload, AFileDeletedAfterTheScanIsSkippedWithoutALine) {
+    TUploadRig rig("127.0.0.84", "127.000.000.084", 171);
+    std::filesystem::remove(rig.Folder.Path() + rig.PagesName);
+    rig.Loader.uploadbutClick();
+    EXPECT_EQ(rig.Window.Lines,
+              (Lines{"Rebooting unit", "Rebooting unit", "Uploading Program file prog.bin",
+                     "Program transfered", "Update successful"}));
+    ASSERT_EQ(rig.Unit.Images().size(), 1u);
+    EXPECT_EQ(rig.Unit.Images()[0].RemoteName, "rrboot.bin");
+}
+
+TEST(Upload, AUnitThatDoesNotComeBackEndsTheRunAtTheWaitLimit) {
+    TUploadRig rig("127.0.0.85", "127.000.000.085", 171,
+                   [](TUnitSimSettings& s) { s.NeverComesBack = true; });
+    rig.Loader.WaitLimit = std::chrono::milliseconds(1500);
+    const auto start = steady_clock::now();
+    rig.Loader.uploadbutClick();
+    const auto elapsed = steady_clock::now() - start;
+    EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Unit did not come back"}));
+    EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
+    EXPECT_LT(elapsed, std::chrono::seconds(20));
+    EXPECT_TRUE(rig.Unit.Images().empty());
+}
+
+TEST(Upload, ACancelEndsAWaitWithinASecondWithoutFurtherLines) {
+    TUploadRig rig("127.0.0.86", "127.000.000.086", 171,
+                   [](TUnitSimSettings& s) { s.NeverComesBack = true; });
+    steady_clock::time_point cancelledAt{};
+    rig.Window.OnPump = [&] {
+        if (rig.Window.TimedPumps == 3 && !rig.Loader.Cancelled()) {
+            cancelledAt = steady_clock::now();
+            rig.Loader.Cancel();
+        }
+    };
+    rig.Window.BusyChanges.clear();
+    rig.Loader.uploadbutClick();
+    ASSERT_NE(cancelledAt, steady_clock::time_point{});
+    EXPECT_LT(steady_clock::now() - cancelledAt, std::chrono::seconds(1));
+    EXPECT_EQ(rig.Window.Lines, Lines{"Rebooting unit"});
+    EXPECT_TRUE(rig.Window.Errors.empty());
+    EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
+}
+
+TEST(Upload, ACancelEndsATransferAtItsNextNotification) {
+    TUploadRig rig("127.0.0.87", "127.000.000.087", 171);
+    rig.Window.OnPump = [&rig] {
+        const auto& s = rig.Window.Statuses;
+        if (!s.empty() && s.back() == "1468")
+            rig.Loader.Cancel();
+    };
+    rig.Loader.uploadbutClick();
+    EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Uploading Web page file pagesV1.bin"}));
+    EXPECT_TRUE(rig.Unit.Images().empty());
+    EXPECT_TRUE(rig.Window.Errors.empty());
+    // The endpoint was closed on the way out: the next transfer can open it.
+    EXPECT_FALSE(rig.Loader.Busy());
+}

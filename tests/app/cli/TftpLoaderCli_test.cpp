@@ -1,0 +1,179 @@
+// The headless front end end to end: tftp-loader-cli run as a program
+// against the simulated unit on 127.0.0.90 to 127.0.0.95 and 127.0.0.10, and
+// the address text it enters into the masked field.
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/wait.h>
+
+#include "app/cli/CliWindow.h"
+#include "tests/app/ImageFolder.h"
+#include "tools/unit-sim/UnitSim.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+struct TRun {
+    int Status = -1;
+    Lines Out;
+    std::string Err;
+};
+
+Lines SplitLines(const std::string& text) {
+    Lines lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+/// Runs the program with args under prefix (a bound on its run time).
+TRun RunCli(const std::string& args, const std::string& prefix = "timeout -s KILL 120") {
+    TTempFolder scratch;
+    const std::string errPath = scratch.Path() + "stderr";
+    const std::string command =
+        prefix + " " + LOADER_CLI_PATH + " " + args + " 2>" + errPath + " </dev/null";
+    TRun run;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    std::string out;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        out.append(buffer, n);
+    const int rc = ::pclose(pipe);
+    run.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    run.Out = SplitLines(out);
+    const auto err = FileBytes(errPath);
+    run.Err.assign(err.begin(), err.end());
+    return run;
+}
+
+TUnitSimSettings UnitAt(const std::string& address, const std::string& store) {
+    TUnitSimSettings s;
+    s.Address = address;
+    s.Store = store;
+    return s;
+}
+
+/// A folder with a web-page image for the revision and a program image.
+struct TImages {
+    TTempFolder Folder;
+    std::string PagesName;
+    std::vector<std::uint8_t> Pages = ImageBytes(true, 0, 20000);
+    std::vector<std::uint8_t> Program = ImageBytes(false, 1, 7000);
+    explicit TImages(int revision) : PagesName(revision == 171 ? "pagesV1.bin" : "pagesV4.bin") {
+        Folder.Write(PagesName, Pages);
+        Folder.Write("prog.bin", Program);
+    }
+};
+
+} // namespace
+
+TEST(MaskedAddressText, PadsEachGroupAsTypedIntoTheField) {
+    EXPECT_EQ(MaskedAddressText("127.0.0.2"), "127.000.000.002");
+    EXPECT_EQ(MaskedAddressText("192.168.100.100"), "192.168.100.100");
+    EXPECT_EQ(MaskedAddressText("010.0.0.255"), "010.000.000.255");
+    for (const std::string bad : {"1.2.3", "1.2.3.4.5", "256.1.1.1", "1..2.3", "0001.2.3.4",
+                                  "a.b.c.d", " 1.2.3.4", "1.2.3.4 ", "", "-1.2.3.4"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(MaskedAddressText(bad).has_value());
+    }
+}
+
+TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
+    struct Row {
+        std::string address;
+        int revision;
+        std::string suffix;
+    };
+    // 127.0.0.10 reads as "127.000.000.010": the zeros must not turn it octal.
+    for (const Row& row : {Row{"127.0.0.90", 171, ".bin"}, Row{"127.0.0.91", 5, "2.bin"},
+                           Row{"127.0.0.10", 171, ".bin"}}) {
+        SCOPED_TRACE(row.address);
+        TTempFolder store;
+        TImages images(row.revision);
+        auto settings = UnitAt(row.address, store.Path());
+        settings.Revision = std::to_string(row.revision);
+        TUnitSim unit(settings);
+        unit.Start();
+        const TRun run = RunCli("--address " + row.address + " --folder " + images.Folder.Path());
+        EXPECT_EQ(run.Status, 0) << run.Err;
+        EXPECT_EQ(run.Out, (Lines{"Connected, H/W revision " + std::to_string(row.revision),
+                                  "Rebooting unit", "Uploading Web page file " + images.PagesName,
+                                  "Web pages transfered", "Rebooting unit",
+                                  "Uploading Program file prog.bin", "Program transfered",
+                                  "Update successful"}));
+        EXPECT_EQ(FileBytes(store.Path() + "rrpages" + row.suffix), images.Pages);
+        EXPECT_EQ(FileBytes(store.Path() + "rrboot" + row.suffix), images.Program);
+    }
+}
+
+TEST(TftpLoaderCli, ListsTheImagesAndRefusesWhatTheWindowWouldNotTake) {
+    TTempFolder store;
+    TImages images(171);
+    TUnitSim unit(UnitAt("127.0.0.93", store.Path()));
+    unit.Start();
+    const std::string folder = " --folder " + images.Folder.Path();
+    const TRun list = RunCli("--address 127.0.0.93 --list" + folder);
+    EXPECT_EQ(list.Status, 0) << list.Err;
+    EXPECT_EQ(list.Out, (Lines{"Connected, H/W revision 171", "web page image: pagesV1.bin",
+                               "program image: prog.bin"}));
+
+    struct Row {
+        std::string args;
+        int status;
+    };
+    for (const Row& row : {Row{"--address 127.0.0.93 --list --pages other.bin" + folder, 2},
+                           Row{"--address 127.0.0.256 --list" + folder, 2},
+                           Row{"--address 127.0.0 --list" + folder, 2},
+                           Row{"--address 127.0.0.93 --pages x.bin --no-pages" + folder, 2},
+                           Row{"--bogus", 2}, Row{"--version", 0}}) {
+        SCOPED_TRACE(row.args);
+        EXPECT_EQ(RunCli(row.args).Status, row.status);
+    }
+    EXPECT_TRUE(unit.Images().empty());
+}
+
+TEST(TftpLoaderCli, NoUnitEndsWithStatusOneAndAFailureWithTwo) {
+    TImages images(171);
+    const TRun none = RunCli("--address 127.0.0.94 --list --folder " + images.Folder.Path());
+    EXPECT_EQ(none.Status, 1) << none.Err;
+    EXPECT_EQ(none.Out, Lines{"Unable to Connect to 127.000.000.094"});
+
+    images.Folder.Write("short.bin", {1, 2, 3});
+    const TRun failed = RunCli("--address 127.0.0.94 --list --folder " + images.Folder.Path());
+    EXPECT_EQ(failed.Status, 2);
+    EXPECT_EQ(failed.Err, "error: Read beyond end of file.\n");
+}
+
+// A unit that never comes back: the wait limit ends the run with status 1,
+// Ctrl-C ends it sooner with 130; neither writes a line after it.
+TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
+    struct Row {
+        std::string address, args, prefix;
+        int status;
+        Lines tail;
+    };
+    const std::vector<Row> rows = {
+        {"127.0.0.92", "--wait-limit 3", "timeout -s KILL 120", 1, {"Unit did not come back"}},
+        {"127.0.0.95", "", "timeout --preserve-status -s INT 3", 130, {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.address);
+        TTempFolder store;
+        TImages images(171);
+        auto settings = UnitAt(row.address, store.Path());
+        settings.NeverComesBack = true;
+        TUnitSim unit(settings);
+        unit.Start();
+        const TRun run = RunCli("--address " + row.address + " " + row.args + " --folder " +
+                                    images.Folder.Path(),
+                                row.prefix);
+        EXPECT_EQ(run.Status, row.status) << run.Err;
+        Lines expected{"Connected, H/W revision 171", "Rebooting unit"};
+        expected.insert(expected.end(), row.tail.begin(), row.tail.end());
+        EXPECT_EQ(run.Out, expected);
+    }
+}

@@ -1,0 +1,523 @@
+// The simulated unit: its web server on cpp-httplib and its TFTP server on a
+// plain POSIX datagram socket, each on a thread of its own. Only the unit's
+// side of the conversation lives here.
+#include "tools/unit-sim/UnitSim.h"
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+// TFTP opcodes and error codes, RFC 1350; OACK, RFC 2347.
+enum TTftpOpcode : std::uint16_t {
+    opRRQ = 1,
+    opWRQ = 2,
+    opDATA = 3,
+    opACK = 4,
+    opERROR = 5,
+    opOACK = 6
+};
+enum TTftpError : std::uint16_t {
+    teUndefined = 0,
+    teAccessViolation = 2,
+    teIllegalOperation = 4,
+    teUnknownTransferId = 5
+};
+
+constexpr unsigned DefaultBlockSize = 512; // RFC 1350
+/// The largest block whose DATA packet fits one Ethernet frame:
+/// 1500 - 20 (IP) - 8 (UDP) - 4 (TFTP header).
+constexpr unsigned LargestBlockSize = 1468;
+constexpr unsigned SmallestBlockSize = 8; // RFC 2348
+/// How long the unit waits for the client's next DATA packet.
+constexpr auto DataTimeout = std::chrono::seconds(5);
+/// How often the loops look whether they should stop.
+constexpr int PollMilliseconds = 100;
+
+std::string AddressText(std::uint32_t address) {
+    char text[INET_ADDRSTRLEN] = {};
+    in_addr a{};
+    a.s_addr = address;
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+sockaddr_in SocketAddress(std::uint32_t address, std::uint16_t port) {
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_addr.s_addr = address;
+    sa.sin_port = htons(port);
+    return sa;
+}
+
+void Put16(std::vector<std::uint8_t>& packet, std::uint16_t value) {
+    packet.push_back(static_cast<std::uint8_t>(value >> 8));
+    packet.push_back(static_cast<std::uint8_t>(value & 0xFF));
+}
+
+void PutText(std::vector<std::uint8_t>& packet, const std::string& text) {
+    packet.insert(packet.end(), text.begin(), text.end());
+    packet.push_back(0);
+}
+
+std::uint16_t Get16(const std::vector<std::uint8_t>& packet, std::size_t at) {
+    return static_cast<std::uint16_t>(packet[at] << 8 | packet[at + 1]);
+}
+
+void SendPacket(int fd, std::uint32_t address, std::uint16_t port,
+                const std::vector<std::uint8_t>& packet) {
+    const sockaddr_in sa = SocketAddress(address, port);
+    // A lost reply is the client's time-out to handle, as on the wire.
+    (void)::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&sa),
+                   sizeof sa);
+}
+
+void SendError(int fd, std::uint32_t address, std::uint16_t port, std::uint16_t code,
+               const std::string& text) {
+    std::vector<std::uint8_t> packet;
+    Put16(packet, opERROR);
+    Put16(packet, code);
+    PutText(packet, text);
+    SendPacket(fd, address, port, packet);
+}
+
+void SendAck(int fd, std::uint32_t address, std::uint16_t port, std::uint16_t block) {
+    std::vector<std::uint8_t> packet;
+    Put16(packet, opACK);
+    Put16(packet, block);
+    SendPacket(fd, address, port, packet);
+}
+
+/// The zero-terminated texts of a request after its opcode; empty when one
+/// is not terminated.
+std::vector<std::string> RequestTexts(const std::vector<std::uint8_t>& request) {
+    std::vector<std::string> texts;
+    std::size_t at = 2;
+    while (at < request.size()) {
+        const auto end =
+            std::find(request.begin() + static_cast<std::ptrdiff_t>(at), request.end(), 0);
+        if (end == request.end())
+            return {};
+        texts.emplace_back(request.begin() + static_cast<std::ptrdiff_t>(at), end);
+        at = static_cast<std::size_t>(end - request.begin()) + 1;
+    }
+    return texts;
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+/// One datagram from fd within the time left, with its sender; false on a
+/// time-out or when stop turns true.
+bool ReceivePacket(int fd, std::vector<std::uint8_t>& packet, std::uint32_t& address,
+                   std::uint16_t& port, std::chrono::steady_clock::time_point deadline,
+                   const std::function<bool()>& stop) {
+    while (!stop() && std::chrono::steady_clock::now() < deadline) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, PollMilliseconds) <= 0)
+            continue;
+        packet.assign(65536, 0);
+        sockaddr_in sa{};
+        socklen_t len = sizeof sa;
+        const ssize_t n =
+            ::recvfrom(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&sa), &len);
+        if (n < 0)
+            continue;
+        packet.resize(static_cast<std::size_t>(n));
+        address = sa.sin_addr.s_addr;
+        port = ntohs(sa.sin_port);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+TUnitSim::TSocketFd::~TSocketFd() {
+    if (fd_ >= 0)
+        ::close(fd_);
+}
+
+TUnitSim::TSocketFd& TUnitSim::TSocketFd::operator=(TSocketFd&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = other.fd_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+TUnitSim::TUnitSim(TUnitSimSettings settings)
+    : settings_(std::move(settings)), tftpEnabled_(settings_.TftpEnabled) {}
+
+TUnitSim::~TUnitSim() {
+    Stop();
+}
+
+bool TUnitSim::IsImageName(const std::string& name) {
+    return name == "rrpages.bin" || name == "rrboot.bin" || name == "rrpages2.bin" ||
+           name == "rrboot2.bin";
+}
+
+TUnitSim::TSocketFd TUnitSim::BoundUdpSocket(std::uint32_t address, std::uint16_t port) {
+    TSocketFd socket(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+    if (socket.Get() < 0)
+        throw std::runtime_error(std::string("cannot create a UDP socket: ") +
+                                 std::strerror(errno));
+    const sockaddr_in sa = SocketAddress(address, port);
+    if (::bind(socket.Get(), reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0)
+        throw std::runtime_error("cannot bind UDP " + AddressText(address) + ":" +
+                                 std::to_string(port) + ": " + std::strerror(errno));
+    return socket;
+}
+
+void TUnitSim::Start() {
+    in_addr a{};
+    if (inet_pton(AF_INET, settings_.Address.c_str(), &a) != 1 || (ntohl(a.s_addr) >> 24) != 127)
+        throw std::runtime_error("the simulated unit listens on 127.0.0.0/8 only, not on " +
+                                 settings_.Address);
+    address_ = a.s_addr;
+    homePage_.clear();
+
+    tftpSocket_ = BoundUdpSocket(address_, settings_.TftpPort);
+    auto server = MakeServer();
+    if (!server->bind_to_port(settings_.Address, settings_.HttpPort))
+        throw std::runtime_error("cannot bind TCP " + settings_.Address + ":" +
+                                 std::to_string(settings_.HttpPort));
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = false;
+        httpDone_ = false;
+        server_ = std::move(server);
+    }
+    httpThread_ = std::thread([this] { HttpLoop(); });
+    tftpThread_ = std::thread([this] { TftpLoop(); });
+    Log("unit " + settings_.Address + ": HTTP port " + std::to_string(settings_.HttpPort) +
+        ", TFTP port " + std::to_string(settings_.TftpPort) + ", revision " + settings_.Revision);
+}
+
+void TUnitSim::Stop() noexcept {
+    {
+        std::unique_lock lock(mutex_);
+        stopping_ = true;
+        changed_.notify_all();
+        // A server between its bind and its listen does not take stop() yet;
+        // ask again until the loop has seen it.
+        while (!httpDone_) {
+            if (server_)
+                server_->stop();
+            changed_.wait_for(lock, std::chrono::milliseconds(20));
+        }
+    }
+    if (httpThread_.joinable())
+        httpThread_.join();
+    if (tftpThread_.joinable())
+        tftpThread_.join();
+    tftpSocket_ = TSocketFd();
+}
+
+void TUnitSim::SetHomePage(std::string page) {
+    std::lock_guard lock(mutex_);
+    homePage_ = std::move(page);
+}
+
+std::vector<std::string> TUnitSim::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+std::vector<TReceivedImage> TUnitSim::Images() const {
+    std::lock_guard lock(mutex_);
+    return images_;
+}
+
+int TUnitSim::Reboots() const {
+    std::lock_guard lock(mutex_);
+    return reboots_;
+}
+
+void TUnitSim::Log(const std::string& line) {
+    if (!settings_.Print)
+        return;
+    static std::mutex printing;
+    std::lock_guard lock(printing);
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+}
+
+// --- Web server ---------------------------------------------------------------
+
+std::unique_ptr<httplib::Server> TUnitSim::MakeServer() {
+    auto server = std::make_unique<httplib::Server>();
+    server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(req.target);
+        }
+        Log("HTTP " + req.method + " " + req.target);
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    server->Get("/", [this](const httplib::Request&, httplib::Response& res) {
+        std::string page;
+        {
+            std::lock_guard lock(mutex_);
+            page = homePage_;
+        }
+        if (page.empty())
+            page = "<html><head><title>Unit</title>\n<script>var g_HwId = \"" + settings_.Revision +
+                   "\";</script></head>\n<body>Unit</body></html>\n";
+        res.set_content(page, "text/html");
+    });
+    server->Get("/index2.htm", [this](const httplib::Request& req, httplib::Response& res) {
+        if (req.get_param_value("tftpp") == std::to_string(settings_.TftpPort)) {
+            std::lock_guard lock(mutex_);
+            tftpEnabled_ = true;
+        }
+        res.set_content("<html><body>OK</body></html>\n", "text/html");
+        if (req.has_param("REBOOT")) {
+            res.set_header("Connection", "close");
+            Reboot();
+        }
+    });
+    return server;
+}
+
+void TUnitSim::Reboot() {
+    std::lock_guard lock(mutex_);
+    ++reboots_;
+    rebooting_ = true;
+    // Closes the listening socket at once; the answer being sent still goes out.
+    if (server_)
+        server_->stop();
+    Log("unit reboots");
+}
+
+void TUnitSim::HttpLoop() {
+    for (;;) {
+        httplib::Server* server = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                break;
+            server = server_.get();
+        }
+        server->listen_after_bind();
+
+        std::unique_lock lock(mutex_);
+        if (stopping_)
+            break;
+        if (!rebooting_) // a failure of the server itself
+            break;
+        if (settings_.NeverComesBack) {
+            changed_.wait(lock, [this] { return stopping_; });
+            break;
+        }
+        if (changed_.wait_for(lock, settings_.RebootTime, [this] { return stopping_; }))
+            break;
+        rebooting_ = false;
+        auto next = MakeServer();
+        if (!next->bind_to_port(settings_.Address, settings_.HttpPort)) {
+            Log("unit cannot listen again on " + settings_.Address);
+            break;
+        }
+        server_ = std::move(next);
+        lock.unlock();
+        Log("unit is back");
+    }
+    std::lock_guard lock(mutex_);
+    httpDone_ = true;
+    changed_.notify_all();
+}
+
+// --- TFTP server --------------------------------------------------------------
+
+void TUnitSim::TftpLoop() {
+    const auto stop = [this] {
+        std::lock_guard lock(mutex_);
+        return stopping_;
+    };
+    while (!stop()) {
+        std::vector<std::uint8_t> packet;
+        std::uint32_t peer = 0;
+        std::uint16_t port = 0;
+        if (!ReceivePacket(tftpSocket_.Get(), packet, peer, port,
+                           std::chrono::steady_clock::now() + std::chrono::seconds(1), stop))
+            continue;
+        if (packet.size() < 2)
+            continue;
+        switch (Get16(packet, 0)) {
+        case opWRQ:
+            ServeWrite(packet, peer, port);
+            break;
+        case opRRQ:
+            Log("TFTP read request refused");
+            SendError(tftpSocket_.Get(), peer, port, teIllegalOperation, "Write requests only");
+            break;
+        default:
+            SendError(tftpSocket_.Get(), peer, port, teUnknownTransferId, "Unknown transfer ID");
+            break;
+        }
+    }
+}
+
+void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_t peerAddress,
+                          std::uint16_t peerPort) {
+    const int fd = tftpSocket_.Get();
+    const std::vector<std::string> texts = RequestTexts(request);
+    if (texts.size() < 2) {
+        SendError(fd, peerAddress, peerPort, teIllegalOperation, "Malformed request");
+        return;
+    }
+    const std::string& name = texts[0];
+    std::string requestedBlockSize, requestedSize;
+    for (std::size_t i = 2; i + 1 < texts.size(); i += 2) {
+        if (Lower(texts[i]) == "blksize")
+            requestedBlockSize = texts[i + 1];
+        else if (Lower(texts[i]) == "tsize")
+            requestedSize = texts[i + 1];
+    }
+    Log("TFTP WRQ " + name + " mode " + texts[1] + " blksize " + requestedBlockSize + " tsize " +
+        requestedSize + " from " + AddressText(peerAddress) + ":" + std::to_string(peerPort));
+
+    bool enabled;
+    {
+        std::lock_guard lock(mutex_);
+        enabled = tftpEnabled_;
+    }
+    if (!enabled || settings_.TftpSilent) {
+        Log(enabled ? "TFTP silent: no answer" : "TFTP is off: no answer");
+        return;
+    }
+    if (settings_.ErrorCode >= 0) {
+        SendError(fd, peerAddress, peerPort, static_cast<std::uint16_t>(settings_.ErrorCode),
+                  settings_.ErrorText);
+        Log("TFTP answered ERROR " + std::to_string(settings_.ErrorCode));
+        return;
+    }
+    if (!IsImageName(name)) {
+        SendError(fd, peerAddress, peerPort, teAccessViolation, "Access violation");
+        Log("TFTP refused " + name);
+        return;
+    }
+    if (Lower(texts[1]) != "octet") {
+        SendError(fd, peerAddress, peerPort, teIllegalOperation, "Octet mode only");
+        return;
+    }
+
+    unsigned blockSize = DefaultBlockSize;
+    std::vector<std::uint8_t> reply;
+    if (settings_.Oack == TOackMode::omForceBlockSize) {
+        blockSize = settings_.ForcedBlockSize;
+        Put16(reply, opOACK);
+        PutText(reply, "blksize");
+        PutText(reply, std::to_string(blockSize));
+    } else if (settings_.Oack == TOackMode::omGrant &&
+               (!requestedBlockSize.empty() || !requestedSize.empty())) {
+        Put16(reply, opOACK);
+        const unsigned long asked = std::strtoul(requestedBlockSize.c_str(), nullptr, 10);
+        if (asked >= SmallestBlockSize) {
+            blockSize = static_cast<unsigned>(std::min<unsigned long>(asked, LargestBlockSize));
+            PutText(reply, "blksize");
+            PutText(reply, std::to_string(blockSize));
+        }
+        if (!requestedSize.empty()) {
+            PutText(reply, "tsize");
+            PutText(reply, requestedSize);
+        }
+    } else {
+        Put16(reply, opACK);
+        Put16(reply, 0);
+    }
+
+    // The unit answers from port 69 itself; the fault answers from elsewhere.
+    TSocketFd other;
+    if (settings_.ReplyFromOtherPort)
+        other = BoundUdpSocket(address_, 0);
+    const TSocketFd& socket = settings_.ReplyFromOtherPort ? other : tftpSocket_;
+    SendPacket(socket.Get(), peerAddress, peerPort, reply);
+
+    TReceivedImage image{name, {}, blockSize};
+    const auto lastBlock = ReceiveData(socket, peerAddress, peerPort, blockSize, image.Data);
+    if (!lastBlock)
+        return;
+    Log("TFTP stored " + name + " (" + std::to_string(image.Data.size()) + " bytes, blocks of " +
+        std::to_string(blockSize) + ")");
+    Store(std::move(image));
+    SendAck(socket.Get(), peerAddress, peerPort, *lastBlock);
+    Reboot(); // the unit starts its new image
+}
+
+std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
+                                                   std::uint32_t peerAddress,
+                                                   std::uint16_t peerPort, unsigned blockSize,
+                                                   std::vector<std::uint8_t>& data) {
+    const auto stop = [this] {
+        std::lock_guard lock(mutex_);
+        return stopping_;
+    };
+    std::uint16_t expected = 1;
+    for (;;) {
+        std::vector<std::uint8_t> packet;
+        std::uint32_t from = 0;
+        std::uint16_t fromPort = 0;
+        if (!ReceivePacket(socket.Get(), packet, from, fromPort,
+                           std::chrono::steady_clock::now() + DataTimeout, stop)) {
+            Log("TFTP transfer abandoned: the client fell silent");
+            return std::nullopt;
+        }
+        if (from != peerAddress || fromPort != peerPort) {
+            SendError(socket.Get(), from, fromPort, teUnknownTransferId, "Unknown transfer ID");
+            continue;
+        }
+        if (packet.size() < 4)
+            continue;
+        const std::uint16_t opcode = Get16(packet, 0);
+        if (opcode == opERROR) {
+            Log("TFTP transfer ended by the client's ERROR " + std::to_string(Get16(packet, 2)));
+            return std::nullopt;
+        }
+        if (opcode != opDATA)
+            continue;
+        const std::uint16_t block = Get16(packet, 2);
+        if (block == static_cast<std::uint16_t>(expected - 1)) {
+            SendAck(socket.Get(), peerAddress, peerPort, block); // our ACK was lost
+            continue;
+        }
+        if (block != expected)
+            continue;
+        data.insert(data.end(), packet.begin() + 4, packet.end());
+        // The last block is acknowledged once the image is stored, so that a
+        // client that has its final ACK finds the image in place.
+        if (packet.size() - 4 < blockSize)
+            return block;
+        SendAck(socket.Get(), peerAddress, peerPort, block);
+        ++expected;
+    }
+}
+
+void TUnitSim::Store(TReceivedImage image) {
+    if (!settings_.Store.empty()) {
+        const std::string path = settings_.Store + "/" + image.RemoteName;
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.Data.data()),
+                  static_cast<std::streamsize>(image.Data.size()));
+        if (!out)
+            Log("cannot write " + path);
+    }
+    std::lock_guard lock(mutex_);
+    images_.push_back(std::move(image));
+}

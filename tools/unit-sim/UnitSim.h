@@ -1,0 +1,141 @@
+// A simulated unit for tests and for trying the loader without hardware: the
+// unit's web server (home page with the revision marker, the TFTP and reboot
+// commands, the reboot's downtime) and its TFTP server (write requests only,
+// answered from port 69 itself), with fault settings for tests. It listens on
+// 127.0.0.0/8 only. The loader's own code does not belong here; this is the
+// other end of the wire.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+}
+
+/// How the TFTP server answers the options of a write request.
+enum class TOackMode {
+    omGrant,         // OACK: "blksize" up to 1468, "tsize" echoed; ACK 0 without options
+    omIgnoreOptions, // ACK 0: 512-byte blocks, as a server without option support
+    omForceBlockSize // OACK with ForcedBlockSize as "blksize", whatever was asked
+};
+
+struct TUnitSimSettings {
+    /// The unit's address; must lie in 127.0.0.0/8.
+    std::string Address = "127.0.0.1";
+    std::uint16_t HttpPort = 80;
+    std::uint16_t TftpPort = 69;
+    /// The text between the quotes of the revision marker.
+    std::string Revision = "171";
+    /// How long the web server refuses connections after a reboot.
+    std::chrono::milliseconds RebootTime{0};
+    /// Folder that receives the images under their remote names; empty keeps
+    /// them in memory only.
+    std::string Store;
+    /// TFTP answers only once "/index2.htm?tftpp=69" has been asked for.
+    bool TftpEnabled = false;
+    /// Prints each request and transfer on stdout.
+    bool Print = false;
+
+    // Faults.
+    bool TftpSilent = false; // write requests get no answer at all
+    int ErrorCode = -1;      // >= 0: every write request gets this ERROR
+    std::string ErrorText;   //        with this text
+    TOackMode Oack = TOackMode::omGrant;
+    std::uint16_t ForcedBlockSize = 0;
+    bool ReplyFromOtherPort = false; // transfers answered from an ephemeral port
+    bool NeverComesBack = false;     // the web server stays down after a reboot
+};
+
+/// An image the TFTP server received whole.
+struct TReceivedImage {
+    std::string RemoteName;
+    std::vector<std::uint8_t> Data;
+    unsigned BlockSize = 0;
+};
+
+class TUnitSim {
+public:
+    explicit TUnitSim(TUnitSimSettings settings);
+    /// Stops both servers.
+    ~TUnitSim();
+    TUnitSim(const TUnitSim&) = delete;
+    TUnitSim& operator=(const TUnitSim&) = delete;
+
+    /// Binds both ports and starts serving; returns once both listen.
+    /// Throws std::runtime_error for an address outside 127.0.0.0/8 or a
+    /// port that cannot be bound.
+    void Start();
+    /// Stops both servers and waits for them; a running transfer is dropped.
+    void Stop() noexcept;
+
+    /// Serves page as the home page instead of the one built from Revision.
+    void SetHomePage(std::string page);
+    /// The request targets (path and query) the web server got, in order.
+    std::vector<std::string> Requests() const;
+    /// The images received whole, in order.
+    std::vector<TReceivedImage> Images() const;
+    /// How many reboots the unit went through (commands and stored images).
+    int Reboots() const;
+
+    /// The four remote names the unit accepts.
+    static bool IsImageName(const std::string& name);
+
+private:
+    /// Owns one socket descriptor.
+    class TSocketFd {
+    public:
+        TSocketFd() = default;
+        explicit TSocketFd(int fd) : fd_(fd) {}
+        ~TSocketFd();
+        TSocketFd(TSocketFd&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+        TSocketFd& operator=(TSocketFd&& other) noexcept;
+        int Get() const { return fd_; }
+
+    private:
+        int fd_ = -1;
+    };
+
+    void HttpLoop();
+    void TftpLoop();
+    void ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_t peerAddress,
+                    std::uint16_t peerPort);
+    /// Receives the DATA packets of one write on socket, acknowledging all
+    /// but the last; gives the last block's number, none when the client
+    /// fell silent or gave up.
+    std::optional<std::uint16_t> ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress,
+                                             std::uint16_t peerPort, unsigned blockSize,
+                                             std::vector<std::uint8_t>& data);
+    static TSocketFd BoundUdpSocket(std::uint32_t address, std::uint16_t port);
+    std::unique_ptr<httplib::Server> MakeServer();
+    void Reboot();
+    void Log(const std::string& line);
+    void Store(TReceivedImage image);
+
+    const TUnitSimSettings settings_;
+    std::uint32_t address_ = 0; // network order
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    bool stopping_ = false;
+    bool httpDone_ = true;
+    bool rebooting_ = false;
+    bool tftpEnabled_;
+    std::string homePage_;
+    std::vector<std::string> requests_;
+    std::vector<TReceivedImage> images_;
+    int reboots_ = 0;
+    std::unique_ptr<httplib::Server> server_;
+
+    TSocketFd tftpSocket_;
+    std::thread httpThread_;
+    std::thread tftpThread_;
+};
