@@ -17,16 +17,15 @@ namespace {
 // destroyed late at program exit still finds it.
 std::mutex gStackLock;
 int gUsageCount = 0;
-TIdStackClass gStackClass = nullptr;
+// The platform stack is registered by constant initialisation, so it is in
+// place even for a component created by another file's static initialiser.
+TIdStackClass gStackClass = &NewPlatformStack;
 
 // Every program that uses the socket layer links this file (GStack lives
-// here), so this registration runs at its start, before main().
-struct StackRegistration {
-    StackRegistration() {
-        gStackClass = &NewPlatformStack;
-        SetStackUsageHooks(&TIdStack::IncUsage, &TIdStack::DecUsage);
-    }
-} gStackRegistration;
+// here), so the hooks are installed at its start, before main().
+struct StackUsageHooks {
+    StackUsageHooks() { SetStackUsageHooks(&TIdStack::IncUsage, &TIdStack::DecUsage); }
+} gStackUsageHooks;
 
 struct ErrorText {
     int code;

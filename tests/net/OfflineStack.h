@@ -1,11 +1,14 @@
-// A POSIX stack whose resolver never leaves the machine: it records the names
-// it is asked for and fails them with a chosen getaddrinfo code, passing only
-// "localhost" to the real resolver (the hosts file knows it). Registered for
-// the lifetime of a ScopedOfflineStack, while no other stack usage exists.
+// Stack helpers for the net tests: a POSIX stack whose resolver never leaves
+// the machine (it records the names asked for and fails them with a chosen
+// getaddrinfo code, passing only "localhost" to the real resolver, which the
+// hosts file answers), a stack usage held like a component's, and the check
+// of a socket error's class, number and message together.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <netdb.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +29,7 @@ protected:
     }
 };
 
+/// Registers TIdStackOffline; takes effect when GStack is next created.
 struct ScopedOfflineStack {
     explicit ScopedOfflineStack(int ACode = EAI_NONAME) : previous(StackClass()) {
         TIdStackOffline::Code = ACode;
@@ -33,9 +37,6 @@ struct ScopedOfflineStack {
         SetStackClass([]() -> TIdStack* { return new TIdStackOffline(); });
     }
     ~ScopedOfflineStack() { SetStackClass(previous); }
-    ScopedOfflineStack(const ScopedOfflineStack&) = delete;
-    ScopedOfflineStack& operator=(const ScopedOfflineStack&) = delete;
-
     TIdStackClass previous;
 };
 
@@ -43,6 +44,15 @@ struct ScopedOfflineStack {
 struct StackUsage {
     StackUsage() { TIdStack::IncUsage(); }
     ~StackUsage() { TIdStack::DecUsage(); }
-    StackUsage(const StackUsage&) = delete;
-    StackUsage& operator=(const StackUsage&) = delete;
 };
+
+/// Runs call and expects EIdSocketError with ACode and its full message.
+inline void ExpectSocketError(const std::function<void()>& call, int ACode) {
+    try {
+        call();
+        ADD_FAILURE() << "no socket error " << ACode;
+    } catch (const EIdSocketError& e) {
+        EXPECT_EQ(e.LastError(), ACode);
+        EXPECT_EQ(std::string(e.what()), TIdStack::SocketErrorText(ACode));
+    }
+}

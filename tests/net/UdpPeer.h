@@ -1,6 +1,6 @@
 // A loopback UDP peer for the net tests, on plain POSIX sockets so that what
 // the library sends and receives is checked against an independent party.
-// Only loopback addresses (127.0.0.x, ::1) belong here.
+// Only 127.0.0.x addresses belong here.
 #pragma once
 
 #include <arpa/inet.h>
@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -19,21 +18,17 @@
 
 class UdpPeer {
 public:
-    /// Binds a datagram socket to AIP (IPv4 dotted or "::1") and APort (0: any).
+    /// Binds a datagram socket to AIP and APort (0: any).
     explicit UdpPeer(const std::string& AIP, std::uint16_t APort = 0) : ip_(AIP) {
-        v6_ = AIP.find(':') != std::string::npos;
-        fd_ = ::socket(v6_ ? AF_INET6 : AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0)
-            throw std::runtime_error("socket failed");
-        sockaddr_storage a = Address(AIP, APort);
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), Length()) != 0) {
-            ::close(fd_);
-            throw std::runtime_error("bind failed: " + AIP);
-        }
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a = Address(AIP, APort);
         socklen_t len = sizeof a;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(v6_ ? reinterpret_cast<sockaddr_in6*>(&a)->sin6_port
-                          : reinterpret_cast<sockaddr_in*>(&a)->sin_port);
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), len) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            ::close(fd_);
+            throw std::runtime_error("cannot bind a test peer to " + AIP);
+        }
+        port_ = ntohs(a.sin_port);
     }
     ~UdpPeer() { ::close(fd_); }
     UdpPeer(const UdpPeer&) = delete;
@@ -43,10 +38,10 @@ public:
     const std::string& IP() const { return ip_; }
 
     void SendTo(const std::string& AIP, std::uint16_t APort, const TIdBytes& AData) {
-        sockaddr_storage a = Address(AIP, APort);
+        sockaddr_in a = Address(AIP, APort);
         if (::sendto(fd_, AData.data(), AData.size(), 0, reinterpret_cast<sockaddr*>(&a),
-                     Length()) != static_cast<ssize_t>(AData.size()))
-            throw std::runtime_error("sendto failed");
+                     sizeof a) != static_cast<ssize_t>(AData.size()))
+            throw std::runtime_error("test peer could not send");
     }
 
     struct Datagram {
@@ -60,39 +55,27 @@ public:
         if (::poll(&p, 1, AMSec) != 1)
             return std::nullopt;
         Datagram d{TIdBytes(65536), 0};
-        sockaddr_storage from{};
+        sockaddr_in from{};
         socklen_t len = sizeof from;
         const ssize_t n = ::recvfrom(fd_, d.data.data(), d.data.size(), 0,
                                      reinterpret_cast<sockaddr*>(&from), &len);
         if (n < 0)
             return std::nullopt;
         d.data.resize(static_cast<std::size_t>(n));
-        d.fromPort =
-            ntohs(from.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&from)->sin6_port
-                                             : reinterpret_cast<sockaddr_in*>(&from)->sin_port);
+        d.fromPort = ntohs(from.sin_port);
         return d;
     }
 
 private:
-    sockaddr_storage Address(const std::string& AIP, std::uint16_t APort) const {
-        sockaddr_storage a{};
-        if (v6_) {
-            auto* in6 = reinterpret_cast<sockaddr_in6*>(&a);
-            in6->sin6_family = AF_INET6;
-            in6->sin6_port = htons(APort);
-            ::inet_pton(AF_INET6, AIP.c_str(), &in6->sin6_addr);
-        } else {
-            auto* in = reinterpret_cast<sockaddr_in*>(&a);
-            in->sin_family = AF_INET;
-            in->sin_port = htons(APort);
-            ::inet_pton(AF_INET, AIP.c_str(), &in->sin_addr);
-        }
+    static sockaddr_in Address(const std::string& AIP, std::uint16_t APort) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(APort);
+        ::inet_pton(AF_INET, AIP.c_str(), &a.sin_addr);
         return a;
     }
-    socklen_t Length() const { return v6_ ? sizeof(sockaddr_in6) : sizeof(sockaddr_in); }
 
     std::string ip_;
-    bool v6_ = false;
     int fd_ = -1;
     std::uint16_t port_ = 0;
 };
