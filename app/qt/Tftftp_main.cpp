@@ -1,0 +1,350 @@
+// The main window: builds the controls at their fixed places, offers the
+// window operations to the loader, and runs every handler through the
+// loader's guard. Texts cross between the loader and Qt as 8-bit text in the
+// system's encoding, byte for byte where file names are concerned.
+#include "app/qt/Tftftp_main.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+
+#include "app/qt/DirectoryEdit.h"
+#include "app/qt/MaskEdit.h"
+#include "runtime/Files.h"
+
+namespace {
+
+constexpr char AddressPattern[] = "000.000.000.000";
+constexpr int LogLineHeight = 13;
+
+QString ToQt(const std::string& text) {
+    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string FromQt(const QString& text) {
+    return text.toLocal8Bit().toStdString();
+}
+
+// "Tahoma" where it is installed; fontconfig substitutes the system's sans
+// font where it is not, and the style hint keeps that substitute a sans one.
+QFont TahomaFont(int points) {
+    QFont font(QStringLiteral("Tahoma"), points);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+// The log's lines keep the fixed height of the original list box, whatever
+// the font's own line spacing.
+class TFixedLineHeight : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), LogLineHeight};
+    }
+};
+
+} // namespace
+
+Tftftp_main::Tftftp_main(QWidget* parent)
+    : QWidget(parent), statuslab(new QLabel(this)), Label1(new QLabel(this)),
+      ListBox1(new QListWidget(this)),
+      ipedit(new TMaskEdit(QString::fromLatin1(AddressPattern), QString::fromLatin1(DefaultAddress),
+                           this)),
+      connectbut(new QPushButton(this)), filegroup(new QGroupBox(this)),
+      diredit(new TAdvDirectoryEdit(filegroup)), file1edit(new QComboBox(filegroup)),
+      file2edit(new QComboBox(filegroup)), uploadbut(new QPushButton(filegroup)),
+      transferbar(new QProgressBar(this)) {
+    setObjectName(QStringLiteral("ftftp_main"));
+    setWindowTitle(QString::fromLatin1(Caption));
+    setFont(TahomaFont(8));
+    resize(ClientWidth, ClientHeight);
+    move(screen()->geometry().topLeft());
+
+    statuslab->setObjectName(QStringLiteral("statuslab"));
+    statuslab->setFont(TahomaFont(10));
+    QPalette blue = statuslab->palette();
+    blue.setColor(QPalette::WindowText, Qt::blue);
+    statuslab->setPalette(blue);
+    statuslab->setGeometry(568, 200, 4, 16);
+
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setText(QStringLiteral("IP Address:"));
+    // The label sizes itself to its text, as on the original form.
+    Label1->setGeometry(16, 12, std::max(56, Label1->sizeHint().width()), 13);
+
+    ListBox1->setObjectName(QStringLiteral("ListBox1"));
+    ListBox1->setGeometry(309, 8, 360, 177);
+    ListBox1->setUniformItemSizes(true);
+    ListBox1->setItemDelegate(new TFixedLineHeight(ListBox1));
+    ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+
+    ipedit->setObjectName(QStringLiteral("ipedit"));
+    ipedit->setGeometry(78, 8, 98, 21);
+
+    connectbut->setObjectName(QStringLiteral("connectbut"));
+    connectbut->setText(QStringLiteral("Connect"));
+    connectbut->setGeometry(200, 8, 89, 25);
+
+    filegroup->setObjectName(QStringLiteral("filegroup"));
+    filegroup->setTitle(QStringLiteral("Select Files"));
+    filegroup->setGeometry(16, 43, 273, 174);
+    filegroup->setVisible(false);
+
+    diredit->setObjectName(QStringLiteral("diredit"));
+    diredit->setGeometry(6, 32, 251, 21);
+    file1edit->setObjectName(QStringLiteral("file1edit"));
+    file2edit->setObjectName(QStringLiteral("file2edit"));
+    for (QComboBox* list : {file1edit, file2edit}) {
+        list->setEditable(true);
+        list->setInsertPolicy(QComboBox::NoInsert);
+    }
+    file1edit->setGeometry(6, 64, 251, 21);
+    file2edit->setGeometry(6, 95, 251, 21);
+    uploadbut->setObjectName(QStringLiteral("uploadbut"));
+    uploadbut->setText(QStringLiteral("Upload"));
+    uploadbut->setGeometry(96, 133, 75, 25);
+
+    // The free strip between the log's bottom (185) and the window's; ends
+    // short of the status label.
+    transferbar->setObjectName(QStringLiteral("transferbar"));
+    transferbar->setGeometry(309, 203, 251, 10);
+    transferbar->setRange(0, 100);
+    transferbar->setTextVisible(false);
+    transferbar->setVisible(false);
+
+    setTabOrder(ListBox1, ipedit);
+    setTabOrder(ipedit, connectbut);
+    setTabOrder(connectbut, diredit);
+    setTabOrder(diredit, file1edit);
+    setTabOrder(file1edit, file2edit);
+    setTabOrder(file2edit, uploadbut);
+
+    loader_ = std::make_unique<TLoader>(*this);
+
+    connect(connectbut, &QPushButton::clicked, this, &Tftftp_main::connectbutClick);
+    connect(uploadbut, &QPushButton::clicked, this, &Tftftp_main::uploadbutClick);
+    connect(diredit, &TAdvDirectoryEdit::Change, this, &Tftftp_main::direditChange);
+    connect(ipedit, &TMaskEdit::ValidationFailed, this, &Tftftp_main::ipeditValidationFailed);
+    connect(ListBox1, &QListWidget::customContextMenuRequested, this,
+            &Tftftp_main::ListBox1ContextMenu);
+}
+
+Tftftp_main::~Tftftp_main() = default;
+
+// --- Handlers ---------------------------------------------------------------
+
+// A click on a button leaves the address field first; when the field refuses
+// to be left, the click is part of that refused move and runs nothing.
+void Tftftp_main::connectbutClick() {
+    if (!ipedit->HoldsInvalidChange())
+        loader_->connectbutClick();
+}
+
+void Tftftp_main::uploadbutClick() {
+    if (!ipedit->HoldsInvalidChange())
+        loader_->uploadbutClick();
+}
+
+void Tftftp_main::direditChange() {
+    loader_->direditChange();
+}
+
+void Tftftp_main::ipeditValidationFailed(const QString& message) {
+    ShowError(ErrorBoxText(FromQt(message)));
+}
+
+void Tftftp_main::ListBox1ContextMenu(const QPoint& at) {
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Copy"), this,
+                   [this] { QGuiApplication::clipboard()->setText(LogText()); });
+    menu.addAction(QStringLiteral("Save As..."), this, [this] {
+        const QString path =
+            QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(),
+                                         QStringLiteral("Text files (*.txt);;All files (*)"));
+        if (!path.isEmpty() && !SaveLog(path))
+            ShowError(ErrorBoxText("Cannot create file \"" + FromQt(path) + "\""));
+    });
+    menu.exec(ListBox1->viewport()->mapToGlobal(at));
+}
+
+QString Tftftp_main::LogText() const {
+    const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
+    QString text;
+    for (int i = 0; i < ListBox1->count(); ++i) {
+        const QListWidgetItem* item = ListBox1->item(i);
+        if (selected.isEmpty() || item->isSelected())
+            text += item->text() + u'\n';
+    }
+    return text;
+}
+
+bool Tftftp_main::SaveLog(const QString& path) const {
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return false;
+    for (int i = 0; i < ListBox1->count(); ++i)
+        file.write(ListBox1->item(i)->text().toLocal8Bit() + '\n');
+    return file.commit();
+}
+
+void Tftftp_main::closeEvent(QCloseEvent* event) {
+    if (loader_->Busy()) {
+        // The running Connect or Upload ends at its next pump; the window is
+        // destroyed only after it has unwound, once the message loop returns.
+        closing_ = true;
+        loader_->Cancel();
+        if (wait_ != nullptr)
+            wait_->quit();
+    }
+    QWidget::closeEvent(event);
+}
+
+// --- Window operations ------------------------------------------------------
+
+void Tftftp_main::LogLine(const std::string& text) {
+    ListBox1->addItem(ToQt(text));
+    ListBox1->scrollToBottom();
+}
+
+void Tftftp_main::ClearLog() {
+    ListBox1->clear();
+}
+
+void Tftftp_main::SetStatus(const std::string& text) {
+    statuslab->setText(ToQt(text));
+    statuslab->resize(std::max(4, statuslab->sizeHint().width()), statuslab->height());
+    if (transferbar->isVisible()) {
+        // During a transfer the status carries the byte count; any other text
+        // ("Done", a failure) ends the transfer.
+        const bool count = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+            return c >= '0' && c <= '9';
+        });
+        if (count && transferSize_ > 0)
+            transferbar->setValue(static_cast<int>(
+                std::min<std::int64_t>(100, std::stoll(text) * 100 / transferSize_)));
+        else if (!count)
+            transferbar->setVisible(false);
+    }
+}
+
+void Tftftp_main::SetTransferSize(std::int64_t bytes) {
+    transferSize_ = bytes;
+    transferbar->setValue(0);
+    transferbar->setVisible(bytes > 0);
+}
+
+void Tftftp_main::TraceOut(const std::string& text) {
+    // The trace is for a technician at a terminal; stderr is the channel that
+    // goes nowhere visible unless someone is looking.
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+void Tftftp_main::PumpMessages() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
+    // Sleeps in the event loop rather than spinning; a close ends the wait early,
+    // since the loader then only unwinds.
+    while (!closing_) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            break;
+        QEventLoop loop;
+        QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(left), Qt::PreciseTimer,
+                           &loop, &QEventLoop::quit);
+        QEventLoop* outer = wait_;
+        wait_ = &loop;
+        loop.exec();
+        wait_ = outer;
+    }
+    PumpMessages();
+}
+
+std::string Tftftp_main::ReadAddress() {
+    return FromQt(ipedit->MaskedText());
+}
+
+void Tftftp_main::SetFileGroupVisible(bool visible) {
+    filegroup->setVisible(visible);
+}
+
+std::string Tftftp_main::DirEditText() {
+    return FromQt(diredit->Text());
+}
+
+void Tftftp_main::SetDirEditText(const std::string& text) {
+    diredit->SetText(ToQt(text));
+}
+
+QComboBox* Tftftp_main::List(TImageList list) const {
+    return list == TImageList::ilWebPages ? file1edit : file2edit;
+}
+
+void Tftftp_main::ListClear(TImageList list) {
+    List(list)->clear();
+    List(list)->clearEditText();
+}
+
+void Tftftp_main::ListAppend(TImageList list, const std::string& text) {
+    List(list)->addItem(ToQt(text));
+    // Appending to an empty list must not select: selecting is the scan's step.
+    if (List(list)->count() == 1)
+        List(list)->setCurrentIndex(-1);
+}
+
+int Tftftp_main::ListCount(TImageList list) {
+    return List(list)->count();
+}
+
+int Tftftp_main::ListItemIndex(TImageList list) {
+    return List(list)->currentIndex();
+}
+
+void Tftftp_main::SetListItemIndex(TImageList list, int index) {
+    List(list)->setCurrentIndex(index);
+}
+
+std::string Tftftp_main::ListItem(TImageList list, int index) {
+    return FromQt(List(list)->itemText(index));
+}
+
+std::string Tftftp_main::ProgramFolder() {
+    return ::ProgramFolder();
+}
+
+void Tftftp_main::ShowError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitleText), ToQt(text),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("errorbox"));
+    box.setTextFormat(Qt::PlainText); // a message is never markup
+    QMessageBox* outer = errorBox_;
+    errorBox_ = &box;
+    box.exec();
+    errorBox_ = outer;
+}
+
+void Tftftp_main::SetBusy(bool busy) {
+    connectbut->setEnabled(!busy);
+    uploadbut->setEnabled(!busy);
+    diredit->setEnabled(!busy);
+    if (!busy)
+        transferbar->setVisible(false);
+}

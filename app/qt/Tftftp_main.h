@@ -1,0 +1,100 @@
+// The main window `ftftp_main` of class `Tftftp_main`: its controls at their
+// fixed places, the error box, the message pump, and the wiring of the
+// buttons and the folder edit to the loader. Everything the window does for
+// the loader goes through TWindowOperations; no protocol logic belongs here.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <string>
+
+#include "app/Loader.h"
+#include "app/WindowOperations.h"
+
+class QComboBox;
+class QEventLoop;
+class QGroupBox;
+class QLabel;
+class QListWidget;
+class QMessageBox;
+class QProgressBar;
+class QPushButton;
+class TAdvDirectoryEdit;
+class TMaskEdit;
+
+class Tftftp_main : public QWidget, public TWindowOperations {
+    Q_OBJECT
+
+public:
+    static constexpr char Caption[] = "TFTP Upload Utility";
+    static constexpr char DefaultAddress[] = "192.168.100.100";
+    static constexpr int ClientWidth = 677;
+    static constexpr int ClientHeight = 228;
+
+    explicit Tftftp_main(QWidget* parent = nullptr);
+    ~Tftftp_main() override;
+
+    // The controls, in creation order.
+    QLabel* const statuslab;
+    QLabel* const Label1;
+    QListWidget* const ListBox1;
+    TMaskEdit* const ipedit;
+    QPushButton* const connectbut;
+    QGroupBox* const filegroup;
+    TAdvDirectoryEdit* const diredit;
+    QComboBox* const file1edit;
+    QComboBox* const file2edit;
+    QPushButton* const uploadbut;
+    /// Under the log, left of the status label; shown only during a transfer.
+    QProgressBar* const transferbar;
+
+    TLoader& Loader() { return *loader_; }
+    /// The error box while it is open, else null; lets a caller that cannot
+    /// click (a test) read and dismiss it.
+    QMessageBox* ErrorBox() const { return errorBox_; }
+
+    /// The log's lines, "\n" after each: the selected ones, or all when none is.
+    QString LogText() const;
+    /// Writes every line of the log to a text file; false when it cannot.
+    bool SaveLog(const QString& path) const;
+
+    // TWindowOperations
+    void LogLine(const std::string& text) override;
+    void ClearLog() override;
+    void SetStatus(const std::string& text) override;
+    void TraceOut(const std::string& text) override;
+    void PumpMessages() override;
+    void PumpMessagesUntil(Clock::time_point deadline) override;
+    std::string ReadAddress() override;
+    void SetFileGroupVisible(bool visible) override;
+    std::string DirEditText() override;
+    void SetDirEditText(const std::string& text) override;
+    void ListClear(TImageList list) override;
+    void ListAppend(TImageList list, const std::string& text) override;
+    int ListCount(TImageList list) override;
+    int ListItemIndex(TImageList list) override;
+    void SetListItemIndex(TImageList list, int index) override;
+    std::string ListItem(TImageList list, int index) override;
+    std::string ProgramFolder() override;
+    void ShowError(const std::string& text) override;
+    void SetBusy(bool busy) override;
+    void SetTransferSize(std::int64_t bytes) override;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void connectbutClick();
+    void uploadbutClick();
+    void direditChange();
+    void ipeditValidationFailed(const QString& message);
+    void ListBox1ContextMenu(const QPoint& at);
+    QComboBox* List(TImageList list) const;
+
+    std::unique_ptr<TLoader> loader_;
+    QMessageBox* errorBox_ = nullptr;
+    QEventLoop* wait_ = nullptr; // the running PumpMessagesUntil, if any
+    bool closing_ = false;
+    std::int64_t transferSize_ = 0;
+};

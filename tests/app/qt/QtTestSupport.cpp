@@ -1,0 +1,55 @@
+// The window tests' event-loop helpers and their main: one QApplication on
+// the offscreen platform for every test of the program.
+#include "QtTestSupport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+#include <cstdlib>
+#include <gtest/gtest.h>
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < timeout.count())
+        QTest::qWait(5);
+    return done();
+}
+
+bool ShowActive(QWidget& window) {
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
+std::vector<QString> AnswerBoxesDuring(const std::function<QMessageBox*()>& finder,
+                                       const std::function<void()>& action, std::size_t expected) {
+    std::vector<QString> texts;
+    QTimer answer;
+    // The box runs its own event loop; this timer fires inside it.
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (QMessageBox* box = finder(); box != nullptr && box->isVisible()) {
+            texts.push_back(box->text());
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    answer.start(10);
+    action();
+    if (expected > 0)
+        WaitFor([&] { return texts.size() >= expected; });
+    else
+        QTest::qWait(100);
+    return texts;
+}
+
+int main(int argc, char* argv[]) {
+    // Test discovery runs this program too, before ctest's environment applies.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr)
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,26 @@
+// Helpers shared by the window's tests: waiting on the event loop with a
+// time-out, and answering modal boxes so that no test hangs on one. Nothing
+// that asserts on the window's behaviour belongs here.
+#pragma once
+
+#include <QString>
+#include <QWidget>
+#include <chrono>
+#include <functional>
+#include <vector>
+
+class QMessageBox;
+
+/// Handles events until done() holds or timeout passes; returns done().
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+/// Shows window and waits until it is the active window, so that keys and
+/// focus changes reach it.
+bool ShowActive(QWidget& window);
+
+/// Runs action while every message box that finder yields is answered with
+/// OK, then keeps answering until expected boxes were seen (up to 5 s; with
+/// expected 0, for a short grace period). Returns the texts of the boxes.
+std::vector<QString> AnswerBoxesDuring(const std::function<QMessageBox*()>& finder,
+                                       const std::function<void()>& action, std::size_t expected);
