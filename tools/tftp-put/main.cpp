@@ -1,6 +1,7 @@
-// tftp-put: sends one local file to a TFTP server with TIdTrivialFTP, the
-// same component and calling order that the loader uses. Progress goes to
-// stderr while stderr is a terminal. No TFTP logic here: the transfer is the
+// tftp-put: sends one local file to a TFTP server on this machine with
+// TIdTrivialFTP, the same component and calling order that the loader uses,
+// for interoperability checks and the benchmark. Progress goes to stderr
+// while stderr is a terminal. No TFTP logic here: the transfer is the
 // component's.
 #include <chrono>
 #include <cstdint>
@@ -12,6 +13,7 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
+#include "runtime/Convert.h"
 #include "tftp/IdTrivialFTP.h"
 
 namespace {
@@ -70,13 +72,21 @@ int main(int argc, char** argv) {
     app.add_flag("--open", open,
                  "Open (connect) the endpoint first, as the loader does: only replies from "
                  "HOST:PORT are heard then");
-    app.add_option("HOST", host, "Server address or name")->required();
+    app.add_option("HOST", host, "Server: a loopback address (127.x.x.x) or localhost")->required();
     app.add_option("LOCALFILE", localFile, "File to send")->required();
     app.add_option("REMOTENAME", remoteName, "Name on the server")->required();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         return app.exit(e) == 0 ? 0 : 1;
+    }
+
+    // A helper of this project: it talks to this machine only, never to a unit
+    // or any other host on the network.
+    if (!SameText(host, "localhost") && host.rfind("127.", 0) != 0) {
+        fmt::print(stderr, "tftp-put: {} is not a loopback address (127.x.x.x or localhost)\n",
+                   host);
+        return 1;
     }
 
     try {
