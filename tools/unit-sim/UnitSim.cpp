@@ -240,6 +240,11 @@ std::vector<std::string> TUnitSim::Requests() const {
     return requests_;
 }
 
+std::vector<std::string> TUnitSim::UserAgents() const {
+    std::lock_guard lock(mutex_);
+    return userAgents_;
+}
+
 std::vector<TReceivedImage> TUnitSim::Images() const {
     std::lock_guard lock(mutex_);
     return images_;
@@ -267,6 +272,7 @@ std::unique_ptr<httplib::Server> TUnitSim::MakeServer() {
         {
             std::lock_guard lock(mutex_);
             requests_.push_back(req.target);
+            userAgents_.push_back(req.get_header_value("User-Agent"));
         }
         Log("HTTP " + req.method + " " + req.target);
         return httplib::Server::HandlerResponse::Unhandled;

@@ -81,6 +81,8 @@ public:
     void SetHomePage(std::string page);
     /// The request targets (path and query) the web server got, in order.
     std::vector<std::string> Requests() const;
+    /// The User-Agent of each request, in the same order.
+    std::vector<std::string> UserAgents() const;
     /// The images received whole, in order.
     std::vector<TReceivedImage> Images() const;
     /// How many reboots the unit went through (commands and stored images).
@@ -131,6 +133,7 @@ private:
     bool tftpEnabled_;
     std::string homePage_;
     std::vector<std::string> requests_;
+    std::vector<std::string> userAgents_;
     std::vector<TReceivedImage> images_;
     int reboots_ = 0;
     std::unique_ptr<httplib::Server> server_;
