@@ -23,10 +23,12 @@
 #include <QTimer>
 #include <algorithm>
 #include <cstdio>
+#include <functional>
 
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
 #include "runtime/Files.h"
+#include "tftp/IdComponent.h"
 
 namespace {
 
@@ -48,6 +50,17 @@ QFont TahomaFont(int points) {
     font.setStyleHint(QFont::SansSerif);
     return font;
 }
+
+// The network library's idle hook, bound to the window: a socket wait on the
+// GUI thread slices itself and calls this between slices.
+class TWindowAntiFreeze : public TIdAntiFreezeBase {
+public:
+    explicit TWindowAntiFreeze(std::function<void()> process) : process_(std::move(process)) {}
+    void ProcessEvents() override { process_(); }
+
+private:
+    std::function<void()> process_;
+};
 
 // The log's lines keep the fixed height of the original list box, whatever
 // the font's own line spacing.
@@ -137,6 +150,10 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     setTabOrder(file2edit, uploadbut);
 
     loader_ = std::make_unique<TLoader>(*this);
+    // A transfer waits up to 4 s for each reply without a notification; the
+    // window must repaint and take a close meanwhile. One hook per process.
+    if (TIdAntiFreezeBase::CurrentAntiFreeze == nullptr)
+        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>([this] { IdAntiFreeze1Process(); });
 
     connect(connectbut, &QPushButton::clicked, this, &Tftftp_main::connectbutClick);
     connect(uploadbut, &QPushButton::clicked, this, &Tftftp_main::uploadbutClick);
@@ -202,6 +219,14 @@ bool Tftftp_main::SaveLog(const QString& path) const {
     for (int i = 0; i < ListBox1->count(); ++i)
         file.write(ListBox1->item(i)->text().toLocal8Bit() + '\n');
     return file.commit();
+}
+
+void Tftftp_main::IdAntiFreeze1Process() {
+    PumpMessages();
+    // After a close the transfer's wait is pointless: closing the endpoint
+    // ends it at the next slice, and the transfer fails into the cancel.
+    if (loader_->Cancelled())
+        loader_->IdTrivialFTP1.CloseEndpoint();
 }
 
 void Tftftp_main::closeEvent(QCloseEvent* event) {

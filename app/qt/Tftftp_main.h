@@ -21,6 +21,7 @@ class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class TAdvDirectoryEdit;
+class TIdAntiFreezeBase;
 class TMaskEdit;
 
 class Tftftp_main : public QWidget, public TWindowOperations {
@@ -90,9 +91,12 @@ private:
     void direditChange();
     void ipeditValidationFailed(const QString& message);
     void ListBox1ContextMenu(const QPoint& at);
+    void IdAntiFreeze1Process();
     QComboBox* List(TImageList list) const;
 
     std::unique_ptr<TLoader> loader_;
+    /// Lets the window handle its messages while a transfer waits on its socket.
+    std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     QMessageBox* errorBox_ = nullptr;
     QEventLoop* wait_ = nullptr; // the running PumpMessagesUntil, if any
     bool closing_ = false;

@@ -30,22 +30,34 @@
 
 namespace {
 
-// Addresses of this file's simulated units; nothing else listens on them.
-constexpr char UnitAddress[] = "127.0.0.100";
-constexpr char UnitTyped[] = "127000000100";
-constexpr char UnitRead[] = "127.000.000.100";
+// Nothing listens here: a Connect to it finds no unit.
 constexpr char NoUnitTyped[] = "127000000101";
+
+// The field's form of a dotted address: every group three digits wide.
+std::string FieldForm(const std::string& address) {
+    std::string form;
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t dot = address.find('.', start);
+        const std::string group = address.substr(start, dot - start);
+        form += std::string(3 - group.size(), '0') + group;
+        if (dot == std::string::npos)
+            return form;
+        form += '.';
+        start = dot + 1;
+    }
+}
 
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(ShowActive(window)); }
 
-    /// Types text over the whole address field and leaves it for the log.
-    void TypeAddress(const char* typed) {
+    /// Types digits over the whole address field and leaves it for the log.
+    void TypeAddress(const std::string& typed) {
         window.ipedit->setFocus(Qt::TabFocusReason);
         ASSERT_TRUE(WaitFor([&] { return window.ipedit->hasFocus(); }));
         window.ipedit->selectAll();
-        QTest::keyClicks(window.ipedit, QString::fromLatin1(typed));
+        QTest::keyClicks(window.ipedit, QString::fromStdString(typed));
         window.ListBox1->setFocus(Qt::TabFocusReason);
     }
 
@@ -63,12 +75,16 @@ protected:
     Tftftp_main window;
 };
 
-// A unit of revision 171 with an image folder that offers one image of each kind.
-class ConnectedWindowTest : public WindowTest {
+// A unit of revision 171 with an image folder that offers one image of each
+// kind. Each suite has an address of its own, so that ctest may run them side
+// by side.
+class UnitWindowTest : public WindowTest {
 protected:
+    explicit UnitWindowTest(const char* address) : address_(address) {}
+
     void SetUp() override {
         WindowTest::SetUp();
-        settings.Address = UnitAddress;
+        settings.Address = address_;
         settings.Revision = "171";
         settings.Store = store.Path();
         ConfigureUnit(settings);
@@ -79,7 +95,9 @@ protected:
         images.Write("pagesV1.bin", pages);
         images.Write("boot.bin", program);
         window.SetDirEditText(images.Path());
-        TypeAddress(UnitTyped);
+        std::string typed = FieldForm(address_);
+        std::erase(typed, '.');
+        TypeAddress(typed);
     }
     virtual void ConfigureUnit(TUnitSimSettings&) {}
 
@@ -87,11 +105,30 @@ protected:
     std::vector<std::uint8_t> pages, program;
     TUnitSimSettings settings;
     std::unique_ptr<TUnitSim> unit;
+    const std::string address_;
 };
 
-class StubbornUnitTest : public ConnectedWindowTest {
+class ConnectTest : public UnitWindowTest {
 protected:
+    ConnectTest() : UnitWindowTest("127.0.0.100") {}
+};
+
+class UploadTest : public UnitWindowTest {
+protected:
+    UploadTest() : UnitWindowTest("127.0.0.102") {}
+};
+
+class StubbornUnitTest : public UnitWindowTest {
+protected:
+    StubbornUnitTest() : UnitWindowTest("127.0.0.103") {}
     void ConfigureUnit(TUnitSimSettings& s) override { s.NeverComesBack = true; }
+};
+
+// A unit whose TFTP server takes write requests and never answers them.
+class SilentTftpTest : public UnitWindowTest {
+protected:
+    SilentTftpTest() : UnitWindowTest("127.0.0.104") {}
+    void ConfigureUnit(TUnitSimSettings& s) override { s.TftpSilent = true; }
 };
 
 } // namespace
@@ -223,8 +260,8 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     EXPECT_TRUE(window.diredit->isEnabled());
 }
 
-TEST_F(ConnectedWindowTest, ConnectShowsTheGroupAndFillsTheLists) {
-    ASSERT_EQ(window.ReadAddress(), UnitRead);
+TEST_F(ConnectTest, ShowsTheGroupAndFillsTheLists) {
+    ASSERT_EQ(window.ReadAddress(), "127.000.000.100");
     QTest::mouseClick(window.connectbut, Qt::LeftButton);
     EXPECT_EQ(Log(), std::vector<std::string>{"Connected, H/W revision 171"});
     EXPECT_TRUE(window.filegroup->isVisible());
@@ -241,7 +278,7 @@ TEST_F(ConnectedWindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     EXPECT_FALSE(window.filegroup->isVisible());
 }
 
-TEST_F(ConnectedWindowTest, UploadSendsBothImagesAndLogsEachStep) {
+TEST_F(UploadTest, SendsBothImagesAndLogsEachStep) {
     window.connectbut->click();
     ASSERT_TRUE(window.filegroup->isVisible());
 
@@ -357,4 +394,26 @@ TEST_F(WindowTest, PumpingWaitsOnTheEventLoopUntilTheDeadline) {
     const auto before = TWindowOperations::Clock::now();
     window.PumpMessages();
     EXPECT_LT(TWindowOperations::Clock::now() - before, std::chrono::milliseconds(500));
+}
+
+TEST_F(SilentTftpTest, ClosingDuringATransferEndsTheProgramPromptly) {
+    window.connectbut->click();
+    ASSERT_TRUE(window.filegroup->isVisible());
+    // The close comes 300 ms after the transfer starts waiting for a reply
+    // that never comes; a window frozen in that wait would take it 4 s later.
+    QElapsedTimer sinceTransfer;
+    QObject::connect(window.ListBox1->model(), &QAbstractItemModel::rowsInserted, &window, [&] {
+        if (window.ListBox1->count() == 2 && !sinceTransfer.isValid()) {
+            sinceTransfer.start();
+            QTimer::singleShot(300, &window, &QWidget::close);
+        }
+    });
+    QTimer::singleShot(0, window.uploadbut, &QPushButton::click);
+    QTimer::singleShot(15000, qApp, &QApplication::quit);
+    QApplication::exec();
+    ASSERT_TRUE(sinceTransfer.isValid());
+    EXPECT_LT(sinceTransfer.elapsed(), 300 + 2000);
+    EXPECT_FALSE(window.Loader().Busy());
+    EXPECT_EQ(Log(),
+              (std::vector<std::string>{"Rebooting unit", "Uploading Web page file pagesV1.bin"}));
 }
