@@ -432,3 +432,62 @@ TEST(Upload, ACancelEndsATransferAtItsNextNotification) {
     // The endpoint was closed on the way out: the next transfer can open it.
     EXPECT_FALSE(rig.Loader.Busy());
 }
+
+TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
+    struct Row {
+        std::string name;
+        std::function<void(TUnitSimSettings&)> fault;
+        std::string remoteName;
+        bool ok;
+        unsigned blockSize;
+        std::string trace; // the failure's message, written to the trace
+    };
+    const std::vector<Row> rows = {
+        {"options granted", {}, "rrboot.bin", true, 1468, ""},
+        {"options ignored", [](TUnitSimSettings& s) { s.Oack = TOackMode::omIgnoreOptions; },
+         "rrboot.bin", true, 512, ""},
+        {"smaller block granted",
+         [](TUnitSimSettings& s) {
+             s.Oack = TOackMode::omForceBlockSize;
+             s.ForcedBlockSize = 600;
+         },
+         "rrboot.bin", true, 600, ""},
+        {"name the unit does not take", {}, "other.bin", false, 0, "Access violation"},
+        // The endpoint is connected to port 69: answers from elsewhere never arrive.
+        {"answers from another port", [](TUnitSimSettings& s) { s.ReplyFromOtherPort = true; },
+         "rrboot.bin", false, 0, "Timeout"},
+    };
+    TTempFolder folder;
+    const auto bytes = ImageBytes(false, 1, 5000);
+    const std::string path = folder.Write("prog.bin", bytes);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TUnitSimSettings settings = UnitAt("127.0.0.88");
+        settings.TftpEnabled = true;
+        if (row.fault)
+            row.fault(settings);
+        TUnitSim unit(settings);
+        unit.Start();
+        TRig rig("127.000.000.088");
+        EXPECT_EQ(rig.Loader.TftpPutFile(rig.Window.Address, 69, path, row.remoteName), row.ok);
+        const auto images = unit.Images();
+        if (row.ok) {
+            ASSERT_EQ(images.size(), 1u);
+            EXPECT_EQ(images[0].Data, bytes);
+            EXPECT_EQ(images[0].BlockSize, row.blockSize);
+        } else {
+            EXPECT_TRUE(images.empty());
+            const auto& traces = rig.Window.Traces;
+            EXPECT_NE(std::find(traces.begin(), traces.end(), row.trace), traces.end())
+                << ::testing::PrintToString(traces);
+        }
+    }
+}
+
+TEST(UnitSim, ListensOnLoopbackAddressesOnly) {
+    for (const std::string address : {"192.168.100.100", "10.0.0.1", "0.0.0.0", "localhost"}) {
+        SCOPED_TRACE(address);
+        TUnitSim unit(UnitAt(address));
+        EXPECT_THROW(unit.Start(), std::runtime_error);
+    }
+}
