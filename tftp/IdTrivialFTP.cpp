@@ -18,7 +18,7 @@
 namespace {
 
 constexpr std::uint16_t DefaultPort = 69;                // RFC 1350
-constexpr std::int32_t DefaultRequestedBlockSize = 1500; // what the unit's server grants
+constexpr std::int32_t DefaultRequestedBlockSize = 1500; // asked of every server; it may grant less
 constexpr std::int32_t DefaultReceiveTimeout = 4000;
 // Every wait lasts at least this long, so that a ReceiveTimeout of 0 or the
 // endpoint's "no limit" (-2) cannot make the transfer hang for ever.
