@@ -18,10 +18,13 @@ class TAdvDirectoryEdit : public QWidget {
 public:
     explicit TAdvDirectoryEdit(QWidget* parent = nullptr);
 
+    /// The folder as typed or chosen.
     QString Text() const;
     /// Sets the text; a different text raises Change.
     void SetText(const QString& text);
+    /// The edit part, which has the focus and takes F4.
     QLineEdit* Edit() const { return edit_; }
+    /// The browse button, 18 wide with a folder picture; never takes focus.
     QToolButton* BrowseButton() const { return button_; }
 
     /// Opens the folder chooser on the edit's folder (the current folder when

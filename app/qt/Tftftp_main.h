@@ -50,6 +50,7 @@ public:
     /// Under the log, left of the status label; shown only during a transfer.
     QProgressBar* const transferbar;
 
+    /// The logic behind the buttons and the folder edit.
     TLoader& Loader() { return *loader_; }
     /// The error box while it is open, else null; lets a caller that cannot
     /// click (a test) read and dismiss it.
@@ -60,7 +61,9 @@ public:
     /// Writes every line of the log to a text file; false when it cannot.
     bool SaveLog(const QString& path) const;
 
-    // TWindowOperations
+    // TWindowOperations, as documented there. ShowError blocks in the box's
+    // own message loop until OK; PumpMessagesUntil returns early once the
+    // window is closed during a run.
     void LogLine(const std::string& text) override;
     void ClearLog() override;
     void SetStatus(const std::string& text) override;
