@@ -1,7 +1,7 @@
 // The loader's logic through its window operations: Connect against a
 // simulated unit, the folder scan on real folders, the upload sequence with
 // real HTTP and TFTP on loopback. Each test that needs the unit's fixed
-// ports has a 127.0.0.x of its own (80 to 89), so tests may run in parallel.
+// ports has a 127.0.0.x of its own (80 to 89 and 97), so tests may run in parallel.
 #include "app/Loader.h"
 
 #include <cerrno>
@@ -101,6 +101,20 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
     // The application title is the agent of every request.
     for (const std::string& agent : unit.UserAgents())
         EXPECT_EQ(agent, "Tessik TFTP Loader");
+}
+
+TEST(Connect, ACancelDuringTheFetchEndsItWithoutALine) {
+    TUnitSim unit(UnitAt("127.0.0.97"));
+    unit.Start();
+    TRig rig("127.000.000.097");
+    // The HTTP layer pumps while the request runs; the window closes meanwhile.
+    rig.Window.OnPump = [&rig] { rig.Loader.Cancel(); };
+    rig.Loader.connectbutClick();
+    EXPECT_GT(rig.Window.Pumps, 0);
+    EXPECT_TRUE(rig.Window.Lines.empty());
+    EXPECT_TRUE(rig.Window.Errors.empty());
+    EXPECT_EQ(rig.Loader.HardwareRevision, 0);
+    EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
 }
 
 TEST(Connect, NoUnitLogsTheAddressReadAgainAndScansAnyway) {
