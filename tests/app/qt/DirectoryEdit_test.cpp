@@ -31,32 +31,27 @@ struct TEditHost {
     }
 };
 
-// What the chooser looked like when it opened, and how it was answered.
-struct TChooserSeen {
+// Answers the next chooser after checking how it opened: confirms folder, or
+// cancels when folder is empty. Returns whether a chooser opened.
+bool AnswerChooser(TAdvDirectoryEdit& edit, const std::function<void()>& open,
+                   const QString& folder) {
+    const QString start = QDir(edit.Text()).absolutePath();
     bool opened = false;
-    QString title;
-    QString directory;
-    QFileDialog::FileMode mode{};
-    QFileDialog::Options options;
-    QPoint position;
-    QSize size;
-};
-
-// Answers the next chooser: confirms folder, or cancels when it is empty.
-TChooserSeen AnswerChooser(const std::function<void()>& open, const QString& folder) {
-    TChooserSeen seen;
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         auto* chooser = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        if (chooser == nullptr || seen.opened)
+        if (chooser == nullptr || opened)
             return;
-        seen = {true,
-                chooser->windowTitle(),
-                chooser->directory().absolutePath(),
-                chooser->fileMode(),
-                chooser->options(),
-                chooser->pos(),
-                chooser->size()};
+        opened = true;
+        EXPECT_EQ(chooser->windowTitle(), QStringLiteral("Select Directory"));
+        EXPECT_EQ(chooser->directory().absolutePath(), start);
+        EXPECT_EQ(chooser->fileMode(), QFileDialog::Directory);
+        // Folders only, no new-folder button, Qt's own dialog with its path edit.
+        EXPECT_EQ(chooser->options(), QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly |
+                                          QFileDialog::DontUseNativeDialog);
+        EXPECT_EQ(chooser->pos(), TAdvDirectoryEdit::ChooserPosition(
+                                      edit.mapToGlobal(QPoint(0, edit.height())), chooser->size(),
+                                      edit.screen()->availableGeometry()));
         if (folder.isEmpty()) {
             chooser->reject();
         } else {
@@ -66,7 +61,7 @@ TChooserSeen AnswerChooser(const std::function<void()>& open, const QString& fol
     });
     answer.start(10);
     open();
-    return seen;
+    return opened;
 }
 
 } // namespace
@@ -110,52 +105,33 @@ TEST(DirectoryEdit, EveryChangeOfTheTextRaisesChange) {
     EXPECT_EQ(host.edit->Edit()->completer(), nullptr);
 }
 
-TEST(DirectoryEdit, ChooserOpensOnTheEditsFolderBelowTheEdit) {
-    QTemporaryDir start;
-    QTemporaryDir other;
-    TEditHost host;
-    host.edit->SetText(start.path());
-    host.changes.clear();
-    const TChooserSeen seen =
-        AnswerChooser([&] { QTest::keyClick(host.edit->Edit(), Qt::Key_F4); }, other.path());
-    ASSERT_TRUE(seen.opened);
-    EXPECT_EQ(seen.title, QStringLiteral("Select Directory"));
-    EXPECT_EQ(seen.directory, QDir(start.path()).absolutePath());
-    EXPECT_EQ(seen.mode, QFileDialog::Directory);
-    EXPECT_TRUE(seen.options.testFlag(QFileDialog::ShowDirsOnly));
-    EXPECT_TRUE(seen.options.testFlag(QFileDialog::ReadOnly)); // no new-folder button
-    EXPECT_TRUE(seen.options.testFlag(QFileDialog::DontUseNativeDialog));
-    EXPECT_EQ(seen.position,
-              TAdvDirectoryEdit::ChooserPosition(host.edit->mapToGlobal(QPoint(0, 21)), seen.size,
-                                                 host.edit->screen()->availableGeometry()));
-    EXPECT_EQ(host.edit->Text(), other.path());
-    EXPECT_EQ(host.changes.count(), 1);
-}
-
-TEST(DirectoryEdit, CancelOrTheSameFolderChangesNothing) {
-    QTemporaryDir start;
-    TEditHost host;
-    host.edit->SetText(start.path());
-    host.changes.clear();
+TEST(DirectoryEdit, ChooserOpensOnTheEditsFolderAndOnlyANewFolderChangesIt) {
+    QTemporaryDir start, other;
     struct TRow {
         const char* name;
+        bool byF4;      // else the browse button
         QString answer; // empty: cancel
+        QString text;
+        int changes;
     };
-    const TRow rows[] = {{"cancel", QString()}, {"the same folder", start.path()}};
+    const TRow rows[] = {
+        {"F4, another folder", true, other.path(), other.path(), 1},
+        {"button, cancel", false, QString(), start.path(), 0},
+        {"button, the same folder", false, start.path(), start.path(), 0},
+    };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
-        const TChooserSeen seen =
-            AnswerChooser([&] { host.edit->BrowseButton()->click(); }, row.answer);
-        EXPECT_TRUE(seen.opened);
-        EXPECT_EQ(host.edit->Text(), start.path());
-        EXPECT_EQ(host.changes.count(), 0);
+        TEditHost host;
+        host.edit->SetText(start.path());
+        host.changes.clear();
+        const auto open = [&] {
+            if (row.byF4)
+                QTest::keyClick(host.edit->Edit(), Qt::Key_F4);
+            else
+                host.edit->BrowseButton()->click();
+        };
+        EXPECT_TRUE(AnswerChooser(*host.edit, open, row.answer));
+        EXPECT_EQ(host.edit->Text(), row.text);
+        EXPECT_EQ(host.changes.count(), row.changes);
     }
-}
-
-TEST(DirectoryEdit, EmptyEditOpensOnTheCurrentFolder) {
-    TEditHost host;
-    const TChooserSeen seen = AnswerChooser([&] { host.edit->Browse(); }, QString());
-    ASSERT_TRUE(seen.opened);
-    EXPECT_EQ(seen.directory, QDir::currentPath());
-    EXPECT_EQ(host.edit->Text(), QString());
 }

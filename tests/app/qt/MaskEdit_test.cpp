@@ -73,24 +73,12 @@ TEST(MaskEdit, TypingFillsDigitPositionsAndTheLiteralJumps) {
     }
 }
 
-TEST(MaskEdit, UnfilledPositionsShowAsUnderscoreAndReadAsBlanks) {
-    TFieldHost host;
-    host.field->setCursorPosition(4);
-    QTest::keyClick(host.field, Qt::Key_Delete);
-    EXPECT_EQ(host.field->displayText(), QStringLiteral("192._68.100.100"));
-    EXPECT_EQ(host.field->MaskedText(), QStringLiteral("192. 68.100.100"));
-    EXPECT_EQ(host.field->FirstUnfilled(), 4);
-    // The literal stays where it is: deleting over it leaves it in place.
-    host.field->setCursorPosition(3);
-    QTest::keyClick(host.field, Qt::Key_Delete);
-    EXPECT_EQ(host.field->MaskedText().mid(3, 1), QStringLiteral("."));
-}
-
 TEST(MaskEdit, LeavingAChangedIncompleteFieldIsRefused) {
     TFieldHost host;
     host.field->setCursorPosition(8);
     QTest::keyClicks(host.field, QStringLiteral("1."));
     ASSERT_EQ(host.field->MaskedText(), QStringLiteral("192.168.1  .100"));
+    EXPECT_EQ(host.field->displayText(), QStringLiteral("192.168.1__.100"));
     QTest::keyClick(host.field, Qt::Key_Tab);
     ASSERT_TRUE(WaitFor([&] { return host.failures.count() == 1; }));
     EXPECT_EQ(host.failures.at(0).at(0).toString(), InvalidInput);
@@ -112,13 +100,12 @@ TEST(MaskEdit, EnterValidatesAChangedField) {
     QTest::keyClick(host.field, Qt::Key_Return);
     ASSERT_TRUE(WaitFor([&] { return host.failures.count() == 1; }));
     EXPECT_EQ(host.field->cursorPosition(), 0);
-    // Completing the field makes Enter and leaving pass.
+    // Completed, the field passes Enter and may be left.
     QTest::keyClicks(host.field, QStringLiteral("7"));
     QTest::keyClick(host.field, Qt::Key_Return);
     QTest::keyClick(host.field, Qt::Key_Tab);
     EXPECT_TRUE(WaitFor([&] { return host.other->hasFocus(); }));
     EXPECT_EQ(host.failures.count(), 1);
-    EXPECT_EQ(host.field->MaskedText(), QStringLiteral("792.168.100.100"));
 }
 
 TEST(MaskEdit, AnUnchangedFieldIsNeverValidated) {
@@ -134,17 +121,4 @@ TEST(MaskEdit, AnUnchangedFieldIsNeverValidated) {
     QTest::qWait(50);
     EXPECT_EQ(host.failures.count(), 0);
     EXPECT_EQ(host.beeps.count(), 0);
-}
-
-TEST(MaskEdit, EscapeRestoresTheTextOfEntryNotOfTheLastValidation) {
-    TFieldHost host;
-    host.field->setCursorPosition(0);
-    QTest::keyClicks(host.field, QStringLiteral("2"));
-    QTest::keyClick(host.field, Qt::Key_Return); // complete: passes, stays changed
-    QTest::keyClicks(host.field, QStringLiteral("3"));
-    QTest::keyClick(host.field, Qt::Key_Escape);
-    EXPECT_EQ(host.field->MaskedText(), QString::fromLatin1(Default));
-    // Escape on an unchanged field leaves it alone.
-    QTest::keyClick(host.field, Qt::Key_Escape);
-    EXPECT_EQ(host.field->MaskedText(), QString::fromLatin1(Default));
 }
