@@ -285,7 +285,10 @@ TEST(WindowClose, DuringARunEndsTheProgramPromptly) {
         });
         // As the program runs: Upload from the message loop, the close, the loop's end.
         QTimer::singleShot(0, window.uploadbut, &QPushButton::click);
-        QTimer::singleShot(15000, qApp, &QApplication::quit); // a hang fails, not blocks
+        QTimer watchdog; // a hang fails the row, and ends with it
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, qApp, &QApplication::quit);
+        watchdog.start(15000);
         QApplication::exec();
         ASSERT_TRUE(sinceLine.isValid());
         EXPECT_LT(sinceLine.elapsed(), 300 + 2000);
