@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The main job: an update end to end without hardware. Builds the loader and
-# the simulated unit, starts unit-sim on 127.0.0.2 with a folder of sample
-# images, runs tftp-loader-cli against it and shows its log, then checks that
-# the unit stored both images byte for byte.
+# the simulated unit and starts unit-sim on 127.0.0.2 with a folder of sample
+# images. With a display it opens the loader's window for you to drive;
+# without one (or with --headless) it runs tftp-loader-cli against the unit,
+# shows its log, and checks that the unit stored both images byte for byte.
 #
 # The unit's ports 80 and 69 need root. Without it the demo runs again inside
 # a user and network namespace of its own, where it may bind them and where
@@ -11,15 +12,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 address=127.0.0.2
+mode=headless
+if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != "--headless" ] && [ "${2:-}" != "--headless" ]; then
+    mode=window
+fi
 
 if [ "${1:-}" != "--inside" ]; then
     if [ "$(id -u)" -eq 0 ]; then
         bash scripts/install-deps.sh
     fi
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build build --target tftp-loader-cli unit-sim -j"$(nproc)"
+    targets=(tftp-loader-cli unit-sim)
+    [ "$mode" = window ] && targets+=(tftp-loader)
+    cmake --build build --target "${targets[@]}" -j"$(nproc)"
     if [ "$(id -u)" -ne 0 ]; then
-        exec unshare --user --map-root-user --net -- bash "$0" --inside
+        exec unshare --user --map-root-user --net -- bash "$0" --inside "${1:-}"
     fi
 else
     ip link set lo up
@@ -50,6 +57,20 @@ for _ in $(seq 50); do
     kill -0 "$unit_pid" 2>/dev/null || { cat "$work/unit-sim.log"; exit 1; }
     sleep 0.1
 done
+
+if [ "$mode" = window ]; then
+    cat <<EOT
+== The simulated unit answers on $address (revision 171).
+   In the window, type 127000000002 into the address field (it shows
+   127.000.000.002), press Connect, set the folder to
+       $work/images
+   and press Upload. Close the window when done.
+EOT
+    build/bin/tftp-loader || true
+    echo "== what the unit saw"
+    cat "$work/unit-sim.log"
+    exit 0
+fi
 
 echo "== tftp-loader-cli --address $address --folder $work/images"
 status=0
