@@ -54,6 +54,10 @@ TEST(TextToAddress, ConvertsBothFamiliesInNetworkOrder) {
     StackUsage usage;
     EXPECT_EQ(GStack->TextToAddress("192.168.1  .5", Id_IPv4).Bytes, Raw({192, 168, 1, 5}).Bytes);
     EXPECT_EQ(GStack->TextToAddress("$7F.0.0.257", Id_IPv4).Bytes, Raw({127, 0, 0, 1}).Bytes);
+    // Leading zeros are decimal, whether a group has three digits or more.
+    EXPECT_EQ(GStack->TextToAddress("127.000.000.010", Id_IPv4).Bytes, Raw({127, 0, 0, 10}).Bytes);
+    EXPECT_EQ(GStack->TextToAddress("0127.0.0.0010", Id_IPv4).Bytes, Raw({127, 0, 0, 10}).Bytes);
+    EXPECT_EQ(GStack->AddressToText(Raw({0, 9, 10, 255}), Id_IPv4), "0.9.10.255");
     EXPECT_EQ(
         GStack->TextToAddress("fe80::0202:b3ff:fe1e:8329", Id_IPv6).Bytes,
         Raw({0xFE, 0x80, 0, 0, 0, 0, 0, 0, 0x02, 0x02, 0xB3, 0xFF, 0xFE, 0x1E, 0x83, 0x29}).Bytes);
