@@ -13,6 +13,7 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
+#include "net/IdStack.h"
 #include "runtime/Convert.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -81,16 +82,18 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 1;
     }
 
-    // A helper of this project: it talks to this machine only, never to a unit
-    // or any other host on the network.
-    if (!SameText(host, "localhost") && host.rfind("127.", 0) != 0) {
-        fmt::print(stderr, "tftp-put: {} is not a loopback address (127.x.x.x or localhost)\n",
-                   host);
-        return 1;
-    }
-
     try {
         TIdTrivialFTP tftp;
+        // A helper of this project: it talks to this machine only, never to a
+        // unit or any other host on the network. A name that merely starts
+        // with "127." is not an address: it would go to the resolver, and from
+        // there anywhere.
+        if (!SameText(host, "localhost") &&
+            !(host.rfind("127.", 0) == 0 && GStack->IsIPv4Literal(host))) {
+            fmt::print(stderr, "tftp-put: {} is not a loopback address (127.x.x.x or localhost)\n",
+                       host);
+            return 1;
+        }
         tftp.SetHost(host);
         tftp.SetPort(port);
         tftp.SetRequestedBlockSize(blksize);
