@@ -33,7 +33,12 @@ helper=$build/bin/bench-helper
 work=$(mktemp -d)
 server=""
 cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    # wait gives the server's status for SIGTERM (143); under set -e that
+    # would end the trap before the work folder is removed.
+    if [ -n "$server" ]; then
+        kill "$server" 2>/dev/null || true
+        wait "$server" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
