@@ -11,6 +11,10 @@ namespace {
 
 enum TExitStatus { esDone = 0, esFailed = 1, esUsage = 2, esInterrupted = 130 };
 
+/// The longest --wait-limit, in seconds (about 30 years): the give-up time
+/// must stay within the clock's range, or the wait would end at once.
+constexpr double MaxWaitLimit = 1e9;
+
 struct TOptions {
     std::string Address = DefaultAddress;
     std::string Folder;
@@ -114,7 +118,13 @@ int main(int argc, char** argv) {
     app.add_option("--wait-limit", options.WaitLimit,
                    "Seconds to wait for the unit to come back after a reboot")
         ->capture_default_str()
-        ->check(CLI::NonNegativeNumber);
+        ->check([](const std::string& text) {
+            double seconds = -1;
+            CLI::detail::lexical_cast(text, seconds);
+            // Written so that "nan" fails too.
+            return seconds >= 0 && seconds <= MaxWaitLimit ? std::string()
+                                                           : "a number of seconds from 0 to 1e9";
+        });
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -129,6 +129,9 @@ TEST(TftpLoaderCli, ListsTheImagesAndRefusesWhatTheWindowWouldNotTake) {
                            Row{"--address 127.0.0.256 --list" + folder, 2},
                            Row{"--address 127.0.0 --list" + folder, 2},
                            Row{"--address 127.0.0.93 --pages x.bin --no-pages" + folder, 2},
+                           // Beyond the clock's range the wait would end at once.
+                           Row{"--address 127.0.0.93 --list --wait-limit 1e10" + folder, 2},
+                           Row{"--address 127.0.0.93 --list --wait-limit nan" + folder, 2},
                            Row{"--bogus", 2}, Row{"--version", 0}}) {
         SCOPED_TRACE(row.args);
         EXPECT_EQ(RunCli(row.args).Status, row.status);
