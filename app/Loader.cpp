@@ -46,9 +46,10 @@ private:
 };
 
 /// The first 16 bytes of the file at path. Opened for reading only: a
-/// read-only image is as good as any other. Throws EInOutError.
+/// read-only image is as good as any other. Without blocking, so that a pipe
+/// named like an image ends the scan instead of freezing it. Throws EInOutError.
 std::array<std::uint8_t, ImageHeaderSize> ReadImageHeader(const std::string& path) {
-    const TFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    const TFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
         RaiseInOutError(errno);
     std::array<std::uint8_t, ImageHeaderSize> header{};
