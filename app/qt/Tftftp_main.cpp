@@ -24,6 +24,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <utility>
 
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
@@ -180,7 +181,14 @@ void Tftftp_main::uploadbutClick() {
 }
 
 void Tftftp_main::direditChange() {
-    loader_->direditChange();
+    // A scan inside a run (Connect setting the folder) fails into that run.
+    // The failure must not unwind through the edit's signal: Qt is built
+    // without exceptions, and the signal's later receivers would be skipped.
+    try {
+        loader_->direditChange();
+    } catch (...) {
+        scanFailure_ = std::current_exception();
+    }
 }
 
 void Tftftp_main::ipeditValidationFailed(const QString& message) {
@@ -316,7 +324,10 @@ std::string Tftftp_main::DirEditText() {
 }
 
 void Tftftp_main::SetDirEditText(const std::string& text) {
+    scanFailure_ = nullptr;
     diredit->SetText(ToQt(text));
+    if (scanFailure_)
+        std::rethrow_exception(std::exchange(scanFailure_, nullptr));
 }
 
 QComboBox* Tftftp_main::List(TImageList list) const {

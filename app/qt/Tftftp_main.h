@@ -6,6 +6,7 @@
 
 #include <QString>
 #include <QWidget>
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -102,6 +103,9 @@ private:
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     QMessageBox* errorBox_ = nullptr;
     QEventLoop* wait_ = nullptr; // the running PumpMessagesUntil, if any
+    /// A failure of the scan that SetDirEditText raised, held until the edit
+    /// has finished its change.
+    std::exception_ptr scanFailure_;
     bool closing_ = false;
     std::int64_t transferSize_ = 0;
 };

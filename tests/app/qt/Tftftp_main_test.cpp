@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -76,13 +77,22 @@ TLines Log(const Tftftp_main& window) {
     return lines;
 }
 
+/// The window, with a program folder of the test's choosing.
+class TWindow : public Tftftp_main {
+public:
+    std::string Folder;
+    std::string ProgramFolder() override {
+        return Folder.empty() ? Tftftp_main::ProgramFolder() : Folder;
+    }
+};
+
 class WindowTest : public testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(ShowActive(window)); }
     std::vector<QString> BoxesDuring(const std::function<void()>& action, std::size_t expected) {
         return AnswerBoxesDuring([this] { return window.ErrorBox(); }, action, expected);
     }
-    Tftftp_main window;
+    TWindow window;
 };
 
 } // namespace
@@ -163,8 +173,13 @@ TEST_F(WindowTest, IncompleteAddressShowsTheBoxAndKeepsTheFocus) {
 }
 
 TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
+    // Connect sets the empty folder edit to the program's folder, whose scan
+    // fails inside the run: nothing answers on the address.
     TTempFolder folder;
     folder.Write("short.bin", std::vector<std::uint8_t>(10, 1));
+    window.Folder = folder.Path();
+    TypeAddress(window, "127000000101");
+    QSignalSpy changes(window.diredit, &TAdvDirectoryEdit::Change);
     QString caption;
     QMessageBox::Icon icon{};
     const auto texts = AnswerBoxesDuring(
@@ -175,11 +190,14 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
             }
             return window.ErrorBox();
         },
-        [&] { window.SetDirEditText(folder.Path()); }, 1);
+        [&] { QTest::mouseClick(window.connectbut, Qt::LeftButton); }, 1);
     ASSERT_EQ(texts.size(), 1u);
     EXPECT_EQ(texts[0], QStringLiteral("Read beyond end of file."));
     EXPECT_EQ(caption, QStringLiteral("Tessik TFTP Loader"));
     EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(Log(window), TLines{"Unable to Connect to 127.000.000.101"});
+    // The failure did not cut the edit's change short on its way to the box.
+    EXPECT_EQ(changes.count(), 1);
     // The window goes on, its controls usable again.
     EXPECT_TRUE(window.connectbut->isEnabled());
     EXPECT_TRUE(window.diredit->isEnabled());
