@@ -161,7 +161,7 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
     };
     const std::vector<Row> rows = {
         {"127.0.0.92", "--wait-limit 3", "timeout -s KILL 120", 1, {"Unit did not come back"}},
-        {"127.0.0.95", "", "timeout --preserve-status -s INT 3", 130, {}},
+        {"127.0.0.95", "", "timeout --preserve-status -k 20 -s INT 3", 130, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.address);
