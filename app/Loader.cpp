@@ -292,22 +292,24 @@ void TLoader::uploadbutClick() {
         window_.ClearLog();
         FetchUrlText("http://" + window_.ReadAddress() + "/index2.htm?tftpp=69");
         FetchUrlText("http://" + window_.ReadAddress() + "/index2.htm?REBOOT");
-        window_.LogLine("Rebooting unit");
-        window_.SetStatus("Wait");
-        if (!WaitForUnit(HardwareRevision))
+        if (!AnnounceRebootAndWait())
             return;
         if (!UploadImage(TImageList::ilWebPages, "Uploading Web page file ", "rrpages" + suffix,
                          "Web pages transfered", "Web pages transfer error"))
             return;
-        window_.LogLine("Rebooting unit");
-        window_.SetStatus("Wait");
-        if (!WaitForUnit(HardwareRevision))
+        if (!AnnounceRebootAndWait())
             return;
         if (!UploadImage(TImageList::ilPrograms, "Uploading Program file ", "rrboot" + suffix,
                          "Program transfered", "Program transfer error"))
             return;
         window_.LogLine("Update successful");
     });
+}
+
+bool TLoader::AnnounceRebootAndWait() {
+    window_.LogLine("Rebooting unit");
+    window_.SetStatus("Wait");
+    return WaitForUnit(HardwareRevision);
 }
 
 bool TLoader::UploadImage(TImageList list, const std::string& announcement,

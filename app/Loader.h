@@ -110,8 +110,11 @@ private:
     void Pump();
     /// Ends the handler (silently) when a cancel has been asked for.
     void CheckCancel() const;
-    /// Steps 7 and 9 of the sequence: sends the entry selected in list, if
-    /// its file exists; false when the transfer failed.
+    /// Logs "Rebooting unit", shows "Wait" and waits for the unit to report
+    /// the connected revision; false when it did not come back.
+    bool AnnounceRebootAndWait();
+    /// Sends the entry selected in list, if its file exists; false when the
+    /// transfer failed.
     bool UploadImage(TImageList list, const std::string& announcement,
                      const std::string& remoteName, const std::string& doneLine,
                      const std::string& errorLine);
