@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "http/sslu.h"
+#include "runtime/Application.h"
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
 #include "runtime/Files.h"

@@ -8,7 +8,9 @@
 #include <mutex>
 #include <set>
 #include <utility>
+#include <vector>
 
+#include "runtime/Application.h"
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
@@ -30,14 +32,9 @@ constexpr DWORD RawHeadersBufferSize = 2024;
 constexpr DWORD SetCookieBufferSize = 16384;
 constexpr DWORD ErrorTextBufferSize = 255;
 
-struct Hooks {
-    std::string title;
-    std::function<void()> pump;
-};
-
-Hooks& TheHooks() {
-    static Hooks hooks;
-    return hooks;
+std::function<void()>& PumpHook() {
+    static std::function<void()> pump;
+    return pump;
 }
 
 // The objects alive now, so that the status callback can tell whether a
@@ -61,23 +58,8 @@ void CloseHandle(HINTERNET& handle) noexcept {
 
 } // namespace
 
-std::string TStringList::Text() const {
-    std::string text;
-    for (const std::string& line : *this)
-        text += line + "\r\n";
-    return text;
-}
-
-void SetApplicationTitle(const std::string& title) {
-    TheHooks().title = title;
-}
-
-const std::string& ApplicationTitle() {
-    return TheHooks().title;
-}
-
 void SetPumpMessagesHook(std::function<void()> pump) {
-    TheHooks().pump = std::move(pump);
+    PumpHook() = std::move(pump);
 }
 
 THttp_Socket::THttp_Socket() {
@@ -282,7 +264,7 @@ std::string InternetErrorText(DWORD code) {
 void HttpStatusCallback(HINTERNET /*hInternet*/, DWORD_PTR dwContext, DWORD dwInternetStatus,
                         LPVOID lpvStatusInformation, DWORD dwStatusInformationLength) {
     // A copy: the pump may replace the hook while it runs.
-    if (const std::function<void()> pump = TheHooks().pump)
+    if (const std::function<void()> pump = PumpHook())
         pump();
     auto* object = reinterpret_cast<THttp_Socket*>(dwContext);
     if (object != nullptr && IsLive(object))

@@ -1,31 +1,19 @@
 // The HTTP request object THttp_Socket, the URL helpers around it, the error
-// texts of the HTTP service, and the two hooks (application title, message
-// pump) through which the application reaches this layer. Only the request's
-// logic lives here; the HTTP service itself is WinInet.h. Nothing of the
-// application's window belongs here: http/ must not depend on app/.
+// texts of the HTTP service, and the message-pump hook through which the
+// application reaches this layer (the agent name is the application title of
+// runtime/Application.h). Only the request's logic lives here; the HTTP
+// service itself is WinInet.h. Nothing of the application's window belongs
+// here: http/ must not depend on app/.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <vector>
 
 #include "http/WinInet.h"
 #include "runtime/Stream.h"
+#include "runtime/StringList.h"
 
-/// A list of text lines.
-class TStringList : public std::vector<std::string> {
-public:
-    using std::vector<std::string>::vector;
-    using std::vector<std::string>::operator=;
-    /// The lines, each followed by CR LF; empty for an empty list.
-    std::string Text() const;
-};
-
-/// Sets the application title, the agent name of every request.
-void SetApplicationTitle(const std::string& title);
-/// The application title; empty until set.
-const std::string& ApplicationTitle();
 /// Sets the function that handles the application's waiting window messages
 /// once; it may throw to cancel the running request. None by default.
 void SetPumpMessagesHook(std::function<void()> pump);

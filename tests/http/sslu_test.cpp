@@ -5,6 +5,7 @@
 #include <string>
 
 #include "http/sslu.h"
+#include "runtime/Application.h"
 #include "runtime/Exception.h"
 #include "tests/http/TestServer.h"
 
