@@ -2,11 +2,11 @@
 // request headers, the transfer loop with its status beats, the response's
 // header queries and body reads, and the mapping of libcurl's failures onto
 // the service's error numbers. This is the only file that sees libcurl; no
-// request-object logic belongs here.
+// request-object logic belongs here, and text rules that need no libcurl
+// live in HttpText.h.
 #include "http/WinInet.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <map>
@@ -20,6 +20,7 @@
 
 #include <curl/curl.h>
 
+#include "http/HttpText.h"
 #include "runtime/Convert.h"
 #include "runtime/Format.h"
 
@@ -215,189 +216,19 @@ DWORD ErrorOf(CURLcode code, long osErrno) {
     }
 }
 
-bool HasControl(std::string_view text) {
-    return std::any_of(text.begin(), text.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return (u < 32 && c != '\t') || u == 127;
-    });
-}
-
-std::string_view NameOf(std::string_view line) {
-    return line.substr(0, line.find(':'));
-}
-
-bool HasHeader(const std::vector<std::string>& lines, std::string_view name) {
-    return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
-        return SameText(Trim(NameOf(line)), Trim(name));
-    });
-}
-
 // Adds "Name: value" lines separated by CR LF; the error of the last line
 // refused, or ERROR_SUCCESS.
 DWORD AddHeaderLines(Request& r, std::string_view text, bool onlyIfNew) {
     DWORD error = ERROR_SUCCESS;
-    while (!text.empty()) {
-        const auto end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
-        if (Trim(line).empty())
-            continue;
-        const auto colon = line.find(':');
-        const std::string name = Trim(line.substr(0, colon));
-        // A stray CR or LF inside a line would let it smuggle another header.
-        if (colon == std::string_view::npos || name.empty() || HasControl(line) ||
-            name.find_first_of(" \t") != std::string::npos) {
+    for (const auto& field : ParseHeaderText(text)) {
+        if (!field)
             error = ERROR_HTTP_INVALID_HEADER;
-            continue;
-        }
-        if (onlyIfNew && HasHeader(r.headers, name)) {
+        else if (onlyIfNew && HasHeader(r.headers, field->name))
             error = ERROR_HTTP_HEADER_ALREADY_EXISTS;
-            continue;
-        }
-        r.headers.push_back(name + ": " + Trim(line.substr(colon + 1)));
+        else
+            r.headers.push_back(field->name + ": " + field->value);
     }
     return error;
-}
-
-// The server text read as the TFTP side reads an IPv4 address: four groups
-// split at ".", blanks around each ignored, each converted as a whole number
-// (so "010" is ten), nothing left after the fourth. The plain dotted form.
-std::optional<std::string> DottedIPv4(std::string_view text) {
-    int value[4];
-    for (int& v : value) {
-        const auto dot = text.find('.');
-        const auto n = TryStrToInt(Trim(text.substr(0, dot)));
-        if (!n || *n < 0 || *n > 255)
-            return std::nullopt;
-        v = *n;
-        text = dot == std::string_view::npos ? std::string_view() : text.substr(dot + 1);
-    }
-    if (!text.empty())
-        return std::nullopt;
-    return Format("%d.%d.%d.%d", value[0], value[1], value[2], value[3]);
-}
-
-// A text that URL parsers would read as a number-form address (groups with a
-// leading zero as octal, fewer than four groups, one 32-bit number), where the
-// TFTP side would not read the same address.
-bool LooksNumeric(std::string_view text) {
-    for (;;) {
-        const auto dot = text.find('.');
-        const std::string part = Trim(text.substr(0, dot));
-        const bool hex = part.size() > 1 && part[0] == '0' && (part[1] == 'x' || part[1] == 'X');
-        const auto digits = std::string_view(part).substr(hex ? 2 : 0);
-        const bool numeric = std::all_of(digits.begin(), digits.end(), [&](char c) {
-            return (c >= '0' && c <= '9') || (hex && std::isxdigit(static_cast<unsigned char>(c)));
-        });
-        if (!numeric)
-            return false;
-        if (dot == std::string_view::npos)
-            return true;
-        text = text.substr(dot + 1);
-    }
-}
-
-bool IsHostName(std::string_view name) {
-    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
-        const auto u = static_cast<unsigned char>(c);
-        return std::isalnum(u) || c == '-' || c == '.' || c == '_' || u >= 0x80;
-    });
-}
-
-bool IsIPv6Text(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.';
-    });
-}
-
-struct Server {
-    std::string name;    // as looked up: host name or address, without brackets
-    std::string urlHost; // as it goes into the URL
-    std::optional<INTERNET_PORT> port;
-};
-
-// The server text of a connection as host and optional ":port"; none when it
-// names no server that the request could go to.
-std::optional<Server> ParseServer(std::string_view text) {
-    const std::string s = Trim(text);
-    std::string name, portText;
-    bool hasPort = false;
-    Server server;
-    if (!s.empty() && s[0] == '[') {
-        const auto close = s.find(']');
-        if (close == std::string::npos)
-            return std::nullopt;
-        name = s.substr(1, close - 1);
-        const std::string rest = s.substr(close + 1);
-        if (!rest.empty() && rest[0] != ':')
-            return std::nullopt;
-        hasPort = !rest.empty();
-        portText = hasPort ? rest.substr(1) : "";
-    } else if (std::count(s.begin(), s.end(), ':') >= 2) {
-        name = s;
-    } else {
-        const auto colon = s.find(':');
-        name = s.substr(0, colon);
-        hasPort = colon != std::string::npos;
-        portText = hasPort ? s.substr(colon + 1) : "";
-    }
-    if (name.find(':') != std::string::npos) {
-        if (!IsIPv6Text(name))
-            return std::nullopt;
-        server.name = name;
-        server.urlHost = "[" + name + "]";
-    } else if (auto dotted = DottedIPv4(name)) {
-        server.name = server.urlHost = *dotted;
-    } else {
-        name = Trim(name);
-        if (!IsHostName(name) || LooksNumeric(name))
-            return std::nullopt;
-        server.name = server.urlHost = name;
-    }
-    if (hasPort) {
-        const std::string p = Trim(portText);
-        if (p.empty() || p.size() > 5 ||
-            !std::all_of(p.begin(), p.end(), [](char d) { return d >= '0' && d <= '9'; }))
-            return std::nullopt;
-        const int port = StrToInt(p);
-        if (port < 1 || port > 65535)
-            return std::nullopt;
-        server.port = static_cast<INTERNET_PORT>(port);
-    }
-    return server;
-}
-
-// The object name as a URL path: bytes that a URL cannot carry as they are
-// are escaped, and "#" too, which would otherwise cut the path short.
-std::string UrlPath(std::string_view path) {
-    std::string out = path.empty() || path[0] != '/' ? "/" : "";
-    for (char c : path) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u <= 32 || u >= 127 || c == '#')
-            out += Format("%%%02X", static_cast<int>(u));
-        else
-            out += c;
-    }
-    return out;
-}
-
-int StatusOf(const std::vector<std::string>& head) {
-    if (head.empty())
-        return 0;
-    const auto blank = head[0].find(' ');
-    if (blank == std::string::npos)
-        return 0;
-    return TryStrToInt(Trim(head[0].substr(blank + 1, 3))).value_or(0);
-}
-
-std::optional<std::string> HeaderValue(const std::vector<std::string>& head, std::string_view name,
-                                       DWORD index) {
-    for (std::size_t i = 1; i < head.size(); ++i)
-        if (SameText(Trim(NameOf(head[i])), name) && index-- == 0)
-            return Trim(std::string_view(head[i]).substr(head[i].find(':') + 1));
-    return std::nullopt;
 }
 
 // Whether a complete header block is the final response's: not an interim

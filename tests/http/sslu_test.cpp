@@ -292,13 +292,9 @@ TEST_F(HttpSocketTest, SendFailuresCarryTheServiceErrorNumber) {
         {"unit.invalid", 80, false,
          "Send request failed with error 12007 The server name could not be resolved."},
         {"127.0.0.22", plain.Port(), true, "Send request failed with error 12157 "},
-        // Shorthand and single-number forms that a URL parser would read as
-        // another address than the TFTP side does.
+        // A server text that names no server (the refused forms: HttpText_test).
         {"127.0.22", plain.Port(), false,
          "Send request failed with error 12005 The URL is invalid"},
-        {"2130706454", plain.Port(), false,
-         "Send request failed with error 12005 The URL is invalid"},
-        {"127.0.0.22:0", 0, false, "Send request failed with error 12005 The URL is invalid"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.host);
@@ -328,17 +324,14 @@ TEST_F(HttpSocketTest, ServerNameWithPortUsesThatPort) {
 
 TEST_F(HttpSocketTest, ZeroPaddedAddressGroupsAreDecimal) {
     // 025 read as octal would be 21: a server listens there too, on the same port.
+    // The other padded forms: HttpText_test.
     TestServer octal("127.0.0.21");
     TestServer decimal("127.0.0.25", {}, octal.Port());
-    for (const char* host :
-         {"127.000.000.025", "127.0.0.025", "127.0  .0  .25 ", "127. 0. 0. 25"}) {
-        SCOPED_TRACE(host);
-        THttp_Socket s;
-        PrepareFetch(s, std::string("http://") + host, octal.Port());
-        s.Execute();
-        EXPECT_EQ(s.StatusCode, 200);
-    }
-    EXPECT_EQ(decimal.Requests().size(), 4u);
+    THttp_Socket s;
+    PrepareFetch(s, "http://127.000.000.025", octal.Port());
+    s.Execute();
+    EXPECT_EQ(s.StatusCode, 200);
+    EXPECT_EQ(decimal.Requests().size(), 1u);
     EXPECT_TRUE(octal.Requests().empty());
 }
 
