@@ -52,6 +52,12 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text) {
         if (value > 0xFFFFFFFFLL)
             return std::nullopt;
     }
+    if (base == 16) {
+        // Hexadecimal digits spell a 32-bit pattern: "$FFFFFFAB" is -85, as a
+        // unit that prints its revision as a raw register writes it.
+        const auto pattern = static_cast<std::uint32_t>(value);
+        return static_cast<std::int32_t>(negative ? 0u - pattern : pattern);
+    }
     if (negative)
         value = -value;
     if (value < INT32_MIN || value > INT32_MAX)

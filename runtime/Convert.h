@@ -10,9 +10,10 @@
 
 /// Converts a text to a signed 32-bit integer: optional leading blanks, an
 /// optional sign, then decimal digits, or hexadecimal digits after "$", "x",
-/// "X", "0x" or "0X". Nothing may follow the digits.
-/// Throws EConvertError "'%s' is not a valid integer value" otherwise,
-/// including for values outside the signed 32-bit range.
+/// "X", "0x" or "0X". Nothing may follow the digits. Decimal values must lie
+/// in the signed 32-bit range; hexadecimal ones are 32-bit patterns, so
+/// "$FFFFFFAB" is -85 and only a value above $FFFFFFFF is too large.
+/// Throws EConvertError "'%s' is not a valid integer value" otherwise.
 std::int32_t StrToInt(std::string_view text);
 
 /// As StrToInt, but gives no value instead of throwing.

@@ -70,6 +70,7 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
         {Marker("-85"), {"Connected, H/W revision 171"}, "", 171},
         {Marker("256"), {unable}, "", 0},
         {Marker("$1F"), {"Connected, H/W revision 31"}, "", 31},
+        {Marker("$FFFFFFAB"), {"Connected, H/W revision 171"}, "", 171},
         {Marker(" 12"), {"Connected, H/W revision 12"}, "", 12},
         {Marker("12 "), {}, "'12 ' is not a valid integer value.", -1},
         {Marker(""), {}, "'' is not a valid integer value.", -1},

@@ -22,6 +22,11 @@ TEST(StrToInt, AcceptsDecimalAndHexadecimalForms) {
         {"007", 7},
         {"2147483647", INT32_MAX},
         {"-2147483648", INT32_MIN},
+        // Hexadecimal texts are 32-bit patterns; leading zeros do not count.
+        {"$FFFFFFAB", -85},
+        {"$80000000", INT32_MIN},
+        {"-$FFFFFFAB", 85},
+        {"0x0000000007", 7},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.text);
