@@ -359,17 +359,19 @@ void TLoader::IdTrivialFTP1Status(TIdComponent* /*ASender*/, TIdStatus AStatus,
 
 void TLoader::IdTrivialFTP1WorkBegin(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/,
                                      std::int64_t AWorkCountMax) {
-    window_.SetTransferSize(AWorkCountMax);
+    window_.SetProgress(0, AWorkCountMax);
 }
 
-void TLoader::IdTrivialFTP1Work(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/,
+void TLoader::IdTrivialFTP1Work(TIdComponent* /*ASender*/, TWorkMode AWorkMode,
                                 std::int64_t AWorkCount) {
+    window_.SetProgress(AWorkCount, IdTrivialFTP1.WorkStateOf(AWorkMode).CountMax);
     window_.SetStatus(std::to_string(AWorkCount));
     // A cancel ends the transfer here, as any failure of a handler does.
     Pump();
 }
 
 void TLoader::IdTrivialFTP1WorkEnd(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/) {
+    window_.SetProgress(0, 0);
     window_.SetStatus("Done");
     window_.TraceOut("Done");
     // No cancel check: the transfer may be unwinding from a failure already.

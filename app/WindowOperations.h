@@ -14,6 +14,14 @@ enum class TImageList {
     ilPrograms  // file2edit: program images
 };
 
+/// The share of a transfer that done of total bytes make, in whole percent
+/// from 0 to 100; 0 when total is not positive.
+inline int ProgressPercent(std::int64_t done, std::int64_t total) {
+    if (total <= 0 || done <= 0)
+        return 0;
+    return done >= total ? 100 : static_cast<int>(done * 100 / total);
+}
+
 class TWindowOperations {
 public:
     using Clock = std::chrono::steady_clock;
@@ -59,8 +67,9 @@ public:
     /// While a Connect or an Upload runs, Connect, Upload and the folder edit
     /// are disabled (busy true) so that no second run nests inside it.
     virtual void SetBusy(bool busy) = 0;
-    /// The size in bytes of the transfer that starts now; the status texts
-    /// that follow carry the running count. For front ends that show a share;
-    /// others ignore it.
-    virtual void SetTransferSize(std::int64_t /*bytes*/) {}
+    /// The transfer under way has sent done of its total bytes: (0, total)
+    /// when it starts, then after each block, before the status text that
+    /// carries the same count. (0, 0) when it has ended, whether it succeeded
+    /// or not, and for an empty transfer, which has no share to show.
+    virtual void SetProgress(std::int64_t done, std::int64_t total) = 0;
 };

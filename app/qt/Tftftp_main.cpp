@@ -263,24 +263,12 @@ void Tftftp_main::ClearLog() {
 void Tftftp_main::SetStatus(const std::string& text) {
     statuslab->setText(ToQt(text));
     statuslab->resize(std::max(4, statuslab->sizeHint().width()), statuslab->height());
-    if (transferbar->isVisible()) {
-        // During a transfer the status carries the byte count; any other text
-        // ("Done", a failure) ends the transfer.
-        const bool count = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        });
-        if (count && transferSize_ > 0)
-            transferbar->setValue(static_cast<int>(
-                std::min<std::int64_t>(100, std::stoll(text) * 100 / transferSize_)));
-        else if (!count)
-            transferbar->setVisible(false);
-    }
 }
 
-void Tftftp_main::SetTransferSize(std::int64_t bytes) {
-    transferSize_ = bytes;
-    transferbar->setValue(0);
-    transferbar->setVisible(bytes > 0);
+void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
+    transferbar->setVisible(total > 0);
+    if (total > 0)
+        transferbar->setValue(ProgressPercent(done, total));
 }
 
 void Tftftp_main::TraceOut(const std::string& text) {

@@ -84,7 +84,7 @@ public:
     std::string ProgramFolder() override;
     void ShowError(const std::string& text) override;
     void SetBusy(bool busy) override;
-    void SetTransferSize(std::int64_t bytes) override;
+    void SetProgress(std::int64_t done, std::int64_t total) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -107,5 +107,4 @@ private:
     /// has finished its change.
     std::exception_ptr scanFailure_;
     bool closing_ = false;
-    std::int64_t transferSize_ = 0;
 };
