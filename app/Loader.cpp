@@ -349,6 +349,13 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
     return result;
 }
 
+void TLoader::AbortCancelledTransfer() {
+    // Closing the endpoint makes the transfer's wait for a reply fail at its
+    // next slice; the failure then unwinds into the cancel.
+    if (cancelled_)
+        IdTrivialFTP1.CloseEndpoint();
+}
+
 void TLoader::IdTrivialFTP1Status(TIdComponent* /*ASender*/, TIdStatus AStatus,
                                   const std::string& AStatusText) {
     window_.SetStatus(AStatusText);

@@ -231,10 +231,8 @@ bool Tftftp_main::SaveLog(const QString& path) const {
 
 void Tftftp_main::IdAntiFreeze1Process() {
     PumpMessages();
-    // After a close the transfer's wait is pointless: closing the endpoint
-    // ends it at the next slice, and the transfer fails into the cancel.
-    if (loader_->Cancelled())
-        loader_->IdTrivialFTP1.CloseEndpoint();
+    // After a close the transfer's wait for the unit is pointless.
+    loader_->AbortCancelledTransfer();
 }
 
 void Tftftp_main::closeEvent(QCloseEvent* event) {
