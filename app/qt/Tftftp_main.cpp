@@ -63,8 +63,8 @@ private:
     std::function<void()> process_;
 };
 
-// The log's lines keep the fixed height of the original list box, whatever
-// the font's own line spacing.
+// The log's lines are 13 pixels high whatever the font's own line spacing,
+// so the log shows as many lines with a substitute for Tahoma as with it.
 class TFixedLineHeight : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -99,7 +99,8 @@ Tftftp_main::Tftftp_main(QWidget* parent)
 
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setText(QStringLiteral("IP Address:"));
-    // The label sizes itself to its text, as on the original form.
+    // At least its designed width, wider when a substitute font needs it to
+    // show the whole text.
     Label1->setGeometry(16, 12, std::max(56, Label1->sizeHint().width()), 13);
 
     ListBox1->setObjectName(QStringLiteral("ListBox1"));

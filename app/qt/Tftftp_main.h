@@ -53,8 +53,8 @@ public:
 
     /// The logic behind the buttons and the folder edit.
     TLoader& Loader() { return *loader_; }
-    /// The error box while it is open, else null; lets a caller that cannot
-    /// click (a test) read and dismiss it.
+    /// The error box while it is open, else null; lets the box be read and
+    /// dismissed without a click.
     QMessageBox* ErrorBox() const { return errorBox_; }
 
     /// The log's lines, "\n" after each: the selected ones, or all when none is.
