@@ -361,17 +361,10 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         // Each transfer's progress starts with its size, counts the bytes as
         // its blocks go out, up to the last, and ends.
         using P = std::pair<std::int64_t, std::int64_t>;
-        EXPECT_EQ(rig.Window.Progress, (std::vector<P>{{0, 3000},
-                                                       {1468, 3000},
-                                                       {2936, 3000},
-                                                       {3000, 3000},
-                                                       {0, 0},
-                                                       {0, 5000},
-                                                       {1468, 5000},
-                                                       {2936, 5000},
-                                                       {4404, 5000},
-                                                       {5000, 5000},
-                                                       {0, 0}}));
+        const std::vector<P> progress = {
+            {0, 3000}, {1468, 3000}, {2936, 3000}, {3000, 3000}, {0, 0}, // the web pages
+            {0, 5000}, {1468, 5000}, {2936, 5000}, {4404, 5000}, {5000, 5000}, {0, 0}};
+        EXPECT_EQ(rig.Window.Progress, progress);
         EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
     }
 }
