@@ -350,6 +350,13 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
     return result;
 }
 
+void TLoader::AbortCancelledTransfer() {
+    // Closing the endpoint makes the transfer's wait for a reply fail at its
+    // next slice; the failure then unwinds into the cancel.
+    if (cancelled_)
+        IdTrivialFTP1.CloseEndpoint();
+}
+
 void TLoader::IdTrivialFTP1Status(TIdComponent* /*ASender*/, TIdStatus AStatus,
                                   const std::string& AStatusText) {
     window_.SetStatus(AStatusText);
@@ -360,17 +367,19 @@ void TLoader::IdTrivialFTP1Status(TIdComponent* /*ASender*/, TIdStatus AStatus,
 
 void TLoader::IdTrivialFTP1WorkBegin(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/,
                                      std::int64_t AWorkCountMax) {
-    window_.SetTransferSize(AWorkCountMax);
+    window_.SetProgress(0, AWorkCountMax);
 }
 
-void TLoader::IdTrivialFTP1Work(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/,
+void TLoader::IdTrivialFTP1Work(TIdComponent* /*ASender*/, TWorkMode AWorkMode,
                                 std::int64_t AWorkCount) {
+    window_.SetProgress(AWorkCount, IdTrivialFTP1.WorkStateOf(AWorkMode).CountMax);
     window_.SetStatus(std::to_string(AWorkCount));
     // A cancel ends the transfer here, as any failure of a handler does.
     Pump();
 }
 
 void TLoader::IdTrivialFTP1WorkEnd(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/) {
+    window_.SetProgress(0, 0);
     window_.SetStatus("Done");
     window_.TraceOut("Done");
     // No cancel check: the transfer may be unwinding from a failure already.

@@ -68,6 +68,11 @@ public:
     /// Safe to call from a message handled inside a pump.
     void Cancel() noexcept { cancelled_ = true; }
     bool Cancelled() const noexcept { return cancelled_; }
+    /// Once a cancel has been asked for, ends a transfer that waits for the
+    /// unit's reply at its next wait slice instead of after the reply
+    /// timeout; does nothing otherwise. For the idle hook that a socket wait
+    /// calls between its slices.
+    void AbortCancelledTransfer();
     /// True while a handler runs.
     bool Busy() const noexcept { return busy_; }
 

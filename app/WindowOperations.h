@@ -1,6 +1,7 @@
 // The operations of the main window that the loader's logic uses, as one
-// abstract interface. The Qt window, the headless front end and the tests'
-// recording window implement it; the logic (connect, folder scan, upload)
+// abstract interface. Each front end (the Qt window, the headless one on a
+// terminal) implements it, so the logic (connect, folder scan, upload) runs
+// unchanged under any of them, or under a window with no screen at all; it
 // sees nothing else of a window. No toolkit type may appear here.
 #pragma once
 
@@ -13,6 +14,14 @@ enum class TImageList {
     ilWebPages, // file1edit: web-page images
     ilPrograms  // file2edit: program images
 };
+
+/// The share of a transfer that done of total bytes make, in whole percent
+/// from 0 to 100; 0 when total is not positive.
+inline int ProgressPercent(std::int64_t done, std::int64_t total) {
+    if (total <= 0 || done <= 0)
+        return 0;
+    return done >= total ? 100 : static_cast<int>(done * 100 / total);
+}
 
 class TWindowOperations {
 public:
@@ -59,8 +68,9 @@ public:
     /// While a Connect or an Upload runs, Connect, Upload and the folder edit
     /// are disabled (busy true) so that no second run nests inside it.
     virtual void SetBusy(bool busy) = 0;
-    /// The size in bytes of the transfer that starts now; the status texts
-    /// that follow carry the running count. For front ends that show a share;
-    /// others ignore it.
-    virtual void SetTransferSize(std::int64_t /*bytes*/) {}
+    /// The transfer under way has sent done of its total bytes: (0, total)
+    /// when it starts, then after each block, before the status text that
+    /// carries the same count. (0, 0) when it has ended, whether it succeeded
+    /// or not, and for an empty transfer, which has no share to show.
+    virtual void SetProgress(std::int64_t done, std::int64_t total) = 0;
 };

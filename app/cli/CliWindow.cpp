@@ -84,9 +84,8 @@ void TCliWindow::DrawStatus() {
     if (!statusOnTerminal_ || status_.empty())
         return;
     std::string line = status_;
-    // The work counts are bytes of the transfer; show the share as well.
-    if (transferSize_ > 0 && AllDigits(status_) && status_.size() < 19)
-        line += " (" + std::to_string(std::stoll(status_) * 100 / transferSize_) + "%)";
+    if (transferSize_ > 0)
+        line += " (" + std::to_string(ProgressPercent(transferDone_, transferSize_)) + "%)";
     std::fputs(("\r" + line + "\x1b[K").c_str(), stderr);
     std::fflush(stderr);
     statusDrawn_ = true;
@@ -116,6 +115,13 @@ void TCliWindow::ClearLog() {
 void TCliWindow::SetStatus(const std::string& text) {
     status_ = text;
     DrawStatus();
+}
+
+void TCliWindow::SetProgress(std::int64_t done, std::int64_t total) {
+    // Drawn with the status text that follows, so the line never pairs a
+    // count with the share of another.
+    transferDone_ = done;
+    transferSize_ = total;
 }
 
 void TCliWindow::TraceOut(const std::string& text) {

@@ -61,7 +61,7 @@ public:
     std::string ProgramFolder() override;
     void ShowError(const std::string& text) override;
     void SetBusy(bool) override {}
-    void SetTransferSize(std::int64_t bytes) override { transferSize_ = bytes; }
+    void SetProgress(std::int64_t done, std::int64_t total) override;
 
 private:
     struct TList {
@@ -85,6 +85,9 @@ private:
     bool errorShown_ = false;
     bool groupVisible_ = false;
     std::string status_;
+    /// The transfer under way, shown as a share after the status; none
+    /// while transferSize_ is 0.
+    std::int64_t transferDone_ = 0;
     std::int64_t transferSize_ = 0;
     std::string dirEdit_;
     std::vector<std::string> lines_;

@@ -63,8 +63,8 @@ private:
     std::function<void()> process_;
 };
 
-// The log's lines keep the fixed height of the original list box, whatever
-// the font's own line spacing.
+// The log's lines are 13 pixels high whatever the font's own line spacing,
+// so the log shows as many lines with a substitute for Tahoma as with it.
 class TFixedLineHeight : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -99,7 +99,8 @@ Tftftp_main::Tftftp_main(QWidget* parent)
 
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setText(QStringLiteral("IP Address:"));
-    // The label sizes itself to its text, as on the original form.
+    // At least its designed width, wider when a substitute font needs it to
+    // show the whole text.
     Label1->setGeometry(16, 12, std::max(56, Label1->sizeHint().width()), 13);
 
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
@@ -231,10 +232,8 @@ bool Tftftp_main::SaveLog(const QString& path) const {
 
 void Tftftp_main::IdAntiFreeze1Process() {
     PumpMessages();
-    // After a close the transfer's wait is pointless: closing the endpoint
-    // ends it at the next slice, and the transfer fails into the cancel.
-    if (loader_->Cancelled())
-        loader_->IdTrivialFTP1.CloseEndpoint();
+    // After a close the transfer's wait for the unit is pointless.
+    loader_->AbortCancelledTransfer();
 }
 
 void Tftftp_main::closeEvent(QCloseEvent* event) {
@@ -263,24 +262,12 @@ void Tftftp_main::ClearLog() {
 void Tftftp_main::SetStatus(const std::string& text) {
     statuslab->setText(ToQt(text));
     statuslab->resize(std::max(4, statuslab->sizeHint().width()), statuslab->height());
-    if (transferbar->isVisible()) {
-        // During a transfer the status carries the byte count; any other text
-        // ("Done", a failure) ends the transfer.
-        const bool count = !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-            return c >= '0' && c <= '9';
-        });
-        if (count && transferSize_ > 0)
-            transferbar->setValue(static_cast<int>(
-                std::min<std::int64_t>(100, std::stoll(text) * 100 / transferSize_)));
-        else if (!count)
-            transferbar->setVisible(false);
-    }
 }
 
-void Tftftp_main::SetTransferSize(std::int64_t bytes) {
-    transferSize_ = bytes;
-    transferbar->setValue(0);
-    transferbar->setVisible(bytes > 0);
+void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
+    transferbar->setVisible(total > 0);
+    if (total > 0)
+        transferbar->setValue(ProgressPercent(done, total));
 }
 
 void Tftftp_main::TraceOut(const std::string& text) {

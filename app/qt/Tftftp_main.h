@@ -53,8 +53,8 @@ public:
 
     /// The logic behind the buttons and the folder edit.
     TLoader& Loader() { return *loader_; }
-    /// The error box while it is open, else null; lets a caller that cannot
-    /// click (a test) read and dismiss it.
+    /// The error box while it is open, else null; lets the box be read and
+    /// dismissed without a click.
     QMessageBox* ErrorBox() const { return errorBox_; }
 
     /// The log's lines, "\n" after each: the selected ones, or all when none is.
@@ -84,7 +84,7 @@ public:
     std::string ProgramFolder() override;
     void ShowError(const std::string& text) override;
     void SetBusy(bool busy) override;
-    void SetTransferSize(std::int64_t bytes) override;
+    void SetProgress(std::int64_t done, std::int64_t total) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -107,5 +107,4 @@ private:
     /// has finished its change.
     std::exception_ptr scanFailure_;
     bool closing_ = false;
-    std::int64_t transferSize_ = 0;
 };

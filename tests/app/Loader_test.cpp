@@ -359,7 +359,13 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         EXPECT_NE(std::find(statuses.begin(), statuses.end(), "3000"), statuses.end());
         EXPECT_EQ(statuses.back(), "Done");
         EXPECT_EQ(rig.Window.Traces, (Lines{"2  Connected.", "Done", "2  Connected.", "Done"}));
-        EXPECT_EQ(rig.Window.TransferSizes, (std::vector<std::int64_t>{3000, 5000}));
+        // Each transfer's progress starts with its size, counts the bytes as
+        // its blocks go out, up to the last, and ends.
+        using P = std::pair<std::int64_t, std::int64_t>;
+        const std::vector<P> progress = {
+            {0, 3000}, {1468, 3000}, {2936, 3000}, {3000, 3000}, {0, 0}, // the web pages
+            {0, 5000}, {1468, 5000}, {2936, 5000}, {4404, 5000}, {5000, 5000}, {0, 0}};
+        EXPECT_EQ(rig.Window.Progress, progress);
         EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
     }
 }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/WindowOperations.h"
@@ -17,7 +18,8 @@ public:
     std::string Folder = "/nonexistent-program-folder/";
     std::vector<std::string> Lines, Statuses, Traces, Errors;
     std::vector<bool> BusyChanges;
-    std::vector<std::int64_t> TransferSizes;
+    /// Every progress report, as (done, total).
+    std::vector<std::pair<std::int64_t, std::int64_t>> Progress;
     bool GroupVisible = false;
     std::string DirEdit;
     std::array<std::vector<std::string>, 2> Lists;
@@ -71,5 +73,7 @@ public:
     std::string ProgramFolder() override { return Folder; }
     void ShowError(const std::string& text) override { Errors.push_back(text); }
     void SetBusy(bool busy) override { BusyChanges.push_back(busy); }
-    void SetTransferSize(std::int64_t bytes) override { TransferSizes.push_back(bytes); }
+    void SetProgress(std::int64_t done, std::int64_t total) override {
+        Progress.emplace_back(done, total);
+    }
 };

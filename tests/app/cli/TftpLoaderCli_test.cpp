@@ -1,6 +1,7 @@
 // The headless front end end to end: tftp-loader-cli run as a program
-// against the simulated unit on 127.0.0.90 to 127.0.0.95 and 127.0.0.10, and
+// against the simulated unit on 127.0.0.90 to 127.0.0.96 and 127.0.0.10, and
 // the address text it enters into the masked field.
+#include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
@@ -28,12 +29,16 @@ Lines SplitLines(const std::string& text) {
     return lines;
 }
 
-/// Runs the program with args under prefix (a bound on its run time).
-TRun RunCli(const std::string& args, const std::string& prefix = "timeout -s KILL 120") {
+/// Runs the program with args under prefix (a bound on its run time). On a
+/// terminal, Out holds what the terminal was sent, stdout and stderr alike.
+TRun RunCli(const std::string& args, const std::string& prefix = "timeout -s KILL 120",
+            bool onTerminal = false) {
     TTempFolder scratch;
     const std::string errPath = scratch.Path() + "stderr";
+    const std::string program = std::string(LOADER_CLI_PATH) + " " + args;
     const std::string command =
-        prefix + " " + LOADER_CLI_PATH + " " + args + " 2>" + errPath + " </dev/null";
+        prefix + (onTerminal ? " script -qec '" + program + "' /dev/null" : " " + program) + " 2>" +
+        errPath + " </dev/null";
     TRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
@@ -108,6 +113,30 @@ TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
         EXPECT_EQ(FileBytes(store.Path() + "rrpages" + row.suffix), images.Pages);
         EXPECT_EQ(FileBytes(store.Path() + "rrboot" + row.suffix), images.Program);
     }
+}
+
+TEST(TftpLoaderCli, OnATerminalTheStatusLineShowsEachCountWithItsShare) {
+    TTempFolder store;
+    TImages images(171);
+    TUnitSim unit(UnitAt("127.0.0.96", store.Path()));
+    unit.Start();
+    const TRun run = RunCli("--address 127.0.0.96 --no-pages --folder " + images.Folder.Path(),
+                            "timeout -s KILL 120", true);
+    EXPECT_EQ(run.Status, 0) << run.Err;
+    // Each drawing of the status line starts at a carriage return and erases
+    // what is left of the old one.
+    Lines drawn;
+    for (const std::string& line : run.Out) {
+        std::istringstream in(line);
+        for (std::string piece; std::getline(in, piece, '\r');)
+            if (piece.size() > 3 && piece.ends_with("\x1b[K"))
+                drawn.push_back(piece.substr(0, piece.size() - 3));
+    }
+    // The program image's 7000 bytes, in blocks of 1468.
+    const auto first = std::find(drawn.begin(), drawn.end(), "1468 (20%)");
+    ASSERT_GE(std::distance(first, drawn.end()), 6) << run.Err;
+    EXPECT_EQ(Lines(first, first + 6), (Lines{"1468 (20%)", "2936 (41%)", "4404 (62%)",
+                                              "5872 (83%)", "7000 (100%)", "Done"}));
 }
 
 TEST(TftpLoaderCli, ListsTheImagesAndRefusesWhatTheWindowWouldNotTake) {
