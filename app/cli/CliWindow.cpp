@@ -1,27 +1,16 @@
 // The headless window: the loader's window operations on stdout, stderr and
-// SIGINT. Ctrl-C is kept blocked and taken by the pumps, so it reaches the
-// loader as a close of the window at its next pump, never in the middle of
-// a library call.
+// the console's Ctrl-C. Ctrl-C is held and taken by the pumps, so it reaches
+// the loader as a close of the window at its next pump, never in the middle
+// of a library call.
 #include "app/cli/CliWindow.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <csignal>
 #include <cstdio>
-#include <ctime>
-#include <pthread.h>
-#include <unistd.h>
 
+#include "runtime/Console.h"
 #include "runtime/Files.h"
 
 namespace {
-
-sigset_t InterruptSignals() {
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    return set;
-}
 
 bool AllDigits(const std::string& text) {
     return !text.empty() &&
@@ -46,9 +35,9 @@ std::optional<std::string> MaskedAddressText(const std::string& address) {
     return result;
 }
 
-TCliWindow::TCliWindow(bool trace) : trace_(trace), statusOnTerminal_(::isatty(STDERR_FILENO)) {
-    const sigset_t set = InterruptSignals();
-    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+TCliWindow::TCliWindow(bool trace)
+    : trace_(trace), statusOnTerminal_(IsTerminal(TConsoleStream::csError)) {
+    HoldInterrupts();
 }
 
 TCliWindow::~TCliWindow() {
@@ -56,16 +45,12 @@ TCliWindow::~TCliWindow() {
 }
 
 bool TCliWindow::Interrupted() {
-    TakeInterrupt(std::chrono::nanoseconds::zero());
+    PollInterrupt(std::chrono::nanoseconds::zero());
     return interrupted_;
 }
 
-void TCliWindow::TakeInterrupt(std::chrono::nanoseconds timeout) {
-    const sigset_t set = InterruptSignals();
-    timespec wait{};
-    wait.tv_sec = static_cast<time_t>(timeout.count() / 1000000000);
-    wait.tv_nsec = static_cast<long>(timeout.count() % 1000000000);
-    if (sigtimedwait(&set, nullptr, &wait) == SIGINT && !interrupted_) {
+void TCliWindow::PollInterrupt(std::chrono::nanoseconds timeout) {
+    if (::TakeInterrupt(timeout) && !interrupted_) {
         interrupted_ = true;
         if (OnInterrupt)
             OnInterrupt();
@@ -134,13 +119,13 @@ void TCliWindow::TraceOut(const std::string& text) {
 }
 
 void TCliWindow::PumpMessages() {
-    TakeInterrupt(std::chrono::nanoseconds::zero());
+    PollInterrupt(std::chrono::nanoseconds::zero());
 }
 
 void TCliWindow::PumpMessagesUntil(Clock::time_point deadline) {
     // Sleeps in the signal wait itself: a Ctrl-C is taken the moment it comes.
     for (auto now = Clock::now(); now < deadline; now = Clock::now())
-        TakeInterrupt(deadline - now);
+        PollInterrupt(deadline - now);
 }
 
 void TCliWindow::SetDirEditText(const std::string& text) {

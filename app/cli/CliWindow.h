@@ -23,8 +23,8 @@ std::optional<std::string> MaskedAddressText(const std::string& address);
 
 class TCliWindow : public TWindowOperations {
 public:
-    /// trace: show the trace lines on stderr. Blocks SIGINT for the calling
-    /// thread (and the threads it starts later) so the pumps take it.
+    /// trace: show the trace lines on stderr. Holds Ctrl-C, so that the
+    /// pumps take it instead of the program ending.
     explicit TCliWindow(bool trace);
     ~TCliWindow() override;
 
@@ -73,7 +73,7 @@ private:
         return list == TImageList::ilWebPages ? webPages_ : programs_;
     }
     /// Takes a pending Ctrl-C, waiting for one up to timeout (none: no wait).
-    void TakeInterrupt(std::chrono::nanoseconds timeout);
+    void PollInterrupt(std::chrono::nanoseconds timeout);
     /// Removes the status line before other output on stderr or stdout.
     void HideStatus();
     void DrawStatus();
