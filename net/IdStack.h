@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "net/IdException.h"
 #include "net/IdGlobal.h"
-#include "tftp/IdException.h"
 
 // ---- Failures ----------------------------------------------------------------
 
