@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "net/IdStack.h"
+#include "net/IdStackBSDBase.h"
 #include "runtime/Convert.h"
 #include "runtime/Format.h"
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "net/IdStack.h"
+#include "net/IdStackBSDBase.h"
 #include "runtime/Exception.h"
 #include "tests/net/OfflineStack.h"
 #include "tests/net/UdpPeer.h"
