@@ -72,6 +72,7 @@ TEST(TextToAddress, ConvertsBothFamiliesInNetworkOrder) {
 TEST(AddressToText, DottedDecimalAndEightUpperCaseGroups) {
     StackUsage usage;
     EXPECT_EQ(GStack->AddressToText(Raw({10, 0, 200, 255}), Id_IPv4), "10.0.200.255");
+    EXPECT_EQ(GStack->AddressToText(Raw({255, 255, 255, 255}), Id_IPv4), "255.255.255.255");
     EXPECT_EQ(GStack->AddressToText(Raw({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), Id_IPv6),
               "0:0:0:0:0:0:0:1");
 }
