@@ -3,8 +3,8 @@
 // The handle holds one stack usage of its own, so GStack outlives every socket.
 #include "net/IdSocketHandle.h"
 
+#include "net/IdComponent.h"
 #include "runtime/Format.h"
-#include "tftp/IdComponent.h"
 
 TIdSocketHandle::TIdSocketHandle() {
     TIdStack::IncUsage();

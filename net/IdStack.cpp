@@ -1,14 +1,13 @@
-// The process-wide stack's lifetime (usage count, class registration, the
-// hooks that tie it to every network component), the socket error messages
-// and the locked socket set. Platform calls live in the platform stack's file,
-// address texts in IdStackBSDBase.cpp; neither belongs here.
+// The process-wide stack's lifetime (usage count, class registration), the
+// socket error messages and the locked socket set. Platform calls live in the
+// platform stack's file, address texts in IdStackBSDBase.cpp; neither belongs
+// here.
 #include "net/IdStack.h"
 
 #include <algorithm>
 #include <utility>
 
 #include "runtime/Format.h"
-#include "tftp/IdComponent.h"
 
 namespace {
 
@@ -19,13 +18,8 @@ std::mutex gStackLock;
 int gUsageCount = 0;
 // The platform stack is registered by constant initialisation, so it is in
 // place even for a component created by another file's static initialiser.
+// NewPlatformStack comes from the platform stack's file that the build lists.
 TIdStackClass gStackClass = &NewPlatformStack;
-
-// Every program that uses the socket layer links this file (GStack lives
-// here), so the hooks are installed at its start, before main().
-struct StackUsageHooks {
-    StackUsageHooks() { SetStackUsageHooks(&TIdStack::IncUsage, &TIdStack::DecUsage); }
-} gStackUsageHooks;
 
 struct ErrorText {
     int code;

@@ -1,9 +1,9 @@
-// The socket layer's process-wide stack: the failure classes of the socket
-// layer, the abstract stack through which every operating-system socket call
-// goes, its BSD-style base (error texts, address texts, host resolution rules)
-// and the POSIX stack registered on this platform, the usage count that creates
-// and destroys GStack, and the locked socket set used for readiness waits.
-// No socket header is included here; system types stay in the .cpp files.
+// The socket layer's process-wide stack: the abstract stack through which
+// every operating-system socket call goes, the usage count that creates and
+// destroys GStack with the class registered for this platform, and the locked
+// socket set used for readiness waits. Platform-free: the platform stack's
+// header and source file declare and define its class and NewPlatformStack,
+// and the build lists the one for its platform.
 #pragma once
 
 #include <array>
@@ -14,133 +14,13 @@
 #include <vector>
 
 #include "net/IdGlobal.h"
-#include "tftp/IdException.h"
-
-// ---- Failures ----------------------------------------------------------------
-
-/// A failing socket call: "Socket Error # %d\r\n%s" with the socket error number.
-class EIdSocketError : public EIdException {
-public:
-    EIdSocketError(int ALastError, std::string message)
-        : EIdException(std::move(message)), lastError_(ALastError) {}
-    int LastError() const noexcept { return lastError_; }
-
-private:
-    int lastError_;
-};
-
-/// Socket error 10038: the value is not a socket.
-class EIdNotASocket : public EIdSocketError {
-public:
-    using EIdSocketError::EIdSocketError;
-};
-
-class EIdSocketHandleError : public EIdException {
-public:
-    using EIdException::EIdException;
-};
-
-/// "Could not bind socket."
-class EIdCouldNotBindSocket : public EIdSocketHandleError {
-public:
-    using EIdSocketHandleError::EIdSocketHandleError;
-};
-
-/// "Invalid Port Range (%d - %d)"
-class EIdInvalidPortRange : public EIdSocketHandleError {
-public:
-    using EIdSocketHandleError::EIdSocketHandleError;
-};
-
-/// "Can not bind in port range (%d - %d)"
-class EIdCanNotBindPortInRange : public EIdSocketHandleError {
-public:
-    using EIdSocketHandleError::EIdSocketHandleError;
-};
-
-/// "Cannot change IPVersion when connected"
-class EIdCannotSetIPVersionWhenConnected : public EIdSocketHandleError {
-public:
-    using EIdSocketHandleError::EIdSocketHandleError;
-};
-
-/// "Package Size Too Big."
-class EIdPackageSizeTooBig : public EIdSocketHandleError {
-public:
-    using EIdSocketHandleError::EIdSocketHandleError;
-};
-
-/// "Not all bytes sent."
-class EIdNotAllBytesSent : public EIdSocketHandleError {
-public:
-    using EIdSocketHandleError::EIdSocketHandleError;
-};
-
-class EIdSilentException : public EIdException {
-public:
-    using EIdException::EIdException;
-};
-
-/// "Connection Closed Gracefully."
-class EIdConnClosedGracefully : public EIdSilentException {
-public:
-    using EIdSilentException::EIdSilentException;
-};
-
-/// Faults in creating or using the process-wide stack.
-class EIdStackError : public EIdException {
-public:
-    using EIdException::EIdException;
-};
-
-/// "Set Size Exceeded."
-class EIdStackSetSizeExceeded : public EIdStackError {
-public:
-    using EIdStackError::EIdStackError;
-};
-
-/// "The requested IPVersion / Address family is not supported."
-class EIdIPVersionUnsupported : public EIdStackError {
-public:
-    using EIdStackError::EIdStackError;
-};
-
-/// The platform socket library failed to start; carries the cause's message.
-class EIdStackInitializationFailed : public EIdStackError {
-public:
-    using EIdStackError::EIdStackError;
-};
-
-/// The platform socket library or one of its functions could not be loaded.
-/// Only a platform that loads its socket library at run time raises it.
-class EIdWinsockStubError : public EIdException {
-public:
-    EIdWinsockStubError(int AWin32Error, std::string message)
-        : EIdException(std::move(message)), win32Error_(AWin32Error) {}
-    int Win32Error() const noexcept { return win32Error_; }
-
-private:
-    int win32Error_;
-};
-
-/// "%s is not a valid IPv6 address"
-class EIdInvalidIPv6Address : public EIdException {
-public:
-    using EIdException::EIdException;
-};
-
-// ---- Addresses -----------------------------------------------------------------
+#include "net/IdStackExceptions.h"
 
 /// A raw address as a socket address record holds it: IPv4 in the first 4
 /// bytes, IPv6 as eight 16-bit groups; network byte order in both.
 struct TIdRawAddress {
     std::array<std::uint8_t, 16> Bytes{};
 };
-
-/// The canonical form of an IPv6 address text (upper-case hexadecimal groups
-/// without leading zeros, "::" expanded, an IPv4 tail as two four-digit
-/// groups), or "" when the text is not a valid IPv6 address.
-std::string CanonicalIPv6Text(const std::string& AText);
 
 // ---- The stack -------------------------------------------------------------------
 
@@ -234,57 +114,8 @@ public:
     virtual std::string AddressToText(const TIdRawAddress& AAddress, TIdIPVersion AIPVersion) = 0;
 };
 
-/// The generic part of a BSD-style stack: address texts and host rules.
-class TIdStackBSDBase : public TIdStack {
-public:
-    bool IsIPv4Literal(const std::string& AText) override;
-    std::string ResolveHostAddress(const std::string& AHost, TIdIPVersion AIPVersion) override;
-    TIdRawAddress TextToAddress(const std::string& AText, TIdIPVersion AIPVersion) override;
-    std::string AddressToText(const TIdRawAddress& AAddress, TIdIPVersion AIPVersion) override;
-};
-
-/// The stack over POSIX sockets, poll() and getaddrinfo.
-class TIdStackPosix : public TIdStackBSDBase {
-public:
-    TIdStackPosix();
-
-    TIdStackSocketHandle NewSocket(int ASocketType, int AProtocol, bool AOverlapped,
-                                   TIdIPVersion AIPVersion) override;
-    void BindSocket(TIdStackSocketHandle ASocket, const std::string& AIP, std::uint16_t APort,
-                    TIdIPVersion AIPVersion) override;
-    void ConnectSocket(TIdStackSocketHandle ASocket, const std::string& AIP, std::uint16_t APort,
-                       TIdIPVersion AIPVersion) override;
-    void ShutAndClose(TIdStackSocketHandle ASocket) noexcept override;
-    int SendOnSocket(TIdStackSocketHandle ASocket, const TIdBytes& AData, int AOffset,
-                     int ASize) override;
-    int SendToAddress(TIdStackSocketHandle ASocket, const TIdBytes& AData, int AOffset, int ASize,
-                      const std::string& AIP, std::uint16_t APort,
-                      TIdIPVersion AIPVersion) override;
-    int ReceiveOnSocket(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) override;
-    int ReceiveFromAny(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, std::string& VIP,
-                       std::uint16_t& VPort, TIdIPVersion& VIPVersion) override;
-    void LocalAddressOf(TIdStackSocketHandle ASocket, std::string& VIP, std::uint16_t& VPort,
-                        TIdIPVersion& VIPVersion) override;
-    void PeerAddressOf(TIdStackSocketHandle ASocket, std::string& VIP, std::uint16_t& VPort,
-                       TIdIPVersion& VIPVersion) override;
-    void WriteSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOption,
-                           int AValue) override;
-    int ReadSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOption) override;
-    int WaitForReadable(const std::vector<TIdStackSocketHandle>& ASockets,
-                        std::int32_t AMSec) override;
-    int LastSocketError() override;
-    std::string LookupHostAddress(const std::string& AHost, TIdIPVersion AIPVersion) override;
-
-protected:
-    /// The one call into the platform resolver: looks AASCIIHost up for the
-    /// family of AIPVersion and gives the first address found. Returns
-    /// getaddrinfo's code (0 on success). Tests substitute it to fail a lookup
-    /// without asking a name server.
-    virtual int GetAddressInfo(const std::string& AASCIIHost, TIdIPVersion AIPVersion,
-                               TIdRawAddress& VAddress);
-};
-
-/// The platform stack's factory, the class registered at program start.
+/// The platform stack's factory, the class registered at program start;
+/// defined by the platform stack's source file.
 TIdStack* NewPlatformStack();
 
 // ---- Socket set ------------------------------------------------------------------

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string_view>
 
-#include "net/IdStack.h"
+#include "net/IdStackBSDBase.h"
 #include "runtime/Convert.h"
 #include "runtime/Format.h"
 
@@ -70,6 +70,16 @@ bool IsHexLetter(char c) {
 }
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
+}
+
+/// Appends the decimal digits of one part of an IPv4 address.
+void AppendPart(std::string& text, std::uint8_t part) {
+    char digits[3]; // "255"
+    const auto [end, ec] = std::to_chars(std::begin(digits), std::end(digits), part);
+    // A byte always fits; a failed conversion would leave end at the buffer's
+    // end with nothing written, so it is never appended.
+    if (ec == std::errc())
+        text.append(digits, end);
 }
 
 } // namespace
@@ -217,15 +227,15 @@ std::string TIdStackBSDBase::AddressToText(const TIdRawAddress& AAddress, TIdIPV
     CheckIPVersion(AIPVersion);
     const auto& b = AAddress.Bytes;
     if (AIPVersion == Id_IPv4) {
-        // Called for the sender of every datagram received: no formatter here.
-        char text[16];
-        char* end = text;
+        // Called for the sender of every datagram received: no formatter, and
+        // the longest text, "255.255.255.255", fits the string's own buffer.
+        std::string text;
         for (int i = 0; i < 4; ++i) {
             if (i > 0)
-                *end++ = '.';
-            end = std::to_chars(end, text + sizeof text, int{b[i]}).ptr;
+                text += '.';
+            AppendPart(text, b[i]);
         }
-        return std::string(text, end);
+        return text;
     }
     std::string text;
     for (int g = 0; g < 8; ++g) {

@@ -1,7 +1,8 @@
 // The stack over POSIX sockets: every system call of the socket layer, errno
 // translated at once into the socket error numbers, the readiness wait on
-// poll(), and the name lookup through getaddrinfo with IDNA conversion. A
-// Windows build would put its own stack in a sibling file: it loads the
+// poll(), and the name lookup through getaddrinfo with IDNA conversion; its
+// NewPlatformStack makes this the stack registered at program start. A
+// Windows build lists a sibling stack file instead of this one: it loads the
 // Windows Sockets library (version 2.2) when the first stack is created and
 // uses its error numbers unchanged. Address texts belong in IdStackBSDBase.cpp.
 #include <algorithm>
@@ -18,7 +19,7 @@
 
 #include <idn2.h>
 
-#include "net/IdStack.h"
+#include "net/IdStackPosix.h"
 #include "runtime/Files.h"
 #include "runtime/Format.h"
 

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "net/IdComponent.h"
 #include "net/IdGlobal.h"
 #include "net/IdSocketHandle.h"
-#include "tftp/IdComponent.h"
 
 class TIdUDPBase : public TIdComponent {
 public:

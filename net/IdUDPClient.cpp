@@ -3,6 +3,8 @@
 // peer. The statuses' texts come from the notifications base.
 #include "net/IdUDPClient.h"
 
+#include "net/IdStackBSDBase.h"
+
 TIdUDPClient::TIdUDPClient(TComponent* AOwner) : TIdUDPBase(AOwner) {
     InitDefaults();
 }

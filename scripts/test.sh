@@ -1,18 +1,29 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test twice: once in the
-# ordinary build (build/) and once under AddressSanitizer and
-# UndefinedBehaviorSanitizer with clang (build-asan/).
+# Installs what is missing, checks the include arrows and the formatting,
+# builds, and runs every test twice: once in the Release build with g++
+# (build/), so that optimiser-only warnings cannot come back, and once under
+# AddressSanitizer and UndefinedBehaviorSanitizer with clang (build-asan/).
+# Both builds treat warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
 
 bash scripts/install-deps.sh
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+bash scripts/check-layering.sh
+sources=()
+for d in runtime net tftp http app tests tools bench fuzz; do
+    if [ -d "$d" ]; then sources+=("$d"); fi
+done
+find "${sources[@]}" -type f \( -name '*.h' -o -name '*.hpp' -o -name '*.cpp' -o -name '*.cc' \) \
+    -print0 | xargs -0 clang-format --dry-run --Werror
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DLOADER_WERROR=ON
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 300)
 
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DLOADER_SANITIZE=ON
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DLOADER_SANITIZE=ON \
+    -DLOADER_WERROR=ON
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs" --timeout 600)

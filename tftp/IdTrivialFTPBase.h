@@ -11,8 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/IdException.h"
 #include "net/IdGlobal.h"
-#include "tftp/IdException.h"
 
 class TIdUDPBase;
 

@@ -28,8 +28,8 @@
 
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
+#include "net/IdComponent.h"
 #include "runtime/Files.h"
-#include "tftp/IdComponent.h"
 
 namespace {
 

@@ -2,11 +2,11 @@
 
 #include <chrono>
 
+#include "net/IdComponent.h"
 #include "net/IdSocketHandle.h"
 #include "runtime/Format.h"
 #include "tests/net/OfflineStack.h"
 #include "tests/net/UdpPeer.h"
-#include "tftp/IdComponent.h"
 
 namespace {
 

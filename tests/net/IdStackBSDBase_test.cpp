@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "net/IdStack.h"
+#include "net/IdStackBSDBase.h"
 #include "runtime/Exception.h"
 #include "tests/net/OfflineStack.h"
 #include "tests/net/UdpPeer.h"
@@ -72,6 +72,7 @@ TEST(TextToAddress, ConvertsBothFamiliesInNetworkOrder) {
 TEST(AddressToText, DottedDecimalAndEightUpperCaseGroups) {
     StackUsage usage;
     EXPECT_EQ(GStack->AddressToText(Raw({10, 0, 200, 255}), Id_IPv4), "10.0.200.255");
+    EXPECT_EQ(GStack->AddressToText(Raw({255, 255, 255, 255}), Id_IPv4), "255.255.255.255");
     EXPECT_EQ(GStack->AddressToText(Raw({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}), Id_IPv6),
               "0:0:0:0:0:0:0:1");
 }

@@ -71,6 +71,20 @@ TEST(StackUsage, TheStackExistsExactlyWhileComponentsDo) {
     EXPECT_EQ(GStack, nullptr);
     TIdStack::DecUsage(); // at count 0: nothing
     EXPECT_EQ(TIdStack::UsageCount(), 0);
+
+    // The parts a component owns are destroyed before it gives its usage
+    // back, so a part that closes a socket on its way out still has the stack.
+    struct OwnedPart : TComponent {
+        bool& sawStack;
+        OwnedPart(TComponent* AOwner, bool& seen) : TComponent(AOwner), sawStack(seen) {}
+        ~OwnedPart() override { sawStack = GStack != nullptr; }
+    };
+    bool sawStack = false;
+    auto* owner = new TIdComponent;
+    new OwnedPart(owner, sawStack);
+    delete owner;
+    EXPECT_TRUE(sawStack);
+    EXPECT_EQ(GStack, nullptr);
 }
 
 TEST(StackUsage, CreationFaultsHaveTheirMessages) {

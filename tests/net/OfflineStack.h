@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "net/IdStack.h"
+#include "net/IdStackPosix.h"
 
 class TIdStackOffline : public TIdStackPosix {
 public:

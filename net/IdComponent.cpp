@@ -1,16 +1,15 @@
-#include "tftp/IdComponent.h"
+#include "net/IdComponent.h"
 
 #include <algorithm>
 #include <thread>
+
+#include "net/IdStack.h"
 
 namespace {
 
 void Erase(std::vector<TComponent*>& v, TComponent* c) {
     v.erase(std::remove(v.begin(), v.end(), c), v.end());
 }
-
-void (*gIncUsage)() = nullptr;
-void (*gDecUsage)() = nullptr;
 
 // Static initialisation runs on the thread that later runs main().
 const std::thread::id gMainThread = std::this_thread::get_id();
@@ -80,9 +79,14 @@ const char* const StatusTexts[9] = {
     "%s",
 };
 
-void SetStackUsageHooks(void (*inc)(), void (*dec)()) {
-    gIncUsage = inc;
-    gDecUsage = dec;
+void ComponentStackUsage::TakeStackUsage() {
+    TIdStack::IncUsage();
+    held_ = true;
+}
+
+ComponentStackUsage::~ComponentStackUsage() {
+    if (held_)
+        TIdStack::DecUsage();
 }
 
 TIdComponent::TIdComponent(TComponent* AOwner) : TIdBaseComponent(AOwner) {
@@ -91,14 +95,12 @@ TIdComponent::TIdComponent(TComponent* AOwner) : TIdBaseComponent(AOwner) {
 
 void TIdComponent::InitDefaults() {
     // The work states start at zero by construction; the stack usage comes last.
-    if (gIncUsage)
-        gIncUsage();
+    TakeStackUsage();
 }
 
+// The stack usage goes back in ~ComponentStackUsage, after the base destruction.
 TIdComponent::~TIdComponent() {
     SetWorkDelegate(nullptr);
-    if (gDecUsage)
-        gDecUsage();
 }
 
 void TIdComponent::WorkBegin(TWorkMode AWorkMode, std::int64_t ACountMax) {

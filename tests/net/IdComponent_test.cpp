@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "tftp/IdComponent.h"
+#include "net/IdComponent.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // The base of every network component: ownership and naming (a minimal
 // component base), the initialisation step run at creation, the status and
 // work notifications, and the network library's idle hook (anti-freeze).
-// Nothing here knows about sockets: the socket layer installs its usage hooks
-// with SetStackUsageHooks, so this target depends only on the runtime.
+// Every TIdComponent holds one usage of the socket layer's process-wide stack
+// for its whole life; nothing else here knows about sockets.
 #pragma once
 
 #include <cstdint>
@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "net/IdException.h"
 #include "runtime/Format.h"
-#include "tftp/IdException.h"
 
 enum class TOperation { opInsert, opRemove };
 
@@ -93,12 +93,21 @@ struct WorkState {
 /// The status texts, indexed by TIdStatus.
 extern const char* const StatusTexts[9];
 
-/// Installs the socket layer's usage hooks, run by every component at the end
-/// of its initialisation (inc) and after its destruction (dec). Without a
-/// socket layer both stay empty.
-void SetStackUsageHooks(void (*inc)(), void (*dec)());
+/// The stack usage a component holds. TIdComponent lists it as its first
+/// base, so it is given back after the base destruction: the components a
+/// component owns are destroyed first and may still use the stack then.
+class ComponentStackUsage {
+protected:
+    ComponentStackUsage() = default;
+    ~ComponentStackUsage();
+    /// Takes the usage; throws what TIdStack::IncUsage throws.
+    void TakeStackUsage();
 
-class TIdComponent : public TIdBaseComponent {
+private:
+    bool held_ = false;
+};
+
+class TIdComponent : private ComponentStackUsage, public TIdBaseComponent {
 public:
     explicit TIdComponent(TComponent* AOwner = nullptr);
     ~TIdComponent() override;
