@@ -3,7 +3,7 @@
 # builds, and runs every test twice: once in the Release build with g++
 # (build/), so that optimiser-only warnings cannot come back, and once under
 # AddressSanitizer and UndefinedBehaviorSanitizer with clang (build-asan/).
-# Both builds treat warnings as errors.
+# Both builds treat warnings as errors. Then every fuzz target runs briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -27,3 +27,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs" --timeout 600)
+
+# Every fuzz target for 30 s on its seed corpus (scripts/run-fuzz.sh SECONDS
+# runs them longer).
+LOADER_CMAKE_ARGS="-DLOADER_WERROR=ON ${LOADER_CMAKE_ARGS:-}" bash scripts/run-fuzz.sh 30
