@@ -5,12 +5,8 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <functional>
-#include <unistd.h>
 
 #include "http/sslu.h"
 #include "runtime/Application.h"
@@ -30,43 +26,12 @@ constexpr std::string_view RevisionMarker = "g_HwId = \"";
 constexpr auto PumpSlice = std::chrono::milliseconds(250);
 constexpr std::size_t ImageHeaderSize = 16;
 
-/// Owns an open file descriptor.
-class TFileHandle {
-public:
-    explicit TFileHandle(int fd) : fd_(fd) {}
-    ~TFileHandle() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    TFileHandle(const TFileHandle&) = delete;
-    TFileHandle& operator=(const TFileHandle&) = delete;
-    int Get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-/// The first 16 bytes of the file at path. Opened for reading only: a
-/// read-only image is as good as any other. Without blocking, so that a pipe
-/// named like an image ends the scan instead of freezing it. Throws EInOutError.
+/// The first 16 bytes of the file at path. A read-only image is as good as
+/// any other, and a pipe named like an image ends the scan instead of
+/// freezing it. Throws EInOutError.
 std::array<std::uint8_t, ImageHeaderSize> ReadImageHeader(const std::string& path) {
-    const TFileHandle file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    if (file.Get() < 0)
-        RaiseInOutError(errno);
     std::array<std::uint8_t, ImageHeaderSize> header{};
-    std::size_t got = 0;
-    while (got < header.size()) {
-        const ssize_t n = ::read(file.Get(), header.data() + got, header.size() - got);
-        if (n < 0) {
-            const int err = errno;
-            if (err == EINTR)
-                continue;
-            RaiseInOutError(err);
-        }
-        if (n == 0)
-            RaiseReadBeyondEnd();
-        got += static_cast<std::size_t>(n);
-    }
+    ReadFileStart(path, header);
     return header;
 }
 
@@ -74,20 +39,10 @@ std::array<std::uint8_t, ImageHeaderSize> ReadImageHeader(const std::string& pat
 /// and are no directories, in the order of the enumeration. A folder that
 /// cannot be read has none.
 std::vector<std::string> ImageNames(const std::string& folder) {
-    namespace fs = std::filesystem;
     std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (name.empty())
-            break;
-        if (name.size() < 4 || !SameText(std::string_view(name).substr(name.size() - 4), ".bin"))
-            continue;
-        std::error_code typeError;
-        if (it->is_directory(typeError))
-            continue;
-        names.push_back(name);
-    }
+    for (const TFolderEntry& entry : FolderEntries(folder, ".bin"))
+        if (!entry.Directory)
+            names.push_back(entry.Name);
     return names;
 }
 
@@ -255,7 +210,7 @@ void TLoader::direditChange() {
         const std::string text = window_.DirEditText();
         if (!DirectoryExists(text))
             return;
-        ImageFolder = text.back() == '/' ? text : text + "/";
+        ImageFolder = text.back() == PathDelim ? text : text + PathDelim;
         for (const std::string& name : ImageNames(ImageFolder)) {
             switch (ClassifyImage(ImageFolder + name)) {
             case TImageKind::ikWebPages:

@@ -39,9 +39,11 @@ public:
     TLoader& operator=(const TLoader&) = delete;
 
     /// Hardware revision of the connected unit, 0 = not connected; written
-    /// by Connect (the tests may set it to scan for a given family).
+    /// by Connect. It picks the family tag of the web-page images that the
+    /// scan offers and the remote names of the upload.
     std::uint8_t HardwareRevision = 0;
-    /// The image folder of the last scan whose folder existed, ending in "/".
+    /// The image folder of the last scan whose folder existed, ending in
+    /// PathDelim.
     std::string ImageFolder;
     /// How long WaitForUnit polls before it gives up.
     std::chrono::milliseconds WaitLimit{std::chrono::seconds(300)};

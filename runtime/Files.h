@@ -1,13 +1,55 @@
-// File-system queries and file failures of the runtime, on POSIX: the texts
-// and I/O error codes that the loader shows for files, the program's folder.
+// The file system as this program needs it, in task-level operations: the
+// owner of an open file, the image-header read, the folder enumeration,
+// existence queries, the program's folder, and the system's and the classic
+// I/O error texts. No platform type or call belongs here: every file call of
+// the platform sits in one implementation file that the build picks
+// (FilesPosix.cpp; a Windows build brings its own sibling). Files.cpp holds
+// what every platform shares.
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
+#include <string_view>
+#include <vector>
 
-/// The system's text for an errno value.
-std::string SysErrorMessage(int errnoValue);
+/// Own alias for the platform's file handle (a descriptor, or a handle
+/// value, both fit) and its invalid value.
+using file_t = std::intptr_t;
+constexpr file_t kInvalidFile = -1;
 
-/// The path made absolute against the current folder (no symlinks resolved).
+/// The platform's path separator: what the image folder ends in.
+extern const char PathDelim;
+
+/// Owns an open file and closes it when destroyed.
+class TFileHandle {
+public:
+    TFileHandle() = default;
+    explicit TFileHandle(file_t handle) noexcept : handle_(handle) {}
+    ~TFileHandle();
+    TFileHandle(TFileHandle&& other) noexcept : handle_(other.handle_) {
+        other.handle_ = kInvalidFile;
+    }
+    TFileHandle(const TFileHandle&) = delete;
+    TFileHandle& operator=(const TFileHandle&) = delete;
+
+    file_t Get() const noexcept { return handle_; }
+
+private:
+    file_t handle_ = kInvalidFile;
+};
+
+/// One entry of a folder enumeration.
+struct TFolderEntry {
+    std::string Name;
+    /// True for a directory, or a link to one.
+    bool Directory = false;
+};
+
+/// The system's text for one of its error numbers.
+std::string SysErrorMessage(int systemError);
+
+/// The path made absolute against the current folder (no links resolved).
 std::string ExpandFileName(const std::string& path);
 
 /// True when path names an existing directory.
@@ -16,18 +58,33 @@ bool DirectoryExists(const std::string& path);
 /// True when path names an existing file that is not a directory.
 bool FileExists(const std::string& path);
 
-/// The folder of the running program, ending in "/".
+/// The folder of the running program, ending in PathDelim.
 std::string ProgramFolder();
 
-/// The classic I/O error code for an errno value, by condition:
-/// ENOENT 2; ENOTDIR, ENAMETOOLONG 3; EMFILE, ENFILE 4; EACCES, EPERM, EROFS 5;
-/// any other value is returned as it is.
-int InOutErrorCode(int errnoValue);
+/// The entries of folder whose names end in extension in any letter case
+/// (".bin" takes "PROG.BIN" and ".bin" itself), in the order of the
+/// enumeration. A folder that cannot be read has none.
+std::vector<TFolderEntry> FolderEntries(const std::string& folder, std::string_view extension);
+
+/// Fills bytes with the first bytes of the file at path. Opened for reading
+/// only, and without blocking: a pipe with no writer reads as empty instead
+/// of waiting for one. Throws EInOutError (RaiseInOutError) when the file
+/// cannot be opened or read, "Read beyond end of file" when it is shorter.
+void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes);
+
+/// The classic I/O error code of a system error number, by condition:
+/// 2 file not found, 3 invalid filename, 4 too many open files, 5 access
+/// denied; 0 when the number has none of them.
+int InOutErrorCode(int systemError);
 
 /// Throws EInOutError for a failed file open or read, with the classic texts:
 /// "File not found", "Invalid filename", "Too many open files",
-/// "File access denied", else "I/O error %d" with the errno value.
-[[noreturn]] void RaiseInOutError(int errnoValue);
+/// "File access denied", else "I/O error %d" with the system's number.
+[[noreturn]] void RaiseInOutError(int systemError);
 
 /// Throws EInOutError 100 "Read beyond end of file".
 [[noreturn]] void RaiseReadBeyondEnd();
+
+/// Throws EFOpenError "Cannot open file "%s". %s" with the full path and the
+/// system's text.
+[[noreturn]] void RaiseOpenError(const std::string& path, int systemError);

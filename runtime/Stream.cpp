@@ -1,15 +1,7 @@
 #include "runtime/Stream.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include "runtime/Exception.h"
-#include "runtime/Files.h"
-#include "runtime/Format.h"
 
 void TStream::CopyFrom(TStream& source) {
     source.SetPosition(0);
@@ -55,48 +47,4 @@ std::int64_t TMemoryStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 void TMemoryStream::Clear() {
     data_.clear();
     position_ = 0;
-}
-
-TFileStream::TFileStream(const std::string& path, TOpenMode mode) : path_(path) {
-    const int flags = (mode == TOpenMode::fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-    fd_ = ::open(path.c_str(), flags);
-    if (fd_ == kInvalidFile) {
-        const int err = errno;
-        throw EFOpenError(
-            Format("Cannot open file \"%s\". %s", ExpandFileName(path), SysErrorMessage(err)));
-    }
-}
-
-TFileStream::~TFileStream() {
-    if (fd_ != kInvalidFile)
-        ::close(fd_);
-}
-
-std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
-    for (;;) {
-        const ssize_t n =
-            ::read(fd_, buffer, static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
-        if (n >= 0)
-            return n;
-        if (errno != EINTR)
-            throw EReadError(Format("Stream read error: %s", SysErrorMessage(errno)));
-    }
-}
-
-std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
-    const ssize_t n =
-        ::write(fd_, buffer, static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
-    return n < 0 ? 0 : n;
-}
-
-std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
-    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
-                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
-                                                          : SEEK_END;
-    return ::lseek(fd_, offset, whence);
-}
-
-std::int64_t TFileStream::Size() {
-    struct stat st {};
-    return ::fstat(fd_, &st) == 0 ? st.st_size : 0;
 }

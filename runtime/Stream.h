@@ -1,11 +1,14 @@
 // Byte streams of the runtime: the abstract seekable stream that the TFTP
 // transfer reads its source from, an in-memory stream (HTTP bodies), and a
-// file stream over a POSIX descriptor. No protocol knowledge here.
+// file stream. No protocol knowledge here. The file stream's operations are
+// platform calls, so they live in the runtime's platform file (FilesPosix.cpp).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "runtime/Files.h"
 
 enum class TSeekOrigin { soBeginning, soCurrent, soEnd };
 
@@ -46,31 +49,28 @@ private:
     std::int64_t position_ = 0;
 };
 
-/// Own alias for the platform's file handle and its invalid value.
-using file_t = int;
-constexpr file_t kInvalidFile = -1;
-
 /// A stream over an open file; closes it when destroyed.
 class TFileStream : public TStream {
 public:
     enum class TOpenMode { fmOpenRead, fmOpenReadWrite };
+    /// What others may do with the file while the stream has it open.
+    enum class TShareMode { fmShareDenyNone, fmShareDenyWrite };
 
-    /// Opens an existing file. Throws EFOpenError "Cannot open file "%s". %s"
-    /// with the full path and the system's text for the error.
-    TFileStream(const std::string& path, TOpenMode mode);
-    ~TFileStream() override;
-    TFileStream(const TFileStream&) = delete;
-    TFileStream& operator=(const TFileStream&) = delete;
+    /// Opens an existing file that is no directory. With fmShareDenyWrite
+    /// no writer may change the file while the stream is open, and a file
+    /// that a writer holds is not opened. Throws EFOpenError "Cannot open
+    /// file "%s". %s" with the full path and the system's text for the error.
+    TFileStream(const std::string& path, TOpenMode mode,
+                TShareMode share = TShareMode::fmShareDenyNone);
 
     std::int64_t Read(void* buffer, std::int64_t count) override;
     std::int64_t Write(const void* buffer, std::int64_t count) override;
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     std::int64_t Size() override;
 
-    file_t Handle() const { return fd_; }
     const std::string& FileName() const { return path_; }
 
 private:
     std::string path_;
-    file_t fd_ = kInvalidFile;
+    TFileHandle file_;
 };

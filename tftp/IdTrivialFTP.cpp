@@ -5,14 +5,10 @@
 #include "tftp/IdTrivialFTP.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <sys/file.h>
-#include <sys/stat.h>
 
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
-#include "runtime/Files.h"
 #include "runtime/Format.h"
 
 namespace {
@@ -25,11 +21,10 @@ constexpr std::int32_t DefaultReceiveTimeout = 4000;
 constexpr std::int32_t MinimumWait = 500;
 
 /// The source file of UploadFile: opened for reading only and kept open for
-/// the whole transfer. The loader's platform shuts other writers out while
-/// the file is open; Linux has no mandatory sharing modes, so the closest
-/// thing is an advisory shared lock (flock LOCK_SH): a writer that takes the
+/// the whole transfer, with writers shut out so that the file cannot change
+/// under it (on POSIX an advisory shared lock: a writer that takes the
 /// exclusive lock waits until the transfer is over, and a file that such a
-/// writer holds right now is not opened at all. Directories are refused, as
+/// writer holds right now is not opened at all). Directories are refused, as
 /// they are not files that could be sent.
 ///
 /// The transfer reads one block at a time; the stream reads ahead in 64 KiB
@@ -38,13 +33,7 @@ constexpr std::int32_t MinimumWait = 500;
 class TIdReadFileExclusiveStream : public TFileStream {
 public:
     explicit TIdReadFileExclusiveStream(const std::string& path)
-        : TFileStream(path, TOpenMode::fmOpenRead) {
-        struct stat st {};
-        if (::fstat(Handle(), &st) == 0 && S_ISDIR(st.st_mode))
-            RaiseOpenError(path, EISDIR);
-        if (::flock(Handle(), LOCK_SH | LOCK_NB) != 0)
-            RaiseOpenError(path, errno);
-    }
+        : TFileStream(path, TOpenMode::fmOpenRead, TShareMode::fmShareDenyWrite) {}
 
     std::int64_t Read(void* buffer, std::int64_t count) override {
         auto* out = static_cast<std::uint8_t*>(buffer);
@@ -79,11 +68,6 @@ public:
 
 private:
     static constexpr std::int64_t ReadAhead = 64 * 1024;
-
-    [[noreturn]] static void RaiseOpenError(const std::string& path, int err) {
-        throw EFOpenError(
-            Format("Cannot open file \"%s\". %s", ExpandFileName(path), SysErrorMessage(err)));
-    }
 
     std::vector<std::uint8_t> ahead_;
     std::int64_t next_ = 0; // first unread byte in ahead_

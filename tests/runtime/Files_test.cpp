@@ -2,7 +2,10 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <fcntl.h>
 #include <fstream>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
@@ -45,6 +48,33 @@ TEST(TFileStream, MissingFileNamesTheFullPathAndTheSystemText) {
                                    "\". No such file or directory");
         EXPECT_EQ(e.Message().find("Cannot open file \"/"), 0u);
     }
+}
+
+TEST(TFileStream, DenyWriteShutsWritersOutWhileOpenButNotReaders) {
+    const std::string path = testing::TempDir() + "deny-write.bin";
+    std::ofstream(path) << "image";
+    // A writer that plays by the rules takes the exclusive lock first.
+    const auto writerAdmitted = [&path] {
+        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        const bool admitted = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        ::close(fd);
+        return admitted;
+    };
+    constexpr auto DenyWrite = TFileStream::TShareMode::fmShareDenyWrite;
+    {
+        TFileStream first(path, TFileStream::TOpenMode::fmOpenRead, DenyWrite);
+        EXPECT_NO_THROW(TFileStream(path, TFileStream::TOpenMode::fmOpenRead, DenyWrite));
+        EXPECT_FALSE(writerAdmitted());
+    }
+    EXPECT_TRUE(writerAdmitted());
+    std::remove(path.c_str());
+}
+
+TEST(ProgramFolder, IsTheFolderOfTheRunningProgramWithItsSeparator) {
+    const std::string folder = ProgramFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.back(), PathDelim);
+    EXPECT_TRUE(FileExists(folder + "runtime_tests")) << folder;
 }
 
 TEST(TStream, CopyFromTakesTheWholeSourceFromItsStart) {

@@ -1,0 +1,189 @@
+// The runtime's file operations on POSIX: every file-system call of the
+// program is here, and errno becomes a classic I/O error code or the
+// system's text right after the call that set it. Nothing but the platform's
+// side of Files.h and of TFileStream belongs here; shared texts are in
+// Files.cpp.
+#include "runtime/Files.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "runtime/Convert.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+#include "runtime/Stream.h"
+
+extern const char PathDelim = '/';
+
+namespace {
+
+int Descriptor(const TFileHandle& file) {
+    return static_cast<int>(file.Get());
+}
+
+/// read(2), taken up again when a signal interrupts it; -1 with errno set
+/// when it fails.
+ssize_t ReadSome(int fd, void* buffer, std::size_t count) {
+    ssize_t n = 0;
+    do
+        n = ::read(fd, buffer, count);
+    while (n < 0 && errno == EINTR);
+    return n;
+}
+
+TFileHandle OpenStreamFile(const std::string& path, TFileStream::TOpenMode mode,
+                           TFileStream::TShareMode share) {
+    const int flags = (mode == TFileStream::TOpenMode::fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0)
+        RaiseOpenError(path, errno);
+    TFileHandle file(fd);
+    // A directory opens for reading here, but it is no file to stream (a
+    // Windows open refuses it by itself).
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        RaiseOpenError(path, EISDIR);
+    // POSIX has no mandatory sharing modes; the closest thing to shutting
+    // writers out is an advisory shared lock: a writer that takes the
+    // exclusive lock waits until the stream is closed, and a file that such
+    // a writer holds right now is not opened at all.
+    if (share == TFileStream::TShareMode::fmShareDenyWrite && ::flock(fd, LOCK_SH | LOCK_NB) != 0)
+        RaiseOpenError(path, errno);
+    return file;
+}
+
+} // namespace
+
+TFileHandle::~TFileHandle() {
+    if (handle_ != kInvalidFile)
+        ::close(static_cast<int>(handle_));
+}
+
+std::string SysErrorMessage(int systemError) {
+    char buf[256];
+    // GNU strerror_r may return a static text instead of filling buf.
+    const char* text = strerror_r(systemError, buf, sizeof buf);
+    return text;
+}
+
+std::string ExpandFileName(const std::string& path) {
+    if (!path.empty() && path[0] == PathDelim)
+        return path;
+    char cwd[PATH_MAX];
+    if (!getcwd(cwd, sizeof cwd))
+        return path;
+    std::string dir = cwd;
+    if (dir.empty() || dir.back() != PathDelim)
+        dir += PathDelim;
+    return dir + path;
+}
+
+bool DirectoryExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return !path.empty() && stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+std::string ProgramFolder() {
+    char buf[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0)
+        return ExpandFileName("");
+    std::string exe(buf, static_cast<std::size_t>(n));
+    return exe.substr(0, exe.rfind(PathDelim) + 1);
+}
+
+std::vector<TFolderEntry> FolderEntries(const std::string& folder, std::string_view extension) {
+    namespace fs = std::filesystem;
+    std::vector<TFolderEntry> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.empty())
+            break;
+        if (name.size() < extension.size() ||
+            !SameText(std::string_view(name).substr(name.size() - extension.size()), extension))
+            continue;
+        // An entry whose type cannot be read (a dangling link) counts as a
+        // file: opening it then tells why it is no image.
+        std::error_code typeError;
+        entries.push_back({name, it->is_directory(typeError)});
+    }
+    return entries;
+}
+
+void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0)
+        RaiseInOutError(errno);
+    const TFileHandle file(fd);
+    for (std::size_t got = 0; got < bytes.size();) {
+        const ssize_t n = ReadSome(fd, bytes.data() + got, bytes.size() - got);
+        if (n < 0)
+            RaiseInOutError(errno);
+        if (n == 0)
+            RaiseReadBeyondEnd();
+        got += static_cast<std::size_t>(n);
+    }
+}
+
+int InOutErrorCode(int systemError) {
+    switch (systemError) {
+    case ENOENT:
+        return 2;
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return 3;
+    case EMFILE:
+    case ENFILE:
+        return 4;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return 5;
+    default:
+        return 0;
+    }
+}
+
+// --- TFileStream --------------------------------------------------------------
+
+TFileStream::TFileStream(const std::string& path, TOpenMode mode, TShareMode share)
+    : path_(path), file_(OpenStreamFile(path, mode, share)) {}
+
+std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
+    const ssize_t n = ReadSome(Descriptor(file_), buffer,
+                               static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+    if (n < 0)
+        throw EReadError(Format("Stream read error: %s", SysErrorMessage(errno)));
+    return n;
+}
+
+std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
+    const ssize_t n = ::write(Descriptor(file_), buffer,
+                              static_cast<std::size_t>(std::max<std::int64_t>(count, 0)));
+    return n < 0 ? 0 : n;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    const int whence = origin == TSeekOrigin::soBeginning ? SEEK_SET
+                       : origin == TSeekOrigin::soCurrent ? SEEK_CUR
+                                                          : SEEK_END;
+    return ::lseek(Descriptor(file_), offset, whence);
+}
+
+std::int64_t TFileStream::Size() {
+    struct stat st {};
+    return ::fstat(Descriptor(file_), &st) == 0 ? st.st_size : 0;
+}
