@@ -12,8 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/app/ImageFolder.h"
 #include "tests/app/RecordingWindow.h"
+#include "tests/support/ImageFolder.h"
 #include "tools/unit-sim/UnitSim.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "net/IdComponent.h"
+#include "tests/support/Failure.h"
 
 namespace {
 
@@ -155,12 +156,8 @@ TEST(AntiFreeze, OnlyOnePerProcessAndItsStepFollowsTheIdleRule) {
     {
         CountingAntiFreeze a;
         EXPECT_EQ(TIdAntiFreezeBase::CurrentAntiFreeze, &a);
-        try {
-            CountingAntiFreeze b;
-            FAIL() << "second anti-freeze created";
-        } catch (const EIdException& e) {
-            EXPECT_STREQ(e.what(), "Only one TIdAntiFreeze can exist per application.");
-        }
+        EXPECT_THROW_MSG(CountingAntiFreeze b, EIdException,
+                         "Only one TIdAntiFreeze can exist per application.");
         EXPECT_EQ(TIdAntiFreezeBase::CurrentAntiFreeze, &a);
         EXPECT_TRUE(TIdAntiFreezeBase::AntiFreezeInUse());
 

@@ -6,7 +6,8 @@
 #include "net/IdSocketHandle.h"
 #include "runtime/Format.h"
 #include "tests/net/OfflineStack.h"
-#include "tests/net/UdpPeer.h"
+#include "tests/support/Failure.h"
+#include "tests/support/UdpPeer.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ std::uint16_t BoundPort(const TIdSocketHandle& h) {
 } // namespace
 
 TEST(BindLocal, PortRangeIsTriedFromTheTopDown) {
-    UdpPeer top("127.0.0.47");
+    TUdpPeer top("127.0.0.47");
     const std::uint16_t max = top.Port();
     TIdSocketHandle h;
     Allocate(h, "127.0.0.47");
@@ -49,8 +50,8 @@ TEST(BindLocal, PortRangeIsTriedFromTheTopDown) {
 }
 
 TEST(BindLocal, FullRangeAndReversedRangeHaveTheirMessages) {
-    UdpPeer a("127.0.0.48");
-    UdpPeer b("127.0.0.48", static_cast<std::uint16_t>(a.Port() - 1));
+    TUdpPeer a("127.0.0.48");
+    TUdpPeer b("127.0.0.48", static_cast<std::uint16_t>(a.Port() - 1));
     TIdSocketHandle h;
     Allocate(h, "127.0.0.48");
     h.SetClientPortMin(b.Port());
@@ -67,7 +68,7 @@ TEST(BindLocal, FullRangeAndReversedRangeHaveTheirMessages) {
 }
 
 TEST(BindLocal, OccupiedFixedPortOrBadAddressCouldNotBind) {
-    UdpPeer occupied("127.0.0.49");
+    TUdpPeer occupied("127.0.0.49");
     TIdSocketHandle h;
     Allocate(h, "127.0.0.49", occupied.Port());
     EXPECT_THROW_MSG(h.BindLocal(), EIdCouldNotBindSocket, "Could not bind socket.");
@@ -79,7 +80,7 @@ TEST(BindLocal, OccupiedFixedPortOrBadAddressCouldNotBind) {
 }
 
 TEST(ConnectToPeer, RefreshesBothAddressesAndSendsToThePeer) {
-    UdpPeer peer("127.0.0.51");
+    TUdpPeer peer("127.0.0.51");
     TIdSocketHandle h;
     Allocate(h, "127.0.0.51");
     h.BindLocal();
@@ -92,12 +93,12 @@ TEST(ConnectToPeer, RefreshesBothAddressesAndSendsToThePeer) {
     EXPECT_EQ(h.SendBytes(TIdBytes{9, 8, 7, 6}, 1, 2), 2);
     auto got = peer.Receive();
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->data, (TIdBytes{8, 7}));
-    EXPECT_EQ(got->fromPort, h.Port());
+    EXPECT_EQ(got->Bytes, (TIdBytes{8, 7}));
+    EXPECT_EQ(got->Port, h.Port());
 }
 
 TEST(SendBytesTo, OversizedIsPackageSizeTooBig) {
-    UdpPeer peer("127.0.0.52");
+    TUdpPeer peer("127.0.0.52");
     TIdSocketHandle h;
     Allocate(h, "127.0.0.52");
     h.BindLocal();
@@ -106,7 +107,7 @@ TEST(SendBytesTo, OversizedIsPackageSizeTooBig) {
     h.SendBytesTo("127.0.0.52", peer.Port(), Id_IPv4, TIdBytes{});
     auto got = peer.Receive();
     ASSERT_TRUE(got) << "an empty datagram is still a datagram";
-    EXPECT_TRUE(got->data.empty());
+    EXPECT_TRUE(got->Bytes.empty());
 }
 
 TEST(WaitReadable, NeedsASocketAndPollsOnceForZero) {

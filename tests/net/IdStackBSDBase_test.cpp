@@ -3,7 +3,8 @@
 #include "net/IdStackBSDBase.h"
 #include "runtime/Exception.h"
 #include "tests/net/OfflineStack.h"
-#include "tests/net/UdpPeer.h"
+#include "tests/support/Failure.h"
+#include "tests/support/UdpPeer.h"
 
 namespace {
 

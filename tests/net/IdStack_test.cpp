@@ -5,7 +5,8 @@
 
 #include "net/IdUDPClient.h"
 #include "tests/net/OfflineStack.h"
-#include "tests/net/UdpPeer.h"
+#include "tests/support/Failure.h"
+#include "tests/support/UdpPeer.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ TEST(PosixStackErrors, ErrnoBecomesTheSocketErrorOfTheSameCondition) {
     StackUsage usage;
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
-    UdpPeer occupied("127.0.0.45");
+    TUdpPeer occupied("127.0.0.45");
     StackSocket s;
     ExpectSocketError([&] { GStack->ReadSocketOption(pipeFds[0], Id_SOL_SOCKET, Id_SO_TYPE); },
                       10038);
@@ -47,7 +48,7 @@ TEST(PosixStackErrors, ErrnoBecomesTheSocketErrorOfTheSameCondition) {
 
 TEST(PosixStackErrors, RefusedDatagramIsReportedOnTheNextReceive) {
     StackUsage usage;
-    std::uint16_t closedPort = UdpPeer("127.0.0.46").Port();
+    std::uint16_t closedPort = TUdpPeer("127.0.0.46").Port();
     StackSocket s;
     GStack->ConnectSocket(s.fd, "127.0.0.46", closedPort, Id_IPv4);
     GStack->SendOnSocket(s.fd, TIdBytes{1, 2, 3}, 0, -1);

@@ -6,7 +6,8 @@
 
 #include "net/IdUDPClient.h"
 #include "tests/net/OfflineStack.h"
-#include "tests/net/UdpPeer.h"
+#include "tests/support/Failure.h"
+#include "tests/support/UdpPeer.h"
 
 namespace {
 
@@ -26,12 +27,12 @@ struct RecordedClient {
         client.SetHost(host);
         client.SetPort(port);
     }
-    void OpenTo(const UdpPeer& unit) {
+    void OpenTo(const TUdpPeer& unit) {
         Target(unit.IP(), unit.Port());
         client.OpenEndpoint();
     }
     /// Sends from APeer to where the client's datagrams come from, as a reply goes.
-    void Reply(UdpPeer& APeer, const TIdBytes& AData) {
+    void Reply(TUdpPeer& APeer, const TIdBytes& AData) {
         APeer.SendTo(client.SocketHandle().IP(), client.SocketHandle().Port(), AData);
     }
 };
@@ -41,7 +42,7 @@ using Log = std::vector<std::string>;
 } // namespace
 
 TEST(OpenEndpoint, LiteralHostConnectsWithoutResolving) {
-    UdpPeer unit("127.0.0.54");
+    TUdpPeer unit("127.0.0.54");
     RecordedClient r;
     r.OpenTo(unit);
     EXPECT_EQ(r.log, (Log{"2 Connected.", "OnConnected"}));
@@ -51,13 +52,13 @@ TEST(OpenEndpoint, LiteralHostConnectsWithoutResolving) {
     r.client.SendDatagram(TIdBytes{1, 2, 3});
     auto got = unit.Receive();
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->data, (TIdBytes{1, 2, 3}));
-    EXPECT_EQ(got->fromPort, r.client.SocketHandle().Port());
+    EXPECT_EQ(got->Bytes, (TIdBytes{1, 2, 3}));
+    EXPECT_EQ(got->Port, r.client.SocketHandle().Port());
 }
 
 TEST(OpenEndpoint, LocalhostIsResolvedWithAStatusButWithoutALookup) {
     ScopedOfflineStack offline;
-    UdpPeer unit("127.0.0.1");
+    TUdpPeer unit("127.0.0.1");
     RecordedClient r;
     r.Target("LOCALHOST", unit.Port());
     r.client.OpenEndpoint();
@@ -79,7 +80,7 @@ TEST(OpenEndpoint, UnknownHostIsNotFoundAndNothingIsAllocated) {
 }
 
 TEST(OpenEndpoint, BindFailureLeavesTheEndpointClosed) {
-    UdpPeer occupied("127.0.0.55");
+    TUdpPeer occupied("127.0.0.55");
     RecordedClient r;
     r.Target("127.0.0.55", occupied.Port());
     r.client.SetBoundIP("127.0.0.55");
@@ -90,8 +91,8 @@ TEST(OpenEndpoint, BindFailureLeavesTheEndpointClosed) {
 }
 
 TEST(ReceiveDatagram, ConnectedEndpointHearsOnlyItsPeer) {
-    UdpPeer unit("127.0.0.56");
-    UdpPeer stranger("127.0.0.56");
+    TUdpPeer unit("127.0.0.56");
+    TUdpPeer stranger("127.0.0.56");
     RecordedClient r;
     r.OpenTo(unit);
     r.Reply(stranger, TIdBytes{0xEE});
@@ -130,7 +131,7 @@ TEST(ReceiveDatagram, TimeOutReturnsZeroWithoutPeerAfterAboutTheTime) {
 }
 
 TEST(ReceiveDatagram, OversizedDatagramFailsAndTheNextOneIsReceived) {
-    UdpPeer unit("127.0.0.58");
+    TUdpPeer unit("127.0.0.58");
     RecordedClient r;
     r.OpenTo(unit);
     r.Reply(unit, TIdBytes(16, 1));
@@ -146,25 +147,25 @@ TEST(ReceiveDatagram, OversizedDatagramFailsAndTheNextOneIsReceived) {
 }
 
 TEST(SendDatagramTo, GoesToTheGivenDestinationEvenWhenOpen) {
-    UdpPeer unit("127.0.0.59");
-    UdpPeer other("127.0.0.59");
+    TUdpPeer unit("127.0.0.59");
+    TUdpPeer other("127.0.0.59");
     RecordedClient r;
     r.Target("127.0.0.59", unit.Port());
     r.client.SendDatagram(TIdBytes{1}); // not open: to Host:Port
     auto got = unit.Receive();
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->data, TIdBytes{1});
+    EXPECT_EQ(got->Bytes, TIdBytes{1});
 
     r.client.OpenEndpoint();
     r.client.SendDatagramTo("127.0.0.59", other.Port(), TIdBytes{2});
     got = other.Receive();
     ASSERT_TRUE(got);
-    EXPECT_EQ(got->data, TIdBytes{2});
+    EXPECT_EQ(got->Bytes, TIdBytes{2});
     EXPECT_FALSE(unit.Receive(100));
 }
 
 TEST(CloseEndpoint, StatusesAroundTheCloseAndSilenceAfterARelease) {
-    UdpPeer unit("127.0.0.54");
+    TUdpPeer unit("127.0.0.54");
     RecordedClient r;
     r.OpenTo(unit);
     r.log.clear();
@@ -185,7 +186,7 @@ TEST(CloseEndpoint, StatusesAroundTheCloseAndSilenceAfterARelease) {
 }
 
 TEST(Setters, HostPortAndIPVersionCloseOnlyOnAChange) {
-    UdpPeer unit("127.0.0.55");
+    TUdpPeer unit("127.0.0.55");
     RecordedClient r;
     r.OpenTo(unit);
     r.log.clear();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "net/IdStackPosix.h"
+#include "tests/support/Failure.h"
 
 class TIdStackOffline : public TIdStackPosix {
 public:
@@ -48,11 +49,7 @@ struct StackUsage {
 
 /// Runs call and expects EIdSocketError with ACode and its full message.
 inline void ExpectSocketError(const std::function<void()>& call, int ACode) {
-    try {
-        call();
-        ADD_FAILURE() << "no socket error " << ACode;
-    } catch (const EIdSocketError& e) {
-        EXPECT_EQ(e.LastError(), ACode);
-        EXPECT_EQ(std::string(e.what()), TIdStack::SocketErrorText(ACode));
-    }
+    ExpectFailure<EIdSocketError>(
+        call, TIdStack::SocketErrorText(ACode),
+        [ACode](const EIdSocketError& e) { EXPECT_EQ(e.LastError(), ACode); });
 }

@@ -3,6 +3,7 @@
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
+#include "tests/support/Failure.h"
 
 TEST(StrToInt, AcceptsDecimalAndHexadecimalForms) {
     struct Row {
@@ -39,12 +40,8 @@ TEST(StrToInt, RefusesAnythingElseWithTheConversionMessage) {
                          "2147483648", "-2147483649", "$100000000", "1.5", "\t1", "12a", "--1"};
     for (const char* text : bad) {
         SCOPED_TRACE(text);
-        try {
-            StrToInt(text);
-            ADD_FAILURE() << "converted";
-        } catch (const EConvertError& e) {
-            EXPECT_EQ(e.Message(), std::string("'") + text + "' is not a valid integer value");
-        }
+        EXPECT_THROW_MSG(StrToInt(text), EConvertError,
+                         std::string("'") + text + "' is not a valid integer value");
     }
 }
 

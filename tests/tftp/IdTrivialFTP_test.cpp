@@ -15,9 +15,10 @@
 #include <sys/wait.h>
 #include <typeindex>
 
-#include "ScriptedPeer.h"
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
+#include "tests/support/Failure.h"
+#include "tests/support/UdpPeer.h"
 #include "tftp/IdTrivialFTP.h"
 
 using namespace std::string_view_literals;
@@ -54,13 +55,7 @@ TMemoryStream StreamOf(const TIdBytes& bytes) {
 
 /// Checks that a finished transfer raised exactly class `type` with `message`.
 void ExpectRaised(std::future<void>& done, std::type_index type, const std::string& message) {
-    try {
-        done.get();
-        ADD_FAILURE() << "the transfer succeeded";
-    } catch (const Exception& e) {
-        EXPECT_EQ(std::type_index(typeid(e)), type) << typeid(e).name() << ": " << e.Message();
-        EXPECT_EQ(e.Message(), message);
-    }
+    ExpectFailure([&done] { done.get(); }, type, message);
 }
 
 class TransferTest : public ::testing::Test {
@@ -98,8 +93,8 @@ protected:
     /// Acks every DATA packet until one shorter than blockSize, or block
     /// 65535; the data received, in order. Checks that blocks count up from
     /// `first`.
-    TIdBytes AckAll(std::size_t blockSize, std::uint16_t first = 1, ScriptedPeer* from = nullptr) {
-        ScriptedPeer& p = from ? *from : peer;
+    TIdBytes AckAll(std::size_t blockSize, std::uint16_t first = 1, TUdpPeer* from = nullptr) {
+        TUdpPeer& p = from ? *from : peer;
         TIdBytes data;
         for (std::uint16_t block = first;; ++block) {
             const auto d = p.Receive();
@@ -125,9 +120,9 @@ protected:
     }
 
     /// True when nothing reaches the peer within ms milliseconds.
-    bool Silent(ScriptedPeer& p, int ms = 300) { return !p.Receive(ms); }
+    bool Silent(TUdpPeer& p, int ms = 300) { return !p.Receive(ms); }
 
-    ScriptedPeer peer;
+    TUdpPeer peer;
     TIdTrivialFTP tftp;
     std::vector<std::string> work;
 };
@@ -320,7 +315,7 @@ TEST_F(TransferTest, UnexpectedPacketsAreAnsweredWithIllegalOperation) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         TMemoryStream source = StreamOf(Pattern(2000));
-        ScriptedPeer other; // the sender of the odd packet
+        TUdpPeer other; // the sender of the odd packet
         auto done = Start(source);
         const Datagram wrq = Request();
         if (r.afterFirstBlock) {
@@ -385,7 +380,7 @@ TEST_F(TransferTest, SilentServerTimesOutAfterTheWait) {
 }
 
 TEST_F(TransferTest, RepliesFromOtherPortsAreFollowedWhenTheEndpointIsNotOpen) {
-    ScriptedPeer second, third;
+    TUdpPeer second, third;
     const TIdBytes content = Pattern(1500);
     TMemoryStream source = StreamOf(content);
     auto done = Start(source);
@@ -402,7 +397,7 @@ TEST_F(TransferTest, RepliesFromOtherPortsAreFollowedWhenTheEndpointIsNotOpen) {
 }
 
 TEST_F(TransferTest, OpenEndpointHearsOnlyItsPeer) {
-    ScriptedPeer second;
+    TUdpPeer second;
     tftp.SetReceiveTimeout(500);
     tftp.OpenEndpoint();
     ASSERT_TRUE(tftp.IsOpen());
@@ -496,13 +491,8 @@ TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.path);
         tftp.OpenEndpoint();
-        try {
-            tftp.UploadFile(r.path, "x");
-            ADD_FAILURE() << "opened";
-        } catch (const EFOpenError& e) {
-            EXPECT_EQ(e.Message(),
-                      "Cannot open file \"" + ExpandFileName(r.path) + "\". " + r.reason);
-        }
+        EXPECT_THROW_MSG(tftp.UploadFile(r.path, "x"), EFOpenError,
+                         "Cannot open file \"" + ExpandFileName(r.path) + "\". " + r.reason);
         EXPECT_TRUE(tftp.IsOpen());
         EXPECT_TRUE(Silent(peer, 50));
         tftp.CloseEndpoint();
@@ -528,7 +518,7 @@ public:
         root_ = fs::temp_directory_path() / ("tftpd-root-" + std::to_string(::getpid()));
         fs::create_directories(root_);
         fs::permissions(root_, fs::perms::all); // the server may run as another user
-        port_ = ScriptedPeer(ip).Port(); // free now, and ephemeral ports are not reused at once
+        port_ = TUdpPeer(ip).Port(); // free now, and ephemeral ports are not reused at once
         const std::string address = ip + ":" + std::to_string(port_);
         const std::string root = root_.string();
         const char* argv[] = {Program, "-L",   "-a", address.c_str(), "-c",
@@ -551,7 +541,7 @@ public:
     bool Ready() {
         if (pid_ <= 0)
             return false;
-        ScriptedPeer probe(ip_);
+        TUdpPeer probe(ip_);
         probe.Recording = false;
         for (int i = 0; i < 50; ++i) {
             probe.SendTo(ip_, port_, Words({1}, "no-such-file\0octet\0"sv));

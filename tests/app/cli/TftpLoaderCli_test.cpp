@@ -8,7 +8,7 @@
 #include <sys/wait.h>
 
 #include "app/cli/CliWindow.h"
-#include "tests/app/ImageFolder.h"
+#include "tests/support/ImageFolder.h"
 #include "tools/unit-sim/UnitSim.h"
 
 namespace {

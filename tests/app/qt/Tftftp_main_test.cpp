@@ -26,7 +26,7 @@
 #include "QtTestSupport.h"
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
-#include "tests/app/ImageFolder.h"
+#include "tests/support/ImageFolder.h"
 #include "tools/unit-sim/UnitSim.h"
 
 namespace {

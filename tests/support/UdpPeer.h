@@ -1,7 +1,8 @@
-// Test helper: a scripted TFTP peer on a loopback UDP socket. The test drives
-// it step by step (receive with a time-out, reply to a sender, send to a port)
-// and it records every datagram it received. Plain POSIX sockets on purpose:
-// the peer must not share code with the endpoint under test. Only loopback.
+// The tests' UDP peer on a loopback socket: the test drives it step by step
+// (receive with a time-out, reply to a sender, send to a port) and it records
+// every datagram it received, with the TFTP packet builders the scripts use.
+// Plain POSIX sockets on purpose: the peer must not share code with the
+// endpoint under test. Only 127.0.0.0/8 addresses belong here.
 #pragma once
 
 #include <arpa/inet.h>
@@ -32,13 +33,14 @@ struct Datagram {
     std::string Text() const { return std::string(Bytes.begin(), Bytes.end()); }
 };
 
-class ScriptedPeer {
+class TUdpPeer {
 public:
-    explicit ScriptedPeer(const std::string& ip = "127.0.0.60") {
+    /// Binds a datagram socket to ip and port (0: any free one).
+    explicit TUdpPeer(const std::string& ip = "127.0.0.60", std::uint16_t port = 0) {
         fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         if (fd_ < 0)
             throw std::runtime_error("peer: socket");
-        sockaddr_in a = Address(ip, 0);
+        sockaddr_in a = Address(ip, port);
         socklen_t len = sizeof a;
         if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
             ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
@@ -48,9 +50,9 @@ public:
         ip_ = ip;
         port_ = ntohs(a.sin_port);
     }
-    ~ScriptedPeer() { ::close(fd_); }
-    ScriptedPeer(const ScriptedPeer&) = delete;
-    ScriptedPeer& operator=(const ScriptedPeer&) = delete;
+    ~TUdpPeer() { ::close(fd_); }
+    TUdpPeer(const TUdpPeer&) = delete;
+    TUdpPeer& operator=(const TUdpPeer&) = delete;
 
     const std::string& IP() const { return ip_; }
     std::uint16_t Port() const { return port_; }
