@@ -1,8 +1,8 @@
 // The loader's logic: the conversation with the unit over HTTP (Connect, the
 // commands, the wait for the unit), the image folder scan, and the upload
 // sequence with its TFTP component. It reaches a window only through
-// TWindowOperations, so the Qt window, the headless front end and the tests
-// run it unchanged. No toolkit type, no socket and no libcurl type belongs
+// TWindowOperations, so every front end (the Qt window, the headless one)
+// runs it unchanged. No toolkit type, no socket and no libcurl type belongs
 // here; HTTP goes through THttp_Socket, TFTP through TIdTrivialFTP.
 #pragma once
 

@@ -44,8 +44,8 @@ public:
 protected:
     /// The one call into the platform resolver: looks AASCIIHost up for the
     /// family of AIPVersion and gives the first address found. Returns
-    /// getaddrinfo's code (0 on success). Tests substitute it to fail a lookup
-    /// without asking a name server.
+    /// getaddrinfo's code (0 on success). The seam through which a stack that
+    /// must not ask a name server answers or fails lookups itself.
     virtual int GetAddressInfo(const std::string& AASCIIHost, TIdIPVersion AIPVersion,
                                TIdRawAddress& VAddress);
 };
