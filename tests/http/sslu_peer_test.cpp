@@ -198,19 +198,19 @@ TEST_F(HttpPeerTest, ResponseStatusHeadersCookieAndBody) {
 }
 
 TEST_F(HttpPeerTest, ServerTextsAreReadAsEverywhereElse) {
-    // The service itself would read zero-padded groups as octal (061 is 49),
-    // take ":port" into the name, and read "127.61" as 127.0.0.61.
+    // The service itself would read zero-padded groups as octal (062 is 50),
+    // take ":port" into the name, and read "127.62" as 127.0.0.62.
     const std::string port = std::to_string(peer.port);
     struct Row {
         std::string host;
         bool reached;
     } rows[] = {
         {peer.address + ":" + port, true},
-        {"127.000.000.061:" + port, true},
-        {"127. 0 .0  .61 :" + port, true},
-        {"127.61:" + port, false},
+        {"127.000.000.062:" + port, true},
+        {"127. 0 .0  .62 :" + port, true},
+        {"127.62:" + port, false},
     };
-    ASSERT_EQ(peer.address, "127.0.0.61");
+    ASSERT_EQ(peer.address, "127.0.0.62");
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         const Row& r = rows[i];
         SCOPED_TRACE(r.host);
@@ -223,7 +223,7 @@ TEST_F(HttpPeerTest, ServerTextsAreReadAsEverywhereElse) {
         EXPECT_EQ(failure.empty(), r.reached) << failure;
         EXPECT_EQ(PeerSaw(path), r.reached);
         if (r.reached) {
-            EXPECT_EQ(EchoedHeader(s.Response.Text(), "Host"), "127.0.0.61:" + port);
+            EXPECT_EQ(EchoedHeader(s.Response.Text(), "Host"), "127.0.0.62:" + port);
         }
     }
 }
@@ -238,7 +238,7 @@ TEST_F(HttpPeerTest, SendFailures) {
         std::initializer_list<std::string> headers;
         std::string path;
     } rows[] = {
-        {"nothing listens", "127.0.0.62", 0, {}, "/closed"},
+        {"nothing listens", "127.0.0.63", 0, {}, "/closed"},
         // The two below never reach the peer; each service has its own number.
         {"Content-Length twice", peer.address, 0, {"X-Unit: 1", "content-length: 5"}, "/twice"},
         {"verb outside the table", peer.address, 3, {}, "/verb"},
