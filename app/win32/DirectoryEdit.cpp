@@ -5,6 +5,7 @@
 #include "app/win32/WindowText.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <shlobj.h>
 
 namespace {
@@ -27,10 +28,9 @@ TAdvDirectoryEdit::TAdvDirectoryEdit(HWND parent, int editId, int buttonId, RECT
         CreateWindowExA(0, "BUTTON", "...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
                         place.right - ButtonWidth, place.top, ButtonWidth, height, parent,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)), instance, nullptr);
-    SHSTOCKICONINFO folder{};
-    folder.cbSize = sizeof folder;
-    if (SUCCEEDED(SHGetStockIconInfo(SIID_FOLDER, SHGSI_ICON | SHGSI_SMALLICON, &folder))) {
-        folderIcon_ = folder.hIcon;
+    // The shell's small closed-folder picture (its icon resource 4); "..." without it.
+    if (ExtractIconExA("shell32.dll", -4, nullptr, &folderIcon_, 1) == 1 &&
+        folderIcon_ != nullptr) {
         SetWindowLongPtrA(button_, GWL_STYLE, GetWindowLongPtrA(button_, GWL_STYLE) | BS_ICON);
         SendMessageA(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
     }

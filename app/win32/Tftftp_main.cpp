@@ -289,6 +289,9 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
     case WmValidationFailed:
         SetFocus(ipedit->Handle());
         ShowError(ErrorBoxText(TMaskRules::InvalidInputMessage));
+        // The box gives the focus back to whichever control the system
+        // remembers; the field keeps it until it may be left.
+        SetFocus(ipedit->Handle());
         return 0;
     case WM_CLOSE:
         Close();
