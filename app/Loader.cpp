@@ -77,16 +77,30 @@ void TLoader::RunHandler(TNesting nesting, const std::function<void()>& body) {
     if (cancelled_)
         return;
     if (busy_) {
-        // The folder edit is disabled during a run, so a change of it now is
-        // the loader's own (Connect setting the folder): scan inside the run,
+        // The folder edit is disabled during a run, so a scan now is the
+        // run's own (Connect setting the folder): it scans inside the run,
         // whose guard shows any failure. Anything else would nest a second
         // run into the one under way.
-        if (nesting == TNesting::nsRunInside)
+        if (nesting == TNesting::nsScan)
             body();
         return;
     }
-    busy_ = true;
-    window_.SetBusy(true);
+    // A scan is no run: it neither waits nor talks to the unit, so it leaves
+    // the controls as they are. Disabling the folder edit for it would take
+    // the keyboard from the user typing a path into it.
+    const bool run = nesting == TNesting::nsRun;
+    const auto end = [this, run] {
+        if (run) {
+            busy_ = false;
+            window_.SetBusy(false);
+        }
+    };
+    if (run) {
+        busy_ = true;
+        // One unit from start to end: a run talks to the address it began with.
+        address_ = window_.ReadAddress();
+        window_.SetBusy(true);
+    }
     try {
         body();
     } catch (const TCancelled&) {
@@ -95,12 +109,10 @@ void TLoader::RunHandler(TNesting nesting, const std::function<void()>& body) {
     } catch (const std::exception& e) {
         window_.ShowError(ErrorBoxText(e.what()));
     } catch (...) {
-        busy_ = false;
-        window_.SetBusy(false);
+        end();
         throw;
     }
-    busy_ = false;
-    window_.SetBusy(false);
+    end();
 }
 
 void TLoader::CheckCancel() const {
@@ -155,11 +167,11 @@ std::int32_t TLoader::QueryHardwareRevision(const std::string& address) {
 }
 
 void TLoader::connectbutClick() {
-    RunHandler(TNesting::nsRefuse, [this] {
-        const std::int32_t r = QueryHardwareRevision(window_.ReadAddress());
+    RunHandler(TNesting::nsRun, [this] {
+        const std::int32_t r = QueryHardwareRevision(address_);
         HardwareRevision = static_cast<std::uint8_t>(r); // the low 8 bits
         if (HardwareRevision == 0)
-            window_.LogLine("Unable to Connect to " + window_.ReadAddress());
+            window_.LogLine("Unable to Connect to " + address_);
         else
             window_.LogLine("Connected, H/W revision " + std::to_string(HardwareRevision));
         AfterConnect();
@@ -191,7 +203,7 @@ bool TLoader::WaitForUnit(std::uint8_t revision) {
     const auto giveUp = TWindowOperations::Clock::now() + WaitLimit;
     for (;;) {
         PumpDelay(1.0);
-        const std::int32_t r = QueryHardwareRevision(window_.ReadAddress());
+        const std::int32_t r = QueryHardwareRevision(address_);
         if (static_cast<std::uint8_t>(r) == revision)
             return true;
         if (TWindowOperations::Clock::now() >= giveUp) {
@@ -204,7 +216,7 @@ bool TLoader::WaitForUnit(std::uint8_t revision) {
 // --- Image folder scan ------------------------------------------------------
 
 void TLoader::direditChange() {
-    RunHandler(TNesting::nsRunInside, [this] {
+    RunHandler(TNesting::nsScan, [this] {
         window_.ListClear(TImageList::ilWebPages);
         window_.ListClear(TImageList::ilPrograms);
         const std::string text = window_.DirEditText();
@@ -243,11 +255,11 @@ TImageKind TLoader::ClassifyImage(const std::string& path) {
 // --- Upload sequence --------------------------------------------------------
 
 void TLoader::uploadbutClick() {
-    RunHandler(TNesting::nsRefuse, [this] {
+    RunHandler(TNesting::nsRun, [this] {
         const std::string suffix = HardwareRevision == 171 ? ".bin" : "2.bin";
         window_.ClearLog();
-        FetchUrlText("http://" + window_.ReadAddress() + "/index2.htm?tftpp=69");
-        FetchUrlText("http://" + window_.ReadAddress() + "/index2.htm?REBOOT");
+        FetchUrlText("http://" + address_ + "/index2.htm?tftpp=69");
+        FetchUrlText("http://" + address_ + "/index2.htm?REBOOT");
         if (!AnnounceRebootAndWait())
             return;
         if (!UploadImage(TImageList::ilWebPages, "Uploading Web page file ", "rrpages" + suffix,
@@ -279,7 +291,7 @@ bool TLoader::UploadImage(TImageList list, const std::string& announcement,
     if (!FileExists(ImageFolder + entry))
         return true;
     window_.LogLine(announcement + entry);
-    const bool ok = TftpPutFile(window_.ReadAddress(), TftpPort, ImageFolder + entry, remoteName);
+    const bool ok = TftpPutFile(address_, TftpPort, ImageFolder + entry, remoteName);
     window_.LogLine(ok ? doneLine : errorLine);
     return ok;
 }

@@ -51,10 +51,12 @@ public:
     TIdTrivialFTP IdTrivialFTP1;
 
     // Handlers, called by the front end from its button clicks and from the
-    // folder edit's change event. Each disables Connect, Upload and the
-    // folder edit while it runs and turns an uncaught failure into the error
-    // box. Connect and Upload are refused while either runs; a change of the
-    // folder edit during a run is the loader's own and scans at once.
+    // folder edit's change event. Each turns an uncaught failure into the
+    // error box. Connect and Upload are runs: the window is busy while one
+    // runs, which reads the address once, at its start, and talks to that
+    // unit to its end; a second run is refused meanwhile. The scan is no run
+    // and leaves the window as it is; during a run it is the loader's own
+    // (Connect setting the folder) and scans at once.
 
     /// Connect: queries the revision, logs it, shows or hides the group,
     /// scans the folder.
@@ -88,8 +90,9 @@ public:
     void AfterConnect();
     /// Waits seconds while the window handles its messages.
     void PumpDelay(double seconds);
-    /// Polls the home page once a second until it reports revision; false
-    /// (after logging "Unit did not come back") once WaitLimit has passed.
+    /// Polls the home page of the running handler's address once a second
+    /// until it reports revision; false (after logging "Unit did not come
+    /// back") once WaitLimit has passed.
     bool WaitForUnit(std::uint8_t revision);
     /// Sends localPath to host:port as remoteName; false when the transfer
     /// failed, its message then written to the trace only.
@@ -107,10 +110,11 @@ public:
     void IdTrivialFTP1WorkEnd(TIdComponent* ASender, TWorkMode AWorkMode);
 
 private:
-    enum class TNesting { nsRefuse, nsRunInside };
+    enum class TNesting { nsRun, nsScan };
 
-    /// Runs body as a handler: busy on entry and off on every way out, a
-    /// failure shown in the error box, a cancel ended silently.
+    /// Runs body as a handler: a failure shown in the error box, a cancel
+    /// ended silently. A run reads the address and is busy from entry to
+    /// every way out; a scan is neither.
     void RunHandler(TNesting nesting, const std::function<void()>& body);
     /// Lets the window handle its waiting messages; ends the handler when
     /// a cancel has been asked for.
@@ -127,6 +131,8 @@ private:
                      const std::string& errorLine);
 
     TWindowOperations& window_;
+    /// The address of the running Connect or Upload, read at its start.
+    std::string address_;
     std::atomic<bool> cancelled_{false};
     bool busy_ = false;
 };

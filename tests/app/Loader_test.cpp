@@ -176,6 +176,8 @@ TEST(FolderScan, ClassifiesEachFileByItsHeaderAndTheRevisionsTag) {
         EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), row.where == Program ? 0 : -1);
         EXPECT_EQ(rig.Loader.ImageFolder, dir + "/");
         EXPECT_TRUE(rig.Window.Errors.empty());
+        // The scan is no run: the user typing the folder keeps every control.
+        EXPECT_TRUE(rig.Window.BusyChanges.empty());
     }
 }
 
@@ -257,6 +259,7 @@ TEST(FolderScan, AnUnreadableImageEndsTheScanWithTheErrorBox) {
         rig.Window.SetDirEditText(folder.Path());
         ::alarm(0);
         EXPECT_EQ(rig.Window.Errors, Lines{row.error});
+        EXPECT_TRUE(rig.Window.BusyChanges.empty());
         EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), -1);
         EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), -1);
         EXPECT_EQ(rig.Loader.ImageFolder, folder.Path());
@@ -332,6 +335,8 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         SCOPED_TRACE(revision);
         TUploadRig rig("127.0.0.81", "127.000.000.081", revision);
         rig.Window.BusyChanges.clear();
+        // The run keeps to the unit it started with, whatever the field says.
+        rig.Window.OnPump = [&rig] { rig.Window.Address = "127.000.000.089"; };
         rig.Loader.uploadbutClick();
         // The Connect line is gone: each run starts with an empty log.
         EXPECT_EQ(
