@@ -49,6 +49,7 @@ public:
     /// shorter than its Content-Length (as error 12030, the connection
     /// aborted), or one longer than ResponseLimit ("Response larger than %d
     /// bytes", refused before it is read when its Content-Length says so).
+    /// Reads no body when no response came (the send step tells why).
     bool FillResponseStream();
     /// Removes the status callback and releases all three handles.
     void CloseHandles() noexcept;
