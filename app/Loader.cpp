@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 
+#include "http/HttpText.h"
 #include "http/sslu.h"
 #include "runtime/Application.h"
 #include "runtime/Convert.h"
@@ -128,42 +129,66 @@ void TLoader::Pump() {
 // --- Device conversation ----------------------------------------------------
 
 std::string TLoader::FetchUrlText(const std::string& url) {
-    TMemoryStream body;
+    const std::string host = HostOfUrl(url);
+    std::string path = PathOfUrl(url);
+    std::string page;
     // The HTTP layer pumps through this loader while the request blocks; a
     // cancel thrown from there ends the request like any failure.
     SetPumpMessagesHook([this] { Pump(); });
     try {
-        THttp_Socket http;
-        http.FollowRedirects = true;
-        http.Verb = 0; // GET
-        http.Host = HostOfUrl(url);
-        http.Referrer.clear();
-        http.Secure = false;
-        http.PostData.clear();
-        http.Unattended = true;
-        http.Path = PathOfUrl(url);
-        http.Execute();
-        (void)http.StatusCode; // the unit's answers count, whatever their status
-        http.Response.SetPosition(0);
-        body.CopyFrom(http.Response);
+        // The service follows no redirect by itself: every request goes to
+        // the unit's own server, whatever a page says, on every platform.
+        for (int redirects = 0;; ++redirects) {
+            THttp_Socket http;
+            http.FollowRedirects = false;
+            http.Verb = 0; // GET
+            http.Host = host;
+            http.Referrer.clear();
+            http.Secure = false;
+            http.PostData.clear();
+            http.Unattended = true;
+            http.Path = path;
+            http.ResponseLimit = MaxPageSize;
+            http.Execute();
+            // The unit's answers count, whatever their status, unless they
+            // send the loader elsewhere.
+            const auto location =
+                IsRedirectStatus(http.StatusCode)
+                    ? HeaderValue(HeaderBlockLines(http.RawHeaders), "Location", 0)
+                    : std::nullopt;
+            if (!location) {
+                page = http.Response.Text();
+                break;
+            }
+            const auto next = SameServerTarget(host, path, *location);
+            if (!next || redirects == MaxRedirects)
+                break; // a page elsewhere is no page of this unit
+            path = *next;
+        }
     } catch (...) {
-        // Every failure yields what came so far: an unreachable unit is an
-        // empty page, and the callers read "no unit" from that.
+        // Every failure yields the empty page: an unreachable unit, a page
+        // cut short or too large, and the callers read "no unit" from that.
     }
     SetPumpMessagesHook(nullptr);
     CheckCancel();
-    return body.Text();
+    return page;
+}
+
+std::int32_t RevisionOfPage(std::string_view page) {
+    const std::size_t marker = page.find(RevisionMarker);
+    if (marker == std::string_view::npos)
+        return 0;
+    const std::size_t start = marker + RevisionMarker.size();
+    // Without its closing quote the revision may be cut short ("17" of
+    // "171"): no revision then, rather than the wrong unit's images.
+    const std::size_t end = page.find('"', start);
+    if (end == std::string_view::npos)
+        return 0;
+    return StrToInt(page.substr(start, end - start));
 }
 
 std::int32_t TLoader::QueryHardwareRevision(const std::string& address) {
-    const std::string page = FetchUrlText("http://" + address);
-    const std::size_t marker = page.find(RevisionMarker);
-    if (marker == std::string::npos)
-        return 0;
-    const std::size_t start = marker + RevisionMarker.size();
-    // Without a closing quote the text runs to the end of the page, never past it.
-    const std::size_t end = std::min(page.find('"', start), page.size());
-    return StrToInt(std::string_view(page).substr(start, end - start));
+    return RevisionOfPage(FetchUrlText("http://" + address));
 }
 
 void TLoader::connectbutClick() {

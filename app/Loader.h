@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "app/WindowOperations.h"
 #include "tftp/IdTrivialFTP.h"
@@ -24,6 +25,12 @@ enum class TImageKind { ikNone, ikWebPages, ikProgram };
 /// The error box's text for a failure message: "." appended when the last
 /// character sorts after "." (a letter or a digit, for instance).
 std::string ErrorBoxText(const std::string& message);
+
+/// The revision that a home page reports: the integer between the quotes
+/// after the first marker "g_HwId = \"". 0 when there is no marker or no
+/// closing quote after it. Throws EConvertError when the text between the
+/// quotes is no integer.
+std::int32_t RevisionOfPage(std::string_view page);
 
 class TLoader {
 public:
@@ -80,11 +87,20 @@ public:
     /// True while a handler runs.
     bool Busy() const noexcept { return busy_; }
 
+    /// The largest page that a fetch takes, in bytes; a unit's pages are a
+    /// few kilobytes.
+    static constexpr std::int64_t MaxPageSize = 4 * 1024 * 1024;
+    /// The most redirects that one fetch follows.
+    static constexpr int MaxRedirects = 10;
+
     /// The whole body of the answer to a GET of url, byte for byte; empty
-    /// (or what came before the failure) when the fetch failed in any way.
+    /// when the fetch failed in any way: no answer, a body cut short or
+    /// broken, one larger than MaxPageSize, a redirect to another server or
+    /// port, more than MaxRedirects redirects. Redirects within the server
+    /// of url are followed. Throws nothing but a cancel.
     std::string FetchUrlText(const std::string& url);
-    /// The revision on the unit's home page; 0 when there is no page or no
-    /// marker. Throws EConvertError when the revision text is no integer.
+    /// RevisionOfPage of the unit's home page; 0 when the fetch failed.
+    /// Throws EConvertError when the revision text is no integer.
     std::int32_t QueryHardwareRevision(const std::string& address);
     /// Shows or hides the group and rescans (or sets) the folder.
     void AfterConnect();
