@@ -94,7 +94,8 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         if (wParam == VK_RETURN) {
-            Validate();
+            if (Validate() && rules_.FirstUnfilled() < 0 && OnConfirmed)
+                OnConfirmed();
             return 0;
         }
         break;

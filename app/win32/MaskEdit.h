@@ -37,6 +37,8 @@ public:
     /// first unfilled position. Called from the field's own messages: the
     /// receiver should open no box before the focus change has ended.
     std::function<void(const std::string& message)> OnValidationFailed;
+    /// Enter in a complete field that may be left.
+    std::function<void()> OnConfirmed;
 
 private:
     static LRESULT CALLBACK Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,

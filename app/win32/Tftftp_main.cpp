@@ -162,6 +162,8 @@ void Tftftp_main::CreateControls() {
     ipedit->OnValidationFailed = [this](const std::string&) {
         PostMessageA(handle_, WmValidationFailed, 0, 0);
     };
+    // Enter in a complete address connects, as a click on Connect would.
+    ipedit->OnConfirmed = [this] { PostMessageA(connectbut, BM_CLICK, 0, 0); };
     connectbut = Control(handle_, 0, "BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
                          Place(200, 8, 89, 25), idConnectbut, font_);
 
@@ -212,6 +214,13 @@ int Tftftp_main::Run() {
 bool Tftftp_main::Dispatch(MSG& msg) {
     if (msg.message == WM_QUIT)
         return false;
+    // The log's Copy key copies what its menu's Copy does, the selected
+    // lines (or all).
+    if (msg.message == WM_KEYDOWN && msg.hwnd == ListBox1 && msg.wParam == 'C' &&
+        GetKeyState(VK_CONTROL) < 0) {
+        CopyLog();
+        return true;
+    }
     // Tab, the arrow keys and Enter move between and press the controls.
     if (handle_ == nullptr || !IsDialogMessageA(handle_, &msg)) {
         TranslateMessage(&msg);

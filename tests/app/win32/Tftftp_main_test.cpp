@@ -391,8 +391,11 @@ TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
     images.Write("pagesV1.bin", pages);
     images.Write("boot.bin", program);
 
+    // Enter in the complete address connects.
     EnterAddress(unit);
-    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    SetFocus(window.ipedit->Handle());
+    SendMessageA(window.ipedit->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !Log().empty() && !window.Loader().Busy(); }));
     EXPECT_EQ(Log(), TLines{"Connected, H/W revision 171"});
     EXPECT_TRUE(IsWindowVisible(window.filegroup));
 
