@@ -64,15 +64,19 @@ void PumpFor(Clock::duration time) {
 struct TBox {
     std::string caption, text;
     bool errorIcon = false;
-    TLines buttons;
+    TLines buttons; // the visible ones
+    bool hasEdit = false;
+    RECT place{};
 };
 
-/// Reads every box captioned with the application title that this process
-/// opens, and presses its OK: a user who answers each error box at once.
-class TBoxAnswerer {
+/// Reads every dialog with the given caption that this process opens, and
+/// answers it with command (the id of the button pressed): a user who
+/// answers each at once.
+class TDialogAnswerer {
 public:
-    TBoxAnswerer() : thread_([this] { Watch(); }) {}
-    ~TBoxAnswerer() {
+    explicit TDialogAnswerer(std::string caption, int command = IDOK)
+        : caption_(std::move(caption)), command_(command), thread_([this] { Watch(); }) {}
+    ~TDialogAnswerer() {
         stop_ = true;
         thread_.join();
     }
@@ -86,7 +90,7 @@ private:
         while (!stop_) {
             EnumWindows(
                 [](HWND hwnd, LPARAM self) -> BOOL {
-                    reinterpret_cast<TBoxAnswerer*>(self)->Answer(hwnd);
+                    reinterpret_cast<TDialogAnswerer*>(self)->Answer(hwnd);
                     return TRUE;
                 },
                 reinterpret_cast<LPARAM>(this));
@@ -99,9 +103,10 @@ private:
         char windowClass[64] = {};
         GetClassNameA(hwnd, windowClass, sizeof windowClass);
         if (process != GetCurrentProcessId() || std::string(windowClass) != "#32770" ||
-            !IsWindowVisible(hwnd) || WindowText(hwnd) != ApplicationTitleText)
+            !IsWindowVisible(hwnd) || WindowText(hwnd) != caption_)
             return;
-        TBox box{WindowText(hwnd), "", false, {}};
+        TBox box{WindowText(hwnd), "", false, {}, false, {}};
+        GetWindowRect(hwnd, &box.place);
         EnumChildWindows(
             hwnd,
             [](HWND child, LPARAM found) -> BOOL {
@@ -116,8 +121,10 @@ private:
                         LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_HAND));
                 else if (_stricmp(name.c_str(), "Static") == 0 && !WindowText(child).empty())
                     box.text = WindowText(child);
-                else if (_stricmp(name.c_str(), "Button") == 0 && (style & WS_VISIBLE))
+                else if (_stricmp(name.c_str(), "Button") == 0 && IsWindowVisible(child))
                     box.buttons.push_back(WindowText(child));
+                else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
+                    box.hasEdit = true;
                 return TRUE;
             },
             reinterpret_cast<LPARAM>(&box));
@@ -125,12 +132,14 @@ private:
             std::lock_guard lock(mutex_);
             boxes_.push_back(box);
         }
-        PostMessageA(hwnd, WM_COMMAND, IDOK, 0);
-        // Give the box the time to go before the next look.
+        PostMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(command_), 0);
+        // Give the dialog the time to go before the next look.
         for (int i = 0; i < 100 && IsWindow(hwnd); ++i)
             std::this_thread::sleep_for(10ms);
     }
 
+    const std::string caption_;
+    const int command_;
     std::mutex mutex_;
     std::vector<TBox> boxes_;
     std::atomic<bool> stop_{false};
@@ -183,7 +192,7 @@ protected:
     }
 
     Tftftp_main window;
-    TBoxAnswerer answerer;
+    TDialogAnswerer answerer{ApplicationTitleText};
 };
 
 /// The place of a control in its parent's client area, and its size.
@@ -477,6 +486,45 @@ TEST_F(Win32WindowTest, CloseDuringARunEndsItWithinTwoSeconds) {
     EXPECT_EQ(Log(), TLines{"Rebooting unit"});
     EXPECT_FALSE(IsWindowVisible(main));
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(main); }, 2s));
+    EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
+    // Its top-left at the edit's bottom-left; moved left by its width past
+    // the work area's right edge, and up to 64 above the work area's bottom
+    // when it would reach it.
+    struct Row {
+        POINT anchor;
+        SIZE size;
+        POINT at;
+    } rows[] = {
+        {{100, 100}, {300, 400}, {100, 100}},
+        {{900, 100}, {300, 400}, {600, 100}},
+        {{100, 500}, {300, 268}, {100, 436}},
+        {{100, 499}, {300, 268}, {100, 499}},
+    };
+    const RECT workArea{0, 0, 1024, 768};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.anchor.x << "," << r.anchor.y);
+        const POINT at = TAdvDirectoryEdit::ChooserPosition(r.anchor, r.size, workArea);
+        EXPECT_EQ(at.x, r.at.x);
+        EXPECT_EQ(at.y, r.at.y);
+    }
+
+    // F4 in the edit opens it; a cancel leaves the text as it was.
+    TDialogAnswerer chooser("Select Directory", IDCANCEL);
+    window.SetFileGroupVisible(true);
+    SetWindowTextA(window.diredit->Edit(), "C:\\windows");
+    SendMessageA(window.diredit->Edit(), WM_KEYDOWN, VK_F4, 0);
+    ASSERT_EQ(chooser.Boxes().size(), 1u);
+    const TBox box = chooser.Boxes().front();
+    EXPECT_EQ(box.buttons, (TLines{"OK", "Cancel"})); // no button for a new folder
+    EXPECT_TRUE(box.hasEdit);
+    RECT edit{};
+    GetWindowRect(window.diredit->Edit(), &edit);
+    EXPECT_EQ(box.place.left, edit.left);
+    EXPECT_EQ(box.place.top, edit.bottom);
+    EXPECT_EQ(window.DirEditText(), "C:\\windows");
     EXPECT_TRUE(answerer.Boxes().empty());
 }
 
