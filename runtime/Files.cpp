@@ -25,7 +25,17 @@ void RaiseReadBeyondEnd() {
     throw EInOutError("Read beyond end of file", 100);
 }
 
+namespace {
+
+constexpr const char* OpenErrorText = "Cannot open file \"%s\". %s";
+
+} // namespace
+
 void RaiseOpenError(const std::string& path, int systemError) {
-    throw EFOpenError(
-        Format("Cannot open file \"%s\". %s", ExpandFileName(path), SysErrorMessage(systemError)));
+    throw EFOpenError(Format(OpenErrorText, ExpandFileName(path), SysErrorMessage(systemError)));
+}
+
+void RaiseNotRegularFile(const std::string& path) {
+    // No system error number says this: the open itself succeeded.
+    throw EFOpenError(Format(OpenErrorText, ExpandFileName(path), "Not a regular file"));
 }
