@@ -6,6 +6,12 @@
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 
+namespace {
+
+constexpr const char* OpenErrorText = "Cannot open file \"%s\". %s";
+
+} // namespace
+
 void RaiseInOutError(int systemError) {
     switch (const int code = InOutErrorCode(systemError)) {
     case 2:
@@ -24,12 +30,6 @@ void RaiseInOutError(int systemError) {
 void RaiseReadBeyondEnd() {
     throw EInOutError("Read beyond end of file", 100);
 }
-
-namespace {
-
-constexpr const char* OpenErrorText = "Cannot open file \"%s\". %s";
-
-} // namespace
 
 void RaiseOpenError(const std::string& path, int systemError) {
     throw EFOpenError(Format(OpenErrorText, ExpandFileName(path), SysErrorMessage(systemError)));
