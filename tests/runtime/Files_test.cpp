@@ -54,8 +54,6 @@ TEST(ExpandFileName, MakesThePathAbsoluteAndResolvesDotSegmentsByTheTextAlone) {
         {"/images//prog.bin", "/images/prog.bin"},
         {"/../prog.bin", "/prog.bin"},
         {"sub/../prog.bin", cwd + "/prog.bin"},
-        {"./prog.bin", cwd + "/prog.bin"},
-        {"/images/", "/images/"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.path);

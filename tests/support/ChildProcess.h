@@ -1,11 +1,10 @@
 // A program of the build run as a child process, for the tests that press
-// Ctrl-C: started with its output discarded, interrupted and waited for by
-// its pid, and killed by its pid if it outlives the test; and the Ctrl-C
-// during a TFTP wait that the transfer tools share. Plain POSIX calls.
+// Ctrl-C: started, interrupted and waited for by its pid, and killed by its
+// pid if it outlives the test; and the Ctrl-C during a TFTP wait that the
+// transfer tools share. Plain POSIX calls.
 #pragma once
 
 #include <csignal>
-#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -26,13 +25,7 @@ public:
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-        const int failed = ::posix_spawn(&pid_, argv[0], &files, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&files);
+        const int failed = ::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ);
         if (failed)
             throw std::runtime_error("cannot start " + args[0]);
     }
