@@ -238,7 +238,7 @@ TEST_F(HttpPeerTest, SendFailures) {
         std::initializer_list<std::string> headers;
         std::string path;
     } rows[] = {
-        {"nothing listens", "127.0.0.63", 0, {}, "/closed"},
+        {"nothing listens", "127.0.0.76", 0, {}, "/closed"},
         // The two below never reach the peer; each service has its own number.
         {"Content-Length twice", peer.address, 0, {"X-Unit: 1", "content-length: 5"}, "/twice"},
         {"verb outside the table", peer.address, 3, {}, "/verb"},
