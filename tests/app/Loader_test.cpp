@@ -343,9 +343,9 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         const auto images = rig.Unit.Images();
         ASSERT_EQ(images.size(), 2u);
         EXPECT_EQ(images[0].RemoteName, "rrpages" + suffix);
-        EXPECT_EQ(images[0].Data, rig.Pages);
+        EXPECT_EQ(FileBytes(images[0].Path), rig.Pages);
         EXPECT_EQ(images[1].RemoteName, "rrboot" + suffix);
-        EXPECT_EQ(images[1].Data, rig.Program);
+        EXPECT_EQ(FileBytes(images[1].Path), rig.Program);
 
         const auto requests = rig.Unit.Requests();
         const auto tftpOn = std::find(requests.begin(), requests.end(), "/index2.htm?tftpp=69");
@@ -503,7 +503,7 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
         const auto images = unit.Images();
         if (row.ok) {
             ASSERT_EQ(images.size(), 1u);
-            EXPECT_EQ(images[0].Data, bytes);
+            EXPECT_EQ(FileBytes(images[0].Path), bytes);
             EXPECT_EQ(images[0].BlockSize, row.blockSize);
         } else {
             EXPECT_TRUE(images.empty());
