@@ -470,7 +470,7 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
         std::string remoteName;
         bool ok;
         unsigned blockSize;
-        std::string trace; // the failure's message, written to the trace
+        std::string trace; // the failure's message: the trace and the last status
     };
     const std::vector<Row> rows = {
         {"options granted", {}, "rrboot.bin", true, 1468, ""},
@@ -510,6 +510,10 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
             const auto& traces = rig.Window.Traces;
             EXPECT_NE(std::find(traces.begin(), traces.end(), row.trace), traces.end())
                 << ::testing::PrintToString(traces);
+            // The status label ends on the reason, not on the transfer's "Done".
+            ASSERT_FALSE(rig.Window.Statuses.empty());
+            EXPECT_EQ(rig.Window.Statuses.back(), row.trace);
+            EXPECT_EQ(rig.Loader.TransferFailure, row.trace);
         }
     }
 }
