@@ -1,7 +1,7 @@
 // The loader's logic through its window operations: Connect against a
 // simulated unit, the folder scan on real folders, the upload sequence with
 // real HTTP and TFTP on loopback. Each test that needs the unit's fixed
-// ports has a 127.0.0.x of its own (80 to 89 and 97), so tests may run in parallel.
+// ports has a 127.0.0.x of its own (80 to 89, 97 and 98), so tests may run in parallel.
 #include "app/Loader.h"
 
 #include <cerrno>
@@ -524,4 +524,28 @@ TEST(UnitSim, ListensOnLoopbackAddressesOnly) {
         TUnitSim unit(UnitAt(address));
         EXPECT_THROW(unit.Start(), std::runtime_error);
     }
+}
+
+TEST(UnitSim, KeepsImagesInAFolderOfItsOwnThatGoesWithIt) {
+    TTempFolder images;
+    const auto bytes = ImageBytes(false, 1, 3000);
+    const std::string path = images.Write("prog.bin", bytes);
+    std::string store;
+    {
+        TUnitSimSettings settings = UnitAt("127.0.0.98");
+        settings.TftpEnabled = true;
+        TUnitSim unit(settings);
+        unit.Start();
+        store = unit.StoreFolder();
+        TRig rig("127.000.000.098");
+        ASSERT_TRUE(rig.Loader.TftpPutFile(rig.Window.Address, 69, path, "rrboot.bin"));
+        ASSERT_EQ(unit.Images().size(), 1u);
+        EXPECT_EQ(unit.Images()[0].Path, store + "rrboot.bin");
+        EXPECT_EQ(unit.Images()[0].Size, bytes.size());
+        // The image alone: no partial file stays behind.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(store),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+    EXPECT_FALSE(std::filesystem::exists(store));
 }

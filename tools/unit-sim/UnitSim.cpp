@@ -147,6 +147,14 @@ bool ReceivePacket(int fd, std::vector<std::uint8_t>& packet, std::uint32_t& add
     return false;
 }
 
+/// Appends item to a history of the unit, forgetting the oldest beyond
+/// TUnitSim::HistoryLimit.
+template <typename T> void Remember(std::deque<T>& history, T item) {
+    history.push_back(std::move(item));
+    if (history.size() > TUnitSim::HistoryLimit)
+        history.pop_front();
+}
+
 } // namespace
 
 TUnitSim::TSocketFd::~TSocketFd() {
@@ -255,17 +263,17 @@ void TUnitSim::SetHomePage(std::string page) {
 
 std::vector<std::string> TUnitSim::Requests() const {
     std::lock_guard lock(mutex_);
-    return requests_;
+    return {requests_.begin(), requests_.end()};
 }
 
 std::vector<std::string> TUnitSim::UserAgents() const {
     std::lock_guard lock(mutex_);
-    return userAgents_;
+    return {userAgents_.begin(), userAgents_.end()};
 }
 
 std::vector<TReceivedImage> TUnitSim::Images() const {
     std::lock_guard lock(mutex_);
-    return images_;
+    return {images_.begin(), images_.end()};
 }
 
 int TUnitSim::Reboots() const {
@@ -289,8 +297,8 @@ std::unique_ptr<httplib::Server> TUnitSim::MakeServer() {
     server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         {
             std::lock_guard lock(mutex_);
-            requests_.push_back(req.target);
-            userAgents_.push_back(req.get_header_value("User-Agent"));
+            Remember(requests_, req.target);
+            Remember(userAgents_, req.get_header_value("User-Agent"));
         }
         Log("HTTP " + req.method + " " + req.target);
         return httplib::Server::HandlerResponse::Unhandled;
@@ -498,7 +506,7 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
                 std::to_string(blockSize) + ")");
             {
                 std::lock_guard lock(mutex_);
-                images_.push_back(std::move(image));
+                Remember(images_, std::move(image));
             }
             SendAck(socket.Get(), peerAddress, peerPort, *lastBlock);
             Reboot(); // the unit starts its new image

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -84,6 +85,9 @@ public:
 
     /// Serves page as the home page instead of the one built from Revision.
     void SetHomePage(std::string page);
+    /// How many requests and images the unit remembers: the latest ones, so
+    /// that a unit serving a long run keeps a bounded history.
+    static constexpr std::size_t HistoryLimit = 1000;
     /// The request targets (path and query) the web server got, in order.
     std::vector<std::string> Requests() const;
     /// The User-Agent of each request, in the same order.
@@ -141,9 +145,9 @@ private:
     bool rebooting_ = false;
     bool tftpEnabled_;
     std::string homePage_;
-    std::vector<std::string> requests_;
-    std::vector<std::string> userAgents_;
-    std::vector<TReceivedImage> images_;
+    std::deque<std::string> requests_;
+    std::deque<std::string> userAgents_;
+    std::deque<TReceivedImage> images_;
     int reboots_ = 0;
     std::unique_ptr<httplib::Server> server_;
 
