@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
     libcpp-httplib-dev libfmt-dev libcli11-dev libidn2-dev
     tftpd-hpa atftp curl xvfb xauth iproute2 util-linux clang-format
+    g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine
 )
 
 missing=()
