@@ -5,19 +5,47 @@
 # without one (or with --headless) it runs tftp-loader-cli against the unit,
 # shows its log, and checks that the unit stored both images byte for byte.
 #
+# With --fleet N it starts N simulated units on 127.0.0.2 onwards, the second
+# of them refusing every TFTP write, and updates them all in one run of
+# tftp-loader-cli from an address file: every other unit must store both
+# images byte for byte, the refusing one none, and the run must end with
+# status 1 and a table of results.
+#
 # The unit's ports 80 and 69 need root. Without it the demo runs again inside
 # a user and network namespace of its own, where it may bind them and where
 # nothing leaves the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+usage() {
+    echo "usage: $0 [--headless] [--fleet N (2 to 200)]" >&2
+    exit 2
+}
+args=("$@")
+inside=0
+headless=0
+fleet=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --inside) inside=1 ;;
+    --headless) headless=1 ;;
+    --fleet)
+        fleet=${2:-}
+        shift
+        [[ "$fleet" =~ ^[0-9]+$ ]] && [ "$fleet" -ge 2 ] && [ "$fleet" -le 200 ] || usage
+        ;;
+    *) usage ;;
+    esac
+    shift
+done
+
 address=127.0.0.2
 mode=headless
-if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != "--headless" ] && [ "${2:-}" != "--headless" ]; then
+if [ -n "${DISPLAY:-}" ] && [ "$headless" -eq 0 ] && [ "$fleet" -eq 0 ]; then
     mode=window
 fi
 
-if [ "${1:-}" != "--inside" ]; then
+if [ "$inside" -eq 0 ]; then
     if [ "$(id -u)" -eq 0 ]; then
         bash scripts/install-deps.sh
     fi
@@ -26,37 +54,49 @@ if [ "${1:-}" != "--inside" ]; then
     [ "$mode" = window ] && targets+=(tftp-loader)
     cmake --build build --target "${targets[@]}" -j"$(nproc)"
     if [ "$(id -u)" -ne 0 ]; then
-        exec unshare --user --map-root-user --net -- bash "$0" --inside "${1:-}"
+        exec unshare --user --map-root-user --net -- bash "$0" --inside "${args[@]}"
     fi
 else
     ip link set lo up
 fi
 
-work=$(mktemp -d)
-unit_pid=""
-cleanup() {
-    if [ -n "$unit_pid" ]; then
-        kill "$unit_pid" 2>/dev/null || true
-        wait "$unit_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source scripts/unit-sims.sh
+make_images "$work/images" 40000 90000
+unit_options=(--revision 171 --reboot-seconds 2)
 
-# Sample images: a web-page image (the "MPFS" magic; "V1" in its name is the
-# family tag of revision 171) and a program image (byte 6 not zero).
-mkdir -p "$work/images" "$work/store"
-{ printf 'MPFS\x02\x01\x00\x00'; head -c 40000 /dev/urandom; } >"$work/images/pagesV1.bin"
-{ printf 'TSK\x00\x00\x00\x01\x00'; head -c 90000 /dev/urandom; } >"$work/images/firmware.bin"
+if [ "$fleet" -gt 0 ]; then
+    {
+        echo "# The units of the demo; the second one refuses every TFTP write."
+        for i in $(seq "$fleet"); do
+            echo "127.0.0.$((i + 1))"
+        done
+    } >"$work/units.txt"
+    for i in $(seq "$fleet"); do
+        fault=()
+        [ "$i" -eq 2 ] && fault=(--tftp-error "2:Access violation")
+        start_unit build/bin/unit-sim "127.0.0.$((i + 1))" "$work/store$i" "${unit_options[@]}" \
+            "${fault[@]}"
+    done
+    echo "== $fleet simulated units on 127.0.0.2 to 127.0.0.$((fleet + 1)); 127.0.0.3 refuses TFTP writes"
+    echo "== tftp-loader-cli --addresses units.txt --folder $work/images"
+    status=0
+    build/bin/tftp-loader-cli --addresses "$work/units.txt" --folder "$work/images" || status=$?
+    echo "== exit status $status"
+    for i in $(seq "$fleet"); do
+        if [ "$i" -eq 2 ]; then
+            [ ! -e "$work/store$i/rrpages.bin" ] ||
+                { echo "127.0.0.3 stored an image it should have refused" >&2; exit 1; }
+        else
+            cmp "$work/images/pagesV1.bin" "$work/store$i/rrpages.bin"
+            cmp "$work/images/firmware.bin" "$work/store$i/rrboot.bin"
+        fi
+    done
+    echo "== every unit but 127.0.0.3 stored rrpages.bin and rrboot.bin, identical to the images sent"
+    [ "$status" -eq 1 ] || { echo "expected exit status 1: one unit refuses" >&2; exit 1; }
+    exit 0
+fi
 
-build/bin/unit-sim --address "$address" --revision 171 --reboot-seconds 2 \
-    --store "$work/store" >"$work/unit-sim.log" 2>&1 &
-unit_pid=$!
-for _ in $(seq 50); do
-    grep -q "^unit $address" "$work/unit-sim.log" 2>/dev/null && break
-    kill -0 "$unit_pid" 2>/dev/null || { cat "$work/unit-sim.log"; exit 1; }
-    sleep 0.1
-done
+start_unit build/bin/unit-sim "$address" "$work/store" "${unit_options[@]}"
 
 if [ "$mode" = window ]; then
     cat <<EOT
@@ -68,7 +108,7 @@ if [ "$mode" = window ]; then
 EOT
     build/bin/tftp-loader || true
     echo "== what the unit saw"
-    cat "$work/unit-sim.log"
+    cat "$work/store.log"
     exit 0
 fi
 
@@ -77,7 +117,7 @@ status=0
 build/bin/tftp-loader-cli --address "$address" --folder "$work/images" --trace || status=$?
 echo "== exit status $status"
 echo "== what the unit saw"
-cat "$work/unit-sim.log"
+cat "$work/store.log"
 
 cmp "$work/images/pagesV1.bin" "$work/store/rrpages.bin"
 cmp "$work/images/firmware.bin" "$work/store/rrboot.bin"

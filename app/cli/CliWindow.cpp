@@ -35,8 +35,9 @@ std::optional<std::string> MaskedAddressText(const std::string& address) {
     return result;
 }
 
-TCliWindow::TCliWindow(bool trace)
-    : trace_(trace), statusOnTerminal_(IsTerminal(TConsoleStream::csError)) {
+TCliWindow::TCliWindow(bool trace, bool report)
+    : trace_(trace), report_(report),
+      statusOnTerminal_(!report && IsTerminal(TConsoleStream::csError)) {
     HoldInterrupts();
 }
 
@@ -84,9 +85,18 @@ void TCliWindow::EndStatus() {
     }
 }
 
+void TCliWindow::Report(TReportKind kind, const std::string& text) {
+    if (!report_)
+        return;
+    std::fputs(ReportLine(kind, text).c_str(), stdout);
+    std::fflush(stdout);
+}
+
 void TCliWindow::LogLine(const std::string& text) {
-    HideStatus();
     lines_.push_back(text);
+    if (report_)
+        return Report(TReportKind::rkLog, text);
+    HideStatus();
     std::fputs((text + "\n").c_str(), stdout);
     std::fflush(stdout);
     DrawStatus();
@@ -98,6 +108,7 @@ void TCliWindow::ClearLog() {
 }
 
 void TCliWindow::SetStatus(const std::string& text) {
+    Report(TReportKind::rkStatus, text);
     status_ = text;
     DrawStatus();
 }
@@ -107,11 +118,14 @@ void TCliWindow::SetProgress(std::int64_t done, std::int64_t total) {
     // count with the share of another.
     transferDone_ = done;
     transferSize_ = total;
+    Report(TReportKind::rkProgress, std::to_string(done) + " " + std::to_string(total));
 }
 
 void TCliWindow::TraceOut(const std::string& text) {
     if (!trace_)
         return;
+    if (report_)
+        return Report(TReportKind::rkTrace, text);
     HideStatus();
     std::fputs((text + "\n").c_str(), stderr);
     std::fflush(stderr);
@@ -161,8 +175,10 @@ std::string TCliWindow::ProgramFolder() {
 }
 
 void TCliWindow::ShowError(const std::string& text) {
-    HideStatus();
     errorShown_ = true;
+    if (report_)
+        return Report(TReportKind::rkError, text);
+    HideStatus();
     std::fputs(("error: " + text + "\n").c_str(), stderr);
     std::fflush(stderr);
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/WindowOperations.h"
+#include "app/cli/Report.h"
 
 /// The address field's default text.
 inline constexpr const char* DefaultAddress = "192.168.100.100";
@@ -23,9 +24,11 @@ std::optional<std::string> MaskedAddressText(const std::string& address);
 
 class TCliWindow : public TWindowOperations {
 public:
-    /// trace: show the trace lines on stderr. Holds Ctrl-C, so that the
-    /// pumps take it instead of the program ending.
-    explicit TCliWindow(bool trace);
+    /// trace: show the trace lines on stderr. report: write everything as
+    /// the records of a unit's report on stdout, for the fleet run that
+    /// started this one. Holds Ctrl-C, so that the pumps take it instead of
+    /// the program ending.
+    explicit TCliWindow(bool trace, bool report = false);
     ~TCliWindow() override;
 
     /// The address field's text, 15 characters.
@@ -41,6 +44,8 @@ public:
     const std::vector<std::string>& Entries(TImageList list) const { return Of(list).Entries; }
     /// Ends the status line so that nothing else is drawn over it.
     void EndStatus();
+    /// Writes a record of the report; nothing unless reporting.
+    void Report(TReportKind kind, const std::string& text);
 
     void LogLine(const std::string& text) override;
     void ClearLog() override;
@@ -79,6 +84,7 @@ private:
     void DrawStatus();
 
     bool trace_;
+    bool report_;
     bool statusOnTerminal_;
     bool statusDrawn_ = false;
     bool interrupted_ = false;

@@ -6,6 +6,8 @@
 
 #include "app/Loader.h"
 #include "app/cli/CliWindow.h"
+#include "app/cli/Fleet.h"
+#include "runtime/Process.h"
 
 namespace {
 
@@ -16,7 +18,11 @@ enum TExitStatus { esDone = 0, esFailed = 1, esUsage = 2, esInterrupted = 130 };
 constexpr double MaxWaitLimit = 1e9;
 
 struct TOptions {
-    std::string Address = DefaultAddress;
+    std::vector<std::string> Address;
+    std::string AddressFile;
+    int Jobs = 4;
+    std::string Json;
+    bool Report = false;
     std::string Folder;
     std::string Pages, Program;
     bool NoPages = false, NoProgram = false;
@@ -42,12 +48,12 @@ bool Choose(TCliWindow& window, TImageList list, const std::string& name, bool n
     return true;
 }
 
-int Run(const TOptions& options) {
-    TCliWindow window(options.Trace);
+int Run(const TOptions& options, const std::string& address) {
+    TCliWindow window(options.Trace, options.Report);
     TLoader loader(window);
     window.OnDirEditChange = [&loader] { loader.direditChange(); };
     window.OnInterrupt = [&loader] { loader.Cancel(); };
-    window.Address = *MaskedAddressText(options.Address);
+    window.Address = address;
     loader.WaitLimit =
         std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
 
@@ -66,6 +72,7 @@ int Run(const TOptions& options) {
     loader.connectbutClick();
     if (auto status = outcome())
         return *status;
+    window.Report(TReportKind::rkRevision, std::to_string(loader.HardwareRevision));
     if (loader.HardwareRevision == 0)
         return esFailed;
 
@@ -78,6 +85,13 @@ int Run(const TOptions& options) {
         std::fprintf(stderr, "--program: %s is not a program image of the folder\n",
                      options.Program.c_str());
         return esUsage;
+    }
+    for (const auto list : {TImageList::ilWebPages, TImageList::ilPrograms}) {
+        const int index = window.ListItemIndex(list);
+        if (index >= 0)
+            window.Report(list == TImageList::ilWebPages ? TReportKind::rkPages
+                                                         : TReportKind::rkProgram,
+                          window.ListItem(list, index));
     }
     if (options.List) {
         for (const auto& name : window.Entries(TImageList::ilWebPages))
@@ -97,17 +111,71 @@ int Run(const TOptions& options) {
 
 } // namespace
 
+/// The arguments of one unit's run in a fleet: those of this run without
+/// the fleet's own options (each takes a value, as "--jobs 4" or "--jobs=4").
+std::vector<std::string> UnitArguments(int argc, char** argv) {
+    const std::vector<std::string> fleetOnly = {"--address", "--addresses", "--jobs", "--json"};
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto name = arg.substr(0, arg.find('='));
+        if (std::find(fleetOnly.begin(), fleetOnly.end(), name) == fleetOnly.end())
+            args.push_back(arg);
+        else if (name == arg)
+            ++i; // its value follows
+    }
+    return args;
+}
+
+int RunFleetMode(const TOptions& options, const std::vector<std::string>& addresses, int argc,
+                 char** argv) {
+    if (options.List) {
+        std::fprintf(stderr, "--list: one unit at a time\n");
+        return esUsage;
+    }
+    TFleetSettings settings;
+    settings.Program = RunningProgramFile();
+    if (settings.Program.empty())
+        settings.Program = argv[0];
+    settings.Arguments = UnitArguments(argc, argv);
+    settings.Addresses = addresses;
+    settings.Jobs = options.Jobs;
+    std::vector<TUnitResult> results;
+    try {
+        // Written now, so that a file that cannot be written stops the run
+        // before any unit is touched.
+        if (!options.Json.empty())
+            WriteResultJson(results, options.Json);
+        const int status = RunFleet(settings, results);
+        PrintResultTable(results, stdout);
+        if (!options.Json.empty())
+            WriteResultJson(results, options.Json);
+        return status;
+    } catch (const EFleetUsage& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return esUsage;
+    }
+}
+
 int main(int argc, char** argv) {
     TOptions options;
     CLI::App app{"Updates a unit over HTTP and TFTP without a window: connects, scans the "
                  "image folder and uploads the chosen web-page and program images."};
     app.set_version_flag("--version", std::string("tftp-loader-cli ") + LOADER_VERSION);
-    app.add_option("--address", options.Address, "The unit's IPv4 address")
-        ->capture_default_str()
+    app.add_option("--address", options.Address,
+                   "The unit's IPv4 address; several for several units")
+        ->allow_extra_args(false)
         ->check([](const std::string& text) {
             return MaskedAddressText(text) ? std::string()
                                            : "four groups of 1 to 3 digits, each 0 to 255";
         });
+    app.add_option("--addresses", options.AddressFile,
+                   "A file of unit addresses, one a line (blank lines and # comments ignored)");
+    app.add_option("--jobs", options.Jobs, "Units updated at once")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 64));
+    app.add_option("--json", options.Json, "Write the table of results to this file as JSON");
+    app.add_flag("--report", options.Report)->group("");
     app.add_option("--folder", options.Folder, "The image folder (default: the program's folder)");
     auto* pages = app.add_option("--pages", options.Pages, "The web page image to upload");
     auto* program = app.add_option("--program", options.Program, "The program image to upload");
@@ -131,5 +199,21 @@ int main(int argc, char** argv) {
         const int status = app.exit(e);
         return status == 0 ? esDone : esUsage;
     }
-    return Run(options);
+    std::vector<std::string> addresses;
+    try {
+        std::vector<TFleetAddress> given;
+        for (const std::string& address : options.Address)
+            given.push_back({address, "--address"});
+        if (!options.AddressFile.empty()) {
+            const auto listed = ReadAddressFile(options.AddressFile);
+            given.insert(given.end(), listed.begin(), listed.end());
+        }
+        addresses = FleetAddresses(given);
+    } catch (const EFleetUsage& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return esUsage;
+    }
+    if (addresses.size() > 1 || !options.Json.empty())
+        return RunFleetMode(options, addresses, argc, argv);
+    return Run(options, addresses.empty() ? DefaultAddress : addresses[0]);
 }

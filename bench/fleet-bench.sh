@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Benchmark of the fleet run: wall time of tftp-loader-cli updating 8
+# simulated units at once (--jobs 8) against the time of one unit alone,
+# every unit rebooting for 3 s, and the peak resident memory of the fleet
+# run's own process (not its units' runs), read from /proc while it runs.
+# Goal: 8 units in at most 1.3 times the time of one; the parent under 16 MiB.
+#
+#   bench/fleet-bench.sh [BUILD_DIR]     (default: build; RUNS=3 by default)
+#
+# The units bind ports 80 and 69 on 127.0.15.1 to 127.0.15.8, which needs
+# root; without it the script runs again inside a user and network namespace
+# of its own. Loopback only; not run by ctest.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=${1:-build}
+runs=${RUNS:-3}
+units=8
+reboot=3
+
+if [ "${FLEET_BENCH_INSIDE:-}" != 1 ]; then
+    [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build "$build" --target tftp-loader-cli unit-sim >/dev/null
+    if [ "$(id -u)" -ne 0 ]; then
+        exec env FLEET_BENCH_INSIDE=1 unshare --user --map-root-user --net -- bash "$0" "$build"
+    fi
+else
+    ip link set lo up
+fi
+cli=$build/bin/tftp-loader-cli
+
+source scripts/unit-sims.sh
+make_images "$work/images" 100000 400000
+addresses=()
+for i in $(seq "$units"); do
+    addresses+=("127.0.15.$i")
+    start_unit "$build/bin/unit-sim" "127.0.15.$i" "$work/store$i" --reboot-seconds "$reboot"
+done
+
+# One run of the loader: "<wall s> <peak KiB of its own process>" appended to
+# the results; the run must succeed.
+measure() {
+    local name=$1
+    shift
+    local start end peak=0 hwm pid status=0
+    start=$(date +%s.%N)
+    "$cli" "$@" --folder "$work/images" >"$work/out" 2>&1 &
+    pid=$!
+    while kill -0 "$pid" 2>/dev/null; do
+        hwm=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
+        [ -n "$hwm" ] && peak=$hwm
+        sleep 0.05
+    done
+    wait "$pid" || status=$?
+    end=$(date +%s.%N)
+    [ "$status" -eq 0 ] || { cat "$work/out" >&2; echo "$name: exit status $status" >&2; exit 1; }
+    echo "$name $(awk "BEGIN {print $end - $start}") $peak" >>"$work/results"
+}
+
+fleet_args=()
+for address in "${addresses[@]}"; do fleet_args+=(--address "$address"); done
+for _ in $(seq "$runs"); do
+    measure one --address "${addresses[0]}"
+    measure fleet --jobs "$units" "${fleet_args[@]}"
+done
+for i in $(seq "$units"); do
+    cmp -s "$work/images/firmware.bin" "$work/store$i/rrboot.bin" ||
+        { echo "unit $i: stored program differs" >&2; exit 1; }
+done
+
+median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
+col() { awk -v n="$1" -v k="$2" '$1==n {print $k}' "$work/results" | median; }
+one=$(col one 2)
+fleet=$(col fleet 2)
+peak=$(awk '$1=="fleet" {print $3}' "$work/results" | sort -n | tail -n 1)
+echo "$units simulated units on 127.0.15.1-$units, reboot ${reboot} s, images 100 KB + 400 KB,"
+echo "$runs runs each (medians)"
+printf "  one unit:              %6.2f s\n" "$one"
+printf "  %d units, --jobs %d:     %6.2f s   (%.2f x one unit; goal <= 1.3)\n" \
+    "$units" "$units" "$fleet" "$(awk "BEGIN {print $fleet / $one}")"
+printf "  fleet run's own peak:  %6d KiB (%.1f MiB; goal < 16 MiB)\n" "$peak" \
+    "$(awk "BEGIN {print $peak / 1024}")"
