@@ -33,7 +33,6 @@
 
 namespace {
 
-constexpr char AddressPattern[] = "000.000.000.000";
 constexpr int LogLineHeight = 13;
 
 QString ToQt(const std::string& text) {

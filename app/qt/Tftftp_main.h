@@ -30,7 +30,6 @@ class Tftftp_main : public QWidget, public TWindowOperations {
 
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
-    static constexpr char DefaultAddress[] = "192.168.100.100";
     static constexpr int ClientWidth = 677;
     static constexpr int ClientHeight = 228;
 

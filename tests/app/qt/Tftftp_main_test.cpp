@@ -320,15 +320,8 @@ TEST_F(WindowTest, LogMenuCopiesSelectedLinesOrAllAndSavesAll) {
          {"Rebooting unit", "Uploading Web page file a.bin", "Update successful"})
         window.LogLine(line);
     const auto copyThroughMenu = [&] {
-        QTimer pick;
-        QObject::connect(&pick, &QTimer::timeout, [&] {
-            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-                menu->actions().at(0)->trigger();
-                menu->close();
-            }
-        });
-        pick.start(10);
-        emit window.ListBox1->customContextMenuRequested(QPoint(5, 5));
+        PickFromMenu(QStringLiteral("Copy"),
+                     [&] { emit window.ListBox1->customContextMenuRequested(QPoint(5, 5)); });
         return QGuiApplication::clipboard()->text().toStdString();
     };
     const std::string all = "Rebooting unit\nUploading Web page file a.bin\nUpdate successful\n";
