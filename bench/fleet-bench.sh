@@ -56,10 +56,22 @@ measure() {
     echo "$name $(awk "BEGIN {print $end - $start}") $peak" >>"$work/results"
 }
 
+# A unit reboots after it stored an image: each run starts once all are back.
+all_back() {
+    for address in "${addresses[@]}"; do
+        for _ in $(seq 100); do
+            curl -s -o /dev/null --max-time 1 "http://$address/" && break
+            sleep 0.1
+        done
+    done
+}
+
 fleet_args=()
 for address in "${addresses[@]}"; do fleet_args+=(--address "$address"); done
 for _ in $(seq "$runs"); do
+    all_back
     measure one --address "${addresses[0]}"
+    all_back
     measure fleet --jobs "$units" "${fleet_args[@]}"
 done
 for i in $(seq "$units"); do
