@@ -99,8 +99,6 @@ void TCliWindow::SetProgress(std::int64_t done, std::int64_t total) {
 void TCliWindow::TraceOut(const std::string& text) {
     if (!trace_)
         return;
-    if (report_)
-        return Report(TReportKind::rkTrace, text);
     HideStatus();
     std::fputs((text + "\n").c_str(), stderr);
     std::fflush(stderr);

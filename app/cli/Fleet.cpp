@@ -262,9 +262,6 @@ void TFleetRun::Record(TUnitRun& run, const std::string& line) {
         if (!ParseProgress(record->Text, run.Done, run.Total))
             run.Done = run.Total = 0;
         break;
-    case TReportKind::rkTrace:
-        console_.Line(stderr, address, record->Text);
-        break;
     case TReportKind::rkError:
         run.ErrorText = record->Text;
         console_.Line(stderr, address, "error: " + record->Text);

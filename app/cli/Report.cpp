@@ -8,11 +8,10 @@
 
 namespace {
 
-constexpr std::array<std::pair<TReportKind, std::string_view>, 9> Names{{
+constexpr std::array<std::pair<TReportKind, std::string_view>, 8> Names{{
     {TReportKind::rkLog, "log"},
     {TReportKind::rkStatus, "status"},
     {TReportKind::rkProgress, "progress"},
-    {TReportKind::rkTrace, "trace"},
     {TReportKind::rkError, "error"},
     {TReportKind::rkReason, "reason"},
     {TReportKind::rkRevision, "revision"},

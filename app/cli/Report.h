@@ -1,8 +1,9 @@
 // The report of one unit's run to the fleet run that started it: what the
-// run's window is told (log lines, status, transfer progress, trace, the
-// error box) and what the end table needs (revision, chosen images, the
-// failure's reason), one record a line on the run's output. Both ends use
-// these two functions and nothing else, so the record format lives here only.
+// run's window is told (log lines, status, transfer progress, the error box)
+// and what the end table needs (revision, chosen images, the failure's
+// reason), one record a line on the run's output; the run's error stream
+// (its trace, its warnings) stays plain text. Both ends use these two
+// functions and nothing else, so the record format lives here only.
 #pragma once
 
 #include <optional>
@@ -13,7 +14,6 @@ enum class TReportKind {
     rkLog,      // a line of the log
     rkStatus,   // the status label's text
     rkProgress, // "done total" of the transfer under way
-    rkTrace,    // a trace line
     rkError,    // the error box's text
     rkReason,   // why the run failed, as its window shows it
     rkRevision, // the revision the unit reported, 0 for none

@@ -146,15 +146,20 @@ int RunFleetMode(const TOptions& options, const std::vector<std::string>& addres
         // before any unit is touched.
         if (!options.Json.empty())
             WriteResultJson(results, options.Json);
-        const int status = RunFleet(settings, results);
-        PrintResultTable(results, stdout);
-        if (!options.Json.empty())
-            WriteResultJson(results, options.Json);
-        return status;
     } catch (const EFleetUsage& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return esUsage;
     }
+    int status = RunFleet(settings, results);
+    PrintResultTable(results, stdout);
+    try {
+        if (!options.Json.empty())
+            WriteResultJson(results, options.Json);
+    } catch (const EFleetUsage& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        status = status == esDone ? esFailed : status;
+    }
+    return status;
 }
 
 int main(int argc, char** argv) {

@@ -160,8 +160,8 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
     }
 }
 
-// A list the fleet cannot take ends the run with status 2 before anything is
-// sent, naming where the fault is.
+// A list the fleet cannot take, or a results file it cannot write, ends the
+// run with status 2 before anything is sent, naming where the fault is.
 TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
     TTempFolder store, lists;
     TUnitSim unit(UnitAt("127.0.14.9", store.Path()));
@@ -179,6 +179,7 @@ TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
         {{"--addresses", lists.Path() + "none.txt"}, "Cannot open file"},
         {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--jobs", "0"}, "--jobs"},
         {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--list"}, "--list"},
+        {{"--address", "127.0.14.9", "--json", lists.Path() + "no/such/folder.json"}, "--json"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.back());
