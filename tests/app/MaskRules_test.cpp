@@ -53,16 +53,13 @@ TEST(MaskRules, KeysEditTheDigitPositionsOnly) {
         {"all selected first", Default, 0, 15, "127000000002", "127.000.000.002", 15, 0},
         {"selection typed over: rest of it unfilled", Default, 4, 7, "1", "192.1  .   .100", 5, 0},
         {"literal clears the rest of the group", Default, 0, 0, "10.", "10 .168.100.100", 4, 0},
-        {"full groups typed with their literals", "", 0, 0, "192.168.1.5", "192.168.1  .5  ", 13,
-         0},
         {"literal after a full group only confirms", Default, 0, 0, "192.16.", "192.16 .100.100", 8,
          0},
         {"digit overtypes", Default, 0, 0, "2", "292.168.100.100", 1, 0},
         {"digit typed on a literal lands after it", Default, 3, 0, "5", "192.568.100.100", 5, 0},
         {"digit past the end changes nothing", Default, 15, 0, "5", "192.168.100.100", 15, 0},
         {"letter refused", Default, 0, 0, "a", "192.168.100.100", 0, 1},
-        {"blank refused", Default, 5, 0, " ", "192.168.100.100", 5, 1},
-        {"other punctuation refused", Default, 5, 0, ",-_", "192.168.100.100", 5, 3},
+        {"blank and other punctuation refused", Default, 5, 0, " ,-_", "192.168.100.100", 5, 4},
         {"literal in the last group refused", Default, 13, 0, ".", "192.168.100.100", 13, 1},
         {"Backspace unfills the digit before the caret",
          Default,
@@ -91,7 +88,6 @@ TEST(MaskRules, KeysEditTheDigitPositionsOnly) {
          0},
         {"Delete keeps a literal", Default, 3, 0, {Delete}, "192.168.100.100", 3, 0},
         {"Delete of a selection", Default, 2, 4, {Delete}, "19 .  8.100.100", 2, 0},
-        {"Backspace of a selection", Default, 12, 3, {Backspace}, "192.168.100.   ", 12, 0},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -116,7 +112,6 @@ TEST(MaskRules, APasteOfAWholeAddressFillsTheFieldGroupByGroup) {
         {"all selected", 0, 15, "127.0.0.2", "127.000.000.002", 15},
         {"caret in the middle", 6, 0, "127.0.0.2", "127.000.000.002", 15},
         {"line end and blanks around it", 0, 0, " 10.1.1.5\n", "010.001.001.005", 15},
-        {"full groups", 0, 15, "127.000.000.002", "127.000.000.002", 15},
         // Anything else is placed as typed from the caret.
         {"three groups only", 0, 15, "127.0.0", "127.0  .0  .   ", 9},
         {"five groups", 0, 15, "1.2.3.4.5", "1  .2  .3  .45 ", 14},
