@@ -28,33 +28,13 @@ else
 fi
 cli=$build/bin/tftp-loader-cli
 
-source scripts/unit-sims.sh
-make_images "$work/images" 100000 400000
-addresses=()
-for i in $(seq "$units"); do
+. scripts/unit-sim-run.sh
+unit_sim_start "$build" 127.0.15.1 --reboot-seconds "$reboot"
+addresses=(127.0.15.1)
+for i in $(seq 2 "$units"); do
     addresses+=("127.0.15.$i")
-    start_unit "$build/bin/unit-sim" "127.0.15.$i" "$work/store$i" --reboot-seconds "$reboot"
+    unit_sim_add "$build" "127.0.15.$i" "$work/store$i" --reboot-seconds "$reboot"
 done
-
-# One run of the loader: "<wall s> <peak KiB of its own process>" appended to
-# the results; the run must succeed.
-measure() {
-    local name=$1
-    shift
-    local start end peak=0 hwm pid status=0
-    start=$(date +%s.%N)
-    "$cli" "$@" --folder "$work/images" >"$work/out" 2>&1 &
-    pid=$!
-    while kill -0 "$pid" 2>/dev/null; do
-        hwm=$(awk '/^VmHWM:/ {print $2}' "/proc/$pid/status" 2>/dev/null || true)
-        [ -n "$hwm" ] && peak=$hwm
-        sleep 0.05
-    done
-    wait "$pid" || status=$?
-    end=$(date +%s.%N)
-    [ "$status" -eq 0 ] || { cat "$work/out" >&2; echo "$name: exit status $status" >&2; exit 1; }
-    echo "$name $(awk "BEGIN {print $end - $start}") $peak" >>"$work/results"
-}
 
 # A unit reboots after it stored an image: each run starts once all are back.
 all_back() {
@@ -74,9 +54,9 @@ for _ in $(seq "$runs"); do
     all_back
     measure fleet --jobs "$units" "${fleet_args[@]}"
 done
-for i in $(seq "$units"); do
-    cmp -s "$work/images/firmware.bin" "$work/store$i/rrboot.bin" ||
-        { echo "unit $i: stored program differs" >&2; exit 1; }
+for store in "$work/store" $(seq -f "$work/store%g" 2 "$units"); do
+    cmp -s "$work/images/firmware.bin" "$store/rrboot.bin" ||
+        { echo "$store: stored program differs" >&2; exit 1; }
 done
 
 median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
@@ -84,7 +64,7 @@ col() { awk -v n="$1" -v k="$2" '$1==n {print $k}' "$work/results" | median; }
 one=$(col one 2)
 fleet=$(col fleet 2)
 peak=$(awk '$1=="fleet" {print $3}' "$work/results" | sort -n | tail -n 1)
-echo "$units simulated units on 127.0.15.1-$units, reboot ${reboot} s, images 100 KB + 400 KB,"
+echo "$units simulated units on 127.0.15.1-$units, reboot ${reboot} s, images 40 KB + 90 KB,"
 echo "$runs runs each (medians)"
 printf "  one unit:              %6.2f s\n" "$one"
 printf "  %d units, --jobs %d:     %6.2f s   (%.2f x one unit; goal <= 1.3)\n" \

@@ -64,10 +64,7 @@ else
     ip link set lo up
 fi
 
-source scripts/unit-sims.sh
-make_images "$work/images" 40000 90000
-unit_options=(--revision 171 --reboot-seconds 2)
-
+. scripts/unit-sim-run.sh
 if [ "$fleet" -gt 0 ]; then
     {
         echo "# The units of the demo; the second one refuses every TFTP write."
@@ -75,32 +72,30 @@ if [ "$fleet" -gt 0 ]; then
             echo "127.0.0.$((i + 1))"
         done
     } >"$work/units.txt"
-    for i in $(seq "$fleet"); do
+    unit_sim_start build 127.0.0.2 --reboot-seconds 2
+    for i in $(seq 2 "$fleet"); do
         fault=()
         [ "$i" -eq 2 ] && fault=(--tftp-error "2:Access violation")
-        start_unit build/bin/unit-sim "127.0.0.$((i + 1))" "$work/store$i" "${unit_options[@]}" \
-            "${fault[@]}"
+        unit_sim_add build "127.0.0.$((i + 1))" "$work/store$i" --reboot-seconds 2 "${fault[@]}"
     done
     echo "== $fleet simulated units on 127.0.0.2 to 127.0.0.$((fleet + 1)); 127.0.0.3 refuses TFTP writes"
     echo "== tftp-loader-cli --addresses units.txt --folder $work/images"
     status=0
     build/bin/tftp-loader-cli --addresses "$work/units.txt" --folder "$work/images" || status=$?
     echo "== exit status $status"
-    for i in $(seq "$fleet"); do
-        if [ "$i" -eq 2 ]; then
-            [ ! -e "$work/store$i/rrpages.bin" ] ||
-                { echo "127.0.0.3 stored an image it should have refused" >&2; exit 1; }
-        else
-            cmp "$work/images/pagesV1.bin" "$work/store$i/rrpages.bin"
-            cmp "$work/images/firmware.bin" "$work/store$i/rrboot.bin"
-        fi
+    [ ! -e "$work/store2/rrpages.bin" ] ||
+        { echo "127.0.0.3 stored an image it should have refused" >&2; exit 1; }
+    for i in 1 $(seq 3 "$fleet"); do
+        store=$work/store$i
+        [ "$i" -eq 1 ] && store=$work/store
+        cmp "$work/images/pagesV1.bin" "$store/rrpages.bin"
+        cmp "$work/images/firmware.bin" "$store/rrboot.bin"
     done
     echo "== every unit but 127.0.0.3 stored rrpages.bin and rrboot.bin, identical to the images sent"
     [ "$status" -eq 1 ] || { echo "expected exit status 1: one unit refuses" >&2; exit 1; }
     exit 0
 fi
-
-start_unit build/bin/unit-sim "$address" "$work/store" "${unit_options[@]}"
+unit_sim_start build "$address" --reboot-seconds 2
 
 if [ "$mode" = window ]; then
     cat <<EOT
@@ -114,7 +109,7 @@ if [ "$mode" = window ]; then
 EOT
     build/bin/tftp-loader || true
     echo "== what the unit saw"
-    cat "$work/store.log"
+    cat "$work/unit-sim.log"
     exit 0
 fi
 
@@ -123,7 +118,7 @@ status=0
 build/bin/tftp-loader-cli --address "$address" --folder "$work/images" --trace || status=$?
 echo "== exit status $status"
 echo "== what the unit saw"
-cat "$work/store.log"
+cat "$work/unit-sim.log"
 
 cmp "$work/images/pagesV1.bin" "$work/store/rrpages.bin"
 cmp "$work/images/firmware.bin" "$work/store/rrboot.bin"

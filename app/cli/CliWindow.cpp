@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "runtime/Console.h"
+#include "runtime/Convert.h"
 #include "runtime/Files.h"
 
 TCliWindow::TCliWindow(bool trace, bool report)
@@ -44,7 +45,7 @@ void TCliWindow::HideStatus() {
 void TCliWindow::DrawStatus() {
     if (!statusOnTerminal_ || status_.empty())
         return;
-    std::string line = status_;
+    std::string line = EscapeControls(status_);
     if (transferSize_ > 0)
         line += " (" + std::to_string(ProgressPercent(transferDone_, transferSize_)) + "%)";
     std::fputs(("\r" + line + "\x1b[K").c_str(), stderr);
@@ -60,6 +61,25 @@ void TCliWindow::EndStatus() {
     }
 }
 
+void TCliWindow::WriteLine(TConsoleStream stream, const std::string& text) {
+    HideStatus();
+    std::FILE* file = stream == TConsoleStream::csOutput ? stdout : stderr;
+    std::fputs((EscapeControls(text) + "\n").c_str(), file);
+    std::fflush(file);
+    DrawStatus();
+}
+
+void TCliWindow::Warn(const std::string& text) {
+    WriteLine(TConsoleStream::csError, "warning: " + text);
+}
+
+void TCliWindow::ShowFailure(const std::string& reason) {
+    if (report_)
+        return Report(TReportKind::rkReason, reason);
+    if (!(statusDrawn_ && status_ == reason))
+        WriteLine(TConsoleStream::csError, reason);
+}
+
 void TCliWindow::Report(TReportKind kind, const std::string& text) {
     if (!report_)
         return;
@@ -71,10 +91,7 @@ void TCliWindow::LogLine(const std::string& text) {
     lines_.push_back(text);
     if (report_)
         return Report(TReportKind::rkLog, text);
-    HideStatus();
-    std::fputs((text + "\n").c_str(), stdout);
-    std::fflush(stdout);
-    DrawStatus();
+    WriteLine(TConsoleStream::csOutput, text);
 }
 
 void TCliWindow::ClearLog() {
@@ -97,12 +114,8 @@ void TCliWindow::SetProgress(std::int64_t done, std::int64_t total) {
 }
 
 void TCliWindow::TraceOut(const std::string& text) {
-    if (!trace_)
-        return;
-    HideStatus();
-    std::fputs((text + "\n").c_str(), stderr);
-    std::fflush(stderr);
-    DrawStatus();
+    if (trace_)
+        WriteLine(TConsoleStream::csError, text);
 }
 
 void TCliWindow::PumpMessages() {
@@ -151,7 +164,5 @@ void TCliWindow::ShowError(const std::string& text) {
     errorShown_ = true;
     if (report_)
         return Report(TReportKind::rkError, text);
-    HideStatus();
-    std::fputs(("error: " + text + "\n").c_str(), stderr);
-    std::fflush(stderr);
+    WriteLine(TConsoleStream::csError, "error: " + text);
 }

@@ -16,6 +16,7 @@
 #include "app/cli/CliWindow.h"
 #include "app/cli/Report.h"
 #include "runtime/Console.h"
+#include "runtime/Convert.h"
 #include "runtime/Process.h"
 #include "runtime/Stream.h"
 
@@ -33,20 +34,6 @@ constexpr auto RedrawInterval = std::chrono::milliseconds(100);
 
 constexpr const char* SucceededText = "Update successful";
 
-/// Control characters as "\xNN", so that no text a unit or a file supplies
-/// moves the cursor or recolours the terminal.
-std::string EscapedText(std::string_view text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7f)
-            out += fmt::format("\\x{:02x}", byte);
-        else
-            out += c;
-    }
-    return out;
-}
-
 /// "done total" as two numbers; false for anything else.
 bool ParseProgress(std::string_view text, std::int64_t& done, std::int64_t& total) {
     const char* end = text.data() + text.size();
@@ -57,12 +44,28 @@ bool ParseProgress(std::string_view text, std::int64_t& done, std::int64_t& tota
     return second.ec == std::errc() && second.ptr == end;
 }
 
-std::string Trimmed(std::string_view text) {
-    const auto first = text.find_first_not_of(" \t\r");
-    if (first == std::string_view::npos)
-        return {};
-    return std::string(text.substr(first, text.find_last_not_of(" \t\r") - first + 1));
-}
+/// The end table's row of one unit.
+struct TUnitResult {
+    std::string Address;
+    /// 0 when no unit answered.
+    int Revision = 0;
+    /// The images chosen for the unit; empty for none.
+    std::string Pages, Program;
+    /// "Update successful", or why not.
+    std::string Result;
+    double Seconds = 0;
+    bool Succeeded = false;
+};
+
+struct TFleetSettings {
+    /// The program each unit's run starts (this one) and its arguments
+    /// without the address.
+    std::string Program;
+    std::vector<std::string> Arguments;
+    /// As the address field reads them.
+    std::vector<std::string> Addresses;
+    int Jobs = 4;
+};
 
 /// The terminal's side of a fleet run: lines prefixed by their unit's
 /// address on stdout and stderr and, when stderr is a terminal, one status
@@ -77,7 +80,7 @@ public:
     /// Writes "address: text" as one line on stream.
     void Line(std::FILE* stream, const std::string& address, const std::string& text) {
         Erase();
-        std::fputs((address + ": " + EscapedText(text) + "\n").c_str(), stream);
+        std::fputs((address + ": " + EscapeControls(text) + "\n").c_str(), stream);
         std::fflush(stream);
     }
 
@@ -309,7 +312,7 @@ void TFleetRun::Finish(TUnitRun& run, int status) {
 std::vector<std::string> TFleetRun::StatusLines() const {
     std::vector<std::string> lines;
     for (const auto& run : running_) {
-        std::string line = settings_.Addresses[run->Index] + ": " + EscapedText(run->Status);
+        std::string line = settings_.Addresses[run->Index] + ": " + EscapeControls(run->Status);
         if (run->Total > 0)
             line += fmt::format(" ({}%)", ProgressPercent(run->Done, run->Total));
         // Kept within the narrowest usual terminal: a wrapped line would
@@ -319,7 +322,11 @@ std::vector<std::string> TFleetRun::StatusLines() const {
     return lines;
 }
 
-} // namespace
+/// One unit's address as given, and where it was given, for the messages.
+struct TFleetAddress {
+    std::string Text;
+    std::string Origin;
+};
 
 std::vector<TFleetAddress> ReadAddressFile(const std::string& path) {
     TMemoryStream content;
@@ -330,12 +337,12 @@ std::vector<TFleetAddress> ReadAddressFile(const std::string& path) {
             content.Write(buffer, n);
             if (content.Size() > AddressFileLimit)
                 throw EFleetUsage(fmt::format("--addresses: {} is larger than {} bytes",
-                                              EscapedText(path), AddressFileLimit));
+                                              EscapeControls(path), AddressFileLimit));
         }
     } catch (const EFleetUsage&) {
         throw;
     } catch (const Exception& e) {
-        throw EFleetUsage("--addresses: " + EscapedText(e.Message()));
+        throw EFleetUsage("--addresses: " + EscapeControls(e.Message()));
     }
     std::vector<TFleetAddress> addresses;
     const std::string text = content.Text();
@@ -345,7 +352,7 @@ std::vector<TFleetAddress> ReadAddressFile(const std::string& path) {
         const std::string_view line = std::string_view(text).substr(at, end - at);
         at = end + 1;
         ++number;
-        const std::string entry = Trimmed(line.substr(0, line.find('#')));
+        const std::string entry = Trim(line.substr(0, line.find('#')));
         if (!entry.empty())
             addresses.push_back({entry, fmt::format("--addresses: {} line {}", path, number)});
     }
@@ -359,28 +366,50 @@ std::vector<std::string> FleetAddresses(const std::vector<TFleetAddress>& addres
         if (!text)
             throw EFleetUsage(fmt::format("{}: \"{}\" is no address: four groups of 1 to 3 "
                                           "digits, each 0 to 255, expected",
-                                          EscapedText(address.Origin), EscapedText(address.Text)));
+                                          EscapeControls(address.Origin),
+                                          EscapeControls(address.Text)));
         if (std::find(masked.begin(), masked.end(), *text) != masked.end())
-            throw EFleetUsage(fmt::format("{}: {} is given twice", EscapedText(address.Origin),
-                                          EscapedText(address.Text)));
+            throw EFleetUsage(fmt::format("{}: {} is given twice", EscapeControls(address.Origin),
+                                          EscapeControls(address.Text)));
         masked.push_back(*text);
     }
     return masked;
 }
 
+/// The arguments of one unit's run: those of the fleet run without the
+/// fleet's own options (each takes a value, as "--jobs 4" or "--jobs=4").
+std::vector<std::string> UnitArguments(int argc, char** argv) {
+    const std::vector<std::string> fleetOnly = {"--address", "--addresses", "--jobs", "--json"};
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const auto name = arg.substr(0, arg.find('='));
+        if (std::find(fleetOnly.begin(), fleetOnly.end(), name) == fleetOnly.end())
+            args.push_back(arg);
+        else if (name == arg)
+            ++i; // its value follows
+    }
+    return args;
+}
+
+/// Runs every unit's update, at most Jobs at once, until all have ended or
+/// Ctrl-C has cancelled the running ones; results holds one row per address,
+/// in their order. The exit status: 0 when every unit was updated, 1 when
+/// any was not, 130 after Ctrl-C.
 int RunFleet(const TFleetSettings& settings, std::vector<TUnitResult>& results) {
     return TFleetRun(settings, results).Run();
 }
 
+/// The end table, one row a unit, columns aligned.
 void PrintResultTable(const std::vector<TUnitResult>& results, std::FILE* out) {
     const std::vector<std::string> heads = {"address",       "revision", "web-page image",
                                             "program image", "result",   "seconds"};
     std::vector<std::vector<std::string>> rows;
     for (const TUnitResult& r : results)
         rows.push_back({r.Address, r.Revision > 0 ? std::to_string(r.Revision) : "-",
-                        r.Pages.empty() ? "-" : EscapedText(r.Pages),
-                        r.Program.empty() ? "-" : EscapedText(r.Program), EscapedText(r.Result),
-                        fmt::format("{:.1f}", r.Seconds)});
+                        r.Pages.empty() ? "-" : EscapeControls(r.Pages),
+                        r.Program.empty() ? "-" : EscapeControls(r.Program),
+                        EscapeControls(r.Result), fmt::format("{:.1f}", r.Seconds)});
     std::vector<std::size_t> widths;
     for (std::size_t c = 0; c < heads.size(); ++c) {
         widths.push_back(heads[c].size());
@@ -402,6 +431,8 @@ void PrintResultTable(const std::vector<TUnitResult>& results, std::FILE* out) {
     std::fflush(out);
 }
 
+/// The end table as JSON: an array with one object a unit. Throws
+/// EFleetUsage when the file cannot be written.
 void WriteResultJson(const std::vector<TUnitResult>& results, const std::string& path) {
     auto table = nlohmann::ordered_json::array();
     for (const TUnitResult& r : results) {
@@ -425,5 +456,52 @@ void WriteResultJson(const std::vector<TUnitResult>& results, const std::string&
     file << table.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
     file.close();
     if (!file)
-        throw EFleetUsage("--json: cannot write " + EscapedText(path));
+        throw EFleetUsage("--json: cannot write " + EscapeControls(path));
+}
+} // namespace
+
+std::vector<std::string> UnitAddresses(const TCliOptions& options) {
+    std::vector<TFleetAddress> given;
+    for (const std::string& address : options.Addresses)
+        given.push_back({address, "--address"});
+    if (!options.AddressFile.empty()) {
+        const auto listed = ReadAddressFile(options.AddressFile);
+        given.insert(given.end(), listed.begin(), listed.end());
+    }
+    return FleetAddresses(given);
+}
+
+int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addresses, int argc,
+                char** argv) {
+    if (options.List) {
+        std::fputs("error: --list: one unit at a time\n", stderr);
+        return esUsage;
+    }
+    TFleetSettings settings;
+    settings.Program = RunningProgramFile();
+    if (settings.Program.empty())
+        settings.Program = argv[0];
+    settings.Arguments = UnitArguments(argc, argv);
+    settings.Addresses = addresses;
+    settings.Jobs = options.Jobs;
+    std::vector<TUnitResult> results;
+    try {
+        // Written now, so that a file that cannot be written stops the run
+        // before any unit is touched.
+        if (!options.Json.empty())
+            WriteResultJson(results, options.Json);
+    } catch (const EFleetUsage& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return esUsage;
+    }
+    int status = RunFleet(settings, results);
+    PrintResultTable(results, stdout);
+    try {
+        if (!options.Json.empty())
+            WriteResultJson(results, options.Json);
+    } catch (const EFleetUsage& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        status = status == esDone ? esFailed : status;
+    }
+    return status;
 }

@@ -1,224 +1,36 @@
-// tftp-loader-cli: the loader without a screen. Parses the arguments, plays
-// the user's part (address, folder, Connect, the list choices, Upload) on a
-// TCliWindow, and turns the outcome into the exit status.
+// tftp-loader-cli: the loader without a screen. Parses the arguments and
+// runs once for one unit, or the fleet run for several; the runs themselves
+// are RunCli's and RunFleetCli's.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
-#include "app/Loader.h"
-#include "app/cli/CliWindow.h"
 #include "app/cli/Fleet.h"
-#include "runtime/Process.h"
-
-namespace {
-
-enum TExitStatus { esDone = 0, esFailed = 1, esUsage = 2, esInterrupted = 130 };
-
-/// The longest --wait-limit, in seconds (about 30 years): the give-up time
-/// must stay within the clock's range, or the wait would end at once.
-constexpr double MaxWaitLimit = 1e9;
-
-struct TOptions {
-    std::vector<std::string> Address;
-    std::string AddressFile;
-    int Jobs = 4;
-    std::string Json;
-    bool Report = false;
-    std::string Folder;
-    std::string Pages, Program;
-    bool NoPages = false, NoProgram = false;
-    bool List = false;
-    bool Trace = false;
-    double WaitLimit = 300;
-};
-
-/// Selects the entry named name (when given) or none; false when the name
-/// is not in the list.
-bool Choose(TCliWindow& window, TImageList list, const std::string& name, bool none) {
-    if (none) {
-        window.SetListItemIndex(list, -1);
-        return true;
-    }
-    if (name.empty())
-        return true;
-    const auto& entries = window.Entries(list);
-    const auto it = std::find(entries.begin(), entries.end(), name);
-    if (it == entries.end())
-        return false;
-    window.SetListItemIndex(list, static_cast<int>(it - entries.begin()));
-    return true;
-}
-
-int Run(const TOptions& options, const std::string& address) {
-    TCliWindow window(options.Trace, options.Report);
-    TLoader loader(window);
-    window.OnDirEditChange = [&loader] { loader.direditChange(); };
-    window.OnInterrupt = [&loader] { loader.Cancel(); };
-    window.Address = address;
-    loader.WaitLimit =
-        std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
-
-    const auto outcome = [&window]() -> std::optional<int> {
-        if (window.Interrupted())
-            return esInterrupted;
-        if (window.ErrorShown())
-            return esUsage;
-        return std::nullopt;
-    };
-
-    if (!options.Folder.empty())
-        window.SetDirEditText(options.Folder);
-    if (auto status = outcome())
-        return *status;
-    loader.connectbutClick();
-    if (auto status = outcome())
-        return *status;
-    window.Report(TReportKind::rkRevision, std::to_string(loader.HardwareRevision));
-    if (loader.HardwareRevision == 0)
-        return esFailed;
-
-    if (!Choose(window, TImageList::ilWebPages, options.Pages, options.NoPages)) {
-        std::fprintf(stderr, "--pages: %s is not a web page image of the folder\n",
-                     options.Pages.c_str());
-        return esUsage;
-    }
-    if (!Choose(window, TImageList::ilPrograms, options.Program, options.NoProgram)) {
-        std::fprintf(stderr, "--program: %s is not a program image of the folder\n",
-                     options.Program.c_str());
-        return esUsage;
-    }
-    for (const auto list : {TImageList::ilWebPages, TImageList::ilPrograms}) {
-        const int index = window.ListItemIndex(list);
-        if (index >= 0)
-            window.Report(list == TImageList::ilWebPages ? TReportKind::rkPages
-                                                         : TReportKind::rkProgram,
-                          window.ListItem(list, index));
-    }
-    if (options.List) {
-        for (const auto& name : window.Entries(TImageList::ilWebPages))
-            std::printf("web page image: %s\n", name.c_str());
-        for (const auto& name : window.Entries(TImageList::ilPrograms))
-            std::printf("program image: %s\n", name.c_str());
-        return esDone;
-    }
-
-    loader.uploadbutClick();
-    window.EndStatus();
-    if (auto status = outcome())
-        return *status;
-    const auto& lines = window.Lines();
-    return !lines.empty() && lines.back() == "Update successful" ? esDone : esFailed;
-}
-
-} // namespace
-
-/// The arguments of one unit's run in a fleet: those of this run without
-/// the fleet's own options (each takes a value, as "--jobs 4" or "--jobs=4").
-std::vector<std::string> UnitArguments(int argc, char** argv) {
-    const std::vector<std::string> fleetOnly = {"--address", "--addresses", "--jobs", "--json"};
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto name = arg.substr(0, arg.find('='));
-        if (std::find(fleetOnly.begin(), fleetOnly.end(), name) == fleetOnly.end())
-            args.push_back(arg);
-        else if (name == arg)
-            ++i; // its value follows
-    }
-    return args;
-}
-
-int RunFleetMode(const TOptions& options, const std::vector<std::string>& addresses, int argc,
-                 char** argv) {
-    if (options.List) {
-        std::fprintf(stderr, "--list: one unit at a time\n");
-        return esUsage;
-    }
-    TFleetSettings settings;
-    settings.Program = RunningProgramFile();
-    if (settings.Program.empty())
-        settings.Program = argv[0];
-    settings.Arguments = UnitArguments(argc, argv);
-    settings.Addresses = addresses;
-    settings.Jobs = options.Jobs;
-    std::vector<TUnitResult> results;
-    try {
-        // Written now, so that a file that cannot be written stops the run
-        // before any unit is touched.
-        if (!options.Json.empty())
-            WriteResultJson(results, options.Json);
-    } catch (const EFleetUsage& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        return esUsage;
-    }
-    int status = RunFleet(settings, results);
-    PrintResultTable(results, stdout);
-    try {
-        if (!options.Json.empty())
-            WriteResultJson(results, options.Json);
-    } catch (const EFleetUsage& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        status = status == esDone ? esFailed : status;
-    }
-    return status;
-}
+#include "app/cli/TftpLoaderCli.h"
 
 int main(int argc, char** argv) {
-    TOptions options;
+    TCliOptions options;
     CLI::App app{"Updates a unit over HTTP and TFTP without a window: connects, scans the "
                  "image folder and uploads the chosen web-page and program images."};
     app.set_version_flag("--version", std::string("tftp-loader-cli ") + LOADER_VERSION);
-    app.add_option("--address", options.Address,
-                   "The unit's IPv4 address; several for several units")
-        ->allow_extra_args(false)
-        ->check([](const std::string& text) {
-            return MaskedAddressText(text) ? std::string()
-                                           : "four groups of 1 to 3 digits, each 0 to 255";
-        });
-    app.add_option("--addresses", options.AddressFile,
-                   "A file of unit addresses, one a line (blank lines and # comments ignored)");
-    app.add_option("--jobs", options.Jobs, "Units updated at once")
-        ->capture_default_str()
-        ->check(CLI::Range(1, 64));
-    app.add_option("--json", options.Json, "Write the table of results to this file as JSON");
-    app.add_flag("--report", options.Report)->group("");
-    app.add_option("--folder", options.Folder, "The image folder (default: the program's folder)");
-    auto* pages = app.add_option("--pages", options.Pages, "The web page image to upload");
-    auto* program = app.add_option("--program", options.Program, "The program image to upload");
-    app.add_flag("--no-pages", options.NoPages, "Upload no web page image")->excludes(pages);
-    app.add_flag("--no-program", options.NoProgram, "Upload no program image")->excludes(program);
-    app.add_flag("--list", options.List, "Connect and list the images only");
-    app.add_flag("--trace", options.Trace, "Show the trace on stderr");
-    app.add_option("--wait-limit", options.WaitLimit,
-                   "Seconds to wait for the unit to come back after a reboot")
-        ->capture_default_str()
-        ->check([](const std::string& text) {
-            double seconds = -1;
-            CLI::detail::lexical_cast(text, seconds);
-            // Written so that "nan" fails too.
-            return seconds >= 0 && seconds <= MaxWaitLimit ? std::string()
-                                                           : "a number of seconds from 0 to 1e9";
-        });
+    AddCliOptions(app, options);
+    // A mistaken command line gets the whole usage, not a pointer to it.
+    app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
+        return "error: " + std::string(e.what()) + "\n\n" + failed->help();
+    });
+    std::vector<std::string> addresses;
     try {
         app.parse(argc, argv);
+        addresses = UnitAddresses(options);
+        if (addresses.empty())
+            throw CLI::RequiredError("--address"); // or --addresses, as the help says
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         return status == 0 ? esDone : esUsage;
-    }
-    std::vector<std::string> addresses;
-    try {
-        std::vector<TFleetAddress> given;
-        for (const std::string& address : options.Address)
-            given.push_back({address, "--address"});
-        if (!options.AddressFile.empty()) {
-            const auto listed = ReadAddressFile(options.AddressFile);
-            given.insert(given.end(), listed.begin(), listed.end());
-        }
-        addresses = FleetAddresses(given);
     } catch (const EFleetUsage& e) {
-        std::fprintf(stderr, "%s\n", e.what());
+        std::fprintf(stderr, "error: %s\n", e.what());
         return esUsage;
     }
-    if (addresses.size() > 1 || !options.Json.empty())
-        return RunFleetMode(options, addresses, argc, argv);
-    return Run(options, addresses.empty() ? DefaultAddress : addresses[0]);
+    if (addresses.size() == 1 && options.Json.empty())
+        return RunCli(options, addresses[0]);
+    return RunFleetCli(options, addresses, argc, argv);
 }

@@ -141,7 +141,7 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
                      "Uploading Web page file pagesV1.bin", "Web pages transfer error"}));
     EXPECT_TRUE(units[1]->Images().empty());
 
-    const std::string refused = "Web pages transfer error";
+    const std::string refused = "Web pages transfer error: Access violation";
     EXPECT_EQ(LinesOf(run.Out, "127.000.014.003  171       pagesV1.bin     prog.bin       ")
                   .at(0)
                   .substr(0, refused.size()),
