@@ -1,17 +1,17 @@
 # What the Windows build brings in instead of the Linux packages' libraries:
-# fmt and CLI11 header-only from the Debian packages' headers, GoogleTest
+# fmt, CLI11 and nlohmann-json header-only from the Debian packages' headers, GoogleTest
 # compiled from the sources Debian installs under /usr/src/googletest, and
 # one static link per program so that each .exe needs only the system's own
 # DLLs. No libcurl, libidn2 or cpp-httplib: the platform's own HTTP service
 # and resolver take their place, and the HTTP test peers stay Linux programs.
 
-# The host's header folders of the two header-only libraries, each linked
+# The host's header folders of the header-only libraries, each linked
 # alone into the build tree: adding /usr/include itself would put the Linux
 # C library's headers in front of MinGW's.
 set(LOADER_HOST_INCLUDE /usr/include CACHE PATH "Where fmt/ and CLI/ headers of the host are")
 set(loader_host_headers ${CMAKE_BINARY_DIR}/host-headers)
 file(MAKE_DIRECTORY ${loader_host_headers})
-foreach(lib fmt CLI)
+foreach(lib fmt CLI nlohmann)
     if(NOT EXISTS ${LOADER_HOST_INCLUDE}/${lib})
         message(FATAL_ERROR "${LOADER_HOST_INCLUDE}/${lib} not found: scripts/install-deps.sh installs it")
     endif()
@@ -26,6 +26,10 @@ add_library(fmt::fmt ALIAS loader_fmt)
 add_library(loader_cli11 INTERFACE)
 target_include_directories(loader_cli11 SYSTEM INTERFACE ${loader_host_headers})
 add_library(CLI11::CLI11 ALIAS loader_cli11)
+
+add_library(loader_nlohmann_json INTERFACE)
+target_include_directories(loader_nlohmann_json SYSTEM INTERFACE ${loader_host_headers})
+add_library(nlohmann_json::nlohmann_json ALIAS loader_nlohmann_json)
 
 find_package(Threads REQUIRED)
 

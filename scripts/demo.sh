@@ -5,6 +5,12 @@
 # without one (or with --headless) it runs tftp-loader-cli against the unit,
 # shows its log, and checks that the unit stored both images byte for byte.
 #
+# With --fleet N it starts N simulated units on 127.0.0.2 onwards, the second
+# of them refusing every TFTP write, and updates them all in one run of
+# tftp-loader-cli from an address file: every other unit must store both
+# images byte for byte, the refusing one none, and the run must end with
+# status 1 and a table of results.
+#
 # The unit's ports 80 and 69 need root. Without it the demo runs again inside
 # a user and network namespace of its own, where it may bind them and where
 # nothing leaves the machine. The window runs in a network namespace of its
@@ -13,13 +19,35 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+usage() {
+    echo "usage: $0 [--headless] [--fleet N (2 to 200)]" >&2
+    exit 2
+}
+args=("$@")
+inside=0
+headless=0
+fleet=0
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --inside) inside=1 ;;
+    --headless) headless=1 ;;
+    --fleet)
+        fleet=${2:-}
+        shift
+        [[ "$fleet" =~ ^[0-9]+$ ]] && [ "$fleet" -ge 2 ] && [ "$fleet" -le 200 ] || usage
+        ;;
+    *) usage ;;
+    esac
+    shift
+done
+
 address=127.0.0.2
 mode=headless
-if [ -n "${DISPLAY:-}" ] && [ "${1:-}" != "--headless" ] && [ "${2:-}" != "--headless" ]; then
+if [ -n "${DISPLAY:-}" ] && [ "$headless" -eq 0 ] && [ "$fleet" -eq 0 ]; then
     mode=window
 fi
 
-if [ "${1:-}" != "--inside" ]; then
+if [ "$inside" -eq 0 ]; then
     if [ "$(id -u)" -eq 0 ]; then
         bash scripts/install-deps.sh
     fi
@@ -28,15 +56,45 @@ if [ "${1:-}" != "--inside" ]; then
     [ "$mode" = window ] && targets+=(tftp-loader)
     cmake --build build --target "${targets[@]}" -j"$(nproc)"
     if [ "$(id -u)" -ne 0 ]; then
-        exec unshare --user --map-root-user --net -- bash "$0" --inside "${1:-}"
+        exec unshare --user --map-root-user --net -- bash "$0" --inside "${args[@]}"
     elif [ "$mode" = window ]; then
-        exec unshare --net -- bash "$0" --inside "${1:-}"
+        exec unshare --net -- bash "$0" --inside "${args[@]}"
     fi
 else
     ip link set lo up
 fi
 
 . scripts/unit-sim-run.sh
+if [ "$fleet" -gt 0 ]; then
+    {
+        echo "# The units of the demo; the second one refuses every TFTP write."
+        for i in $(seq "$fleet"); do
+            echo "127.0.0.$((i + 1))"
+        done
+    } >"$work/units.txt"
+    unit_sim_start build 127.0.0.2 --reboot-seconds 2
+    for i in $(seq 2 "$fleet"); do
+        fault=()
+        [ "$i" -eq 2 ] && fault=(--tftp-error "2:Access violation")
+        unit_sim_add build "127.0.0.$((i + 1))" "$work/store$i" --reboot-seconds 2 "${fault[@]}"
+    done
+    echo "== $fleet simulated units on 127.0.0.2 to 127.0.0.$((fleet + 1)); 127.0.0.3 refuses TFTP writes"
+    echo "== tftp-loader-cli --addresses units.txt --folder $work/images"
+    status=0
+    build/bin/tftp-loader-cli --addresses "$work/units.txt" --folder "$work/images" || status=$?
+    echo "== exit status $status"
+    [ ! -e "$work/store2/rrpages.bin" ] ||
+        { echo "127.0.0.3 stored an image it should have refused" >&2; exit 1; }
+    for i in 1 $(seq 3 "$fleet"); do
+        store=$work/store$i
+        [ "$i" -eq 1 ] && store=$work/store
+        cmp "$work/images/pagesV1.bin" "$store/rrpages.bin"
+        cmp "$work/images/firmware.bin" "$store/rrboot.bin"
+    done
+    echo "== every unit but 127.0.0.3 stored rrpages.bin and rrboot.bin, identical to the images sent"
+    [ "$status" -eq 1 ] || { echo "expected exit status 1: one unit refuses" >&2; exit 1; }
+    exit 0
+fi
 unit_sim_start build "$address" --reboot-seconds 2
 
 if [ "$mode" = window ]; then

@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "runtime/Console.h"
 #include "runtime/Convert.h"
 #include "runtime/Files.h"
 
-TCliWindow::TCliWindow(bool trace)
-    : trace_(trace), statusOnTerminal_(IsTerminal(TConsoleStream::csError)) {
+TCliWindow::TCliWindow(bool trace, bool report)
+    : trace_(trace), report_(report),
+      statusOnTerminal_(!report && IsTerminal(TConsoleStream::csError)) {
     HoldInterrupts();
 }
 
@@ -72,12 +74,23 @@ void TCliWindow::Warn(const std::string& text) {
 }
 
 void TCliWindow::ShowFailure(const std::string& reason) {
+    if (report_)
+        return Report(TReportKind::rkReason, reason);
     if (!(statusDrawn_ && status_ == reason))
         WriteLine(TConsoleStream::csError, reason);
 }
 
+void TCliWindow::Report(TReportKind kind, const std::string& text) {
+    if (!report_)
+        return;
+    std::fputs(ReportLine(kind, text).c_str(), stdout);
+    std::fflush(stdout);
+}
+
 void TCliWindow::LogLine(const std::string& text) {
     lines_.push_back(text);
+    if (report_)
+        return Report(TReportKind::rkLog, text);
     WriteLine(TConsoleStream::csOutput, text);
 }
 
@@ -87,6 +100,7 @@ void TCliWindow::ClearLog() {
 }
 
 void TCliWindow::SetStatus(const std::string& text) {
+    Report(TReportKind::rkStatus, text);
     status_ = text;
     DrawStatus();
 }
@@ -96,6 +110,7 @@ void TCliWindow::SetProgress(std::int64_t done, std::int64_t total) {
     // count with the share of another.
     transferDone_ = done;
     transferSize_ = total;
+    Report(TReportKind::rkProgress, std::to_string(done) + " " + std::to_string(total));
 }
 
 void TCliWindow::TraceOut(const std::string& text) {
@@ -147,5 +162,7 @@ std::string TCliWindow::ProgramFolder() {
 
 void TCliWindow::ShowError(const std::string& text) {
     errorShown_ = true;
+    if (report_)
+        return Report(TReportKind::rkError, text);
     WriteLine(TConsoleStream::csError, "error: " + text);
 }

@@ -14,13 +14,16 @@
 
 #include "app/MaskRules.h"
 #include "app/WindowOperations.h"
+#include "app/cli/Report.h"
 #include "runtime/Console.h"
 
 class TCliWindow : public TWindowOperations {
 public:
-    /// trace: show the trace lines on stderr. Holds Ctrl-C, so that the
-    /// pumps take it instead of the program ending.
-    explicit TCliWindow(bool trace);
+    /// trace: show the trace lines on stderr. report: write everything as
+    /// the records of a unit's report on stdout, for the fleet run that
+    /// started this one. Holds Ctrl-C, so that the pumps take it instead of
+    /// the program ending.
+    explicit TCliWindow(bool trace, bool report = false);
     ~TCliWindow() override;
 
     /// The address field's text, 15 characters.
@@ -44,6 +47,8 @@ public:
     /// Shows why the run failed on stderr: the status line shows the reason
     /// on a terminal already and stays; elsewhere it becomes a line.
     void ShowFailure(const std::string& reason);
+    /// Writes a record of the report; nothing unless reporting.
+    void Report(TReportKind kind, const std::string& text);
 
     void LogLine(const std::string& text) override;
     void ClearLog() override;
@@ -82,6 +87,7 @@ private:
     void DrawStatus();
 
     bool trace_;
+    bool report_;
     bool statusOnTerminal_;
     bool statusDrawn_ = false;
     bool interrupted_ = false;

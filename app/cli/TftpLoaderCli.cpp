@@ -37,12 +37,20 @@ bool Choose(TCliWindow& window, TImageList list, const std::string& name, bool n
 } // namespace
 
 void AddCliOptions(CLI::App& app, TCliOptions& options) {
-    app.add_option("--address", options.Address, "The unit's IPv4 address")
-        ->required()
+    app.add_option("--address", options.Addresses,
+                   "The unit's IPv4 address; given several times, the units of a fleet")
+        ->allow_extra_args(false)
         ->check([](const std::string& text) {
             return MaskedAddressText(text) ? std::string()
                                            : "four groups of 1 to 3 digits, each 0 to 255";
         });
+    app.add_option("--addresses", options.AddressFile,
+                   "A file of unit addresses, one a line (blank lines and # comments ignored)");
+    app.add_option("--jobs", options.Jobs, "Units updated at once in a fleet")
+        ->capture_default_str()
+        ->check(CLI::Range(1, 64));
+    app.add_option("--json", options.Json, "Write the table of a fleet's results to this file");
+    app.add_flag("--report", options.Report)->group(""); // for the fleet run only
     app.add_option("--folder", options.Folder, "The image folder (default: the program's folder)");
     auto* pages = app.add_option("--pages", options.Pages, "The web page image to upload");
     auto* program = app.add_option("--program", options.Program, "The program image to upload");
@@ -62,8 +70,8 @@ void AddCliOptions(CLI::App& app, TCliOptions& options) {
         });
 }
 
-int RunCli(const TCliOptions& options) {
-    TCliWindow window(options.Trace);
+int RunCli(const TCliOptions& options, const std::string& address) {
+    TCliWindow window(options.Trace, options.Report);
     TLoader loader(window);
     window.OnDirEditChange = [&loader] { loader.direditChange(); };
     window.OnInterrupt = [&loader] { loader.Cancel(); };
@@ -71,7 +79,7 @@ int RunCli(const TCliOptions& options) {
     // between them a Ctrl-C is taken and ends the transfer, the unit told,
     // instead of after the reply's time-out.
     TWindowAntiFreeze antiFreeze(window, loader);
-    window.Address = *MaskedAddressText(options.Address);
+    window.Address = *MaskedAddressText(address);
     loader.WaitLimit =
         std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
 
@@ -94,6 +102,7 @@ int RunCli(const TCliOptions& options) {
     loader.connectbutClick();
     if (auto status = outcome())
         return *status;
+    window.Report(TReportKind::rkRevision, std::to_string(loader.HardwareRevision));
     if (loader.HardwareRevision == 0)
         return esFailed;
 
@@ -104,6 +113,13 @@ int RunCli(const TCliOptions& options) {
     if (!Choose(window, TImageList::ilPrograms, options.Program, options.NoProgram)) {
         window.ShowError("--program: " + options.Program + " is not a program image of the folder");
         return esUsage;
+    }
+    for (const TImageList list : {TImageList::ilWebPages, TImageList::ilPrograms}) {
+        const int index = window.ListItemIndex(list);
+        if (index >= 0)
+            window.Report(list == TImageList::ilWebPages ? TReportKind::rkPages
+                                                         : TReportKind::rkProgram,
+                          window.ListItem(list, index));
     }
     if (options.List) {
         for (const auto& name : window.Entries(TImageList::ilWebPages))

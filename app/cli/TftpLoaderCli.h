@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -15,9 +16,18 @@ enum TExitStatus { esDone = 0, esFailed = 1, esUsage = 2, esInterrupted = 130 };
 
 /// What the user asks of one run.
 struct TCliOptions {
-    /// The unit's address as typed, "127.0.0.2"; required, so that no run
-    /// goes to whatever answers at a default address.
-    std::string Address;
+    /// The units' addresses as typed, "127.0.0.2"; at least one, here or in
+    /// AddressFile, so that no run goes to whatever answers at a default
+    /// address. More than one make a fleet run.
+    std::vector<std::string> Addresses;
+    /// A file of addresses, one a line.
+    std::string AddressFile;
+    /// In a fleet run: units updated at once, and the results file.
+    int Jobs = 4;
+    std::string Json;
+    /// The run writes its window's lines as the records of a unit's report,
+    /// for the fleet run that started it.
+    bool Report = false;
     /// The image folder; empty: the program's folder.
     std::string Folder;
     /// The images to upload by name; empty: the first of each list.
@@ -32,5 +42,5 @@ struct TCliOptions {
 /// Adds the options of a run to app, each stored into options when parsed.
 void AddCliOptions(CLI::App& app, TCliOptions& options);
 
-/// One run against the unit at options.Address; its exit status.
-int RunCli(const TCliOptions& options);
+/// One run against the unit at address; its exit status.
+int RunCli(const TCliOptions& options, const std::string& address);

@@ -1,7 +1,10 @@
 // tftp-loader-cli: the loader without a screen. Parses the arguments and
-// runs once; the run itself is RunCli's.
+// runs once for one unit, or the fleet run for several; the runs themselves
+// are RunCli's and RunFleetCli's.
 #include <CLI/CLI.hpp>
+#include <cstdio>
 
+#include "app/cli/Fleet.h"
 #include "app/cli/TftpLoaderCli.h"
 
 int main(int argc, char** argv) {
@@ -14,11 +17,20 @@ int main(int argc, char** argv) {
     app.failure_message([](const CLI::App* failed, const CLI::Error& e) {
         return "error: " + std::string(e.what()) + "\n\n" + failed->help();
     });
+    std::vector<std::string> addresses;
     try {
         app.parse(argc, argv);
+        addresses = UnitAddresses(options);
+        if (addresses.empty())
+            throw CLI::RequiredError("--address"); // or --addresses, as the help says
     } catch (const CLI::ParseError& e) {
         const int status = app.exit(e);
         return status == 0 ? esDone : esUsage;
+    } catch (const EFleetUsage& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return esUsage;
     }
-    return RunCli(options);
+    if (addresses.size() == 1 && options.Json.empty())
+        return RunCli(options, addresses[0]);
+    return RunFleetCli(options, addresses, argc, argv);
 }

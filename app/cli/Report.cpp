@@ -1,0 +1,68 @@
+// The record format of a unit's report: a name, a blank and the text, with
+// "\\", "\n" and "\r" standing for a backslash, a line feed and a carriage
+// return, so that a record is always one line whatever its text holds.
+#include "app/cli/Report.h"
+
+#include <array>
+#include <utility>
+
+namespace {
+
+constexpr std::array<std::pair<TReportKind, std::string_view>, 8> Names{{
+    {TReportKind::rkLog, "log"},
+    {TReportKind::rkStatus, "status"},
+    {TReportKind::rkProgress, "progress"},
+    {TReportKind::rkError, "error"},
+    {TReportKind::rkReason, "reason"},
+    {TReportKind::rkRevision, "revision"},
+    {TReportKind::rkPages, "pages"},
+    {TReportKind::rkProgram, "program"},
+}};
+
+} // namespace
+
+std::string ReportLine(TReportKind kind, std::string_view text) {
+    std::string line;
+    for (const auto& [k, name] : Names)
+        if (k == kind)
+            line = name;
+    line += ' ';
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            line += "\\\\";
+            break;
+        case '\n':
+            line += "\\n";
+            break;
+        case '\r':
+            line += "\\r";
+            break;
+        default:
+            line += c;
+        }
+    }
+    return line + '\n';
+}
+
+std::optional<TReportRecord> ParseReportLine(std::string_view line) {
+    const std::size_t blank = line.find(' ');
+    if (blank == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view name = line.substr(0, blank);
+    for (const auto& [kind, known] : Names) {
+        if (known != name)
+            continue;
+        TReportRecord record{kind, {}};
+        for (std::size_t i = blank + 1; i < line.size(); ++i) {
+            if (line[i] != '\\' || i + 1 == line.size()) {
+                record.Text += line[i];
+                continue;
+            }
+            const char escaped = line[++i];
+            record.Text += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped;
+        }
+        return record;
+    }
+    return std::nullopt;
+}

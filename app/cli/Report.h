@@ -1,0 +1,35 @@
+// The report of one unit's run to the fleet run that started it: what the
+// run's window is told (log lines, status, transfer progress, the error box)
+// and what the end table needs (revision, chosen images, the failure's
+// reason), one record a line on the run's output; the run's error stream
+// (its trace, its warnings) stays plain text. Both ends use these two
+// functions and nothing else, so the record format lives here only.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+enum class TReportKind {
+    rkLog,      // a line of the log
+    rkStatus,   // the status label's text
+    rkProgress, // "done total" of the transfer under way
+    rkError,    // the error box's text
+    rkReason,   // why the run failed, as its window shows it
+    rkRevision, // the revision the unit reported, 0 for none
+    rkPages,    // the web-page image chosen for upload
+    rkProgram   // the program image chosen for upload
+};
+
+struct TReportRecord {
+    TReportKind Kind;
+    std::string Text;
+};
+
+/// One record as a line, newline included. The text may hold any byte: a
+/// line break or a backslash in it is written as an escape.
+std::string ReportLine(TReportKind kind, std::string_view text);
+
+/// The record of one line (its newline removed); none for a line that is no
+/// record.
+std::optional<TReportRecord> ParseReportLine(std::string_view line);

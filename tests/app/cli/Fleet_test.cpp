@@ -1,0 +1,226 @@
+// Several units in one run of tftp-loader-cli, end to end against simulated
+// units on 127.0.14.2 to 127.0.14.9; and the record format of a unit's
+// report, whose escapes keep each record one line.
+#include <algorithm>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/cli/Report.h"
+#include "runtime/Process.h"
+#include "tests/support/ImageFolder.h"
+#include "tools/unit-sim/UnitSim.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+using Clock = std::chrono::steady_clock;
+
+struct TFleetRun {
+    int Status = -1;
+    std::string Out, Err;
+    /// From the start to the end of the run, and from the Ctrl-C to the end.
+    Clock::duration Took{}, AfterInterrupt{};
+};
+
+/// Runs tftp-loader-cli with args, bounded by 120 s. With interruptAt, Ctrl-C
+/// is sent once interruptAt says yes to the output so far.
+TFleetRun RunFleetCli(const Lines& args,
+                      const std::function<bool(const std::string&)>& interruptAt = nullptr) {
+    TFleetRun run;
+    TChildProcess cli(LOADER_CLI_PATH, args);
+    const auto start = Clock::now();
+    Clock::time_point interrupted{};
+    for (;;) {
+        WaitForChildOutput(std::vector<TChildProcess*>{&cli}, std::chrono::milliseconds(50));
+        cli.Read(TChildStream::csOutput, run.Out);
+        cli.Read(TChildStream::csError, run.Err);
+        if (interruptAt && interrupted == Clock::time_point{} && interruptAt(run.Out)) {
+            interrupted = Clock::now();
+            cli.Interrupt();
+        }
+        if (Clock::now() - start > std::chrono::seconds(120))
+            cli.Kill();
+        const auto status = cli.Ended();
+        if (status && !cli.IsOpen(TChildStream::csOutput) && !cli.IsOpen(TChildStream::csError)) {
+            run.Status = *status;
+            break;
+        }
+    }
+    run.Took = Clock::now() - start;
+    if (interrupted != Clock::time_point{})
+        run.AfterInterrupt = Clock::now() - interrupted;
+    return run;
+}
+
+/// The lines of text that start with prefix, without it.
+Lines LinesOf(const std::string& text, const std::string& prefix) {
+    Lines lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        if (line.starts_with(prefix))
+            lines.push_back(line.substr(prefix.size()));
+    return lines;
+}
+
+std::string WriteText(const TTempFolder& folder, const std::string& name, const std::string& text) {
+    return folder.Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+TUnitSimSettings UnitAt(const std::string& address, const std::string& store) {
+    TUnitSimSettings s;
+    s.Address = address;
+    s.Store = store;
+    return s;
+}
+
+struct TImages {
+    TTempFolder Folder;
+    std::vector<std::uint8_t> Pages = ImageBytes(true, 0, 20000);
+    std::vector<std::uint8_t> Program = ImageBytes(false, 1, 7000);
+    TImages() {
+        Folder.Write("pagesV1.bin", Pages);
+        Folder.Write("prog.bin", Program);
+    }
+};
+
+} // namespace
+
+TEST(ReportLine, KeepsEveryTextOnOneLineAndGivesItBackWhole) {
+    const std::string texts[] = {"Rebooting unit", "a\nforged line", "cr\r\\n not an escape",
+                                 "ends in a backslash\\", ""};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        const std::string line = ReportLine(TReportKind::rkLog, text);
+        ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
+        const auto record = ParseReportLine(line.substr(0, line.size() - 1));
+        ASSERT_TRUE(record.has_value());
+        EXPECT_EQ(record->Kind, TReportKind::rkLog);
+        EXPECT_EQ(record->Text, text);
+    }
+    EXPECT_FALSE(ParseReportLine("Rebooting unit").has_value());
+}
+
+// Three units, two at a time, the second refusing every TFTP write: the other
+// two get both images byte for byte, each unit's lines come in its own order,
+// and the table and the JSON give each unit's result.
+TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
+    TImages images;
+    TTempFolder stores, lists;
+    std::vector<std::unique_ptr<TUnitSim>> units;
+    for (const char* last : {"2", "3", "4"}) {
+        auto settings = UnitAt(std::string("127.0.14.") + last, stores.Path() + last + "/");
+        std::filesystem::create_directories(settings.Store);
+        if (std::string(last) == "3") {
+            settings.ErrorCode = 2;
+            settings.ErrorText = "Access violation";
+        }
+        units.push_back(std::make_unique<TUnitSim>(settings));
+        units.back()->Start();
+    }
+    const std::string list =
+        WriteText(lists, "units.txt", "# rack\n\n127.0.14.3 # x\n127.0.14.4\r\n");
+    const std::string json = lists.Path() + "results.json";
+    const TFleetRun run = RunFleetCli({"--address", "127.0.14.2", "--addresses", list, "--jobs",
+                                       "2", "--folder", images.Folder.Path(), "--json", json});
+    EXPECT_EQ(run.Status, 1) << run.Err;
+
+    const Lines updated = {
+        "Connected, H/W revision 171", "Rebooting unit",   "Uploading Web page file pagesV1.bin",
+        "Web pages transfered",        "Rebooting unit",   "Uploading Program file prog.bin",
+        "Program transfered",          "Update successful"};
+    for (const char* last : {"2", "4"}) {
+        SCOPED_TRACE(last);
+        EXPECT_EQ(LinesOf(run.Out, std::string("127.000.014.00") + last + ": "), updated);
+        EXPECT_EQ(FileBytes(stores.Path() + last + "/rrpages.bin"), images.Pages);
+        EXPECT_EQ(FileBytes(stores.Path() + last + "/rrboot.bin"), images.Program);
+    }
+    EXPECT_EQ(LinesOf(run.Out, "127.000.014.003: "),
+              (Lines{"Connected, H/W revision 171", "Rebooting unit",
+                     "Uploading Web page file pagesV1.bin", "Web pages transfer error"}));
+    EXPECT_TRUE(units[1]->Images().empty());
+
+    const std::string refused = "Web pages transfer error: Access violation";
+    EXPECT_EQ(LinesOf(run.Out, "127.000.014.003  171       pagesV1.bin     prog.bin       ")
+                  .at(0)
+                  .substr(0, refused.size()),
+              refused)
+        << run.Out;
+    const auto table = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(table.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(table[i]["address"], "127.000.014.00" + std::to_string(i + 2));
+        EXPECT_EQ(table[i]["revision"], 171);
+        EXPECT_EQ(table[i]["web_page_image"], "pagesV1.bin");
+        EXPECT_EQ(table[i]["program_image"], "prog.bin");
+        EXPECT_EQ(table[i]["result"], i == 1 ? refused : "Update successful");
+        EXPECT_EQ(table[i]["succeeded"], i != 1);
+    }
+}
+
+// A list the fleet cannot take, or a results file it cannot write, ends the
+// run with status 2 before anything is sent, naming where the fault is.
+TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
+    TTempFolder store, lists;
+    TUnitSim unit(UnitAt("127.0.14.9", store.Path()));
+    unit.Start();
+    const std::string bad =
+        WriteText(lists, "bad.txt", "# units\n127.0.14.9\n\n  # spare\n127.0.14.300\n");
+    const std::string twice = WriteText(lists, "twice.txt", "127.0.14.9\n127.000.014.009\n");
+    struct Row {
+        Lines args;
+        std::string error;
+    };
+    const Row rows[] = {
+        {{"--addresses", bad}, bad + " line 5: \"127.0.14.300\" is no address"},
+        {{"--addresses", twice}, twice + " line 2: 127.000.014.009 is given twice"},
+        {{"--addresses", lists.Path() + "none.txt"}, "Cannot open file"},
+        {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--jobs", "0"}, "--jobs"},
+        {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--list"}, "--list"},
+        {{"--address", "127.0.14.9", "--json", lists.Path() + "no/such/folder.json"}, "--json"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args.back());
+        const TFleetRun run = RunFleetCli(row.args);
+        EXPECT_EQ(run.Status, 2);
+        EXPECT_NE(run.Err.find(row.error), std::string::npos) << run.Err;
+    }
+    EXPECT_TRUE(unit.Requests().empty());
+}
+
+// Ctrl-C while the units are awaited after their reboot ends every running
+// update within 2 s; the table still shows every unit: the one that had
+// ended, the ones cancelled and the one never started.
+TEST(TftpLoaderCliFleet, CtrlCCancelsEveryRunningUpdateAndStillPrintsTheTable) {
+    TImages images;
+    TTempFolder stores;
+    std::vector<std::unique_ptr<TUnitSim>> units;
+    for (const char* address : {"127.0.14.6", "127.0.14.7"}) {
+        auto settings = UnitAt(address, stores.Path());
+        settings.NeverComesBack = true;
+        units.push_back(std::make_unique<TUnitSim>(settings));
+        units.back()->Start();
+    }
+    // Nothing answers on 127.0.14.5: its run ends at once and makes room.
+    const TFleetRun run = RunFleetCli(
+        {"--address", "127.0.14.5", "--address", "127.0.14.6", "--address", "127.0.14.7",
+         "--address", "127.0.14.8", "--jobs", "2", "--folder", images.Folder.Path()},
+        [](const std::string& out) {
+            return out.find("127.000.014.006: Rebooting unit") != std::string::npos &&
+                   out.find("127.000.014.007: Rebooting unit") != std::string::npos;
+        });
+    EXPECT_EQ(run.Status, 130) << run.Err;
+    EXPECT_LT(run.AfterInterrupt, std::chrono::seconds(2));
+    const Lines rows = {"Unable to Connect to 127.000.014.005", "Cancelled", "Cancelled",
+                        "Not started"};
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string address = "127.000.014.00" + std::to_string(i + 5);
+        const Lines row = LinesOf(run.Out, address + "  ");
+        ASSERT_EQ(row.size(), 1u) << run.Out;
+        EXPECT_NE(row[0].find(rows[i]), std::string::npos) << row[0];
+    }
+    EXPECT_TRUE(LinesOf(run.Out, "127.000.014.008: ").empty());
+}
