@@ -37,12 +37,14 @@ std::array<std::uint8_t, ImageHeaderSize> ReadImageHeader(const std::string& pat
 }
 
 /// The names of the folder's entries that end in ".bin" in any letter case
-/// and are no directories, in the order of the enumeration. A folder that
-/// cannot be read has none.
+/// and are files, in the order of the enumeration. A folder that cannot be
+/// read has none. Directories, pipes and devices (or links to them) are no
+/// images: a link named like an image to an endless device would otherwise
+/// be offered, and sent, as a program.
 std::vector<std::string> ImageNames(const std::string& folder) {
     std::vector<std::string> names;
     for (const TFolderEntry& entry : FolderEntries(folder, ".bin"))
-        if (!entry.Directory)
+        if (!entry.Directory && !entry.Special)
             names.push_back(entry.Name);
     return names;
 }
@@ -334,8 +336,6 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
         // terminal sees why.
         result = false;
         window_.TraceOut(e.what());
-    } catch (...) {
-        result = false; // a cancel from a notification; seen below
     }
     IdTrivialFTP1.CloseEndpoint();
     CheckCancel();
@@ -343,10 +343,11 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
 }
 
 void TLoader::AbortCancelledTransfer() {
-    // Closing the endpoint makes the transfer's wait for a reply fail at its
-    // next slice; the failure then unwinds into the cancel.
+    // The transfer ends at its next wait slice and tells the unit first, so
+    // that the unit does not wait for the rest of an image; the failure then
+    // unwinds into the cancel.
     if (cancelled_)
-        IdTrivialFTP1.CloseEndpoint();
+        IdTrivialFTP1.AbortTransfer();
 }
 
 void TLoader::IdTrivialFTP1Status(TIdComponent* /*ASender*/, TIdStatus AStatus,
@@ -366,8 +367,10 @@ void TLoader::IdTrivialFTP1Work(TIdComponent* /*ASender*/, TWorkMode AWorkMode,
                                 std::int64_t AWorkCount) {
     window_.SetProgress(AWorkCount, IdTrivialFTP1.WorkStateOf(AWorkMode).CountMax);
     window_.SetStatus(std::to_string(AWorkCount));
-    // A cancel ends the transfer here, as any failure of a handler does.
-    Pump();
+    window_.PumpMessages();
+    // Not a failure thrown from here: the transfer would end without telling
+    // the unit.
+    AbortCancelledTransfer();
 }
 
 void TLoader::IdTrivialFTP1WorkEnd(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/) {

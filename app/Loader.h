@@ -74,15 +74,16 @@ public:
     void direditChange();
 
     /// Asks the running handler to end: a wait or fetch ends within a
-    /// second, a transfer at its next notification, with no further log
-    /// line. The loader stays cancelled: later handlers do nothing.
-    /// Safe to call from a message handled inside a pump.
+    /// second, a transfer at its next notification or wait slice (the unit
+    /// told with an ERROR packet), with no further log line. The loader
+    /// stays cancelled: later handlers do nothing. Safe to call from a
+    /// message handled inside a pump.
     void Cancel() noexcept { cancelled_ = true; }
     bool Cancelled() const noexcept { return cancelled_; }
     /// Once a cancel has been asked for, ends a transfer that waits for the
     /// unit's reply at its next wait slice instead of after the reply
-    /// timeout; does nothing otherwise. For the idle hook that a socket wait
-    /// calls between its slices.
+    /// timeout, sending the unit ERROR 0 first; does nothing otherwise. For
+    /// the idle hook that a socket wait calls between its slices.
     void AbortCancelledTransfer();
     /// True while a handler runs.
     bool Busy() const noexcept { return busy_; }

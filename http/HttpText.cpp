@@ -252,9 +252,9 @@ std::optional<std::string> SameServerTarget(std::string_view server, std::string
         return std::string(location);
     // Relative to the object asked for: its query goes, and for a relative
     // path its last segment too.
-    std::string base(path.substr(0, path.find('?')));
-    if (base.empty() || base[0] != '/')
-        base.insert(0, "/");
+    const std::string_view object = path.substr(0, path.find('?'));
+    std::string base = object.empty() || object[0] != '/' ? "/" : "";
+    base += object;
     if (location[0] != '?')
         base.erase(base.rfind('/') + 1);
     return base + std::string(location);

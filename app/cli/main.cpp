@@ -7,6 +7,7 @@
 #include "app/Loader.h"
 #include "app/cli/CliWindow.h"
 #include "app/cli/Fleet.h"
+#include "net/IdComponent.h"
 #include "runtime/Process.h"
 
 namespace {
@@ -31,6 +32,22 @@ struct TOptions {
     double WaitLimit = 300;
 };
 
+/// The network library's idle hook: a transfer's wait for the unit is cut
+/// into quarter-second slices, and between them a Ctrl-C is taken and ends
+/// the transfer, the unit told, instead of after the reply's time-out.
+class TCliAntiFreeze : public TIdAntiFreezeBase {
+public:
+    TCliAntiFreeze(TCliWindow& window, TLoader& loader) : window_(window), loader_(loader) {}
+    void ProcessEvents() override {
+        window_.PumpMessages();
+        loader_.AbortCancelledTransfer();
+    }
+
+private:
+    TCliWindow& window_;
+    TLoader& loader_;
+};
+
 /// Selects the entry named name (when given) or none; false when the name
 /// is not in the list.
 bool Choose(TCliWindow& window, TImageList list, const std::string& name, bool none) {
@@ -53,6 +70,7 @@ int Run(const TOptions& options, const std::string& address) {
     TLoader loader(window);
     window.OnDirEditChange = [&loader] { loader.direditChange(); };
     window.OnInterrupt = [&loader] { loader.Cancel(); };
+    TCliAntiFreeze antiFreeze(window, loader);
     window.Address = address;
     loader.WaitLimit =
         std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
