@@ -1,63 +1,34 @@
-// A program of the build run as a child process, for the tests that press
-// Ctrl-C: started, interrupted and waited for by its pid, and killed by its
-// pid if it outlives the test; and the Ctrl-C during a TFTP wait that the
-// transfer tools share. Plain POSIX calls.
+// Programs of the build run as child processes (runtime/Process.h), for the
+// tests that press Ctrl-C: the wait for a child's end within a limit, and the
+// Ctrl-C during a TFTP wait that the transfer tools share.
 #pragma once
-
-#include <csignal>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <optional>
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "runtime/Process.h"
 #include "tests/support/UdpPeer.h"
 
-class TChildProcess {
-public:
-    explicit TChildProcess(const std::vector<std::string>& args) {
-        std::vector<char*> argv;
-        for (const std::string& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        const int failed = ::posix_spawn(&pid_, argv[0], nullptr, nullptr, argv.data(), environ);
-        if (failed)
-            throw std::runtime_error("cannot start " + args[0]);
-    }
-    ~TChildProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
+/// The exit status of child once it ended within limit, its output read
+/// and dropped so that it never blocks on a full pipe; -1 when it did not
+/// end (it is killed then).
+inline int WaitForEnd(TChildProcess& child, std::chrono::milliseconds limit) {
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        WaitForChildOutput(std::vector<TChildProcess*>{&child}, std::chrono::milliseconds(10));
+        std::string dropped;
+        child.Read(TChildStream::csOutput, dropped);
+        child.Read(TChildStream::csError, dropped);
+        if (const auto status = child.Ended())
+            return *status;
+        if (std::chrono::steady_clock::now() >= giveUp) {
+            child.Kill();
+            return -1;
         }
     }
-    TChildProcess(const TChildProcess&) = delete;
-    TChildProcess& operator=(const TChildProcess&) = delete;
-
-    /// Ctrl-C, as a terminal sends it.
-    void Interrupt() { ::kill(pid_, SIGINT); }
-
-    /// The exit status once the program ended within limit; -1 when it did
-    /// not (it is killed then) or ended by a signal.
-    int Wait(std::chrono::milliseconds limit) {
-        const auto giveUp = std::chrono::steady_clock::now() + limit;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() >= giveUp)
-                return -1; // the destructor kills it
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-
-private:
-    pid_t pid_ = -1;
-};
+}
 
 /// Ctrl-C while the program waits for its TFTP server: server answers the
 /// program's write request (within requestWait) with ACK 0 and takes DATA 1,

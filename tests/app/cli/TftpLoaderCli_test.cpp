@@ -227,12 +227,12 @@ TEST(TftpLoaderCli, CtrlCDuringATransferTellsTheUnitAndEndsTheRun) {
     TUnitSim unit(settings);
     unit.Start();
     TUdpPeer tftp("127.0.0.99", 69);
-    TChildProcess cli(
-        {LOADER_CLI_PATH, "--address", "127.0.0.99", "--folder", images.Folder.Path()});
+    TChildProcess cli(LOADER_CLI_PATH,
+                      {"--address", "127.0.0.99", "--folder", images.Folder.Path()});
     const auto heard = InterruptDuringAWait(cli, tftp, 30000);
     ASSERT_TRUE(heard);
     EXPECT_EQ(heard->Bytes, Words({5, 0}, std::string("Transfer cancelled") + '\0'));
-    EXPECT_EQ(cli.Wait(std::chrono::seconds(10)), 130);
+    EXPECT_EQ(WaitForEnd(cli, std::chrono::seconds(10)), 130);
 }
 
 // Runs that would reach no chosen unit or send it nothing are refused before
