@@ -11,9 +11,9 @@
 
 #include <CLI/CLI.hpp>
 #include <fmt/core.h>
-#include <unistd.h>
 
 #include "net/IdStack.h"
+#include "runtime/Console.h"
 #include "runtime/Convert.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -101,7 +101,7 @@ int main(int argc, char** argv) {
         tftp.SetTransferMode(mode == "netascii" ? tfNetAscii : tfOctet);
 
         ProgressLine progress;
-        if (::isatty(STDERR_FILENO) == 1) {
+        if (IsTerminal(TConsoleStream::csError)) {
             tftp.OnWorkBegin = [&](TIdComponent*, TWorkMode, std::int64_t total) {
                 progress.Begin(total);
             };
