@@ -101,6 +101,9 @@ int main(int argc, char** argv) {
     TOptions options;
     CLI::App app{"Updates a unit over HTTP and TFTP without a window: connects, scans the "
                  "image folder and uploads the chosen web-page and program images."};
+    // The same options on every platform: on Windows too a value that starts
+    // with "/" is a value, not an option.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("tftp-loader-cli ") + LOADER_VERSION);
     app.add_option("--address", options.Address, "The unit's IPv4 address")
         ->capture_default_str()

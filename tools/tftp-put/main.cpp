@@ -56,6 +56,9 @@ private:
 
 int main(int argc, char** argv) {
     CLI::App app{"Sends LOCALFILE to the TFTP server at HOST as REMOTENAME (one write transfer)."};
+    // The same options on every platform: on Windows too a value that starts
+    // with "/" is a value, not an option.
+    app.allow_windows_style_options(false);
     std::uint16_t port = 69;
     std::int32_t blksize = 1500;
     std::int32_t timeout = 4000;
