@@ -5,55 +5,14 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
-#include <sys/wait.h>
 
 #include "app/cli/CliWindow.h"
+#include "tests/app/cli/RunCli.h"
 #include "tests/support/ImageFolder.h"
+#include "tests/support/Platform.h"
 #include "tools/unit-sim/UnitSim.h"
 
 namespace {
-
-using Lines = std::vector<std::string>;
-
-struct TRun {
-    int Status = -1;
-    Lines Out;
-    std::string Err;
-};
-
-Lines SplitLines(const std::string& text) {
-    Lines lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        lines.push_back(line);
-    return lines;
-}
-
-/// Runs the program with args under prefix (a bound on its run time). On a
-/// terminal, Out holds what the terminal was sent, stdout and stderr alike.
-TRun RunCli(const std::string& args, const std::string& prefix = "timeout -s KILL 120",
-            bool onTerminal = false) {
-    TTempFolder scratch;
-    const std::string errPath = scratch.Path() + "stderr";
-    const std::string program = std::string(LOADER_CLI_PATH) + " " + args;
-    const std::string command =
-        prefix + (onTerminal ? " script -qec '" + program + "' /dev/null" : " " + program) + " 2>" +
-        errPath + " </dev/null";
-    TRun run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe)
-        return run;
-    std::string out;
-    char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-        out.append(buffer, n);
-    const int rc = ::pclose(pipe);
-    run.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
-    run.Out = SplitLines(out);
-    const auto err = FileBytes(errPath);
-    run.Err.assign(err.begin(), err.end());
-    return run;
-}
 
 TUnitSimSettings UnitAt(const std::string& address, const std::string& store) {
     TUnitSimSettings s;
@@ -120,8 +79,10 @@ TEST(TftpLoaderCli, OnATerminalTheStatusLineShowsEachCountWithItsShare) {
     TImages images(171);
     TUnitSim unit(UnitAt("127.0.0.96", store.Path()));
     unit.Start();
+    if (kTestPlatform == TTestPlatform::tpWindows)
+        GTEST_SKIP() << "a Windows program's terminal is a console, which no pipe stands in for";
     const TRun run = RunCli("--address 127.0.0.96 --no-pages --folder " + images.Folder.Path(),
-                            "timeout -s KILL 120", true);
+                            TRunEnd::reKillAfter120s, true);
     EXPECT_EQ(run.Status, 0) << run.Err;
     // Each drawing of the status line starts at a carriage return and erases
     // what is left of the old one.
@@ -184,16 +145,19 @@ TEST(TftpLoaderCli, NoUnitEndsWithStatusOneAndAFailureWithTwo) {
 // Ctrl-C ends it sooner with 130; neither writes a line after it.
 TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
     struct Row {
-        std::string address, args, prefix;
+        std::string address, args;
+        TRunEnd end;
         int status;
         Lines tail;
     };
     const std::vector<Row> rows = {
-        {"127.0.0.92", "--wait-limit 3", "timeout -s KILL 120", 1, {"Unit did not come back"}},
-        {"127.0.0.95", "", "timeout --preserve-status -k 20 -s INT 3", 130, {}},
+        {"127.0.0.92", "--wait-limit 3", TRunEnd::reKillAfter120s, 1, {"Unit did not come back"}},
+        {"127.0.0.95", "", TRunEnd::reCtrlCAfter3s, 130, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.address);
+        if (row.end == TRunEnd::reCtrlCAfter3s && kTestPlatform == TTestPlatform::tpWindows)
+            continue; // no console here to send the Ctrl-C to
         TTempFolder store;
         TImages images(171);
         auto settings = UnitAt(row.address, store.Path());
@@ -202,7 +166,7 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
         unit.Start();
         const TRun run = RunCli("--address " + row.address + " " + row.args + " --folder " +
                                     images.Folder.Path(),
-                                row.prefix);
+                                row.end);
         EXPECT_EQ(run.Status, row.status) << run.Err;
         Lines expected{"Connected, H/W revision 171", "Rebooting unit"};
         expected.insert(expected.end(), row.tail.begin(), row.tail.end());
