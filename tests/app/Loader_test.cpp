@@ -147,7 +147,7 @@ TEST(FolderScan, ClassifiesEachFileByItsHeaderAndTheRevisionsTag) {
                   row.where == Program ? Lines{name} : Lines{});
         EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), row.where == Web ? 0 : -1);
         EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), row.where == Program ? 0 : -1);
-        EXPECT_EQ(rig.Loader.ImageFolder, dir + "/");
+        EXPECT_EQ(rig.Loader.ImageFolder, dir + PathDelim);
         EXPECT_TRUE(rig.Window.Errors.empty());
         // The scan is no run: the user typing the folder keeps every control.
         EXPECT_TRUE(rig.Window.BusyChanges.empty());

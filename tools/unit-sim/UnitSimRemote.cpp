@@ -101,6 +101,9 @@ TUnitSim::TUnitSim(TUnitSimSettings settings)
 }
 
 TUnitSim::~TUnitSim() {
+    // Stopped before the connection goes, so that its ports are free again
+    // when the destructor returns, as with a unit in the test program.
+    Stop();
     ::closesocket(Connection(control_));
 }
 
