@@ -7,9 +7,11 @@
 // library's socket option numbers (those of Linux) are. Its NewPlatformStack
 // makes this the stack registered at program start. Address texts and socket
 // address records belong in IdStackBSDBase.cpp.
-#include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+
+// windows.h after the sockets' headers: before them it brings the old ones.
+#include <windows.h>
 
 #include <algorithm>
 #include <cstring>

@@ -18,9 +18,12 @@ if [ "$(id -u)" -eq 0 ]; then
     bash scripts/install-deps.sh
 fi
 
+# ccache, where there is one, with paths taken relative to the clone so that
+# another clone of the same sources hits the same entries.
 launcher=()
 if command -v ccache >/dev/null; then
     launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 fi
 cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING="$tests" "${launcher[@]}" "$@"

@@ -11,6 +11,11 @@
 # images byte for byte, the refusing one none, and the run must end with
 # status 1 and a table of results.
 #
+# With --windows the loader is the Windows build (scripts/build-windows.sh),
+# run under Wine in a fresh prefix: tftp-loader-cli.exe headless or for the
+# fleet, or the window tftp-loader.exe with a display. unit-sim stays the
+# Linux program.
+#
 # The unit's ports 80 and 69 need root. Without it the demo runs again inside
 # a user and network namespace of its own, where it may bind them and where
 # nothing leaves the machine. The window runs in a network namespace of its
@@ -20,17 +25,19 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 usage() {
-    echo "usage: $0 [--headless] [--fleet N (2 to 200)]" >&2
+    echo "usage: $0 [--headless] [--windows] [--fleet N (2 to 200)]" >&2
     exit 2
 }
 args=("$@")
 inside=0
 headless=0
+windows=0
 fleet=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --inside) inside=1 ;;
     --headless) headless=1 ;;
+    --windows) windows=1 ;;
     --fleet)
         fleet=${2:-}
         shift
@@ -52,8 +59,13 @@ if [ "$inside" -eq 0 ]; then
         bash scripts/install-deps.sh
     fi
     cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    targets=(tftp-loader-cli unit-sim)
-    [ "$mode" = window ] && targets+=(tftp-loader)
+    targets=(unit-sim)
+    if [ "$windows" -eq 1 ]; then
+        bash scripts/build-windows.sh >/dev/null
+    else
+        targets+=(tftp-loader-cli)
+        [ "$mode" = window ] && targets+=(tftp-loader)
+    fi
     cmake --build build --target "${targets[@]}" -j"$(nproc)"
     if [ "$(id -u)" -ne 0 ]; then
         exec unshare --user --map-root-user --net -- bash "$0" --inside "${args[@]}"
@@ -65,6 +77,28 @@ else
 fi
 
 . scripts/unit-sim-run.sh
+
+# The loader to run: the Linux program, or the Windows one under Wine, whose
+# paths are the same files under drive Z:.
+loader_cli=(build/bin/tftp-loader-cli)
+loader_window=(build/bin/tftp-loader)
+path_arg() { echo "$1"; }
+if [ "$windows" -eq 1 ]; then
+    wine=/usr/bin/wine
+    [ -x "$wine" ] || wine=/usr/lib/wine/wine64
+    wineserver=/usr/bin/wineserver
+    [ -x "$wineserver" ] || wineserver=/usr/lib/wine/wineserver
+    export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    demo_cleanup() {
+        "$wineserver" -k 2>/dev/null || true
+        unit_sim_cleanup
+    }
+    trap demo_cleanup EXIT
+    "$wine" wineboot --init >/dev/null 2>&1
+    loader_cli=("$wine" build-win/bin/tftp-loader-cli.exe)
+    loader_window=("$wine" build-win/bin/tftp-loader.exe)
+    path_arg() { echo "Z:${1//\//\\}"; }
+fi
 if [ "$fleet" -gt 0 ]; then
     {
         echo "# The units of the demo; the second one refuses every TFTP write."
@@ -79,9 +113,10 @@ if [ "$fleet" -gt 0 ]; then
         unit_sim_add build "127.0.0.$((i + 1))" "$work/store$i" --reboot-seconds 2 "${fault[@]}"
     done
     echo "== $fleet simulated units on 127.0.0.2 to 127.0.0.$((fleet + 1)); 127.0.0.3 refuses TFTP writes"
-    echo "== tftp-loader-cli --addresses units.txt --folder $work/images"
+    echo "== ${loader_cli[*]} --addresses units.txt --folder $(path_arg "$work/images")"
     status=0
-    build/bin/tftp-loader-cli --addresses "$work/units.txt" --folder "$work/images" || status=$?
+    "${loader_cli[@]}" --addresses "$(path_arg "$work/units.txt")" \
+        --folder "$(path_arg "$work/images")" || status=$?
     echo "== exit status $status"
     [ ! -e "$work/store2/rrpages.bin" ] ||
         { echo "127.0.0.3 stored an image it should have refused" >&2; exit 1; }
@@ -103,19 +138,20 @@ if [ "$mode" = window ]; then
    In the window: click into the address field, press Ctrl+A to select all
    of its text, type 127000000002 (it shows 127.000.000.002) and press
    Enter. Click into the folder edit, press Ctrl+A, type
-       $work/images
+       $(path_arg "$work/images")
    and press Upload. The log ends with "Update successful". Close the
    window when done.
 EOT
-    build/bin/tftp-loader || true
+    "${loader_window[@]}" || true
     echo "== what the unit saw"
     cat "$work/unit-sim.log"
     exit 0
 fi
 
-echo "== tftp-loader-cli --address $address --folder $work/images"
+echo "== ${loader_cli[*]} --address $address --folder $(path_arg "$work/images")"
 status=0
-build/bin/tftp-loader-cli --address "$address" --folder "$work/images" --trace || status=$?
+"${loader_cli[@]}" --address "$address" --folder "$(path_arg "$work/images")" --trace ||
+    status=$?
 echo "== exit status $status"
 echo "== what the unit saw"
 cat "$work/unit-sim.log"

@@ -3,7 +3,8 @@
 # builds, and runs every test twice: once in the Release build with g++
 # (build/), so that optimiser-only warnings cannot come back, and once under
 # AddressSanitizer and UndefinedBehaviorSanitizer with clang (build-asan/).
-# Both builds treat warnings as errors. Then every fuzz target runs briefly.
+# Both builds treat warnings as errors. Then the Windows build's test programs
+# run under Wine (scripts/test-windows.sh), and every fuzz target runs briefly.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -27,6 +28,9 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -
 cmake --build build-asan -j"$jobs"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs" --timeout 600)
+
+# The Windows programs, cross-built, and their test programs under Wine.
+bash scripts/test-windows.sh
 
 # Every fuzz target for 30 s on its seed corpus (scripts/run-fuzz.sh SECONDS
 # runs them longer).

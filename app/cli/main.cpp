@@ -11,6 +11,9 @@ int main(int argc, char** argv) {
     TCliOptions options;
     CLI::App app{"Updates a unit over HTTP and TFTP without a window: connects, scans the "
                  "image folder and uploads the chosen web-page and program images."};
+    // The same options on every platform: on Windows too a value that starts
+    // with "/" is a value, not an option.
+    app.allow_windows_style_options(false);
     app.set_version_flag("--version", std::string("tftp-loader-cli ") + LOADER_VERSION);
     AddCliOptions(app, options);
     // A mistaken command line gets the whole usage, not a pointer to it.

@@ -2,51 +2,21 @@
 // simulated unit, the folder scan on real folders, the upload sequence with
 // real HTTP and TFTP on loopback. Each test that needs the unit's fixed
 // ports has a 127.0.0.x of its own (80 to 89, 97 and 98), so tests may run in parallel.
+// What only one platform can set up (a misbehaving HTTP peer in-process, FIFOs
+// and links, Windows' sharing modes) is in LoaderPosix_test.cpp and
+// LoaderWindows_test.cpp.
 #include "app/Loader.h"
 
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <filesystem>
 #include <future>
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "runtime/Format.h"
-#include "tests/app/RecordingWindow.h"
-#include "tests/support/HttpPeer.h"
+#include "tests/app/LoaderRig.h"
 #include "tests/support/ImageFolder.h"
 #include "tests/support/UdpPeer.h"
 #include "tools/unit-sim/UnitSim.h"
-
-namespace {
-
-using Lines = std::vector<std::string>;
-using std::chrono::steady_clock;
-
-std::string Marker(const std::string& revision) {
-    return "<html><script>var g_HwId = \"" + revision + "\";</script></html>";
-}
-
-/// A window and its loader, wired as a front end wires them.
-struct TRig {
-    TRecordingWindow Window;
-    TLoader Loader{Window};
-    explicit TRig(const std::string& address) {
-        Window.Address = address;
-        Window.OnDirEditChange = [this] { Loader.direditChange(); };
-    }
-};
-
-TUnitSimSettings UnitAt(const std::string& address) {
-    TUnitSimSettings s;
-    s.Address = address;
-    return s;
-}
-
-} // namespace
 
 TEST(ErrorBoxText, AddsAPeriodOnlyAfterCharactersThatSortAfterIt) {
     EXPECT_EQ(ErrorBoxText("File access denied"), "File access denied.");
@@ -108,93 +78,6 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
     // The application title is the agent of every request.
     for (const std::string& agent : unit.UserAgents())
         EXPECT_EQ(agent, "Tessik TFTP Loader");
-}
-
-TEST(Connect, APageThatIsNotWholeOrNotTheUnitsOwnIsNoUnit) {
-    const std::string page = Marker("171");
-    const std::string whole = "200 OK\r\nContent-Length: " + std::to_string(page.size());
-    const auto redirect = [](const std::string& to) {
-        return THttpPeer::Answer("302 Found\r\nLocation: " + to + "\r\nContent-Length: 0");
-    };
-    THttpPeer unit("127.0.1.11", 80);
-    // Where a redirect might lead: another host, another port of the unit.
-    const auto elsewhere = [&](const std::string&, const THttpPeer::TSend& send) {
-        send(THttpPeer::Answer(whole, page));
-    };
-    THttpPeer otherHost("127.0.1.12", 80, elsewhere);
-    THttpPeer otherPort("127.0.1.11", 0, elsewhere);
-    const std::string otherPortUrl = "http://127.0.1.11:" + std::to_string(otherPort.Port()) + "/";
-    struct Row {
-        std::string name;
-        std::function<std::string(const std::string& requestLine)> answer;
-        std::size_t requests;
-        int revision;
-    };
-    const std::vector<Row> rows = {
-        {"cut short inside the revision",
-         [](auto&) {
-             return THttpPeer::Answer("200 OK\r\nContent-Length: 1000", "<p>g_HwId = \"17");
-         },
-         1, 0},
-        {"cut short after the revision",
-         [&](auto&) { return THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page); }, 1, 0},
-        {"chunked, broken",
-         [&](auto&) {
-             return THttpPeer::Answer("200 OK\r\nTransfer-Encoding: chunked",
-                                      Format("%X\r\n%s\r\nzz\r\n", page.size(), page));
-         },
-         1, 0},
-        {"redirect to another host", [&](auto&) { return redirect("http://127.0.1.12/"); }, 1, 0},
-        {"redirect to another port", [&](auto&) { return redirect(otherPortUrl); }, 1, 0},
-        {"redirect without end", [&](auto&) { return redirect("/again"); }, 11, 0},
-        // The unit's own redirects are followed.
-        {"redirect on the unit",
-         [&](const std::string& line) {
-             return line == "GET / HTTP/1.1" ? redirect("http://127.000.001.011/home.htm")
-                                             : THttpPeer::Answer(whole, page);
-         },
-         2, 171},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        const std::size_t before = unit.Requests().size();
-        unit.SetScript(
-            [&](const std::string& line, const THttpPeer::TSend& send) { send(row.answer(line)); });
-        TRig rig("127.000.001.011");
-        rig.Loader.connectbutClick();
-        EXPECT_EQ(rig.Window.Lines, Lines{row.revision == 0 ? "Unable to Connect to 127.000.001.011"
-                                                            : "Connected, H/W revision 171"});
-        EXPECT_TRUE(rig.Window.Errors.empty());
-        EXPECT_EQ(unit.Requests().size() - before, row.requests);
-    }
-    // The requests of a run go to the unit's address only.
-    EXPECT_TRUE(otherHost.Requests().empty());
-    EXPECT_TRUE(otherPort.Requests().empty());
-}
-
-TEST(Connect, AnEndlessPageEndsAtTheCapWithMemoryFlat) {
-    constexpr std::size_t Bound = 128u << 20; // the peer's own end: no test runs for ever
-    std::size_t sent = 0;
-    THttpPeer unit("127.0.1.13", 80, [&](const std::string&, const THttpPeer::TSend& send) {
-        if (!send(THttpPeer::Answer("200 OK\r\nConnection: close", Marker("171"))))
-            return;
-        const std::string filler(64 * 1024, ' ');
-        while (sent < Bound && send(filler))
-            sent += filler.size();
-    });
-    rusage before{};
-    ::getrusage(RUSAGE_SELF, &before);
-    const auto start = steady_clock::now();
-    TRig rig("127.000.001.013");
-    rig.Loader.connectbutClick();
-    rusage after{};
-    ::getrusage(RUSAGE_SELF, &after);
-    EXPECT_EQ(rig.Window.Lines, Lines{"Unable to Connect to 127.000.001.013"});
-    EXPECT_LT(sent, Bound);
-    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(20));
-    const long grownKiB = after.ru_maxrss - before.ru_maxrss;
-    EXPECT_LT(grownKiB, 64 * 1024) << "peak memory grew by " << grownKiB << " KiB";
-    RecordProperty("PeakGrowthKiB", static_cast<int>(grownKiB));
 }
 
 TEST(Connect, ACancelDuringTheFetchEndsItWithoutALine) {
@@ -266,7 +149,7 @@ TEST(FolderScan, ClassifiesEachFileByItsHeaderAndTheRevisionsTag) {
                   row.where == Program ? Lines{name} : Lines{});
         EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), row.where == Web ? 0 : -1);
         EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), row.where == Program ? 0 : -1);
-        EXPECT_EQ(rig.Loader.ImageFolder, dir + "/");
+        EXPECT_EQ(rig.Loader.ImageFolder, dir + PathDelim);
         EXPECT_TRUE(rig.Window.Errors.empty());
         // The scan is no run: the user typing the folder keeps every control.
         EXPECT_TRUE(rig.Window.BusyChanges.empty());
@@ -313,75 +196,6 @@ TEST(FolderScan, NoFolderEmptiesTheListsAndKeepsTheImageFolder) {
     EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), -1);
     EXPECT_EQ(rig.Loader.ImageFolder, folder.Path());
     EXPECT_TRUE(rig.Window.Errors.empty());
-}
-
-TEST(FolderScan, AnUnreadableImageEndsTheScanWithTheErrorBox) {
-    struct Row {
-        std::string name;
-        std::function<void(const TTempFolder&)> make;
-        std::string error;
-    };
-    const std::vector<Row> rows = {
-        {"short", [](const TTempFolder& f) { f.Write("short.bin", ImageBytes(false, 1, 10)); },
-         "Read beyond end of file."},
-        {"dangling link",
-         [](const TTempFolder& f) {
-             std::filesystem::create_symlink(f.Path() + "nowhere", f.Path() + "gone.bin");
-         },
-         "File not found."},
-        {"link to a directory's child of a file",
-         [](const TTempFolder& f) {
-             f.Write("plain", {1, 2, 3});
-             std::filesystem::create_symlink(f.Path() + "plain/x", f.Path() + "odd.bin");
-         },
-         "Invalid filename."},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.name);
-        TTempFolder folder;
-        row.make(folder);
-        TRig rig("127.000.000.089");
-        rig.Window.SetDirEditText(folder.Path());
-        EXPECT_EQ(rig.Window.Errors, Lines{row.error});
-        EXPECT_TRUE(rig.Window.BusyChanges.empty());
-        EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), -1);
-        EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), -1);
-        EXPECT_EQ(rig.Loader.ImageFolder, folder.Path());
-    }
-}
-
-TEST(FolderScan, PipesAndDevicesAreNoImagesEvenBehindALink) {
-    TTempFolder folder;
-    folder.Write("prog.bin", ImageBytes(false, 1, 16));
-    std::filesystem::create_symlink(folder.Path() + "prog.bin", folder.Path() + "link.bin");
-    ASSERT_EQ(::mkfifo((folder.Path() + "pipe.bin").c_str(), 0600), 0);
-    std::filesystem::create_symlink("/dev/urandom", folder.Path() + "random.bin");
-    std::filesystem::create_symlink("/dev/null", folder.Path() + "null.bin");
-    TRig rig("127.000.000.089");
-    ::alarm(20); // a scan stuck on the pipe ends the test program, not the run
-    rig.Window.SetDirEditText(folder.Path());
-    ::alarm(0);
-    auto programs = rig.Window.List(TImageList::ilPrograms);
-    std::sort(programs.begin(), programs.end());
-    EXPECT_EQ(programs, (Lines{"link.bin", "prog.bin"}));
-    EXPECT_TRUE(rig.Window.Errors.empty()) << ::testing::PrintToString(rig.Window.Errors);
-}
-
-TEST(FolderScan, AnImageThatCannotBeOpenedForWritingIsScannedLikeAnyOther) {
-    // Root may write any file whatever its mode; a sysfs attribute refuses
-    // even root. Its text ("00:00:00:00:00:00") has a byte 6 that is not 0.
-    const std::string readOnly = "/sys/class/net/lo/address";
-    const int probe = ::open(readOnly.c_str(), O_RDWR);
-    if (probe >= 0)
-        ::close(probe);
-    if (probe >= 0 || errno == ENOENT)
-        GTEST_SKIP() << "no file here that refuses to be opened for writing";
-    TTempFolder folder;
-    std::filesystem::create_symlink(readOnly, folder.Path() + "release.bin");
-    TRig rig("127.000.000.089");
-    rig.Window.SetDirEditText(folder.Path());
-    EXPECT_TRUE(rig.Window.Errors.empty()) << ::testing::PrintToString(rig.Window.Errors);
-    EXPECT_EQ(rig.Window.List(TImageList::ilPrograms), Lines{"release.bin"});
 }
 
 // --- Waits ---------------------------------------------------------------------

@@ -45,7 +45,9 @@ public:
         ++TimedPumps;
         if (OnPump)
             OnPump();
-        std::this_thread::sleep_until(deadline);
+        // MinGW's sleep_until may wake early under Wine; the wait is to the deadline.
+        while (Clock::now() < deadline)
+            std::this_thread::sleep_until(deadline);
     }
     std::string ReadAddress() override { return Address; }
     void SetFileGroupVisible(bool visible) override { GroupVisible = visible; }

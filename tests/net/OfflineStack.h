@@ -1,4 +1,4 @@
-// Stack helpers for the net tests: a POSIX stack whose resolver never leaves
+// Stack helpers for the net tests: a platform stack whose resolver never leaves
 // the machine (it records the names asked for and fails them with a chosen
 // getaddrinfo code, passing only "localhost" to the real resolver, which the
 // hosts file answers), a stack usage held like a component's, and the check
@@ -6,16 +6,15 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <netdb.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "net/IdStackPosix.h"
+#include "PlatformStack.h"
 #include "tests/support/Failure.h"
 
-class TIdStackOffline : public TIdStackPosix {
+class TIdStackOffline : public TIdStackPlatform {
 public:
     static inline int Code = EAI_NONAME;
     static inline std::vector<std::string> Asked;
@@ -25,7 +24,7 @@ protected:
                        TIdRawAddress& VAddress) override {
         Asked.push_back(AASCIIHost);
         if (AASCIIHost == "localhost")
-            return TIdStackPosix::GetAddressInfo(AASCIIHost, AIPVersion, VAddress);
+            return TIdStackPlatform::GetAddressInfo(AASCIIHost, AIPVersion, VAddress);
         return Code;
     }
 };
@@ -45,6 +44,12 @@ struct ScopedOfflineStack {
 struct StackUsage {
     StackUsage() { TIdStack::IncUsage(); }
     ~StackUsage() { TIdStack::DecUsage(); }
+};
+
+/// A fresh IPv4 datagram socket of the stack, closed at the end of the scope.
+struct StackSocket {
+    TIdStackSocketHandle fd = GStack->NewSocket(Id_SOCK_DGRAM, Id_IPPROTO_IP, false, Id_IPv4);
+    ~StackSocket() { GStack->ShutAndClose(fd); }
 };
 
 /// Runs call and expects EIdSocketError with ACode and its full message.

@@ -2,46 +2,45 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
+#include "runtime/Format.h"
 #include "runtime/Stream.h"
 #include "tests/support/Failure.h"
+#include "tests/support/Platform.h"
 
-TEST(RaiseInOutError, MapsErrnoByConditionOntoTheClassicCodes) {
+// Each platform's own error numbers: POSIX's errno values by condition, and
+// Windows' error codes, which are the classic codes themselves.
+TEST(RaiseInOutError, MapsTheSystemErrorsOntoTheClassicCodes) {
     struct Row {
-        int err;
+        int posixError;
+        int windowsError;
         int code;
         const char* message;
     } rows[] = {
-        {ENOENT, 2, "File not found"},
-        {ENOTDIR, 3, "Invalid filename"},
-        {ENAMETOOLONG, 3, "Invalid filename"},
-        {EMFILE, 4, "Too many open files"},
-        {ENFILE, 4, "Too many open files"},
-        {EACCES, 5, "File access denied"},
-        {EPERM, 5, "File access denied"},
-        {EROFS, 5, "File access denied"},
-        {EIO, EIO, "I/O error 5"},
-        {EISDIR, EISDIR, "I/O error 21"},
+        {ENOENT, 2, 2, "File not found"},         {ENOTDIR, 3, 3, "Invalid filename"},
+        {ENAMETOOLONG, 3, 3, "Invalid filename"}, {EMFILE, 4, 4, "Too many open files"},
+        {ENFILE, 4, 4, "Too many open files"},    {EACCES, 5, 5, "File access denied"},
+        {EPERM, 5, 5, "File access denied"},      {EROFS, 5, 5, "File access denied"},
+        {EIO, 1117, -1, "I/O error %d"},          {EISDIR, 32, -1, "I/O error %d"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.message);
-        ExpectFailure<EInOutError>([&] { RaiseInOutError(r.err); }, r.message,
-                                   [&](const EInOutError& e) { EXPECT_EQ(e.ErrorCode(), r.code); });
+        const int err = PlatformValue(r.posixError, r.windowsError);
+        const int code = r.code < 0 ? err : r.code;
+        ExpectFailure<EInOutError>([&] { RaiseInOutError(err); }, Format(r.message, err),
+                                   [&](const EInOutError& e) { EXPECT_EQ(e.ErrorCode(), code); });
     }
 }
 
 TEST(TFileStream, MissingFileNamesTheFullPathAndTheSystemText) {
     EXPECT_THROW_MSG(TFileStream("no-such-file.bin", TFileStream::TOpenMode::fmOpenRead),
                      EFOpenError,
-                     "Cannot open file \"" + ExpandFileName("no-such-file.bin") +
-                         "\". No such file or directory");
+                     "Cannot open file \"" + ExpandFileName("no-such-file.bin") + "\". " +
+                         SysErrorMessage(PlatformValue(ENOENT, 2)));
     EXPECT_TRUE(std::filesystem::path(ExpandFileName("no-such-file.bin")).is_absolute());
 }
 
@@ -64,20 +63,18 @@ TEST(ExpandFileName, MakesThePathAbsoluteAndResolvesDotSegmentsByTheTextAlone) {
 TEST(TFileStream, DenyWriteShutsWritersOutWhileOpenButNotReaders) {
     const std::string path = testing::TempDir() + "deny-write.bin";
     std::ofstream(path) << "image";
-    // A writer that plays by the rules takes the exclusive lock first.
-    const auto writerAdmitted = [&path] {
-        const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        const bool admitted = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        ::close(fd);
-        return admitted;
-    };
     constexpr auto DenyWrite = TFileStream::TShareMode::fmShareDenyWrite;
     {
         TFileStream first(path, TFileStream::TOpenMode::fmOpenRead, DenyWrite);
         EXPECT_NO_THROW(TFileStream(path, TFileStream::TOpenMode::fmOpenRead, DenyWrite));
-        EXPECT_FALSE(writerAdmitted());
+        EXPECT_FALSE(WriterAdmitted(path));
     }
-    EXPECT_TRUE(writerAdmitted());
+    EXPECT_TRUE(WriterAdmitted(path));
+    {
+        // A file that a writer holds is not opened at all.
+        const TWriterHold writer(path);
+        EXPECT_THROW(TFileStream(path, TFileStream::TOpenMode::fmOpenRead, DenyWrite), EFOpenError);
+    }
     std::remove(path.c_str());
 }
 
@@ -85,7 +82,7 @@ TEST(ProgramFolder, IsTheFolderOfTheRunningProgramWithItsSeparator) {
     const std::string folder = ProgramFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.back(), PathDelim);
-    EXPECT_TRUE(FileExists(folder + "runtime_tests")) << folder;
+    EXPECT_TRUE(FileExists(folder + PlatformValue("runtime_tests", "runtime_tests.exe"))) << folder;
 }
 
 TEST(TStream, CopyFromTakesTheWholeSourceFromItsStart) {

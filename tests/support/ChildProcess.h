@@ -11,23 +11,32 @@
 #include "runtime/Process.h"
 #include "tests/support/UdpPeer.h"
 
+/// Reads what child writes into output and error until it has ended and
+/// both streams are read whole (true), or until limit has passed (false).
+inline bool ReadUntilEnd(TChildProcess& child, std::chrono::milliseconds limit, std::string& output,
+                         std::string& error) {
+    const auto giveUp = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        WaitForChildOutput(std::vector<TChildProcess*>{&child}, std::chrono::milliseconds(10));
+        child.Read(TChildStream::csOutput, output);
+        child.Read(TChildStream::csError, error);
+        if (child.Ended() && !child.IsOpen(TChildStream::csOutput) &&
+            !child.IsOpen(TChildStream::csError))
+            return true;
+        if (std::chrono::steady_clock::now() >= giveUp)
+            return false;
+    }
+}
+
 /// The exit status of child once it ended within limit, its output read
 /// and dropped so that it never blocks on a full pipe; -1 when it did not
 /// end (it is killed then).
 inline int WaitForEnd(TChildProcess& child, std::chrono::milliseconds limit) {
-    const auto giveUp = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        WaitForChildOutput(std::vector<TChildProcess*>{&child}, std::chrono::milliseconds(10));
-        std::string dropped;
-        child.Read(TChildStream::csOutput, dropped);
-        child.Read(TChildStream::csError, dropped);
-        if (const auto status = child.Ended())
-            return *status;
-        if (std::chrono::steady_clock::now() >= giveUp) {
-            child.Kill();
-            return -1;
-        }
-    }
+    std::string dropped;
+    if (ReadUntilEnd(child, limit, dropped, dropped))
+        return *child.Ended();
+    child.Kill();
+    return -1;
 }
 
 /// Ctrl-C while the program waits for its TFTP server: server answers the

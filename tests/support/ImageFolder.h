@@ -3,6 +3,7 @@
 // cope with. Removed with the object.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>

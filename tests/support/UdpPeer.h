@@ -1,19 +1,13 @@
 // The tests' UDP peer on a loopback socket: the test drives it step by step
 // (receive with a time-out, reply to a sender, send to a port) and it records
 // every datagram it received, with the TFTP packet builders the scripts use.
-// Plain POSIX sockets on purpose: the peer must not share code with the
-// endpoint under test. Only 127.0.0.0/8 addresses belong here.
+// The system's sockets directly on purpose (tests/support/Platform*.cpp): the
+// peer must not share code with the endpoint under test. Only 127.0.0.0/8
+// addresses belong here.
 #pragma once
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <optional>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,21 +30,8 @@ struct Datagram {
 class TUdpPeer {
 public:
     /// Binds a datagram socket to ip and port (0: any free one).
-    explicit TUdpPeer(const std::string& ip = "127.0.0.60", std::uint16_t port = 0) {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        if (fd_ < 0)
-            throw std::runtime_error("peer: socket");
-        sockaddr_in a = Address(ip, port);
-        socklen_t len = sizeof a;
-        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
-            ::close(fd_);
-            throw std::runtime_error("peer: bind " + ip);
-        }
-        ip_ = ip;
-        port_ = ntohs(a.sin_port);
-    }
-    ~TUdpPeer() { ::close(fd_); }
+    explicit TUdpPeer(const std::string& ip = "127.0.0.60", std::uint16_t port = 0);
+    ~TUdpPeer();
     TUdpPeer(const TUdpPeer&) = delete;
     TUdpPeer& operator=(const TUdpPeer&) = delete;
 
@@ -58,50 +39,25 @@ public:
     std::uint16_t Port() const { return port_; }
 
     /// The next datagram within ms milliseconds, recorded in Log; none on a time-out.
-    std::optional<Datagram> Receive(int ms = 3000) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, ms) != 1)
-            return std::nullopt;
-        Datagram d;
-        d.Bytes.resize(65536);
-        sockaddr_in from{};
-        socklen_t len = sizeof from;
-        const ssize_t n = ::recvfrom(fd_, d.Bytes.data(), d.Bytes.size(), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &len);
-        if (n < 0)
-            return std::nullopt;
-        d.Bytes.resize(static_cast<std::size_t>(n));
-        char text[INET_ADDRSTRLEN] = {};
-        ::inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-        d.IP = text;
-        d.Port = ntohs(from.sin_port);
-        if (Recording)
-            Log.push_back(d);
-        return d;
-    }
+    std::optional<Datagram> Receive(int ms = 3000);
 
-    void SendTo(const std::string& ip, std::uint16_t port, const TIdBytes& bytes) {
-        const sockaddr_in to = Address(ip, port);
-        if (::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                     sizeof to) != static_cast<ssize_t>(bytes.size()))
-            throw std::runtime_error("peer: sendto");
-    }
+    void SendTo(const std::string& ip, std::uint16_t port, const TIdBytes& bytes);
     void Reply(const Datagram& to, const TIdBytes& bytes) { SendTo(to.IP, to.Port, bytes); }
 
     std::vector<Datagram> Log;
     bool Recording = true;
 
 private:
-    static sockaddr_in Address(const std::string& ip, std::uint16_t port) {
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        if (::inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1)
-            throw std::runtime_error("peer: address " + ip);
-        return a;
+    /// The received datagram with its sender, recorded in Log.
+    Datagram Keep(Datagram d, const std::string& ip, std::uint16_t port) {
+        d.IP = ip;
+        d.Port = port;
+        if (Recording)
+            Log.push_back(d);
+        return d;
     }
 
-    int fd_ = -1;
+    std::intptr_t socket_ = -1;
     std::string ip_;
     std::uint16_t port_ = 0;
 };
@@ -123,4 +79,17 @@ inline TIdBytes Words(std::initializer_list<std::uint16_t> words, std::string_vi
 
 inline TIdBytes Ack(std::uint16_t block) {
     return Words({4, block});
+}
+
+/// True once a TFTP server at ip:port answers a read request for a missing
+/// file (at most 5 seconds).
+inline bool AnswersReadRequests(const std::string& ip, std::uint16_t port) {
+    TUdpPeer probe(ip);
+    probe.Recording = false;
+    for (int i = 0; i < 50; ++i) {
+        probe.SendTo(ip, port, Words({1}, std::string_view("no-such-file\0octet\0", 19)));
+        if (probe.Receive(100))
+            return true;
+    }
+    return false;
 }

@@ -11,7 +11,6 @@
 
 #include <CLI/CLI.hpp>
 #include <fmt/core.h>
-#include <unistd.h>
 
 #include "net/IdComponent.h"
 #include "net/IdStack.h"
@@ -84,6 +83,9 @@ private:
 
 int main(int argc, char** argv) {
     CLI::App app{"Sends LOCALFILE to the TFTP server at HOST as REMOTENAME (one write transfer)."};
+    // The same options on every platform: on Windows too a value that starts
+    // with "/" is a value, not an option.
+    app.allow_windows_style_options(false);
     std::uint16_t port = 69;
     std::int32_t blksize = 1500;
     std::int32_t timeout = 4000;
@@ -133,7 +135,7 @@ int main(int argc, char** argv) {
         tftp.SetTransferMode(mode == "netascii" ? tfNetAscii : tfOctet);
 
         ProgressLine progress;
-        if (::isatty(STDERR_FILENO) == 1) {
+        if (IsTerminal(TConsoleStream::csError)) {
             tftp.OnWorkBegin = [&](TIdComponent*, TWorkMode, std::int64_t total) {
                 progress.Begin(total);
             };

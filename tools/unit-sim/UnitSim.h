@@ -154,4 +154,8 @@ private:
     TSocketFd tftpSocket_;
     std::thread httpThread_;
     std::thread tftpThread_;
+
+    /// Where the unit runs in unit-sim-host (UnitSimRemote.cpp, the Windows
+    /// test programs' TUnitSim): the connection to it.
+    std::intptr_t control_ = -1;
 };
