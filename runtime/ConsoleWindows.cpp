@@ -1,7 +1,10 @@
 // The console on Windows: a stream is a terminal when it is a console, and
 // Ctrl-C reaches the console control handler, which records it in an event
-// for TakeInterrupt instead of ending the process. The handler runs on a
-// thread of its own that the system starts, so it only sets the event.
+// for TakeInterrupt instead of ending the process. Ctrl-Break counts as
+// Ctrl-C: a parent passes Ctrl-C on to a child in a process group of its own
+// (ProcessWindows.cpp) as Ctrl-Break, since Ctrl-C is off in such a group.
+// The handler runs on a thread of its own that the system starts, so it only
+// sets the event.
 #include "runtime/Console.h"
 
 #include <windows.h>
@@ -12,8 +15,8 @@ namespace {
 HANDLE gInterrupt = nullptr;
 
 BOOL WINAPI OnConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT)
-        return FALSE; // Ctrl-Break, closing the console: the default, which ends the program
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        return FALSE; // closing the console, logging off: the default, which ends the program
     ::SetEvent(gInterrupt);
     return TRUE;
 }

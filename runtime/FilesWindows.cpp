@@ -48,7 +48,13 @@ TFileHandle OpenStreamFile(const std::string& path, TFileStream::TOpenMode mode,
     const HANDLE h = OpenExisting(path, access, shareMode);
     if (h == INVALID_HANDLE_VALUE)
         RaiseOpenError(path, LastError());
-    return TFileHandle(reinterpret_cast<file_t>(h));
+    TFileHandle file(reinterpret_cast<file_t>(h));
+    // A device (NUL, COM1, also as "nul.bin" in any folder) or a named pipe
+    // opens here too, but none is a file to stream: NUL reads as empty, a
+    // pipe or a port waits for its other end.
+    if (::GetFileType(h) != FILE_TYPE_DISK)
+        RaiseNotRegularFile(path);
+    return file;
 }
 
 bool HasExtension(const std::string& name, std::string_view extension) {
@@ -204,6 +210,17 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 }
 
 std::int64_t TFileStream::Size() {
-    LARGE_INTEGER size{};
-    return ::GetFileSizeEx(Win32Handle(file_), &size) ? size.QuadPart : 0;
+    return Stamp().Size;
+}
+
+TFileStamp TFileStream::Stamp() {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!::GetFileInformationByHandle(Win32Handle(file_), &info))
+        return {};
+    const auto join = [](DWORD high, DWORD low) {
+        return static_cast<std::int64_t>((static_cast<std::uint64_t>(high) << 32) | low);
+    };
+    // The last write time in the system's 100-nanosecond units.
+    return {join(info.nFileSizeHigh, info.nFileSizeLow),
+            join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime)};
 }

@@ -221,9 +221,11 @@ void TFleetRun::Interrupt() {
 
 bool TFleetRun::Drain(TUnitRun& run) {
     const std::string& address = settings_.Addresses[run.Index];
+    // A line ends in a line feed, or in CR LF where the unit's run writes in
+    // a text mode that adds the CR (Windows); a record never holds a raw CR.
     const auto lines = [](std::string& pending, const auto& take) {
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-            take(pending.substr(0, end));
+            take(pending.substr(0, end > 0 && pending[end - 1] == '\r' ? end - 1 : end));
             pending.erase(0, end + 1);
         }
     };

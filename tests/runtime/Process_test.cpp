@@ -1,14 +1,18 @@
-// Child programs: /bin/sh started as the child, its two streams read apart
-// and whole, its end as a shell reports it, Ctrl-C while the parent holds
-// its own, and a program that cannot be started.
+// Child programs: process-child started as the child (its steps are its
+// arguments), its two streams read apart and whole, its arguments arriving
+// as they were given, its end as a shell reports it, Ctrl-C while the parent
+// holds its own, and a program that cannot be started.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "runtime/Console.h"
 #include "runtime/Exception.h"
+#include "runtime/Format.h"
 #include "runtime/Process.h"
 #include "tests/support/Failure.h"
+#include "tests/support/Platform.h"
 
 namespace {
 
@@ -46,65 +50,86 @@ std::vector<TOutcome> Collect(std::vector<std::unique_ptr<TChildProcess>>& child
     return outcomes;
 }
 
-std::unique_ptr<TChildProcess> Shell(const std::string& script) {
-    return std::make_unique<TChildProcess>("/bin/sh", std::vector<std::string>{"-c", script});
+std::unique_ptr<TChildProcess> Child(const std::vector<std::string>& steps) {
+    return std::make_unique<TChildProcess>(PROCESS_CHILD_PATH, steps);
 }
 
 } // namespace
 
 TEST(TChildProcess, ReadsEachStreamApartAndWholeAndEndsAsAShellReports) {
     struct Row {
-        std::string script;
-        std::size_t outputSize;
-        std::string error;
+        std::vector<std::string> steps;
+        std::string output, error;
         int status;
     };
     // A megabyte is many pipe buffers: a parent that waited for the end
-    // before reading would never see it.
+    // before reading would never see it. The arguments must arrive as given,
+    // whatever the platform makes of a command line.
     const Row rows[] = {
-        {"printf out; printf err >&2; exit 3", 3, "err", 3},
-        {"head -c 1048576 /dev/zero; echo done >&2", 1048576, "done\n", 0},
-        {"cat; echo \"read $?\" >&2", 0, "read 0\n", 0}, // its input reads nothing
-        {"kill -TERM $$", 0, "", 128 + 15},
+        {{"out", "out", "err", "err", "exit", "3"}, "out", "err", 3},
+        {{"zeros", "1048576", "err", "done"}, std::string(1048576, '\0'), "done", 0},
+        {{"read"}, "", "read 0", 0}, // its input reads nothing
+        {{"args", "", "two words", "say \"hi\"", "C:\\dir\\", "a\\\"b", "\\\\server\\x", "\t"},
+         "||two words|say \"hi\"|C:\\dir\\|a\\\"b|\\\\server\\x|\t",
+         "",
+         0},
+        {{"ctrl-c"}, "", "", 128 + 2},
     };
     std::vector<std::unique_ptr<TChildProcess>> children;
     for (const Row& row : rows)
-        children.push_back(Shell(row.script));
+        children.push_back(Child(row.steps));
     const auto outcomes = Collect(children);
     for (std::size_t i = 0; i < std::size(rows); ++i) {
-        SCOPED_TRACE(rows[i].script);
-        EXPECT_EQ(outcomes[i].Output.size(), rows[i].outputSize);
+        SCOPED_TRACE(rows[i].steps[0]);
+        EXPECT_EQ(outcomes[i].Output.size(), rows[i].output.size());
+        EXPECT_TRUE(outcomes[i].Output == rows[i].output) << outcomes[i].Output.substr(0, 100);
         EXPECT_EQ(outcomes[i].Error, rows[i].error);
         EXPECT_EQ(outcomes[i].Status, rows[i].status);
     }
-    EXPECT_EQ(outcomes[0].Output, "out");
 }
 
-TEST(TChildProcess, InterruptEndsAChildEvenWhileTheParentHoldsCtrlC) {
+// A child that does not hold Ctrl-C ends as a shell reports it; one that
+// holds it takes it as a request.
+TEST(TChildProcess, InterruptReachesAChildEvenWhileTheParentHoldsCtrlC) {
+    if (const std::string why = CtrlCUnavailable(); !why.empty())
+        GTEST_SKIP() << why;
     // Holding Ctrl-C blocks it for the parent; the child must not inherit that.
     HoldInterrupts();
-    std::vector<std::unique_ptr<TChildProcess>> children;
-    children.push_back(Shell("echo started; exec sleep 30"));
-    std::string started;
-    for (int i = 0; i < 100 && started.empty(); ++i) {
-        WaitForChildOutput(std::vector<TChildProcess*>{children[0].get()},
-                           std::chrono::milliseconds(100));
-        children[0]->Read(TChildStream::csOutput, started);
+    struct Row {
+        std::vector<std::string> steps;
+        int status;
+    };
+    const Row rows[] = {
+        {{"out", "started", "sleep", "30000"}, 128 + 2},
+        {{"hold", "out", "started", "take", "30000"}, 0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.steps[0]);
+        std::vector<std::unique_ptr<TChildProcess>> children;
+        children.push_back(Child(row.steps));
+        std::string started;
+        for (int i = 0; i < 100 && started.empty(); ++i) {
+            WaitForChildOutput(std::vector<TChildProcess*>{children[0].get()},
+                               std::chrono::milliseconds(100));
+            children[0]->Read(TChildStream::csOutput, started);
+        }
+        const auto before = std::chrono::steady_clock::now();
+        children[0]->Interrupt();
+        const auto outcomes = Collect(children);
+        EXPECT_EQ(outcomes[0].Status, row.status);
+        EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
     }
-    const auto before = std::chrono::steady_clock::now();
-    children[0]->Interrupt();
-    const auto outcomes = Collect(children);
-    EXPECT_EQ(outcomes[0].Status, 128 + 2);
-    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(10));
 }
 
 TEST(TChildProcess, AProgramThatCannotStartRaisesTheSystemsText) {
-    ExpectFailure<EOSError>([] { TChildProcess("/no/such/program", {}); },
-                            "Cannot start /no/such/program. No such file or directory",
-                            [](const EOSError& e) { EXPECT_EQ(e.ErrorCode(), ENOENT); });
+    const std::string program = testing::TempDir() + "no-such-program";
+    const int error = PlatformValue(ENOENT, 2); // file not found
+    ExpectFailure<EOSError>([&] { TChildProcess(program, {}); },
+                            Format("Cannot start %s. %s", program, SysErrorMessage(error)),
+                            [&](const EOSError& e) { EXPECT_EQ(e.ErrorCode(), error); });
 }
 
 TEST(RunningProgramFile, NamesThisTestProgram) {
     const std::string file = RunningProgramFile();
-    EXPECT_TRUE(file.ends_with("/runtime_tests")) << file;
+    EXPECT_TRUE(file.ends_with(PlatformValue("/runtime_tests", "\\runtime_tests.exe"))) << file;
 }

@@ -61,6 +61,10 @@ private:
 /// A text unique to this test process, for names of temporary files.
 std::string ProcessTag();
 
+/// Ends the program as Ctrl-C at its console does when nothing holds it:
+/// SIGINT on POSIX, STATUS_CONTROL_C_EXIT on Windows.
+[[noreturn]] void EndAsCtrlCWould();
+
 /// Why a test cannot send a child program Ctrl-C (TChildProcess::Interrupt)
 /// here; empty when it can.
 std::string CtrlCUnavailable();

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/socket.h>
@@ -16,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <stdexcept>
 
 #include "tests/support/UdpPeer.h"
@@ -114,6 +116,16 @@ TSpecialFiles::~TSpecialFiles() {
 
 std::string ProcessTag() {
     return std::to_string(::getpid());
+}
+
+void EndAsCtrlCWould() {
+    std::signal(SIGINT, SIG_DFL);
+    sigset_t interrupt;
+    sigemptyset(&interrupt);
+    sigaddset(&interrupt, SIGINT);
+    pthread_sigmask(SIG_UNBLOCK, &interrupt, nullptr);
+    std::raise(SIGINT);
+    std::_Exit(1); // not reached
 }
 
 std::string CtrlCUnavailable() {

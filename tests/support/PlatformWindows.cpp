@@ -151,6 +151,11 @@ std::string ProcessTag() {
     return std::to_string(::GetCurrentProcessId());
 }
 
+void EndAsCtrlCWould() {
+    // What the console's default handler does on Ctrl-C.
+    ::ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
+}
+
 std::string CtrlCUnavailable() {
     // Wine's console server passes on CTRL_C_EVENT alone (CTRL_BREAK_EVENT
     // fails as not implemented), and only to processes of a console, which
