@@ -16,13 +16,16 @@ enum TIdIPVersion : std::uint8_t { Id_IPv4, Id_IPv6 };
 /// How the address-reuse option is set when a socket is bound.
 enum TIdReuseSocket : std::uint8_t { rsOSDependent, rsTrue, rsFalse };
 
-/// The operating system's socket value.
-using TIdStackSocketHandle = int;
+/// The operating system's socket value: wide enough for a POSIX descriptor
+/// and for a Windows SOCKET, whose invalid value (all bits set) is -1 here too.
+using TIdStackSocketHandle = std::intptr_t;
 constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
 
-// Socket types, protocols, levels and options the library uses. The values are
-// those of the BSD socket interface; the stack's source file checks them
-// against the system headers, so callers need not include those.
+// Socket types, protocols, levels and options the library uses, in the
+// library's own numbers (those of Linux). The POSIX stack's source file checks
+// them against the system headers; a platform that numbers them otherwise
+// (Windows Sockets) translates them in its stack file. Callers need not
+// include any system header.
 constexpr int Id_SOCK_STREAM = 1;
 constexpr int Id_SOCK_DGRAM = 2;
 constexpr int Id_IPPROTO_IP = 0;

@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cstddef>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -244,4 +245,63 @@ std::string TIdStackBSDBase::AddressToText(const TIdRawAddress& AAddress, TIdIPV
         text += Format("%X", (b[2 * g] << 8) | b[2 * g + 1]);
     }
     return text;
+}
+
+// ---- Socket address records ------------------------------------------------------
+
+namespace {
+
+constexpr std::size_t kPortOffset = 2;
+constexpr std::size_t kIPv4AddressOffset = 4;
+constexpr std::size_t kIPv6AddressOffset = 8; // after the 32-bit flow information
+
+} // namespace
+
+TIdSockAddr TIdStackBSDBase::MakeSockAddr(const std::string& AIP, std::uint16_t APort,
+                                          TIdIPVersion AIPVersion) {
+    TIdSockAddr a;
+    const auto family = static_cast<std::uint16_t>(AddressFamily(AIPVersion));
+    // An empty text leaves the address zero: any local address.
+    TIdRawAddress raw;
+    if (!AIP.empty())
+        raw = TextToAddress(AIP, AIPVersion);
+    std::memcpy(a.Bytes.data(), &family, sizeof family);
+    a.Bytes[kPortOffset] = static_cast<std::uint8_t>(APort >> 8);
+    a.Bytes[kPortOffset + 1] = static_cast<std::uint8_t>(APort & 0xFF);
+    if (AIPVersion == Id_IPv4) {
+        std::copy_n(raw.Bytes.begin(), 4, a.Bytes.begin() + kIPv4AddressOffset);
+        a.Length = 16;
+    } else {
+        std::copy_n(raw.Bytes.begin(), 16, a.Bytes.begin() + kIPv6AddressOffset);
+        a.Length = 28;
+    }
+    return a;
+}
+
+void TIdStackBSDBase::DecodeSockAddr(const TIdSockAddr& AAddr, std::string& VIP,
+                                     std::uint16_t& VPort, TIdIPVersion& VIPVersion) {
+    std::uint16_t family = 0;
+    std::memcpy(&family, AAddr.Bytes.data(), sizeof family);
+    TIdRawAddress raw;
+    if (family == AddressFamily(Id_IPv4)) {
+        std::copy_n(AAddr.Bytes.begin() + kIPv4AddressOffset, 4, raw.Bytes.begin());
+        VIPVersion = Id_IPv4;
+    } else if (family == AddressFamily(Id_IPv6)) {
+        std::copy_n(AAddr.Bytes.begin() + kIPv6AddressOffset, 16, raw.Bytes.begin());
+        VIPVersion = Id_IPv6;
+    } else {
+        throw EIdIPVersionUnsupported(kIPVersionUnsupported);
+    }
+    VPort =
+        static_cast<std::uint16_t>((AAddr.Bytes[kPortOffset] << 8) | AAddr.Bytes[kPortOffset + 1]);
+    VIP = AddressToText(raw, VIPVersion);
+}
+
+std::size_t TIdStackBSDBase::SendCount(const TIdBytes& AData, int AOffset, int ASize) {
+    if (AOffset < 0)
+        throw EInternalError("Negative offset into the data to send");
+    std::int64_t count = static_cast<std::int64_t>(AData.size()) - AOffset;
+    if (ASize >= 0 && ASize < count)
+        count = ASize;
+    return count < 1 ? 0 : static_cast<std::size_t>(count);
 }

@@ -31,9 +31,6 @@ static_assert(Id_TCP_NODELAY == TCP_NODELAY);
 
 namespace {
 
-constexpr const char* kIPVersionUnsupported =
-    "The requested IPVersion / Address family is not supported.";
-
 struct CodePair {
     int from;
     int to;
@@ -79,82 +76,13 @@ int Translate(const CodePair* begin, const CodePair* end, int code) {
     return code;
 }
 
+sockaddr* Record(TIdSockAddr& a) {
+    return reinterpret_cast<sockaddr*>(a.Bytes.data());
+}
+
 /// errno as a socket error number; unknown values pass unchanged.
 int SocketCodeOf(int errnoValue) {
     return Translate(std::begin(kErrnoCodes), std::end(kErrnoCodes), errnoValue);
-}
-
-int FamilyOf(TIdIPVersion AIPVersion) {
-    switch (AIPVersion) {
-    case Id_IPv4:
-        return AF_INET;
-    case Id_IPv6:
-        return AF_INET6;
-    }
-    throw EIdIPVersionUnsupported(kIPVersionUnsupported);
-}
-
-/// A zero-filled socket address record (128 bytes) and the length that the
-/// family needs.
-struct SockAddr {
-    sockaddr_storage storage{};
-    socklen_t length = sizeof(sockaddr_storage);
-
-    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
-};
-
-SockAddr MakeSockAddr(TIdStack& stack, const std::string& AIP, std::uint16_t APort,
-                      TIdIPVersion AIPVersion) {
-    SockAddr a;
-    const int family = FamilyOf(AIPVersion);
-    // An empty text leaves the address zero: any local address.
-    TIdRawAddress raw;
-    if (!AIP.empty())
-        raw = stack.TextToAddress(AIP, AIPVersion);
-    if (family == AF_INET) {
-        auto* in = reinterpret_cast<sockaddr_in*>(&a.storage);
-        in->sin_family = AF_INET;
-        in->sin_port = htons(APort);
-        std::memcpy(&in->sin_addr, raw.Bytes.data(), 4);
-        a.length = sizeof(sockaddr_in);
-    } else {
-        auto* in6 = reinterpret_cast<sockaddr_in6*>(&a.storage);
-        in6->sin6_family = AF_INET6;
-        in6->sin6_port = htons(APort);
-        std::memcpy(&in6->sin6_addr, raw.Bytes.data(), 16);
-        a.length = sizeof(sockaddr_in6);
-    }
-    return a;
-}
-
-void DecodeSockAddr(TIdStack& stack, const sockaddr_storage& storage, std::string& VIP,
-                    std::uint16_t& VPort, TIdIPVersion& VIPVersion) {
-    TIdRawAddress raw;
-    if (storage.ss_family == AF_INET) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(&storage);
-        std::memcpy(raw.Bytes.data(), &in->sin_addr, 4);
-        VIPVersion = Id_IPv4;
-        VPort = ntohs(in->sin_port);
-    } else if (storage.ss_family == AF_INET6) {
-        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(&storage);
-        std::memcpy(raw.Bytes.data(), &in6->sin6_addr, 16);
-        VIPVersion = Id_IPv6;
-        VPort = ntohs(in6->sin6_port);
-    } else {
-        throw EIdIPVersionUnsupported(kIPVersionUnsupported);
-    }
-    VIP = stack.AddressToText(raw, VIPVersion);
-}
-
-/// The bytes from AOffset to the end of AData, limited to ASize when it is 0
-/// or more; below 1 an empty datagram is sent.
-std::size_t SendCount(const TIdBytes& AData, int AOffset, int ASize) {
-    if (AOffset < 0)
-        throw EInternalError("Negative offset into the data to send");
-    long count = static_cast<long>(AData.size()) - AOffset;
-    if (ASize >= 0 && ASize < count)
-        count = ASize;
-    return count < 1 ? 0 : static_cast<std::size_t>(count);
 }
 
 const std::uint8_t* SendFrom(const TIdBytes& AData, int AOffset, std::size_t count) {
@@ -197,6 +125,16 @@ TIdStack* NewPlatformStack() {
 // here and no EIdStackInitializationFailed to raise.
 TIdStackPosix::TIdStackPosix() = default;
 
+int TIdStackPosix::AddressFamily(TIdIPVersion AIPVersion) {
+    switch (AIPVersion) {
+    case Id_IPv4:
+        return AF_INET;
+    case Id_IPv6:
+        return AF_INET6;
+    }
+    throw EIdIPVersionUnsupported("The requested IPVersion / Address family is not supported.");
+}
+
 int TIdStackPosix::LastSocketError() {
     return SocketCodeOf(errno);
 }
@@ -204,20 +142,20 @@ int TIdStackPosix::LastSocketError() {
 TIdStackSocketHandle TIdStackPosix::NewSocket(int ASocketType, int AProtocol, bool,
                                               TIdIPVersion AIPVersion) {
     // There is no overlapped variant on POSIX; the flag never changes the call.
-    const int family = FamilyOf(AIPVersion);
+    const int family = AddressFamily(AIPVersion);
     return CheckSocketResult(::socket(family, ASocketType | SOCK_CLOEXEC, AProtocol));
 }
 
 void TIdStackPosix::BindSocket(TIdStackSocketHandle ASocket, const std::string& AIP,
                                std::uint16_t APort, TIdIPVersion AIPVersion) {
-    SockAddr a = MakeSockAddr(*this, AIP, APort, AIPVersion);
-    CheckSocketResult(::bind(ASocket, a.get(), a.length));
+    TIdSockAddr a = MakeSockAddr(AIP, APort, AIPVersion);
+    CheckSocketResult(::bind(ASocket, Record(a), static_cast<socklen_t>(a.Length)));
 }
 
 void TIdStackPosix::ConnectSocket(TIdStackSocketHandle ASocket, const std::string& AIP,
                                   std::uint16_t APort, TIdIPVersion AIPVersion) {
-    SockAddr a = MakeSockAddr(*this, AIP, APort, AIPVersion);
-    CheckSocketResult(::connect(ASocket, a.get(), a.length));
+    TIdSockAddr a = MakeSockAddr(AIP, APort, AIPVersion);
+    CheckSocketResult(::connect(ASocket, Record(a), static_cast<socklen_t>(a.Length)));
 }
 
 void TIdStackPosix::ShutAndClose(TIdStackSocketHandle ASocket) noexcept {
@@ -238,9 +176,9 @@ int TIdStackPosix::SendToAddress(TIdStackSocketHandle ASocket, const TIdBytes& A
                                  int ASize, const std::string& AIP, std::uint16_t APort,
                                  TIdIPVersion AIPVersion) {
     const std::size_t count = SendCount(AData, AOffset, ASize);
-    SockAddr a = MakeSockAddr(*this, AIP, APort, AIPVersion);
-    const ssize_t sent =
-        ::sendto(ASocket, SendFrom(AData, AOffset, count), count, MSG_NOSIGNAL, a.get(), a.length);
+    TIdSockAddr a = MakeSockAddr(AIP, APort, AIPVersion);
+    const ssize_t sent = ::sendto(ASocket, SendFrom(AData, AOffset, count), count, MSG_NOSIGNAL,
+                                  Record(a), static_cast<socklen_t>(a.Length));
     if (sent < 0) {
         const int code = LastSocketError();
         if (code == 10040)
@@ -266,27 +204,30 @@ int TIdStackPosix::ReceiveOnSocket(TIdStackSocketHandle ASocket, TIdBytes& VBuff
 
 int TIdStackPosix::ReceiveFromAny(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, std::string& VIP,
                                   std::uint16_t& VPort, TIdIPVersion& VIPVersion) {
-    SockAddr from;
+    TIdSockAddr from;
+    socklen_t length = sizeof from.Bytes;
     const int n = CheckSocketResult(static_cast<int>(
-        ::recvfrom(ASocket, VBuffer.data(), VBuffer.size(), MSG_TRUNC, from.get(), &from.length)));
+        ::recvfrom(ASocket, VBuffer.data(), VBuffer.size(), MSG_TRUNC, Record(from), &length)));
     if (static_cast<std::size_t>(n) > VBuffer.size())
         ThrowSocketError(10040);
-    DecodeSockAddr(*this, from.storage, VIP, VPort, VIPVersion);
+    DecodeSockAddr(from, VIP, VPort, VIPVersion);
     return n;
 }
 
 void TIdStackPosix::LocalAddressOf(TIdStackSocketHandle ASocket, std::string& VIP,
                                    std::uint16_t& VPort, TIdIPVersion& VIPVersion) {
-    SockAddr a;
-    CheckSocketResult(::getsockname(ASocket, a.get(), &a.length));
-    DecodeSockAddr(*this, a.storage, VIP, VPort, VIPVersion);
+    TIdSockAddr a;
+    socklen_t length = sizeof a.Bytes;
+    CheckSocketResult(::getsockname(ASocket, Record(a), &length));
+    DecodeSockAddr(a, VIP, VPort, VIPVersion);
 }
 
 void TIdStackPosix::PeerAddressOf(TIdStackSocketHandle ASocket, std::string& VIP,
                                   std::uint16_t& VPort, TIdIPVersion& VIPVersion) {
-    SockAddr a;
-    CheckSocketResult(::getpeername(ASocket, a.get(), &a.length));
-    DecodeSockAddr(*this, a.storage, VIP, VPort, VIPVersion);
+    TIdSockAddr a;
+    socklen_t length = sizeof a.Bytes;
+    CheckSocketResult(::getpeername(ASocket, Record(a), &length));
+    DecodeSockAddr(a, VIP, VPort, VIPVersion);
 }
 
 void TIdStackPosix::WriteSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOption,
@@ -312,7 +253,7 @@ int TIdStackPosix::WaitForReadable(const std::vector<TIdStackSocketHandle>& ASoc
     std::vector<pollfd> fds;
     fds.reserve(ASockets.size());
     for (TIdStackSocketHandle s : ASockets)
-        fds.push_back(pollfd{s, POLLIN, 0});
+        fds.push_back(pollfd{static_cast<int>(s), POLLIN, 0});
     const int ready = CheckSocketResult(::poll(fds.data(), fds.size(), AMSec == -2 ? -1 : AMSec));
     for (const pollfd& p : fds)
         if (p.revents & POLLNVAL)
@@ -321,7 +262,7 @@ int TIdStackPosix::WaitForReadable(const std::vector<TIdStackSocketHandle>& ASoc
 }
 
 std::string TIdStackPosix::LookupHostAddress(const std::string& AHost, TIdIPVersion AIPVersion) {
-    FamilyOf(AIPVersion); // refuses an unsupported version before any lookup
+    AddressFamily(AIPVersion); // refuses an unsupported version before any lookup
     TIdRawAddress address;
     const int rc = GetAddressInfo(ToASCIIHost(AHost), AIPVersion, address);
     if (rc == EAI_SYSTEM) {
@@ -336,7 +277,7 @@ std::string TIdStackPosix::LookupHostAddress(const std::string& AHost, TIdIPVers
 int TIdStackPosix::GetAddressInfo(const std::string& AASCIIHost, TIdIPVersion AIPVersion,
                                   TIdRawAddress& VAddress) {
     addrinfo hints{};
-    hints.ai_family = FamilyOf(AIPVersion);
+    hints.ai_family = AddressFamily(AIPVersion);
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* list = nullptr;
     const int rc = ::getaddrinfo(AASCIIHost.c_str(), nullptr, &hints, &list);

@@ -42,6 +42,7 @@ public:
     std::string LookupHostAddress(const std::string& AHost, TIdIPVersion AIPVersion) override;
 
 protected:
+    int AddressFamily(TIdIPVersion AIPVersion) override;
     /// The one call into the platform resolver: looks AASCIIHost up for the
     /// family of AIPVersion and gives the first address found. Returns
     /// getaddrinfo's code (0 on success). The seam through which a stack that

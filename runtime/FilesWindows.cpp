@@ -1,0 +1,209 @@
+// The runtime's file operations on Windows: every file-system call of the
+// program is here, and GetLastError becomes a classic I/O error code or the
+// system's text right after the call that set it. The platform's error codes
+// are the classic ones already (2 file not found, 3 invalid filename, 4 too
+// many open files, 5 access denied), so nothing is translated. Nothing but the
+// platform's side of Files.h and of TFileStream belongs here; shared texts
+// are in Files.cpp.
+#include "runtime/Files.h"
+
+#include <algorithm>
+
+#include <windows.h>
+
+#include "runtime/Convert.h"
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+#include "runtime/Stream.h"
+
+extern const char PathDelim = '\\';
+
+namespace {
+
+HANDLE Win32Handle(const TFileHandle& file) {
+    return reinterpret_cast<HANDLE>(file.Get());
+}
+
+int LastError() {
+    return static_cast<int>(::GetLastError());
+}
+
+/// Opens an existing file; the failure's code is GetLastError's, untouched.
+HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share) {
+    return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
+}
+
+TFileHandle OpenStreamFile(const std::string& path, TFileStream::TOpenMode mode,
+                           TFileStream::TShareMode share) {
+    const DWORD access =
+        mode == TFileStream::TOpenMode::fmOpenRead ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+    // Shutting writers out is the platform's own sharing mode: while the
+    // stream is open, an open for writing fails with a sharing violation,
+    // and so does this open while a writer holds the file.
+    const DWORD shareMode = share == TFileStream::TShareMode::fmShareDenyWrite
+                                ? FILE_SHARE_READ
+                                : FILE_SHARE_READ | FILE_SHARE_WRITE;
+    // A directory refuses to open without backup semantics, with access denied.
+    const HANDLE h = OpenExisting(path, access, shareMode);
+    if (h == INVALID_HANDLE_VALUE)
+        RaiseOpenError(path, LastError());
+    return TFileHandle(reinterpret_cast<file_t>(h));
+}
+
+bool HasExtension(const std::string& name, std::string_view extension) {
+    return name.size() >= extension.size() &&
+           SameText(std::string_view(name).substr(name.size() - extension.size()), extension);
+}
+
+/// Owns a folder enumeration.
+struct FindHandle {
+    HANDLE h;
+    ~FindHandle() {
+        if (h != INVALID_HANDLE_VALUE)
+            ::FindClose(h);
+    }
+};
+
+} // namespace
+
+TFileHandle::~TFileHandle() {
+    if (handle_ != kInvalidFile)
+        ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+std::string SysErrorMessage(int systemError) {
+    char* text = nullptr;
+    const DWORD n = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(systemError), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+    std::string message(text ? text : "", n);
+    if (text)
+        ::LocalFree(text);
+    // The system ends its texts in a period and a line break; the messages
+    // that quote them add their own punctuation, as with the POSIX texts.
+    while (!message.empty() &&
+           (static_cast<unsigned char>(message.back()) <= ' ' || message.back() == '.'))
+        message.pop_back();
+    return message;
+}
+
+std::string ExpandFileName(const std::string& path) {
+    char buf[MAX_PATH * 4];
+    const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
+    if (n == 0 || n >= sizeof buf)
+        return path;
+    return std::string(buf, n);
+}
+
+bool DirectoryExists(const std::string& path) {
+    const DWORD a = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileExists(const std::string& path) {
+    const DWORD a = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::string ProgramFolder() {
+    char buf[MAX_PATH * 4];
+    const DWORD n = ::GetModuleFileNameA(nullptr, buf, sizeof buf);
+    if (n == 0 || n >= sizeof buf)
+        return ExpandFileName(".\\");
+    const std::string exe(buf, n);
+    return exe.substr(0, exe.find_last_of("\\/") + 1);
+}
+
+std::vector<TFolderEntry> FolderEntries(const std::string& folder, std::string_view extension) {
+    std::vector<TFolderEntry> entries;
+    if (folder.empty())
+        return entries;
+    std::string pattern = folder;
+    if (pattern.back() != '\\' && pattern.back() != '/')
+        pattern += PathDelim;
+    pattern += "*";
+    pattern += extension;
+    // FindFirstFile reports every entry, hidden, system and read-only ones
+    // included; there is no attribute filter to get wrong.
+    WIN32_FIND_DATAA found{};
+    const FindHandle find{::FindFirstFileA(pattern.c_str(), &found)};
+    if (find.h == INVALID_HANDLE_VALUE)
+        return entries;
+    do {
+        const std::string name = found.cFileName;
+        if (name.empty())
+            break;
+        // The pattern also matches through the short 8.3 name ("a.binary" is
+        // "A~1.BIN"); only names that really end in the extension count.
+        if (HasExtension(name, extension))
+            entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+    } while (::FindNextFileA(find.h, &found));
+    return entries;
+}
+
+void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
+    // Reading only, and others' readers and writers are let in: the scan
+    // must not disturb a program that has the image open.
+    const HANDLE h =
+        OpenExisting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (h == INVALID_HANDLE_VALUE)
+        RaiseInOutError(LastError());
+    const TFileHandle file(reinterpret_cast<file_t>(h));
+    for (std::size_t got = 0; got < bytes.size();) {
+        DWORD n = 0;
+        if (!::ReadFile(h, bytes.data() + got, static_cast<DWORD>(bytes.size() - got), &n, nullptr))
+            RaiseInOutError(LastError());
+        if (n == 0)
+            RaiseReadBeyondEnd();
+        got += n;
+    }
+}
+
+int InOutErrorCode(int systemError) {
+    switch (systemError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_TOO_MANY_OPEN_FILES:
+    case ERROR_ACCESS_DENIED:
+        return systemError;
+    default:
+        return 0;
+    }
+}
+
+// --- TFileStream --------------------------------------------------------------
+
+TFileStream::TFileStream(const std::string& path, TOpenMode mode, TShareMode share)
+    : path_(path), file_(OpenStreamFile(path, mode, share)) {}
+
+std::int64_t TFileStream::Read(void* buffer, std::int64_t count) {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::clamp<std::int64_t>(count, 0, 0x40000000));
+    if (!::ReadFile(Win32Handle(file_), buffer, want, &n, nullptr))
+        throw EReadError(Format("Stream read error: %s", SysErrorMessage(LastError())));
+    return n;
+}
+
+std::int64_t TFileStream::Write(const void* buffer, std::int64_t count) {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::clamp<std::int64_t>(count, 0, 0x40000000));
+    return ::WriteFile(Win32Handle(file_), buffer, want, &n, nullptr) ? n : 0;
+}
+
+std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
+    const DWORD method = origin == TSeekOrigin::soBeginning ? FILE_BEGIN
+                         : origin == TSeekOrigin::soCurrent ? FILE_CURRENT
+                                                            : FILE_END;
+    LARGE_INTEGER distance{};
+    distance.QuadPart = offset;
+    LARGE_INTEGER position{};
+    if (!::SetFilePointerEx(Win32Handle(file_), distance, &position, method))
+        return -1;
+    return position.QuadPart;
+}
+
+std::int64_t TFileStream::Size() {
+    LARGE_INTEGER size{};
+    return ::GetFileSizeEx(Win32Handle(file_), &size) ? size.QuadPart : 0;
+}
