@@ -29,6 +29,7 @@ void TIdSocketHandle::SetHandle(TIdStackSocketHandle AHandle) {
         socketList_.Remove(handle_);
     handle_ = AHandle;
     handleAllocated_ = handle_ != Id_INVALID_SOCKET;
+    receiveWait_ = -2;
     socketType_ = 0;
     if (!handleAllocated_)
         return;
@@ -109,6 +110,14 @@ int TIdSocketHandle::ReceiveBytes(TIdBytes& VBuffer) {
 int TIdSocketHandle::ReceiveBytesFrom(TIdBytes& VBuffer, std::string& VIP, std::uint16_t& VPort,
                                       TIdIPVersion& VIPVersion) {
     return GStack->ReceiveFromAny(handle_, VBuffer, VIP, VPort, VIPVersion);
+}
+
+int TIdSocketHandle::ReceiveBytesFromWithin(TIdBytes& VBuffer, std::string& VIP,
+                                            std::uint16_t& VPort, TIdIPVersion& VIPVersion,
+                                            std::int32_t AMSec) {
+    if (!handleAllocated_)
+        throw EIdConnClosedGracefully("Connection Closed Gracefully.");
+    return GStack->ReceiveFromWithin(handle_, VBuffer, VIP, VPort, VIPVersion, AMSec, receiveWait_);
 }
 
 bool TIdSocketHandle::WaitReadable(std::int32_t AMSec) {

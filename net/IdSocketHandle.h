@@ -43,6 +43,11 @@ public:
     /// As ReceiveBytes, with the sender's address, port and family.
     int ReceiveBytesFrom(TIdBytes& VBuffer, std::string& VIP, std::uint16_t& VPort,
                          TIdIPVersion& VIPVersion);
+    /// Receives one datagram within AMSec milliseconds (-2: without limit; 0:
+    /// only one already there); -1 when none came. Throws
+    /// EIdConnClosedGracefully without a socket.
+    int ReceiveBytesFromWithin(TIdBytes& VBuffer, std::string& VIP, std::uint16_t& VPort,
+                               TIdIPVersion& VIPVersion, std::int32_t AMSec);
     /// True when the socket becomes readable within AMSec milliseconds (-1 and
     /// -2: without limit; 0: at once). Throws EIdConnClosedGracefully without a socket.
     bool WaitReadable(std::int32_t AMSec);
@@ -90,6 +95,7 @@ private:
 
     TIdStackSocketHandle handle_ = Id_INVALID_SOCKET;
     bool handleAllocated_ = false;
+    std::int32_t receiveWait_ = -2; // the socket's own receive time-out; a new one has none
     int socketType_ = 0;
     bool overlapped_ = false;
     bool broadcastEnabled_ = false;
