@@ -63,23 +63,12 @@ int TIdUDPBase::ReceiveDatagram(TIdBytes& ABuffer, std::string& VPeerIP, std::ui
                                 TIdIPVersion& VIPVersion, std::int32_t AMSec) {
     const std::int32_t wait = EffectiveTimeout(AMSec);
     TIdSocketHandle& handle = SocketHandle();
-    // Without an anti-freeze nothing runs between the slices of a wait, so
-    // the receive can wait by itself.
-    if (!TIdAntiFreezeBase::AntiFreezeInUse()) {
-        const int n = handle.ReceiveBytesFromWithin(ABuffer, VPeerIP, VPeerPort, VIPVersion,
-                                                    wait == -1 ? -2 : wait);
-        if (n >= 0)
-            return n;
-        VPeerIP.clear();
-        VPeerPort = 0;
-        return 0;
-    }
-    if (!handle.WaitReadable(wait)) {
-        VPeerIP.clear();
-        VPeerPort = 0;
-        return 0;
-    }
-    return handle.ReceiveBytesFrom(ABuffer, VPeerIP, VPeerPort, VIPVersion);
+    const int n = handle.ReceiveBytesFromWithin(ABuffer, VPeerIP, VPeerPort, VIPVersion, wait);
+    if (n >= 0)
+        return n;
+    VPeerIP.clear();
+    VPeerPort = 0;
+    return 0;
 }
 
 int TIdUDPBase::ReceiveDatagram(TIdBytes& ABuffer, std::string& VPeerIP, std::uint16_t& VPeerPort,
