@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 
+#include "http/HttpText.h"
 #include "http/sslu.h"
 #include "runtime/Application.h"
 #include "runtime/Convert.h"
@@ -36,12 +37,14 @@ std::array<std::uint8_t, ImageHeaderSize> ReadImageHeader(const std::string& pat
 }
 
 /// The names of the folder's entries that end in ".bin" in any letter case
-/// and are no directories, in the order of the enumeration. A folder that
-/// cannot be read has none.
+/// and are files, in the order of the enumeration. A folder that cannot be
+/// read has none. Directories, pipes and devices (or links to them) are no
+/// images: a link named like an image to an endless device would otherwise
+/// be offered, and sent, as a program.
 std::vector<std::string> ImageNames(const std::string& folder) {
     std::vector<std::string> names;
     for (const TFolderEntry& entry : FolderEntries(folder, ".bin"))
-        if (!entry.Directory)
+        if (!entry.Directory && !entry.Special)
             names.push_back(entry.Name);
     return names;
 }
@@ -77,16 +80,30 @@ void TLoader::RunHandler(TNesting nesting, const std::function<void()>& body) {
     if (cancelled_)
         return;
     if (busy_) {
-        // The folder edit is disabled during a run, so a change of it now is
-        // the loader's own (Connect setting the folder): scan inside the run,
+        // The folder edit is disabled during a run, so a scan now is the
+        // run's own (Connect setting the folder): it scans inside the run,
         // whose guard shows any failure. Anything else would nest a second
         // run into the one under way.
-        if (nesting == TNesting::nsRunInside)
+        if (nesting == TNesting::nsScan)
             body();
         return;
     }
-    busy_ = true;
-    window_.SetBusy(true);
+    // A scan is no run: it neither waits nor talks to the unit, so it leaves
+    // the controls as they are. Disabling the folder edit for it would take
+    // the keyboard from the user typing a path into it.
+    const bool run = nesting == TNesting::nsRun;
+    const auto end = [this, run] {
+        if (run) {
+            busy_ = false;
+            window_.SetBusy(false);
+        }
+    };
+    if (run) {
+        busy_ = true;
+        // One unit from start to end: a run talks to the address it began with.
+        address_ = window_.ReadAddress();
+        window_.SetBusy(true);
+    }
     try {
         body();
     } catch (const TCancelled&) {
@@ -95,12 +112,10 @@ void TLoader::RunHandler(TNesting nesting, const std::function<void()>& body) {
     } catch (const std::exception& e) {
         window_.ShowError(ErrorBoxText(e.what()));
     } catch (...) {
-        busy_ = false;
-        window_.SetBusy(false);
+        end();
         throw;
     }
-    busy_ = false;
-    window_.SetBusy(false);
+    end();
 }
 
 void TLoader::CheckCancel() const {
@@ -116,50 +131,74 @@ void TLoader::Pump() {
 // --- Device conversation ----------------------------------------------------
 
 std::string TLoader::FetchUrlText(const std::string& url) {
-    TMemoryStream body;
+    const std::string host = HostOfUrl(url);
+    std::string path = PathOfUrl(url);
+    std::string page;
     // The HTTP layer pumps through this loader while the request blocks; a
     // cancel thrown from there ends the request like any failure.
     SetPumpMessagesHook([this] { Pump(); });
     try {
-        THttp_Socket http;
-        http.FollowRedirects = true;
-        http.Verb = 0; // GET
-        http.Host = HostOfUrl(url);
-        http.Referrer.clear();
-        http.Secure = false;
-        http.PostData.clear();
-        http.Unattended = true;
-        http.Path = PathOfUrl(url);
-        http.Execute();
-        (void)http.StatusCode; // the unit's answers count, whatever their status
-        http.Response.SetPosition(0);
-        body.CopyFrom(http.Response);
+        // The service follows no redirect by itself: every request goes to
+        // the unit's own server, whatever a page says, on every platform.
+        for (int redirects = 0;; ++redirects) {
+            THttp_Socket http;
+            http.FollowRedirects = false;
+            http.Verb = 0; // GET
+            http.Host = host;
+            http.Referrer.clear();
+            http.Secure = false;
+            http.PostData.clear();
+            http.Unattended = true;
+            http.Path = path;
+            http.ResponseLimit = MaxPageSize;
+            http.Execute();
+            // The unit's answers count, whatever their status, unless they
+            // send the loader elsewhere.
+            const auto location =
+                IsRedirectStatus(http.StatusCode)
+                    ? HeaderValue(HeaderBlockLines(http.RawHeaders), "Location", 0)
+                    : std::nullopt;
+            if (!location) {
+                page = http.Response.Text();
+                break;
+            }
+            const auto next = SameServerTarget(host, path, *location);
+            if (!next || redirects == MaxRedirects)
+                break; // a page elsewhere is no page of this unit
+            path = *next;
+        }
     } catch (...) {
-        // Every failure yields what came so far: an unreachable unit is an
-        // empty page, and the callers read "no unit" from that.
+        // Every failure yields the empty page: an unreachable unit, a page
+        // cut short or too large, and the callers read "no unit" from that.
     }
     SetPumpMessagesHook(nullptr);
     CheckCancel();
-    return body.Text();
+    return page;
+}
+
+std::int32_t RevisionOfPage(std::string_view page) {
+    const std::size_t marker = page.find(RevisionMarker);
+    if (marker == std::string_view::npos)
+        return 0;
+    const std::size_t start = marker + RevisionMarker.size();
+    // Without its closing quote the revision may be cut short ("17" of
+    // "171"): no revision then, rather than the wrong unit's images.
+    const std::size_t end = page.find('"', start);
+    if (end == std::string_view::npos)
+        return 0;
+    return StrToInt(page.substr(start, end - start));
 }
 
 std::int32_t TLoader::QueryHardwareRevision(const std::string& address) {
-    const std::string page = FetchUrlText("http://" + address);
-    const std::size_t marker = page.find(RevisionMarker);
-    if (marker == std::string::npos)
-        return 0;
-    const std::size_t start = marker + RevisionMarker.size();
-    // Without a closing quote the text runs to the end of the page, never past it.
-    const std::size_t end = std::min(page.find('"', start), page.size());
-    return StrToInt(std::string_view(page).substr(start, end - start));
+    return RevisionOfPage(FetchUrlText("http://" + address));
 }
 
 void TLoader::connectbutClick() {
-    RunHandler(TNesting::nsRefuse, [this] {
-        const std::int32_t r = QueryHardwareRevision(window_.ReadAddress());
+    RunHandler(TNesting::nsRun, [this] {
+        const std::int32_t r = QueryHardwareRevision(address_);
         HardwareRevision = static_cast<std::uint8_t>(r); // the low 8 bits
         if (HardwareRevision == 0)
-            window_.LogLine("Unable to Connect to " + window_.ReadAddress());
+            window_.LogLine("Unable to Connect to " + address_);
         else
             window_.LogLine("Connected, H/W revision " + std::to_string(HardwareRevision));
         AfterConnect();
@@ -191,7 +230,7 @@ bool TLoader::WaitForUnit(std::uint8_t revision) {
     const auto giveUp = TWindowOperations::Clock::now() + WaitLimit;
     for (;;) {
         PumpDelay(1.0);
-        const std::int32_t r = QueryHardwareRevision(window_.ReadAddress());
+        const std::int32_t r = QueryHardwareRevision(address_);
         if (static_cast<std::uint8_t>(r) == revision)
             return true;
         if (TWindowOperations::Clock::now() >= giveUp) {
@@ -204,7 +243,7 @@ bool TLoader::WaitForUnit(std::uint8_t revision) {
 // --- Image folder scan ------------------------------------------------------
 
 void TLoader::direditChange() {
-    RunHandler(TNesting::nsRunInside, [this] {
+    RunHandler(TNesting::nsScan, [this] {
         window_.ListClear(TImageList::ilWebPages);
         window_.ListClear(TImageList::ilPrograms);
         const std::string text = window_.DirEditText();
@@ -243,11 +282,11 @@ TImageKind TLoader::ClassifyImage(const std::string& path) {
 // --- Upload sequence --------------------------------------------------------
 
 void TLoader::uploadbutClick() {
-    RunHandler(TNesting::nsRefuse, [this] {
+    RunHandler(TNesting::nsRun, [this] {
         const std::string suffix = HardwareRevision == 171 ? ".bin" : "2.bin";
         window_.ClearLog();
-        FetchUrlText("http://" + window_.ReadAddress() + "/index2.htm?tftpp=69");
-        FetchUrlText("http://" + window_.ReadAddress() + "/index2.htm?REBOOT");
+        FetchUrlText("http://" + address_ + "/index2.htm?tftpp=69");
+        FetchUrlText("http://" + address_ + "/index2.htm?REBOOT");
         if (!AnnounceRebootAndWait())
             return;
         if (!UploadImage(TImageList::ilWebPages, "Uploading Web page file ", "rrpages" + suffix,
@@ -279,7 +318,7 @@ bool TLoader::UploadImage(TImageList list, const std::string& announcement,
     if (!FileExists(ImageFolder + entry))
         return true;
     window_.LogLine(announcement + entry);
-    const bool ok = TftpPutFile(window_.ReadAddress(), TftpPort, ImageFolder + entry, remoteName);
+    const bool ok = TftpPutFile(address_, TftpPort, ImageFolder + entry, remoteName);
     window_.LogLine(ok ? doneLine : errorLine);
     return ok;
 }
@@ -297,8 +336,6 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
         // terminal sees why.
         result = false;
         window_.TraceOut(e.what());
-    } catch (...) {
-        result = false; // a cancel from a notification; seen below
     }
     IdTrivialFTP1.CloseEndpoint();
     CheckCancel();
@@ -306,10 +343,11 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
 }
 
 void TLoader::AbortCancelledTransfer() {
-    // Closing the endpoint makes the transfer's wait for a reply fail at its
-    // next slice; the failure then unwinds into the cancel.
+    // The transfer ends at its next wait slice and tells the unit first, so
+    // that the unit does not wait for the rest of an image; the failure then
+    // unwinds into the cancel.
     if (cancelled_)
-        IdTrivialFTP1.CloseEndpoint();
+        IdTrivialFTP1.AbortTransfer();
 }
 
 void TLoader::IdTrivialFTP1Status(TIdComponent* /*ASender*/, TIdStatus AStatus,
@@ -329,8 +367,10 @@ void TLoader::IdTrivialFTP1Work(TIdComponent* /*ASender*/, TWorkMode AWorkMode,
                                 std::int64_t AWorkCount) {
     window_.SetProgress(AWorkCount, IdTrivialFTP1.WorkStateOf(AWorkMode).CountMax);
     window_.SetStatus(std::to_string(AWorkCount));
-    // A cancel ends the transfer here, as any failure of a handler does.
-    Pump();
+    window_.PumpMessages();
+    // Not a failure thrown from here: the transfer would end without telling
+    // the unit.
+    AbortCancelledTransfer();
 }
 
 void TLoader::IdTrivialFTP1WorkEnd(TIdComponent* /*ASender*/, TWorkMode /*AWorkMode*/) {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "app/WindowOperations.h"
 #include "tftp/IdTrivialFTP.h"
@@ -24,6 +25,12 @@ enum class TImageKind { ikNone, ikWebPages, ikProgram };
 /// The error box's text for a failure message: "." appended when the last
 /// character sorts after "." (a letter or a digit, for instance).
 std::string ErrorBoxText(const std::string& message);
+
+/// The revision that a home page reports: the integer between the quotes
+/// after the first marker "g_HwId = \"". 0 when there is no marker or no
+/// closing quote after it. Throws EConvertError when the text between the
+/// quotes is no integer.
+std::int32_t RevisionOfPage(std::string_view page);
 
 class TLoader {
 public:
@@ -51,10 +58,12 @@ public:
     TIdTrivialFTP IdTrivialFTP1;
 
     // Handlers, called by the front end from its button clicks and from the
-    // folder edit's change event. Each disables Connect, Upload and the
-    // folder edit while it runs and turns an uncaught failure into the error
-    // box. Connect and Upload are refused while either runs; a change of the
-    // folder edit during a run is the loader's own and scans at once.
+    // folder edit's change event. Each turns an uncaught failure into the
+    // error box. Connect and Upload are runs: the window is busy while one
+    // runs, which reads the address once, at its start, and talks to that
+    // unit to its end; a second run is refused meanwhile. The scan is no run
+    // and leaves the window as it is; during a run it is the loader's own
+    // (Connect setting the folder) and scans at once.
 
     /// Connect: queries the revision, logs it, shows or hides the group,
     /// scans the folder.
@@ -65,31 +74,42 @@ public:
     void direditChange();
 
     /// Asks the running handler to end: a wait or fetch ends within a
-    /// second, a transfer at its next notification, with no further log
-    /// line. The loader stays cancelled: later handlers do nothing.
-    /// Safe to call from a message handled inside a pump.
+    /// second, a transfer at its next notification or wait slice (the unit
+    /// told with an ERROR packet), with no further log line. The loader
+    /// stays cancelled: later handlers do nothing. Safe to call from a
+    /// message handled inside a pump.
     void Cancel() noexcept { cancelled_ = true; }
     bool Cancelled() const noexcept { return cancelled_; }
     /// Once a cancel has been asked for, ends a transfer that waits for the
     /// unit's reply at its next wait slice instead of after the reply
-    /// timeout; does nothing otherwise. For the idle hook that a socket wait
-    /// calls between its slices.
+    /// timeout, sending the unit ERROR 0 first; does nothing otherwise. For
+    /// the idle hook that a socket wait calls between its slices.
     void AbortCancelledTransfer();
     /// True while a handler runs.
     bool Busy() const noexcept { return busy_; }
 
+    /// The largest page that a fetch takes, in bytes; a unit's pages are a
+    /// few kilobytes.
+    static constexpr std::int64_t MaxPageSize = 4 * 1024 * 1024;
+    /// The most redirects that one fetch follows.
+    static constexpr int MaxRedirects = 10;
+
     /// The whole body of the answer to a GET of url, byte for byte; empty
-    /// (or what came before the failure) when the fetch failed in any way.
+    /// when the fetch failed in any way: no answer, a body cut short or
+    /// broken, one larger than MaxPageSize, a redirect to another server or
+    /// port, more than MaxRedirects redirects. Redirects within the server
+    /// of url are followed. Throws nothing but a cancel.
     std::string FetchUrlText(const std::string& url);
-    /// The revision on the unit's home page; 0 when there is no page or no
-    /// marker. Throws EConvertError when the revision text is no integer.
+    /// RevisionOfPage of the unit's home page; 0 when the fetch failed.
+    /// Throws EConvertError when the revision text is no integer.
     std::int32_t QueryHardwareRevision(const std::string& address);
     /// Shows or hides the group and rescans (or sets) the folder.
     void AfterConnect();
     /// Waits seconds while the window handles its messages.
     void PumpDelay(double seconds);
-    /// Polls the home page once a second until it reports revision; false
-    /// (after logging "Unit did not come back") once WaitLimit has passed.
+    /// Polls the home page of the running handler's address once a second
+    /// until it reports revision; false (after logging "Unit did not come
+    /// back") once WaitLimit has passed.
     bool WaitForUnit(std::uint8_t revision);
     /// Sends localPath to host:port as remoteName; false when the transfer
     /// failed, its message then written to the trace only.
@@ -107,10 +127,11 @@ public:
     void IdTrivialFTP1WorkEnd(TIdComponent* ASender, TWorkMode AWorkMode);
 
 private:
-    enum class TNesting { nsRefuse, nsRunInside };
+    enum class TNesting { nsRun, nsScan };
 
-    /// Runs body as a handler: busy on entry and off on every way out, a
-    /// failure shown in the error box, a cancel ended silently.
+    /// Runs body as a handler: a failure shown in the error box, a cancel
+    /// ended silently. A run reads the address and is busy from entry to
+    /// every way out; a scan is neither.
     void RunHandler(TNesting nesting, const std::function<void()>& body);
     /// Lets the window handle its waiting messages; ends the handler when
     /// a cancel has been asked for.
@@ -127,6 +148,8 @@ private:
                      const std::string& errorLine);
 
     TWindowOperations& window_;
+    /// The address of the running Connect or Upload, read at its start.
+    std::string address_;
     std::atomic<bool> cancelled_{false};
     bool busy_ = false;
 };

@@ -65,8 +65,10 @@ public:
     virtual std::string ProgramFolder() = 0;
     /// Shows the error box with text (the final period already applied).
     virtual void ShowError(const std::string& text) = 0;
-    /// While a Connect or an Upload runs, Connect, Upload and the folder edit
-    /// are disabled (busy true) so that no second run nests inside it.
+    /// While a Connect or an Upload runs (busy true), the address field,
+    /// Connect, Upload, the folder edit and both lists are disabled, so that
+    /// no second run nests inside it and the run keeps one unit and one pair
+    /// of images from start to end.
     virtual void SetBusy(bool busy) = 0;
     /// The transfer under way has sent done of its total bytes: (0, total)
     /// when it starts, then after each block, before the status text that

@@ -8,6 +8,19 @@
 
 namespace {
 
+constexpr std::uint16_t DefaultHttpPort = 80; // RFC 9110, 4.2.1
+constexpr std::size_t MaxLengthDigits = 19;   // any 19 digits fit 64 bits
+
+// Takes the next line, ended by LF or CR LF or by the end, off text.
+std::string_view TakeLine(std::string_view& text) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
 std::string_view NameOf(std::string_view line) {
     return line.substr(0, line.find(':'));
 }
@@ -92,11 +105,7 @@ bool HasHeader(const std::vector<std::string>& lines, std::string_view name) {
 std::vector<std::optional<THeaderField>> ParseHeaderText(std::string_view text) {
     std::vector<std::optional<THeaderField>> fields;
     while (!text.empty()) {
-        const auto end = text.find('\n');
-        std::string_view line = text.substr(0, end);
-        text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
-        if (!line.empty() && line.back() == '\r')
-            line.remove_suffix(1);
+        const std::string_view line = TakeLine(text);
         if (Trim(line).empty())
             continue;
         const auto colon = line.find(':');
@@ -181,4 +190,72 @@ std::optional<std::string> HeaderValue(const std::vector<std::string>& head, std
         if (SameText(Trim(NameOf(head[i])), name) && index-- == 0)
             return Trim(std::string_view(head[i]).substr(head[i].find(':') + 1));
     return std::nullopt;
+}
+
+std::vector<std::string> HeaderBlockLines(std::string_view raw) {
+    std::vector<std::string> lines;
+    while (!raw.empty()) {
+        const std::string_view line = TakeLine(raw);
+        if (line.empty())
+            break;
+        lines.emplace_back(line);
+    }
+    return lines;
+}
+
+bool IsRedirectStatus(int status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+std::optional<std::uint64_t> AnnouncedBodySize(const std::vector<std::string>& head) {
+    // RFC 9112, 6.3: a Transfer-Encoding overrides any Content-Length.
+    if (HeaderValue(head, "Transfer-Encoding", 0))
+        return std::nullopt;
+    std::optional<std::uint64_t> size;
+    for (std::size_t i = 0; const auto value = HeaderValue(head, "Content-Length", i); ++i) {
+        if (value->empty() || value->size() > MaxLengthDigits ||
+            !std::all_of(value->begin(), value->end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return std::nullopt;
+        const std::uint64_t n = std::stoull(*value);
+        if (size && *size != n)
+            return std::nullopt;
+        size = n;
+    }
+    return size;
+}
+
+std::optional<std::string> SameServerTarget(std::string_view server, std::string_view path,
+                                            std::string_view location) {
+    location = location.substr(0, location.find('#')); // a fragment never goes to the server
+    if (location.empty() || HasControl(location))
+        return std::nullopt;
+    const auto colon = location.find(':');
+    if (colon != std::string_view::npos && colon < location.find_first_of("/?")) {
+        // A scheme: only http itself, and only with a server part to compare.
+        if (!SameText(location.substr(0, colon), "http") || location.substr(colon + 1, 2) != "//")
+            return std::nullopt;
+        location.remove_prefix(colon + 1);
+    }
+    if (location.substr(0, 2) == "//") {
+        location.remove_prefix(2);
+        const auto end = location.find_first_of("/?");
+        const auto from = ParseServer(server);
+        const auto to = ParseServer(location.substr(0, end));
+        if (!from || !to || !SameText(from->name, to->name) ||
+            from->port.value_or(DefaultHttpPort) != to->port.value_or(DefaultHttpPort))
+            return std::nullopt;
+        location = end == std::string_view::npos ? std::string_view() : location.substr(end);
+        return location.empty() || location[0] != '/' ? "/" + std::string(location)
+                                                      : std::string(location);
+    }
+    if (location[0] == '/')
+        return std::string(location);
+    // Relative to the object asked for: its query goes, and for a relative
+    // path its last segment too.
+    const std::string_view object = path.substr(0, path.find('?'));
+    std::string base = object.empty() || object[0] != '/' ? "/" : "";
+    base += object;
+    if (location[0] != '?')
+        base.erase(base.rfind('/') + 1);
+    return base + std::string(location);
 }

@@ -1,9 +1,11 @@
 // The text rules of HTTP requests that need no HTTP library: which request
 // header lines are sound, how a connection's server text names a server and a
-// port, how an object name goes into a URL, and how the status and header
-// values are read out of a received header block. Plain text in, plain values
-// out: no libcurl, no platform types and no service error numbers here, so
-// that every implementation of the HTTP service can share them.
+// port, how an object name goes into a URL, how the status and header values
+// are read out of a received header block, how long its body must be, and
+// where a redirect leads on the same server. Plain text in, plain values out:
+// no libcurl, no platform types and no service error numbers here, so that
+// every implementation of the HTTP service, and the request object above it,
+// can share them.
 #pragma once
 
 #include <cstddef>
@@ -62,3 +64,28 @@ int StatusOf(const std::vector<std::string>& head);
 /// status line, blanks around it dropped; none when there are fewer.
 std::optional<std::string> HeaderValue(const std::vector<std::string>& head, std::string_view name,
                                        std::size_t index);
+
+/// The lines of a raw header block as the service gives it (lines ending in
+/// CR LF, a blank line at the end), without their line ends, up to the first
+/// blank line.
+std::vector<std::string> HeaderBlockLines(std::string_view raw);
+
+/// True for the statuses whose Location names where the object went: 301,
+/// 302, 303, 307 and 308.
+bool IsRedirectStatus(int status);
+
+/// The body size that a header block announces with Content-Length; none
+/// when it announces none that binds: no Content-Length, a chunked
+/// Transfer-Encoding (which wins over it), or a value that is not one plain
+/// decimal number (several lines must agree).
+std::optional<std::uint64_t> AnnouncedBodySize(const std::vector<std::string>& head);
+
+/// The object name that a redirect's Location names on the server that the
+/// request went to: server is the connection's server text (port 80 unless
+/// it names one), path the object name that was asked for. A Location that
+/// is a path, or that names the same server and port over http, gives the
+/// path to ask for next, beginning with "/", its fragment dropped. None when
+/// it names another server, port or scheme, or is empty, holds a control
+/// character or cannot be read.
+std::optional<std::string> SameServerTarget(std::string_view server, std::string_view path,
+                                            std::string_view location);

@@ -238,9 +238,7 @@ bool IsFinal(const Request& r) {
     if (status >= 100 && status < 200)
         return false;
     const bool follow = (r.flags & INTERNET_FLAG_NO_AUTO_REDIRECT) == 0;
-    const bool redirect =
-        status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
-    return !(follow && redirect && HeaderValue(r.block, "Location", 0));
+    return !(follow && IsRedirectStatus(status) && HeaderValue(r.block, "Location", 0));
 }
 
 void TakeHead(Request& r) {

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "http/HttpText.h"
 #include "runtime/Application.h"
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
@@ -18,6 +19,7 @@
 namespace {
 
 constexpr std::array<const char*, 3> VerbTexts = {"GET", "POST", "HEAD"};
+constexpr std::uint8_t HeadVerb = 2;
 
 // Always: from the server, not cached, keep-alive, and no proxy cache either.
 constexpr DWORD AlwaysFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
@@ -179,16 +181,45 @@ bool THttp_Socket::FillResponseStream() {
     // A second run must not leave the tail of a longer earlier body behind.
     Response.Clear();
     Response.SetPosition(0);
+    if (RawHeaders.empty())
+        return true; // no response came: the send step has told why
+    // A body that is not whole must never pass for a whole one: the caller
+    // would take a page cut short, or the start of an endless one, for the
+    // page.
+    const auto fail = [this](const std::string& text) {
+        ReportError(text, true);
+        return false;
+    };
+    const auto readFailure = [&](DWORD code) {
+        return fail("Read response failed with error " + InternetErrorText(code));
+    };
+    const auto tooLarge = [&] {
+        return fail(Format("Response larger than %d bytes", ResponseLimit));
+    };
+    const bool bodiless = Verb == HeadVerb || StatusCode == 204 || StatusCode == 304;
+    // What the server announced; 0 when it announced nothing that binds.
+    const std::uint64_t announced =
+        bodiless ? 0 : AnnouncedBodySize(HeaderBlockLines(RawHeaders)).value_or(0);
+    const auto limit = static_cast<std::uint64_t>(ResponseLimit);
+    if (ResponseLimit >= 0 && announced > limit)
+        return tooLarge();
     buffer.assign(ChunkSize, '\0');
     for (;;) {
         DWORD available = 0;
-        InternetQueryDataAvailable(RequestHandle, &available, 0, 0);
         DWORD read = 0;
-        InternetReadFile(RequestHandle, buffer.data(), std::min(ChunkSize, available), &read);
+        if (!InternetQueryDataAvailable(RequestHandle, &available, 0, 0) ||
+            !InternetReadFile(RequestHandle, buffer.data(), std::min(ChunkSize, available), &read))
+            return readFailure(GetLastError());
         if (read == 0)
             break;
+        if (ResponseLimit >= 0 && static_cast<std::uint64_t>(Response.Size()) + read > limit)
+            return tooLarge();
         Response.Write(buffer.data(), read);
     }
+    // A service may take a connection closed early for the end of the body;
+    // the length that the server announced says otherwise.
+    if (static_cast<std::uint64_t>(Response.Size()) < announced)
+        return readFailure(ERROR_INTERNET_CONNECTION_ABORTED);
     return true;
 }
 

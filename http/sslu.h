@@ -30,7 +30,8 @@ public:
 
     /// Runs the request with the fields as set and fills StatusCode,
     /// RawHeaders, SetCookie and Response. A send failure goes to ReportError
-    /// ("Send request failed with error " and InternetErrorText); without
+    /// ("Send request failed with error " and InternetErrorText), and so does
+    /// a body that could not be read whole (see FillResponseStream); without
     /// OnError that raises Exception. Throws what the message pump throws.
     void Execute();
     /// Opens RootHandle and ConnectHandle; false when no connect handle came.
@@ -42,7 +43,13 @@ public:
     /// false when either failed (GetLastError tells why).
     bool SendRequest();
     /// Reads the response's headers, status, first Set-Cookie and body.
-    /// Throws EInternalError without a request handle. Always true.
+    /// Throws EInternalError without a request handle. A body that could not
+    /// be read whole goes to ReportError and gives false: a failed read
+    /// ("Read response failed with error " and InternetErrorText), a body
+    /// shorter than its Content-Length (as error 12030, the connection
+    /// aborted), or one longer than ResponseLimit ("Response larger than %d
+    /// bytes", refused before it is read when its Content-Length says so).
+    /// Reads no body when no response came (the send step tells why).
     bool FillResponseStream();
     /// Removes the status callback and releases all three handles.
     void CloseHandles() noexcept;
@@ -71,6 +78,8 @@ public:
     std::int32_t RangeStart = -1;
     std::int32_t RangeEnd = -1;
     bool FollowRedirects = false;
+    /// The most body bytes that Response may take; -1 for no limit.
+    std::int64_t ResponseLimit = -1;
     std::function<void(const std::string& text, bool fatal)> OnError;
 
 private:

@@ -6,6 +6,12 @@
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 
+namespace {
+
+constexpr const char* OpenErrorText = "Cannot open file \"%s\". %s";
+
+} // namespace
+
 void RaiseInOutError(int systemError) {
     switch (const int code = InOutErrorCode(systemError)) {
     case 2:
@@ -26,6 +32,10 @@ void RaiseReadBeyondEnd() {
 }
 
 void RaiseOpenError(const std::string& path, int systemError) {
-    throw EFOpenError(
-        Format("Cannot open file \"%s\". %s", ExpandFileName(path), SysErrorMessage(systemError)));
+    throw EFOpenError(Format(OpenErrorText, ExpandFileName(path), SysErrorMessage(systemError)));
+}
+
+void RaiseNotRegularFile(const std::string& path) {
+    // No system error number says this: the open itself succeeded.
+    throw EFOpenError(Format(OpenErrorText, ExpandFileName(path), "Not a regular file"));
 }

@@ -44,12 +44,25 @@ struct TFolderEntry {
     std::string Name;
     /// True for a directory, or a link to one.
     bool Directory = false;
+    /// True for a pipe, a device or a socket, or a link to one: no file whose
+    /// bytes could be an image.
+    bool Special = false;
+};
+
+/// What tells that an open file was written to: its size and the time of its
+/// last modification (in the platform's own units; only ever compared).
+struct TFileStamp {
+    std::int64_t Size = 0;
+    std::int64_t Modified = 0;
+    bool operator==(const TFileStamp&) const = default;
 };
 
 /// The system's text for one of its error numbers.
 std::string SysErrorMessage(int systemError);
 
-/// The path made absolute against the current folder (no links resolved).
+/// The path made absolute against the current folder, its "." and ".."
+/// segments resolved by the text alone (no links followed): "/a/./b/../c"
+/// gives "/a/c".
 std::string ExpandFileName(const std::string& path);
 
 /// True when path names an existing directory.
@@ -88,3 +101,7 @@ int InOutErrorCode(int systemError);
 /// Throws EFOpenError "Cannot open file "%s". %s" with the full path and the
 /// system's text.
 [[noreturn]] void RaiseOpenError(const std::string& path, int systemError);
+
+/// Throws EFOpenError "Cannot open file "%s". Not a regular file" with the
+/// full path: for a pipe, a device or a socket, which opened but hold no file.
+[[noreturn]] void RaiseNotRegularFile(const std::string& path);

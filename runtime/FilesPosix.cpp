@@ -40,16 +40,24 @@ ssize_t ReadSome(int fd, void* buffer, std::size_t count) {
 
 TFileHandle OpenStreamFile(const std::string& path, TFileStream::TOpenMode mode,
                            TFileStream::TShareMode share) {
-    const int flags = (mode == TFileStream::TOpenMode::fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+    // Without O_NONBLOCK the open of a pipe would wait for a writer, for
+    // ever; on a regular file the flag changes nothing.
+    const int flags =
+        (mode == TFileStream::TOpenMode::fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC | O_NONBLOCK;
     const int fd = ::open(path.c_str(), flags);
     if (fd < 0)
         RaiseOpenError(path, errno);
     TFileHandle file(fd);
-    // A directory opens for reading here, but it is no file to stream (a
-    // Windows open refuses it by itself).
+    // A directory, a pipe or a device opens here, but none is a file to
+    // stream: a device reads as endless or as empty, a pipe as whatever its
+    // writer sends (a Windows open refuses a directory by itself).
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+    if (::fstat(fd, &st) != 0)
+        RaiseOpenError(path, errno);
+    if (S_ISDIR(st.st_mode))
         RaiseOpenError(path, EISDIR);
+    if (!S_ISREG(st.st_mode))
+        RaiseNotRegularFile(path);
     // POSIX has no mandatory sharing modes; the closest thing to shutting
     // writers out is an advisory shared lock: a writer that takes the
     // exclusive lock waits until the stream is closed, and a file that such
@@ -74,15 +82,17 @@ std::string SysErrorMessage(int systemError) {
 }
 
 std::string ExpandFileName(const std::string& path) {
-    if (!path.empty() && path[0] == PathDelim)
-        return path;
-    char cwd[PATH_MAX];
-    if (!getcwd(cwd, sizeof cwd))
-        return path;
-    std::string dir = cwd;
-    if (dir.empty() || dir.back() != PathDelim)
-        dir += PathDelim;
-    return dir + path;
+    std::string full = path;
+    if (path.empty() || path[0] != PathDelim) {
+        char cwd[PATH_MAX];
+        if (!getcwd(cwd, sizeof cwd))
+            return path;
+        full = cwd;
+        if (full.empty() || full.back() != PathDelim)
+            full += PathDelim;
+        full += path;
+    }
+    return std::filesystem::path(full).lexically_normal().string();
 }
 
 bool DirectoryExists(const std::string& path) {
@@ -118,7 +128,10 @@ std::vector<TFolderEntry> FolderEntries(const std::string& folder, std::string_v
         // An entry whose type cannot be read (a dangling link) counts as a
         // file: opening it then tells why it is no image.
         std::error_code typeError;
-        entries.push_back({name, it->is_directory(typeError)});
+        const fs::file_type type = it->status(typeError).type();
+        const bool special = type == fs::file_type::fifo || type == fs::file_type::character ||
+                             type == fs::file_type::block || type == fs::file_type::socket;
+        entries.push_back({name, type == fs::file_type::directory, special});
     }
     return entries;
 }
@@ -184,6 +197,12 @@ std::int64_t TFileStream::Seek(std::int64_t offset, TSeekOrigin origin) {
 }
 
 std::int64_t TFileStream::Size() {
+    return Stamp().Size;
+}
+
+TFileStamp TFileStream::Stamp() {
     struct stat st {};
-    return ::fstat(Descriptor(file_), &st) == 0 ? st.st_size : 0;
+    if (::fstat(Descriptor(file_), &st) != 0)
+        return {};
+    return {st.st_size, std::int64_t{st.st_mtim.tv_sec} * 1'000'000'000 + st.st_mtim.tv_nsec};
 }

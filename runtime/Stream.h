@@ -56,10 +56,12 @@ public:
     /// What others may do with the file while the stream has it open.
     enum class TShareMode { fmShareDenyNone, fmShareDenyWrite };
 
-    /// Opens an existing file that is no directory. With fmShareDenyWrite
-    /// no writer may change the file while the stream is open, and a file
-    /// that a writer holds is not opened. Throws EFOpenError "Cannot open
-    /// file "%s". %s" with the full path and the system's text for the error.
+    /// Opens an existing regular file (links followed), at once: a pipe
+    /// without a writer is refused, not waited for. With fmShareDenyWrite no
+    /// writer may change the file while the stream is open, and a file that
+    /// a writer holds is not opened. Throws EFOpenError "Cannot open file
+    /// "%s". %s" with the full path and the system's text for the error
+    /// ("Not a regular file" for a pipe, a device or a socket).
     TFileStream(const std::string& path, TOpenMode mode,
                 TShareMode share = TShareMode::fmShareDenyNone);
 
@@ -67,6 +69,9 @@ public:
     std::int64_t Write(const void* buffer, std::int64_t count) override;
     std::int64_t Seek(std::int64_t offset, TSeekOrigin origin) override;
     std::int64_t Size() override;
+    /// The open file's size and modification time as they are now; a zero
+    /// stamp when the system cannot tell.
+    TFileStamp Stamp();
 
     const std::string& FileName() const { return path_; }
 

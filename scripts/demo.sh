@@ -7,7 +7,9 @@
 #
 # The unit's ports 80 and 69 need root. Without it the demo runs again inside
 # a user and network namespace of its own, where it may bind them and where
-# nothing leaves the machine.
+# nothing leaves the machine. The window runs in a network namespace of its
+# own even for root: whatever is typed into its address field, nothing it
+# sends can leave the machine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,6 +29,8 @@ if [ "${1:-}" != "--inside" ]; then
     cmake --build build --target "${targets[@]}" -j"$(nproc)"
     if [ "$(id -u)" -ne 0 ]; then
         exec unshare --user --map-root-user --net -- bash "$0" --inside "${1:-}"
+    elif [ "$mode" = window ]; then
+        exec unshare --net -- bash "$0" --inside "${1:-}"
     fi
 else
     ip link set lo up
@@ -61,10 +65,12 @@ done
 if [ "$mode" = window ]; then
     cat <<EOT
 == The simulated unit answers on $address (revision 171).
-   In the window, type 127000000002 into the address field (it shows
-   127.000.000.002), press Connect, set the folder to
+   In the window: click into the address field, press Ctrl+A to select all
+   of its text, type 127000000002 (it shows 127.000.000.002) and press
+   Enter. Click into the folder edit, press Ctrl+A, type
        $work/images
-   and press Upload. Close the window when done.
+   and press Upload. The log ends with "Update successful". Close the
+   window when done.
 EOT
     build/bin/tftp-loader || true
     echo "== what the unit saw"

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ clang libclang-rt-14-dev pkg-config make
-    qt6-base-dev libcurl4-openssl-dev libgtest-dev libgmock-dev
+    qt6-base-dev libqt6svg6 desktop-file-utils libcurl4-openssl-dev libgtest-dev libgmock-dev
     libcpp-httplib-dev libfmt-dev libcli11-dev libidn2-dev
 <<<<<<< HEAD
     tftpd-hpa tftp-hpa atftp curl xvfb xauth iproute2 util-linux clang-format

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "net/IdStack.h"
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
@@ -19,13 +20,26 @@ constexpr std::int32_t DefaultReceiveTimeout = 4000;
 // Every wait lasts at least this long, so that a ReceiveTimeout of 0 or the
 // endpoint's "no limit" (-2) cannot make the transfer hang for ever.
 constexpr std::int32_t MinimumWait = 500;
+// A wait is cut into slices of at most this long, so that AbortTransfer (a
+// Ctrl-C, a closed window) ends it within a quarter of a second.
+constexpr std::int32_t WaitSlice = 250;
+// Larger than any UDP payload: a datagram is never cut, so a server's long
+// ERROR text arrives whole.
+constexpr std::size_t MaxDatagramSize = 65536;
+
+constexpr const char* TimeoutText = "Timeout";
+constexpr const char* CancelledText = "Transfer cancelled";
+constexpr const char* UnknownTransferIDText = "Unknown transfer ID"; // RFC 1350 section 4
+constexpr const char* ChangedSourceText = "Source changed during the transfer";
 
 /// The source file of UploadFile: opened for reading only and kept open for
 /// the whole transfer, with writers shut out so that the file cannot change
 /// under it (on POSIX an advisory shared lock: a writer that takes the
 /// exclusive lock waits until the transfer is over, and a file that such a
-/// writer holds right now is not opened at all). Directories are refused, as
-/// they are not files that could be sent.
+/// writer holds right now is not opened at all; a writer that ignores the
+/// lock is caught by the transfer, which checks the source for a change).
+/// Only a regular file opens: a directory, a pipe or a device is refused at
+/// once, as none of them is a file that could be sent.
 ///
 /// The transfer reads one block at a time; the stream reads ahead in 64 KiB
 /// pieces, so that a block costs no system call of its own besides the
@@ -74,6 +88,25 @@ private:
     std::int64_t end_ = 0;  // end of the valid bytes in ahead_
 };
 
+/// Refuses a source that needs more than 65535 blocks of ABlockSize bytes.
+/// Block numbers do not wrap: some servers would take block 0 after 65535
+/// for a duplicate and keep a corrupted file. The last block is always
+/// short, so a source of exactly 65535 full blocks needs one block more.
+void CheckBlockCount(std::int64_t ASize, std::int32_t ABlockSize) {
+    if (ASize >= std::int64_t{TFTP_BLOCK_MAX} * ABlockSize)
+        throw EIdTFTPAllocationExceeded(
+            Format("Source too large: %d bytes do not fit into %d blocks of %d bytes", ASize,
+                   TFTP_BLOCK_MAX, ABlockSize));
+}
+
+/// What tells that a source changed under the transfer: its size, and for a
+/// file its modification time too.
+TFileStamp StampOf(TStream& ASource) {
+    if (auto* file = dynamic_cast<TFileStream*>(&ASource))
+        return file->Stamp();
+    return {ASource.Size(), 0};
+}
+
 } // namespace
 
 TIdTrivialFTP::TIdTrivialFTP(TComponent* AOwner) : TIdUDPClient(AOwner) {
@@ -98,14 +131,27 @@ void TIdTrivialFTP::UploadFile(const std::string& ALocalFile, const std::string&
 
 void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFile) {
     try {
+        abortRequested_ = false;
+        replyIP_.clear();
+        replyPort_ = 0;
         SetBufferSize(TFTP_BLKSIZE_DEFAULT + TFTP_HEADER_SIZE);
         TTransfer T{ASource};
         // A source positioned past its end has nothing left to send, not a
         // negative amount.
         T.Remaining = std::max<std::int64_t>(ASource.Size() - ASource.Position(), 0);
-        // The largest packet a server can make us build or accept, reserved
-        // once: no allocation per packet for the rest of the transfer.
+        T.Total = T.Remaining;
+        T.SourceStamp = StampOf(ASource);
+        // The server may grant a smaller block than asked, never a larger one
+        // (RFC 2348), and one that ignores the options gives 512: when not
+        // even the largest can carry the source, nothing is sent at all.
+        CheckBlockCount(T.Total, std::max(TFTP_BLKSIZE_DEFAULT,
+                                          std::min(requestedBlockSize_, TFTP_BLKSIZE_MAX)));
+        // The largest packet a server can make us build, and room for any
+        // datagram, reserved once: no allocation per packet for the rest of
+        // the transfer.
         T.Packet.reserve(TFTP_BLKSIZE_MAX + TFTP_HEADER_SIZE);
+        T.Reply.resize(MaxDatagramSize);
+        T.RequestIP = RequestAddress();
 
         AppendWord(T.Packet, TFTP_WRQ);
         AppendText(T.Packet, ARemoteFile);
@@ -118,6 +164,7 @@ void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFil
 
         WorkBegin(wmWrite, T.Remaining);
         try {
+            RestartWait(T);
             ExchangeBlocks(T);
         } catch (...) {
             WorkEnd(wmWrite);
@@ -131,40 +178,35 @@ void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFil
     ReleaseTransferSocket();
 }
 
+std::string TIdTrivialFTP::RequestAddress() {
+    // An open endpoint knows its peer; otherwise the request goes to Host,
+    // resolved. A receive names senders in the stack's canonical text, so
+    // the address is given that form too ("127.000.000.001" and "127.0.0.1"
+    // are one address).
+    if (IsOpen())
+        return SocketHandle().PeerIP();
+    const std::string address = GStack->ResolveHostAddress(Host(), IPVersion());
+    return GStack->AddressToText(GStack->TextToAddress(address, IPVersion()), IPVersion());
+}
+
 void TIdTrivialFTP::ExchangeBlocks(TTransfer& T) {
     while (!T.LastBlockSent || T.AwaitingAck) {
-        T.Packet.resize(static_cast<std::size_t>(std::max(BufferSize(), TFTP_HEADER_SIZE)));
-        // No retransmission: the unit's server answers at once or not at all.
-        const int n = ReceiveDatagram(T.Packet, replyIP_, replyPort_,
-                                      std::max(MinimumWait, ReceiveTimeout()));
-        if (n <= 0)
-            throw EIdTFTPException("Timeout");
-        T.Packet.resize(static_cast<std::size_t>(n));
-
-        switch (ReadWord(T.Packet, 0)) {
-        case TFTP_ACK: {
-            const std::uint16_t block = ReadWord(T.Packet, 2);
-            if (block != T.ExpectedBlock)
-                break; // a duplicate or stray ACK; nothing is resent, the wait starts anew
+        const std::span<const std::uint8_t> reply = AwaitReply(T);
+        switch (ReadWord(reply, 0)) {
+        case TFTP_ACK:
+            if (ReadWord(reply, 2) != T.ExpectedBlock)
+                break; // a duplicate or stray ACK: nothing is resent, and the wait goes on
             T.AwaitingAck = false;
-            if (T.LastBlockSent)
-                break;
-            if (block == TFTP_BLOCK_MAX) {
-                // Block numbers do not wrap: some servers would take block 0
-                // after 65535 as a duplicate and the file would be corrupted.
-                SendErrorPacket(*this, replyIP_, replyPort_, TFTP_ERR_DISKFULL, "");
-                throw EIdTFTPAllocationExceeded("");
-            }
-            SendNextBlock(T, static_cast<std::uint16_t>(block + 1));
+            if (!T.LastBlockSent)
+                SendNextBlock(T, static_cast<std::uint16_t>(T.ExpectedBlock + 1));
             break;
-        }
         case TFTP_ERROR:
-            RaiseServerError(T.Packet);
+            RaiseServerError(reply);
         case TFTP_OACK:
             // Options are negotiated only before the first DATA packet.
             if (T.ExpectedBlock != 0)
                 RaiseUnexpected();
-            ParseOptionAck(T.Packet);
+            ParseOptionAck(reply);
             SendNextBlock(T, 1);
             break;
         default:
@@ -173,32 +215,99 @@ void TIdTrivialFTP::ExchangeBlocks(TTransfer& T) {
     }
 }
 
+std::span<const std::uint8_t> TIdTrivialFTP::AwaitReply(TTransfer& T) {
+    std::string ip;
+    std::uint16_t port = 0;
+    for (;;) {
+        if (abortRequested_)
+            RaiseAborted(T);
+        // The wait counts from the packet that moved the transfer on, so
+        // datagrams that do not (strays, strangers) cannot stretch it.
+        const auto left =
+            std::chrono::ceil<std::chrono::milliseconds>(T.Deadline - TClock::now()).count();
+        if (left <= 0)
+            throw EIdTFTPException(TimeoutText);
+        const int n = ReceiveDatagram(
+            T.Reply, ip, port, static_cast<std::int32_t>(std::min<std::int64_t>(left, WaitSlice)));
+        if (ip.empty())
+            continue; // the slice passed with nothing
+        if (!FromServer(T, ip, port)) {
+            // Another host or port: it is told so (RFC 1350 section 4), and
+            // this transfer goes on as if nothing had come.
+            SendErrorPacket(*this, ip, port, TFTP_ERR_UNKNOWNID, UnknownTransferIDText);
+            continue;
+        }
+        // No retransmission: an empty datagram from the server ends the
+        // transfer as silence would.
+        if (n <= 0)
+            throw EIdTFTPException(TimeoutText);
+        return {T.Reply.data(), static_cast<std::size_t>(n)};
+    }
+}
+
+bool TIdTrivialFTP::FromServer(TTransfer& T, const std::string& AIP, std::uint16_t APort) {
+    if (T.PeerKnown)
+        return AIP == replyIP_ && APort == replyPort_;
+    // The server answers from a port of its own choice, which then stands
+    // for the transfer; only its address is known before (RFC 1350 section 4).
+    if (AIP != T.RequestIP)
+        return false;
+    replyIP_ = AIP;
+    replyPort_ = APort;
+    T.PeerKnown = true;
+    return true;
+}
+
+void TIdTrivialFTP::RestartWait(TTransfer& T) {
+    T.Deadline = TClock::now() + std::chrono::milliseconds(std::max(MinimumWait, ReceiveTimeout()));
+}
+
 void TIdTrivialFTP::SendNextBlock(TTransfer& T, std::uint16_t ABlock) {
     const std::int32_t blockSize = std::max(BufferSize() - TFTP_HEADER_SIZE, 0);
-    T.DataLength = static_cast<std::int32_t>(std::min<std::int64_t>(T.Remaining, blockSize));
-    T.Packet.resize(static_cast<std::size_t>(T.DataLength + TFTP_HEADER_SIZE));
-    T.Packet[0] = 0;
-    T.Packet[1] = TFTP_DATA;
-    T.Packet[2] = static_cast<std::uint8_t>(ABlock >> 8);
-    T.Packet[3] = static_cast<std::uint8_t>(ABlock & 0xFF);
     try {
-        const std::int64_t got = T.Source.Read(T.Packet.data() + TFTP_HEADER_SIZE, T.DataLength);
-        T.DataLength = static_cast<std::int32_t>(std::clamp<std::int64_t>(got, 0, T.DataLength));
+        // The server's block size is known only now.
+        if (ABlock == 1)
+            CheckBlockCount(T.Total, blockSize);
+        ReadBlock(T, ABlock, blockSize);
     } catch (const std::exception& e) {
         // Tell the server, so that it does not keep a half-written file waiting.
         SendErrorForFailure(*this, replyIP_, replyPort_, e);
         throw;
     }
-    T.Packet.resize(static_cast<std::size_t>(T.DataLength + TFTP_HEADER_SIZE));
     SendDatagramTo(replyIP_, replyPort_, T.Packet);
     T.AwaitingAck = true;
     WorkAdd(wmWrite, T.DataLength);
     T.Remaining -= T.DataLength;
     T.LastBlockSent = T.DataLength < blockSize;
     T.ExpectedBlock = ABlock;
+    RestartWait(T);
 }
 
-void TIdTrivialFTP::RaiseServerError(const TIdBytes& APacket) {
+void TIdTrivialFTP::ReadBlock(TTransfer& T, std::uint16_t ABlock, std::int32_t ABlockSize) {
+    const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(T.Remaining, ABlockSize));
+    T.Packet.resize(static_cast<std::size_t>(length + TFTP_HEADER_SIZE));
+    T.Packet[0] = 0;
+    T.Packet[1] = TFTP_DATA;
+    T.Packet[2] = static_cast<std::uint8_t>(ABlock >> 8);
+    T.Packet[3] = static_cast<std::uint8_t>(ABlock & 0xFF);
+    for (std::int32_t got = 0; got < length;) {
+        const std::int64_t n =
+            T.Source.Read(T.Packet.data() + TFTP_HEADER_SIZE + got, length - got);
+        // The request announced the size: a source that ends before it was
+        // cut under the transfer, and a shorter file would pass for complete.
+        if (n <= 0)
+            throw EReadError(Format("%s: it ended after %d of %d bytes", ChangedSourceText,
+                                    T.Total - T.Remaining + got, T.Total));
+        got += static_cast<std::int32_t>(std::min<std::int64_t>(n, length - got));
+    }
+    // Before the last block goes out: once it is acknowledged the server
+    // holds the file as complete, however it was rewritten meanwhile.
+    if (length < ABlockSize && StampOf(T.Source) != T.SourceStamp)
+        throw EReadError(ChangedSourceText);
+    T.DataLength = length;
+}
+
+void TIdTrivialFTP::RaiseServerError(std::span<const std::uint8_t> APacket) {
     const std::uint16_t code = ReadWord(APacket, 2);
     auto end = APacket.end();
     if (APacket.size() > TFTP_HEADER_SIZE && APacket.back() == 0)
@@ -207,12 +316,14 @@ void TIdTrivialFTP::RaiseServerError(const TIdBytes& APacket) {
     RaiseTFTPError(code, std::string(APacket.begin() + TFTP_HEADER_SIZE, end));
 }
 
-void TIdTrivialFTP::ParseOptionAck(const TIdBytes& APacket) {
+void TIdTrivialFTP::ParseOptionAck(std::span<const std::uint8_t> APacket) {
     const auto nextText = [&APacket](std::size_t& pos) {
         const auto from = APacket.begin() + static_cast<std::ptrdiff_t>(pos);
         const auto zero = std::find(from, APacket.end(), std::uint8_t{0});
         if (zero == APacket.end())
-            throw EIdTFTPOptionNegotiationFailed("");
+            throw EIdTFTPOptionNegotiationFailed(
+                Format("Malformed option acknowledgement: \"%s\" has no terminating zero",
+                       std::string(from, zero)));
         pos = static_cast<std::size_t>(zero - APacket.begin()) + 1;
         return std::string(from, zero);
     };
@@ -244,6 +355,17 @@ void TIdTrivialFTP::ParseOptionAck(const TIdBytes& APacket) {
 void TIdTrivialFTP::RaiseUnexpected() {
     SendErrorPacket(*this, replyIP_, replyPort_, TFTP_ERR_ILLEGAL, "");
     throw EIdTFTPException(Format("Unexpected operation from %s:%d", replyIP_, replyPort_));
+}
+
+void TIdTrivialFTP::RaiseAborted(const TTransfer& T) {
+    const EIdTFTPException cancelled(CancelledText);
+    // The server would otherwise wait for DATA until it gives up. Before its
+    // first reply only the request's destination is known.
+    if (T.PeerKnown)
+        SendErrorForFailure(*this, replyIP_, replyPort_, cancelled);
+    else
+        SendErrorForFailure(*this, T.RequestIP, Port(), cancelled);
+    throw cancelled;
 }
 
 void TIdTrivialFTP::ReleaseTransferSocket() noexcept {

@@ -5,7 +5,10 @@
 // in net/.
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "net/IdUDPClient.h"
@@ -21,8 +24,9 @@ public:
     /// The "blksize" value sent in every write request, unchecked.
     std::int32_t RequestedBlockSize() const { return requestedBlockSize_; }
     void SetRequestedBlockSize(std::int32_t AValue) { requestedBlockSize_ = AValue; }
-    /// Source address and port of the latest datagram received ("" and 0
-    /// after a time-out).
+    /// Address and port of the server's end of the latest transfer (its
+    /// transfer identifier): the sender of the first reply to the request.
+    /// "" and 0 until a reply came.
     const std::string& ReplyIP() const { return replyIP_; }
     std::uint16_t ReplyPort() const { return replyPort_; }
 
@@ -31,44 +35,79 @@ public:
 
     /// Sends the file at ALocalFile as ARemoteFile. Throws EFOpenError
     /// "Cannot open file "%s". %s" before anything is sent when the file
-    /// cannot be opened; otherwise as UploadStream.
+    /// cannot be opened or is no regular file; otherwise as UploadStream.
     void UploadFile(const std::string& ALocalFile, const std::string& ARemoteFile);
 
     /// Sends ASource from its position to its end as ARemoteFile and returns
-    /// once the server acknowledged the last block. Throws EIdTFTPException
-    /// "Timeout" when a wait ends without a datagram, the class of the code
-    /// for an ERROR from the server, and the endpoint's failures. Always
-    /// ends with the endpoint's socket released.
+    /// once the server acknowledged the last block. Only the server that
+    /// answers the request (from the request's address) is heard; anyone
+    /// else is told ERROR 5. Throws EIdTFTPAllocationExceeded before the
+    /// request, or after the server's first reply, when the source needs
+    /// more than 65535 blocks; EIdTFTPException "Timeout" when no reply
+    /// moves the transfer on within the wait; EReadError when the source
+    /// ends early or changes; the class of the code for an ERROR from the
+    /// server, and the endpoint's failures. Always ends with the endpoint's
+    /// socket released.
     void UploadStream(TStream& ASource, const std::string& ARemoteFile);
+
+    /// Asks the running transfer to end: at its next wait slice (within a
+    /// quarter of a second) it sends the server ERROR 0 "Transfer cancelled"
+    /// and throws EIdTFTPException with that text. Safe from another thread
+    /// and from a notification; a request made between transfers is dropped
+    /// when the next one starts.
+    void AbortTransfer() noexcept { abortRequested_ = true; }
 
 protected:
     /// Raises the failure of a received ERROR packet; sends nothing back.
-    [[noreturn]] void RaiseServerError(const TIdBytes& APacket);
+    [[noreturn]] void RaiseServerError(std::span<const std::uint8_t> APacket);
     /// Applies a received OACK (possibly a new BufferSize); on a bad one
-    /// sends an ERROR packet to the OACK's sender and raises.
-    void ParseOptionAck(const TIdBytes& APacket);
+    /// sends an ERROR packet to the server and raises.
+    void ParseOptionAck(std::span<const std::uint8_t> APacket);
 
 private:
+    using TClock = std::chrono::steady_clock;
+
     /// The state of one UploadStream run.
     struct TTransfer {
         explicit TTransfer(TStream& ASource) : Source(ASource) {}
         TStream& Source;
+        std::int64_t Total = 0; // the bytes announced in the request
         std::int64_t Remaining = 0;
         std::uint16_t ExpectedBlock = 0;
         bool LastBlockSent = false;
         bool AwaitingAck = false;
         std::int32_t DataLength = 0;
-        TIdBytes Packet; // the one packet buffer of the transfer
+        TIdBytes Packet; // the one buffer of the packets sent
+        TIdBytes Reply;  // the one buffer of the datagrams received
+        /// Where the request went: the first reply must come from there.
+        std::string RequestIP;
+        /// ReplyIP and ReplyPort hold the server's transfer identifier.
+        bool PeerKnown = false;
+        /// The wait for a reply to the packet sent last ends here.
+        TClock::time_point Deadline;
+        /// The source as it was when the transfer began.
+        TFileStamp SourceStamp;
     };
 
     void InitDefaults();
+    /// The address the request goes to, as a receive names its senders.
+    std::string RequestAddress();
     void ExchangeBlocks(TTransfer& T);
+    /// The next datagram from the server; tells anyone else ERROR 5.
+    std::span<const std::uint8_t> AwaitReply(TTransfer& T);
+    /// True for a datagram from the server; the first one from the request's
+    /// address fixes the server's transfer identifier.
+    bool FromServer(TTransfer& T, const std::string& AIP, std::uint16_t APort);
     void SendNextBlock(TTransfer& T, std::uint16_t ABlock);
+    void ReadBlock(TTransfer& T, std::uint16_t ABlock, std::int32_t ABlockSize);
+    void RestartWait(TTransfer& T);
     [[noreturn]] void RaiseUnexpected();
+    [[noreturn]] void RaiseAborted(const TTransfer& T);
     void ReleaseTransferSocket() noexcept;
 
     TIdTFTPMode transferMode_ = tfOctet;
     std::int32_t requestedBlockSize_ = 0;
     std::uint16_t replyPort_ = 0;
     std::string replyIP_;
+    std::atomic<bool> abortRequested_{false};
 };

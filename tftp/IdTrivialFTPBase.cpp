@@ -66,7 +66,7 @@ void AppendText(TIdBytes& APacket, std::string_view AText) {
     APacket.push_back(0);
 }
 
-std::uint16_t ReadWord(const TIdBytes& APacket, std::size_t AOffset) {
+std::uint16_t ReadWord(std::span<const std::uint8_t> APacket, std::size_t AOffset) {
     if (APacket.size() < AOffset + 2)
         throw ERangeError("Range check error");
     return static_cast<std::uint16_t>((APacket[AOffset] << 8) | APacket[AOffset + 1]);

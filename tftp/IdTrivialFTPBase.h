@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -103,7 +104,7 @@ void AppendText(TIdBytes& APacket, std::string_view AText);
 
 /// The 16-bit value at AOffset. Throws ERangeError "Range check error" when
 /// the packet is too short for it.
-std::uint16_t ReadWord(const TIdBytes& APacket, std::size_t AOffset);
+std::uint16_t ReadWord(std::span<const std::uint8_t> APacket, std::size_t AOffset);
 
 /// Sends one ERROR packet (code, text, zero) to APeerIP:APeerPort; a send
 /// failure of the endpoint propagates.

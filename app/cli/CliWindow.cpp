@@ -10,31 +10,6 @@
 #include "runtime/Console.h"
 #include "runtime/Files.h"
 
-namespace {
-
-bool AllDigits(const std::string& text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-} // namespace
-
-std::optional<std::string> MaskedAddressText(const std::string& address) {
-    std::string result;
-    std::size_t at = 0;
-    for (int group = 0; group < 4; ++group) {
-        const std::size_t dot = group < 3 ? address.find('.', at) : address.size();
-        if (dot == std::string::npos)
-            return std::nullopt;
-        const std::string digits = address.substr(at, dot - at);
-        if (digits.size() < 1 || digits.size() > 3 || !AllDigits(digits) || std::stoi(digits) > 255)
-            return std::nullopt;
-        result += std::string(3 - digits.size(), '0') + digits + (group < 3 ? "." : "");
-        at = dot + 1;
-    }
-    return result;
-}
-
 TCliWindow::TCliWindow(bool trace)
     : trace_(trace), statusOnTerminal_(IsTerminal(TConsoleStream::csError)) {
     HoldInterrupts();

@@ -10,16 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "app/MaskRules.h"
 #include "app/WindowOperations.h"
-
-/// The address field's default text.
-inline constexpr const char* DefaultAddress = "192.168.100.100";
-
-/// An address of four groups of 1 to 3 digits, each 0 to 255, as the masked
-/// field reads after it was typed in whole: each group padded with leading
-/// zeros to three digits ("127.0.0.2" gives "127.000.000.002"). No value for
-/// any other text.
-std::optional<std::string> MaskedAddressText(const std::string& address);
 
 class TCliWindow : public TWindowOperations {
 public:

@@ -6,6 +6,7 @@
 
 #include "app/Loader.h"
 #include "app/cli/CliWindow.h"
+#include "net/IdComponent.h"
 
 namespace {
 
@@ -23,6 +24,22 @@ struct TOptions {
     bool List = false;
     bool Trace = false;
     double WaitLimit = 300;
+};
+
+/// The network library's idle hook: a transfer's wait for the unit is cut
+/// into quarter-second slices, and between them a Ctrl-C is taken and ends
+/// the transfer, the unit told, instead of after the reply's time-out.
+class TCliAntiFreeze : public TIdAntiFreezeBase {
+public:
+    TCliAntiFreeze(TCliWindow& window, TLoader& loader) : window_(window), loader_(loader) {}
+    void ProcessEvents() override {
+        window_.PumpMessages();
+        loader_.AbortCancelledTransfer();
+    }
+
+private:
+    TCliWindow& window_;
+    TLoader& loader_;
 };
 
 /// Selects the entry named name (when given) or none; false when the name
@@ -47,6 +64,7 @@ int Run(const TOptions& options) {
     TLoader loader(window);
     window.OnDirEditChange = [&loader] { loader.direditChange(); };
     window.OnInterrupt = [&loader] { loader.Cancel(); };
+    TCliAntiFreeze antiFreeze(window, loader);
     window.Address = *MaskedAddressText(options.Address);
     loader.WaitLimit =
         std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));

@@ -60,6 +60,11 @@ void TAdvDirectoryEdit::Browse() {
     chooser.setFileMode(QFileDialog::Directory);
     chooser.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly |
                        QFileDialog::DontUseNativeDialog);
+    // ReadOnly only disables Qt's new-folder button; this chooser has none.
+    // The button is known by its name in Qt's dialog; should that change,
+    // the disabled button shows again and does no harm.
+    if (auto* newFolder = chooser.findChild<QToolButton*>(QStringLiteral("newFolderButton")))
+        newFolder->hide();
     chooser.adjustSize(); // the size it would take on showing, needed to place it
     const QScreen* screen = this->screen();
     chooser.move(ChooserPosition(mapToGlobal(QPoint(0, height())), chooser.size(),

@@ -1,26 +1,27 @@
-// Editing rules of the masked address field. Qt's input mask keeps the
-// literals fixed and overtypes digits; the key handling here adds what the
-// mask alone does not: the literal key jumping to the next group, the beep on
-// a refused key, Escape, and validation on leaving.
+// The Qt adapter of the masked address field. Every edit the user can make
+// (keys, a paste or cut from keys, the context menu or the middle button)
+// goes through TMaskRules; Qt keeps navigation, selection and
+// the drawing. Before each edit the rules take what the field shows, so an
+// edit Qt made by itself (an undo) is theirs to judge too.
 #include "app/qt/MaskEdit.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QKeyEvent>
+#include <QMenu>
 
 namespace {
-
-constexpr QChar BlankShown = u'_';
-constexpr QChar DigitPosition = u'0';
 
 QString QtInputMask(const QString& pattern) {
     QString mask;
     for (const QChar c : pattern) {
-        if (c != DigitPosition)
+        if (c != QChar::fromLatin1(TMaskRules::DigitPosition))
             mask += u'\\';
         mask += c;
     }
-    return mask + u';' + BlankShown;
+    return mask + u';' + QChar::fromLatin1(TMaskRules::BlankShown);
 }
 
 // Leaving for another window or a popup (the error box among them) is not
@@ -29,32 +30,46 @@ bool LeavesField(Qt::FocusReason reason) {
     return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
 }
 
+bool IsCommand(const QKeyEvent* event) {
+    return event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+}
+
 } // namespace
 
 TMaskEdit::TMaskEdit(const QString& pattern, const QString& text, QWidget* parent)
-    : QLineEdit(parent), pattern_(pattern) {
+    : QLineEdit(parent), rules_(pattern.toStdString(), text.toStdString()) {
     setInputMask(QtInputMask(pattern));
-    setText(text);
+    // Digits need no input method, and a drop would bypass the rules.
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    setAcceptDrops(false);
+    Push();
 }
 
 QString TMaskEdit::MaskedText() const {
-    QString shown = displayText();
-    shown.resize(pattern_.size(), BlankShown);
-    shown.replace(BlankShown, u' ');
-    return shown;
+    return QString::fromStdString(Pull().Text());
 }
 
 int TMaskEdit::FirstUnfilled() const {
-    const QString shown = MaskedText();
-    for (int i = 0; i < shown.size(); ++i) {
-        if (!IsLiteral(i) && shown[i] == u' ')
-            return i;
-    }
-    return -1;
+    return Pull().FirstUnfilled();
 }
 
-bool TMaskEdit::IsLiteral(int position) const {
-    return position >= 0 && position < pattern_.size() && pattern_[position] != DigitPosition;
+bool TMaskEdit::HoldsInvalidChange() const {
+    return Pull().HoldsInvalidChange();
+}
+
+TMaskRules& TMaskEdit::Pull() const {
+    rules_.Assign(displayText().toStdString(), cursorPosition(), selectionStart(),
+                  selectionLength(), isModified());
+    return rules_;
+}
+
+void TMaskEdit::Push() {
+    setText(QString::fromStdString(rules_.Shown()));
+    setModified(rules_.Modified());
+    if (rules_.SelectionLength() > 0)
+        setSelection(rules_.SelectionStart(), rules_.SelectionLength());
+    else
+        setCursorPosition(rules_.Caret());
 }
 
 void TMaskEdit::Beep() {
@@ -63,73 +78,80 @@ void TMaskEdit::Beep() {
 }
 
 bool TMaskEdit::Validate() {
-    const int unfilled = FirstUnfilled();
-    if (unfilled < 0)
+    if (Pull().Validate())
         return true;
     Beep();
+    Push(); // the caret on the first unfilled position
     setFocus(Qt::OtherFocusReason);
-    setCursorPosition(unfilled);
     QMetaObject::invokeMethod(
-        this, [this] { emit ValidationFailed(QString::fromLatin1(InvalidInputMessage)); },
+        this,
+        [this] { emit ValidationFailed(QString::fromLatin1(TMaskRules::InvalidInputMessage)); },
         Qt::QueuedConnection);
     return false;
 }
 
-void TMaskEdit::TypeLiteral(QChar literal) {
-    if (hasSelectedText())
-        del(); // the mask turns the selection into unfilled positions
-    const int from = cursorPosition();
-    // After a full group the caret already stands past the literal; the
-    // literal the user types there is the one just passed, not the next.
-    if (IsLiteral(from - 1) && pattern_[from - 1] == literal)
+void TMaskEdit::PasteText(const QString& text) {
+    if (isReadOnly())
         return;
-    int to = from;
-    while (to < pattern_.size() && !(IsLiteral(to) && pattern_[to] == literal))
-        ++to;
-    if (to >= pattern_.size()) {
-        Beep(); // no further group to jump to
+    Pull().Paste(text.toStdString());
+    Push();
+}
+
+void TMaskEdit::Cut() {
+    if (isReadOnly() || !hasSelectedText())
         return;
-    }
-    if (to > from) {
-        // The digits skipped over are left unfilled, so "10." reads "10 ." even
-        // where the group held three digits before.
-        setSelection(from, to - from);
-        del();
-    }
-    setCursorPosition(to + 1);
-    setModified(true);
+    copy();
+    Pull().Delete();
+    Push();
 }
 
 void TMaskEdit::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Paste)) {
+        PasteText(QGuiApplication::clipboard()->text());
+        event->accept();
+        return;
+    }
+    if (event->matches(QKeySequence::Cut)) {
+        Cut();
+        event->accept();
+        return;
+    }
     switch (event->key()) {
     case Qt::Key_Escape:
-        if (isModified()) {
-            setText(entryText_);
-            setModified(false);
+        if (Pull().Escape()) {
+            Push();
             event->accept();
             return;
         }
         break;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-        if (isModified())
-            Validate();
+        if (Validate() && rules_.FirstUnfilled() < 0)
+            emit Confirmed();
+        event->accept();
+        return;
+    case Qt::Key_Backspace:
+    case Qt::Key_Delete:
+        if (!IsCommand(event)) {
+            if (event->key() == Qt::Key_Backspace)
+                Pull().Backspace();
+            else
+                Pull().Delete();
+            Push();
+            event->accept();
+            return;
+        }
         break;
     default: {
         const QString typed = event->text();
-        const bool command = event->modifiers() & (Qt::ControlModifier | Qt::AltModifier);
-        if (!command && typed.size() == 1 && typed[0].isPrint()) {
+        if (!IsCommand(event) && typed.size() == 1 && typed[0].isPrint()) {
             const QChar c = typed[0];
-            if (pattern_.contains(c) && c != DigitPosition && !c.isDigit()) {
-                TypeLiteral(c);
-                event->accept();
-                return;
-            }
-            if (!c.isDigit() || c.unicode() > 0x7f) {
+            TMaskRules& rules = Pull();
+            if (c.unicode() > 0x7f || !rules.Type(c.toLatin1()))
                 Beep();
-                event->accept();
-                return;
-            }
+            Push();
+            event->accept();
+            return;
         }
         break;
     }
@@ -137,20 +159,56 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event) {
     QLineEdit::keyPressEvent(event);
 }
 
+void TMaskEdit::mouseReleaseEvent(QMouseEvent* event) {
+    // X11's middle-button paste of the selected text elsewhere.
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (event->button() == Qt::MiddleButton && clipboard->supportsSelection()) {
+        setCursorPosition(cursorPositionAt(event->position().toPoint()));
+        PasteText(clipboard->text(QClipboard::Selection));
+        event->accept();
+        return;
+    }
+    QLineEdit::mouseReleaseEvent(event);
+}
+
+void TMaskEdit::contextMenuEvent(QContextMenuEvent* event) {
+    // The field's own menu rather than Qt's: each edit in it goes through the
+    // rules, and Undo, which would step back past them, is not offered.
+    const auto withKey = [](const QString& text, QKeySequence::StandardKey key) {
+        return text + u'\t' + QKeySequence(key).toString(QKeySequence::NativeText);
+    };
+    const bool editable = !isReadOnly();
+    QMenu menu(this);
+    menu.addAction(withKey(QStringLiteral("Cu&t"), QKeySequence::Cut), this, &TMaskEdit::Cut)
+        ->setEnabled(editable && hasSelectedText());
+    menu.addAction(withKey(QStringLiteral("&Copy"), QKeySequence::Copy), this, &QLineEdit::copy)
+        ->setEnabled(hasSelectedText());
+    menu.addAction(withKey(QStringLiteral("&Paste"), QKeySequence::Paste), this,
+                   [this] { PasteText(QGuiApplication::clipboard()->text()); })
+        ->setEnabled(editable && !QGuiApplication::clipboard()->text().isEmpty());
+    menu.addAction(QStringLiteral("Delete"), this,
+                   [this] {
+                       Pull().Delete();
+                       Push();
+                   })
+        ->setEnabled(editable && hasSelectedText());
+    menu.addSeparator();
+    menu.addAction(withKey(QStringLiteral("Select All"), QKeySequence::SelectAll), this,
+                   &QLineEdit::selectAll);
+    menu.exec(event->globalPos());
+}
+
 void TMaskEdit::focusInEvent(QFocusEvent* event) {
     QLineEdit::focusInEvent(event);
-    if (!entered_) {
-        entered_ = true;
-        entryText_ = displayText();
-        setModified(false);
-    }
+    Pull().Enter();
+    setModified(rules_.Modified());
 }
 
 void TMaskEdit::focusOutEvent(QFocusEvent* event) {
     QLineEdit::focusOutEvent(event);
     if (!LeavesField(event->reason()))
         return;
-    if (isModified() && !Validate())
+    if (!Validate())
         return; // the focus is back here; the user has not left
-    entered_ = false;
+    rules_.Leave();
 }

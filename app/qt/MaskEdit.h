@@ -1,12 +1,15 @@
-// The masked edit `TMaskEdit` that holds the unit's address: fixed literal
-// characters between digit positions, unfilled positions shown as "_", and the
-// validation a technician meets when leaving a half-typed address. Only the
-// field's own editing behaviour belongs here; what the address is used for is
-// the loader's business, and how a failure is shown is the window's.
+// The masked edit `TMaskEdit` that holds the unit's address: a Qt line edit
+// over the toolkit-free TMaskRules, which decide what every key, paste,
+// Escape and the validation on leaving do. Qt's own input mask stays for its
+// look (the block caret, "_" for an unfilled position). What the address is
+// used for is the loader's business, and how a failure is shown is the
+// window's.
 #pragma once
 
 #include <QLineEdit>
 #include <QString>
+
+#include "app/MaskRules.h"
 
 class TMaskEdit : public QLineEdit {
     Q_OBJECT
@@ -23,10 +26,9 @@ public:
     /// True while the user is in the field with a change that may not be
     /// left yet (a digit position unfilled); a click elsewhere then counts
     /// for nothing.
-    bool HoldsInvalidChange() const { return entered_ && isModified() && FirstUnfilled() >= 0; }
+    bool HoldsInvalidChange() const;
 
-    static constexpr char InvalidInputMessage[] =
-        "Invalid input value.  Use escape key to abandon changes";
+    static constexpr const char* InvalidInputMessage = TMaskRules::InvalidInputMessage;
 
 signals:
     /// A refused key; the field beeps.
@@ -35,20 +37,27 @@ signals:
     /// was unfilled; the focus is already back at the first unfilled position.
     /// Delivered queued, so no box opens inside a focus change.
     void ValidationFailed(const QString& message);
+    /// Enter in a complete field that may be left.
+    void Confirmed();
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void Beep();
     /// Checks a changed field; true when it may be left.
     bool Validate();
-    void TypeLiteral(QChar literal);
-    bool IsLiteral(int position) const;
+    /// The rules take what the field shows now (Qt's own editing included)...
+    TMaskRules& Pull() const;
+    /// ...and the field shows what they made of it.
+    void Push();
+    void PasteText(const QString& text);
+    void Cut();
 
-    QString pattern_;
-    QString entryText_; // what the field held when the user entered it
-    bool entered_ = false;
+    // Mutable: reading the field brings the rules up to date first.
+    mutable TMaskRules rules_;
 };

@@ -10,7 +10,10 @@
 #include <QComboBox>
 #include <QEventLoop>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QIcon>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
@@ -22,8 +25,10 @@
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <functional>
+#include <initializer_list>
 #include <utility>
 
 #include "app/qt/DirectoryEdit.h"
@@ -33,7 +38,6 @@
 
 namespace {
 
-constexpr char AddressPattern[] = "000.000.000.000";
 constexpr int LogLineHeight = 13;
 
 QString ToQt(const std::string& text) {
@@ -42,6 +46,40 @@ QString ToQt(const std::string& text) {
 
 std::string FromQt(const QString& text) {
     return text.toLocal8Bit().toStdString();
+}
+
+// The status label's blue: the palette's link colour where it reads well on
+// the window's background, else a blue that does (a dark palette may keep
+// the light one's pure blue as its link colour).
+QColor StatusBlue(const QPalette& palette) {
+    constexpr double Readable = 4.5; // WCAG 2 contrast for normal text
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double background = luminance(palette.color(QPalette::Window));
+    const auto contrast = [&](const QColor& c) {
+        const double l = luminance(c);
+        return (std::max(l, background) + 0.05) / (std::min(l, background) + 0.05);
+    };
+    const QColor link = palette.color(QPalette::Link);
+    if (contrast(link) >= Readable)
+        return link;
+    const QColor deep(0x00, 0x00, 0xff), light(0x6c, 0xb4, 0xff);
+    return contrast(deep) >= contrast(light) ? deep : light;
+}
+
+// Room for a caption in a title bar: the text in a bold font a little larger
+// than the application's, and three title-bar buttons beside it.
+int CaptionRoom(const QString& caption) {
+    QFont title = QApplication::font();
+    title.setBold(true);
+    title.setPointSizeF(title.pointSizeF() * 1.25);
+    constexpr int Buttons = 3 * 32;
+    return QFontMetrics(title).horizontalAdvance(caption) + Buttons;
 }
 
 // "Tahoma" where it is installed; fontconfig substitutes the system's sans
@@ -92,9 +130,7 @@ Tftftp_main::Tftftp_main(QWidget* parent)
 
     statuslab->setObjectName(QStringLiteral("statuslab"));
     statuslab->setFont(TahomaFont(10));
-    QPalette blue = statuslab->palette();
-    blue.setColor(QPalette::WindowText, Qt::blue);
-    statuslab->setPalette(blue);
+    ShowStatusInBlue();
     statuslab->setGeometry(568, 200, 4, 16);
 
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -126,15 +162,17 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     diredit->setGeometry(6, 32, 251, 21);
     file1edit->setObjectName(QStringLiteral("file1edit"));
     file2edit->setObjectName(QStringLiteral("file2edit"));
-    for (QComboBox* list : {file1edit, file2edit}) {
-        list->setEditable(true);
-        list->setInsertPolicy(QComboBox::NoInsert);
-    }
+    // Plain drop-down lists: what they show is always an entry that Upload sends.
+    for (QComboBox* list : {file1edit, file2edit})
+        list->setEditable(false);
     file1edit->setGeometry(6, 64, 251, 21);
     file2edit->setGeometry(6, 95, 251, 21);
     uploadbut->setObjectName(QStringLiteral("uploadbut"));
     uploadbut->setText(QStringLiteral("Upload"));
     uploadbut->setGeometry(96, 133, 75, 25);
+    // Enter presses a focused button, as Space does.
+    for (QPushButton* button : {connectbut, uploadbut})
+        button->setAutoDefault(true);
 
     // The free strip between the log's bottom (185) and the window's; ends
     // short of the status label.
@@ -143,6 +181,8 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     transferbar->setRange(0, 100);
     transferbar->setTextVisible(false);
     transferbar->setVisible(false);
+
+    setWindowIcon(QIcon(QStringLiteral(":/tftp-loader.svg")));
 
     setTabOrder(ListBox1, ipedit);
     setTabOrder(ipedit, connectbut);
@@ -161,6 +201,9 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     connect(uploadbut, &QPushButton::clicked, this, &Tftftp_main::uploadbutClick);
     connect(diredit, &TAdvDirectoryEdit::Change, this, &Tftftp_main::direditChange);
     connect(ipedit, &TMaskEdit::ValidationFailed, this, &Tftftp_main::ipeditValidationFailed);
+    // Enter in a complete address field connects.
+    connect(ipedit, &TMaskEdit::Confirmed, connectbut, &QPushButton::click);
+    ListBox1->installEventFilter(this);
     connect(ListBox1, &QListWidget::customContextMenuRequested, this,
             &Tftftp_main::ListBox1ContextMenu);
 }
@@ -228,6 +271,29 @@ bool Tftftp_main::SaveLog(const QString& path) const {
     for (int i = 0; i < ListBox1->count(); ++i)
         file.write(ListBox1->item(i)->text().toLocal8Bit() + '\n');
     return file.commit();
+}
+
+bool Tftftp_main::eventFilter(QObject* watched, QEvent* event) {
+    // The log's Copy key copies what its menu's Copy does, the selected
+    // lines, not only the current one.
+    if (watched == ListBox1 && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        QGuiApplication::clipboard()->setText(LogText());
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void Tftftp_main::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        ShowStatusInBlue();
+}
+
+void Tftftp_main::ShowStatusInBlue() {
+    QPalette label = statuslab->palette();
+    label.setColor(QPalette::WindowText, StatusBlue(palette()));
+    statuslab->setPalette(label);
 }
 
 void Tftftp_main::IdAntiFreeze1Process() {
@@ -358,6 +424,12 @@ void Tftftp_main::ShowError(const std::string& text) {
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("errorbox"));
     box.setTextFormat(Qt::PlainText); // a message is never markup
+    // Qt sizes the box for its caption in the box's own small font; the title
+    // bar draws it larger and beside its buttons, and would cut it short.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(CaptionRoom(box.windowTitle()), 0, QSizePolicy::Minimum,
+                                      QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     QMessageBox* outer = errorBox_;
     errorBox_ = &box;
     box.exec();
@@ -365,9 +437,21 @@ void Tftftp_main::ShowError(const std::string& text) {
 }
 
 void Tftftp_main::SetBusy(bool busy) {
-    connectbut->setEnabled(!busy);
-    uploadbut->setEnabled(!busy);
-    diredit->setEnabled(!busy);
-    if (!busy)
-        transferbar->setVisible(false);
+    if (busy) {
+        QWidget* focus = QApplication::focusWidget();
+        focusBeforeRun_ = focus != nullptr && isAncestorOf(focus) ? focus : nullptr;
+    }
+    // One unit and one pair of images from the start of a run to its end.
+    for (QWidget* control : std::initializer_list<QWidget*>{ipedit, connectbut, diredit, file1edit,
+                                                            file2edit, uploadbut})
+        control->setEnabled(!busy);
+    if (busy)
+        return;
+    transferbar->setVisible(false);
+    // Disabling the focused control passed the focus on to the log, which
+    // shows no mark for it; the control the run started from takes it back.
+    QWidget* focus = focusBeforeRun_;
+    if (focus == nullptr || !focus->isVisible() || !focus->isEnabled())
+        focus = connectbut;
+    focus->setFocus(Qt::OtherFocusReason);
 }

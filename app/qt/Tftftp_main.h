@@ -4,6 +4,7 @@
 // the loader goes through TWindowOperations; no protocol logic belongs here.
 #pragma once
 
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <exception>
@@ -30,7 +31,6 @@ class Tftftp_main : public QWidget, public TWindowOperations {
 
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
-    static constexpr char DefaultAddress[] = "192.168.100.100";
     static constexpr int ClientWidth = 677;
     static constexpr int ClientHeight = 228;
 
@@ -88,6 +88,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void connectbutClick();
@@ -97,12 +99,16 @@ private:
     void ListBox1ContextMenu(const QPoint& at);
     void IdAntiFreeze1Process();
     QComboBox* List(TImageList list) const;
+    /// The status label in the blue that reads on the window's palette.
+    void ShowStatusInBlue();
 
     std::unique_ptr<TLoader> loader_;
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     QMessageBox* errorBox_ = nullptr;
     QEventLoop* wait_ = nullptr; // the running PumpMessagesUntil, if any
+    /// The control that had the focus when the running Connect or Upload began.
+    QPointer<QWidget> focusBeforeRun_;
     /// A failure of the scan that SetDirEditText raised, held until the edit
     /// has finished its change.
     std::exception_ptr scanFailure_;

@@ -8,12 +8,17 @@
 #include <chrono>
 #include <fcntl.h>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "runtime/Format.h"
 #include "tests/app/RecordingWindow.h"
+#include "tests/support/HttpPeer.h"
 #include "tests/support/ImageFolder.h"
+#include "tests/support/UdpPeer.h"
 #include "tools/unit-sim/UnitSim.h"
 
 namespace {
@@ -77,8 +82,8 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
         {Marker("5") + Marker("171"), {"Connected, H/W revision 5"}, "", 5},
         {"<script>var g_HwId=\"171\";</script>", {unable}, "", 0},
         {"no marker at all", {unable}, "", 0},
-        // No closing quote: the text runs to the end of the page.
-        {"<p>g_HwId = \"171", {"Connected, H/W revision 171"}, "", 171},
+        // No closing quote: the revision may be cut short, so there is none.
+        {"<p>g_HwId = \"171", {unable}, "", 0},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.page);
@@ -103,6 +108,93 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
     // The application title is the agent of every request.
     for (const std::string& agent : unit.UserAgents())
         EXPECT_EQ(agent, "Tessik TFTP Loader");
+}
+
+TEST(Connect, APageThatIsNotWholeOrNotTheUnitsOwnIsNoUnit) {
+    const std::string page = Marker("171");
+    const std::string whole = "200 OK\r\nContent-Length: " + std::to_string(page.size());
+    const auto redirect = [](const std::string& to) {
+        return THttpPeer::Answer("302 Found\r\nLocation: " + to + "\r\nContent-Length: 0");
+    };
+    THttpPeer unit("127.0.1.11", 80);
+    // Where a redirect might lead: another host, another port of the unit.
+    const auto elsewhere = [&](const std::string&, const THttpPeer::TSend& send) {
+        send(THttpPeer::Answer(whole, page));
+    };
+    THttpPeer otherHost("127.0.1.12", 80, elsewhere);
+    THttpPeer otherPort("127.0.1.11", 0, elsewhere);
+    const std::string otherPortUrl = "http://127.0.1.11:" + std::to_string(otherPort.Port()) + "/";
+    struct Row {
+        std::string name;
+        std::function<std::string(const std::string& requestLine)> answer;
+        std::size_t requests;
+        int revision;
+    };
+    const std::vector<Row> rows = {
+        {"cut short inside the revision",
+         [](auto&) {
+             return THttpPeer::Answer("200 OK\r\nContent-Length: 1000", "<p>g_HwId = \"17");
+         },
+         1, 0},
+        {"cut short after the revision",
+         [&](auto&) { return THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page); }, 1, 0},
+        {"chunked, broken",
+         [&](auto&) {
+             return THttpPeer::Answer("200 OK\r\nTransfer-Encoding: chunked",
+                                      Format("%X\r\n%s\r\nzz\r\n", page.size(), page));
+         },
+         1, 0},
+        {"redirect to another host", [&](auto&) { return redirect("http://127.0.1.12/"); }, 1, 0},
+        {"redirect to another port", [&](auto&) { return redirect(otherPortUrl); }, 1, 0},
+        {"redirect without end", [&](auto&) { return redirect("/again"); }, 11, 0},
+        // The unit's own redirects are followed.
+        {"redirect on the unit",
+         [&](const std::string& line) {
+             return line == "GET / HTTP/1.1" ? redirect("http://127.000.001.011/home.htm")
+                                             : THttpPeer::Answer(whole, page);
+         },
+         2, 171},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::size_t before = unit.Requests().size();
+        unit.SetScript(
+            [&](const std::string& line, const THttpPeer::TSend& send) { send(row.answer(line)); });
+        TRig rig("127.000.001.011");
+        rig.Loader.connectbutClick();
+        EXPECT_EQ(rig.Window.Lines, Lines{row.revision == 0 ? "Unable to Connect to 127.000.001.011"
+                                                            : "Connected, H/W revision 171"});
+        EXPECT_TRUE(rig.Window.Errors.empty());
+        EXPECT_EQ(unit.Requests().size() - before, row.requests);
+    }
+    // The requests of a run go to the unit's address only.
+    EXPECT_TRUE(otherHost.Requests().empty());
+    EXPECT_TRUE(otherPort.Requests().empty());
+}
+
+TEST(Connect, AnEndlessPageEndsAtTheCapWithMemoryFlat) {
+    constexpr std::size_t Bound = 128u << 20; // the peer's own end: no test runs for ever
+    std::size_t sent = 0;
+    THttpPeer unit("127.0.1.13", 80, [&](const std::string&, const THttpPeer::TSend& send) {
+        if (!send(THttpPeer::Answer("200 OK\r\nConnection: close", Marker("171"))))
+            return;
+        const std::string filler(64 * 1024, ' ');
+        while (sent < Bound && send(filler))
+            sent += filler.size();
+    });
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const auto start = steady_clock::now();
+    TRig rig("127.000.001.013");
+    rig.Loader.connectbutClick();
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_EQ(rig.Window.Lines, Lines{"Unable to Connect to 127.000.001.013"});
+    EXPECT_LT(sent, Bound);
+    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(20));
+    const long grownKiB = after.ru_maxrss - before.ru_maxrss;
+    EXPECT_LT(grownKiB, 64 * 1024) << "peak memory grew by " << grownKiB << " KiB";
+    RecordProperty("PeakGrowthKiB", static_cast<int>(grownKiB));
 }
 
 TEST(Connect, ACancelDuringTheFetchEndsItWithoutALine) {
@@ -176,6 +268,8 @@ TEST(FolderScan, ClassifiesEachFileByItsHeaderAndTheRevisionsTag) {
         EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), row.where == Program ? 0 : -1);
         EXPECT_EQ(rig.Loader.ImageFolder, dir + "/");
         EXPECT_TRUE(rig.Window.Errors.empty());
+        // The scan is no run: the user typing the folder keeps every control.
+        EXPECT_TRUE(rig.Window.BusyChanges.empty());
     }
 }
 
@@ -241,26 +335,36 @@ TEST(FolderScan, AnUnreadableImageEndsTheScanWithTheErrorBox) {
              std::filesystem::create_symlink(f.Path() + "plain/x", f.Path() + "odd.bin");
          },
          "Invalid filename."},
-        // A pipe with no writer: opened without waiting for one, and empty.
-        {"pipe",
-         [](const TTempFolder& f) {
-             ASSERT_EQ(::mkfifo((f.Path() + "pipe.bin").c_str(), 0600), 0);
-         },
-         "Read beyond end of file."},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TTempFolder folder;
         row.make(folder);
         TRig rig("127.000.000.089");
-        ::alarm(20); // a scan stuck on the pipe ends the test program, not the run
         rig.Window.SetDirEditText(folder.Path());
-        ::alarm(0);
         EXPECT_EQ(rig.Window.Errors, Lines{row.error});
+        EXPECT_TRUE(rig.Window.BusyChanges.empty());
         EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), -1);
         EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), -1);
         EXPECT_EQ(rig.Loader.ImageFolder, folder.Path());
     }
+}
+
+TEST(FolderScan, PipesAndDevicesAreNoImagesEvenBehindALink) {
+    TTempFolder folder;
+    folder.Write("prog.bin", ImageBytes(false, 1, 16));
+    std::filesystem::create_symlink(folder.Path() + "prog.bin", folder.Path() + "link.bin");
+    ASSERT_EQ(::mkfifo((folder.Path() + "pipe.bin").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/urandom", folder.Path() + "random.bin");
+    std::filesystem::create_symlink("/dev/null", folder.Path() + "null.bin");
+    TRig rig("127.000.000.089");
+    ::alarm(20); // a scan stuck on the pipe ends the test program, not the run
+    rig.Window.SetDirEditText(folder.Path());
+    ::alarm(0);
+    auto programs = rig.Window.List(TImageList::ilPrograms);
+    std::sort(programs.begin(), programs.end());
+    EXPECT_EQ(programs, (Lines{"link.bin", "prog.bin"}));
+    EXPECT_TRUE(rig.Window.Errors.empty()) << ::testing::PrintToString(rig.Window.Errors);
 }
 
 TEST(FolderScan, AnImageThatCannotBeOpenedForWritingIsScannedLikeAnyOther) {
@@ -332,6 +436,8 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         SCOPED_TRACE(revision);
         TUploadRig rig("127.0.0.81", "127.000.000.081", revision);
         rig.Window.BusyChanges.clear();
+        // The run keeps to the unit it started with, whatever the field says.
+        rig.Window.OnPump = [&rig] { rig.Window.Address = "127.000.000.089"; };
         rig.Loader.uploadbutClick();
         // The Connect line is gone: each run starts with an empty log.
         EXPECT_EQ(
@@ -448,17 +554,31 @@ TEST(Upload, ACancelEndsAWaitWithinASecondWithoutFurtherLines) {
     EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
 }
 
-TEST(Upload, ACancelEndsATransferAtItsNextNotification) {
-    TUploadRig rig("127.0.0.87", "127.000.000.087", 171);
+TEST(Upload, ACancelEndsATransferAtItsNextNotificationAndTellsTheUnit) {
+    // The unit's TFTP side is a scripted peer on port 69: it takes the
+    // request and the first block, then hears what comes next.
+    TUploadRig rig("127.0.0.87", "127.000.000.087", 171,
+                   [](TUnitSimSettings& s) { s.TftpPort = 0; });
+    TUdpPeer tftp("127.0.0.87", 69);
+    auto heard = std::async(std::launch::async, [&tftp]() -> std::optional<Datagram> {
+        const auto request = tftp.Receive(30000);
+        if (!request)
+            return std::nullopt;
+        tftp.Reply(*request, Ack(0));
+        tftp.Receive();
+        return tftp.Receive();
+    });
     rig.Window.OnPump = [&rig] {
         const auto& s = rig.Window.Statuses;
-        if (!s.empty() && s.back() == "1468")
+        if (!s.empty() && s.back() == "512")
             rig.Loader.Cancel();
     };
     rig.Loader.uploadbutClick();
     EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Uploading Web page file pagesV1.bin"}));
-    EXPECT_TRUE(rig.Unit.Images().empty());
     EXPECT_TRUE(rig.Window.Errors.empty());
+    const auto next = heard.get();
+    ASSERT_TRUE(next);
+    EXPECT_EQ(next->Bytes, Words({5, 0}, std::string("Transfer cancelled") + '\0'));
     // The transfer's socket was released on the way out.
     EXPECT_FALSE(rig.Loader.IdTrivialFTP1.Active());
 }

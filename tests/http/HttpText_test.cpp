@@ -155,4 +155,61 @@ TEST(HttpText, StatusAndHeaderValuesOfAReceivedBlock) {
     }
 }
 
+TEST(HttpText, BodySizeThatAHeaderBlockAnnounces) {
+    struct Row {
+        std::string raw;
+        std::optional<std::uint64_t> size;
+    } rows[] = {
+        {"HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", 1000},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 7\r\nContent-Length: 7\r\n\r\n", 7},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551615\r\n\r\n", std::nullopt},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 9999999999999999999\r\n\r\n", 9999999999999999999u},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 7\r\nContent-Length: 8\r\n\r\n", std::nullopt},
+        {"HTTP/1.1 200 OK\r\nContent-Length: +7\r\n\r\n", std::nullopt},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 10\r\nTransfer-Encoding: chunked\r\n\r\n",
+         std::nullopt},
+        {"HTTP/1.1 200 OK\r\n\r\n", std::nullopt},
+        // Only the block counts, not what follows its blank line.
+        {"HTTP/1.1 200 OK\r\n\r\nContent-Length: 5\r\n", std::nullopt},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::PrintToString(r.raw));
+        EXPECT_EQ(AnnouncedBodySize(HeaderBlockLines(r.raw)), r.size);
+    }
+}
+
+TEST(HttpText, RedirectTargetsOnTheSameServerOnly) {
+    struct Row {
+        const char* server;
+        const char* path;
+        const char* location;
+        std::optional<std::string> next; // none: a redirect the loader must not follow
+    } rows[] = {
+        {"127.0.0.1", "/", "/home.htm", "/home.htm"},
+        {"127.0.0.1", "/a/b.htm?x=1", "c.htm", "/a/c.htm"},
+        {"127.0.0.1", "/a/b.htm?x=1", "?y=2", "/a/b.htm?y=2"},
+        {"127.0.0.1", "/", "/home.htm#top", "/home.htm"},
+        {"127.000.000.001", "/", "HTTP://127.0.0.1:80/x?q", "/x?q"},
+        {"127.0.0.1", "/", "http://127.000.000.001", "/"},
+        {"unit.test:8080", "/", "http://UNIT.test:8080/x", "/x"},
+        // Another server, port or scheme.
+        {"127.0.0.1", "/", "http://127.0.0.2/", std::nullopt},
+        {"127.0.0.1", "/", "http://127.0.0.1:8080/", std::nullopt},
+        {"127.0.0.1:8080", "/", "http://127.0.0.1/", std::nullopt},
+        {"127.0.0.1", "/", "https://127.0.0.1/", std::nullopt},
+        {"127.0.0.1", "/", "http://user@127.0.0.1/", std::nullopt},
+        {"localhost", "/", "http://127.0.0.1/", std::nullopt},
+        // Nothing that can be read as a place on the unit.
+        {"127.0.0.1", "/", "http:/x", std::nullopt},
+        {"127.0.0.1", "/", "1a:b", std::nullopt},
+        {"127.0.0.1", "/", "", std::nullopt},
+        {"127.0.0.1", "/", "/x\r\nHost: evil", std::nullopt},
+        {"127.0.0.1", "/", "////127.0.0.2/", std::nullopt},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.server << " " << r.path << " -> " << r.location);
+        EXPECT_EQ(SameServerTarget(r.server, r.path, r.location), r.next);
+    }
+}
+
 } // namespace

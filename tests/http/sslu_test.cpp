@@ -8,6 +8,7 @@
 #include "runtime/Application.h"
 #include "runtime/Exception.h"
 #include "tests/http/TestServer.h"
+#include "tests/support/HttpPeer.h"
 
 namespace {
 
@@ -272,6 +273,52 @@ TEST_F(HttpSocketTest, RedirectsAreFollowedOnlyWhenAsked) {
     ASSERT_EQ(requests.size(), 3u);
     EXPECT_EQ(requests[1].target, "/new");
     EXPECT_EQ(requests[2].target, "/old");
+}
+
+TEST_F(HttpSocketTest, ABodyNotReadWholeIsAFailureNotAPage) {
+    const std::string page = "<p>g_HwId = \"171\"</p>" + std::string(979, '.'); // 1000 bytes
+    struct Row {
+        const char* name;
+        std::string answer;
+        std::int64_t limit;
+        std::string message; // "": the page arrives whole
+    };
+    const std::string cutShort = "Read response failed with error 12030 ";
+    const std::string tooLarge = "Response larger than 999 bytes";
+    const std::vector<Row> rows = {
+        {"whole, at the limit", THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page), 1000,
+         ""},
+        {"whole, to the close", THttpPeer::Answer("200 OK\r\nConnection: close", page), -1, ""},
+        {"cut short", THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page.substr(0, 15)), -1,
+         cutShort},
+        {"chunked, cut short",
+         THttpPeer::Answer("200 OK\r\nTransfer-Encoding: chunked", "3E8\r\n" + page + "\r\n"), -1,
+         cutShort},
+        {"chunked, broken",
+         THttpPeer::Answer("200 OK\r\nTransfer-Encoding: chunked",
+                           "3E8\r\n" + page + "\r\nzz\r\n" + page + "\r\n0\r\n\r\n"),
+         -1, cutShort},
+        {"announced beyond the limit", THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page),
+         999, tooLarge},
+        {"beyond the limit, to the close", THttpPeer::Answer("200 OK\r\nConnection: close", page),
+         999, tooLarge},
+    };
+    THttpPeer peer("127.0.1.1", 0);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        peer.SetScript([&](const std::string&, const THttpPeer::TSend& send) { send(r.answer); });
+        THttp_Socket s;
+        PrepareFetch(s, "http://127.0.1.1/", peer.Port());
+        s.ResponseLimit = r.limit;
+        EXPECT_EQ(FailureOf(s), r.message);
+        EXPECT_EQ(s.StatusCode, 200);
+        if (r.message.empty()) {
+            EXPECT_EQ(s.Response.Text(), page);
+        }
+        if (r.limit >= 0) {
+            EXPECT_LE(s.Response.Size(), r.limit);
+        }
+    }
 }
 
 TEST_F(HttpSocketTest, SendFailuresCarryTheServiceErrorNumber) {

@@ -45,6 +45,22 @@ TEST(TFileStream, MissingFileNamesTheFullPathAndTheSystemText) {
     EXPECT_TRUE(std::filesystem::path(ExpandFileName("no-such-file.bin")).is_absolute());
 }
 
+TEST(ExpandFileName, MakesThePathAbsoluteAndResolvesDotSegmentsByTheTextAlone) {
+    const std::string cwd = std::filesystem::current_path().string();
+    const struct {
+        std::string path, expanded;
+    } rows[] = {
+        {"/images/./v1/../prog.bin", "/images/prog.bin"},
+        {"/images//prog.bin", "/images/prog.bin"},
+        {"/../prog.bin", "/prog.bin"},
+        {"sub/../prog.bin", cwd + "/prog.bin"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.path);
+        EXPECT_EQ(ExpandFileName(r.path), r.expanded);
+    }
+}
+
 TEST(TFileStream, DenyWriteShutsWritersOutWhileOpenButNotReaders) {
     const std::string path = testing::TempDir() + "deny-write.bin";
     std::ofstream(path) << "image";

@@ -6,12 +6,16 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <future>
+#include <optional>
 #include <random>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <typeindex>
 
@@ -227,11 +231,11 @@ TEST_F(TransferTest, RefusedOptionAckSendsOneErrorAndRaises) {
         {Bytes("\0\x06"
                "blksize\0"
                "512"sv),
-         refused, 8, ""}, // value without its zero
+         refused, 8, "Malformed option acknowledgement: \"512\" has no terminating zero"},
         {Bytes("\0\x06"
                "blksize\0"
                "512\0tsi"sv),
-         refused, 8, ""}, // name without its zero
+         refused, 8, "Malformed option acknowledgement: \"tsi\" has no terminating zero"},
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.message);
@@ -250,6 +254,7 @@ TEST_F(TransferTest, RefusedOptionAckSendsOneErrorAndRaises) {
 }
 
 TEST_F(TransferTest, ServerErrorRaisesItsClassAndIsNotAnswered) {
+    const std::string longText(10000, 'w');
     const struct {
         TIdBytes error;
         bool afterFirstBlock;
@@ -261,9 +266,11 @@ TEST_F(TransferTest, ServerErrorRaisesItsClassAndIsNotAnswered) {
         {Words({5, 3}, "Disk full"sv), true, typeid(EIdTFTPAllocationExceeded), "Disk full"},
         {Words({5, 8}, "no\0"sv), false, typeid(EIdTFTPOptionNegotiationFailed), "no"},
         {Words({5, 9}, "odd\0"sv), true, typeid(EIdTFTPException), "odd"},
+        // Far longer than a block: the server's words arrive whole.
+        {Words({5, 0}, longText + '\0'), true, typeid(EIdTFTPException), longText},
     };
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.message);
+        SCOPED_TRACE(r.message.substr(0, 20));
         TMemoryStream source = StreamOf(Pattern(2000));
         auto done = Start(source);
         const Datagram wrq = Request();
@@ -281,23 +288,33 @@ TEST_F(TransferTest, ServerErrorRaisesItsClassAndIsNotAnswered) {
     }
 }
 
-TEST_F(TransferTest, DuplicateAckIsIgnoredAndTheWaitStartsAfresh) {
-    // Two pauses of 70% of the wait each: only a fresh wait after the
-    // duplicate lets the transfer survive both.
+TEST_F(TransferTest, DatagramsThatDoNotMoveTheTransferOnNeitherResendNorExtendTheWait) {
+    // A stray every 30% of the wait: were each to start the wait afresh, the
+    // transfer would outlive all four.
     tftp.SetReceiveTimeout(1000);
-    TMemoryStream source = StreamOf(Pattern(600));
-    auto done = Start(source);
-    peer.Reply(Request(), Ack(0));
-    const auto d1 = peer.Receive();
-    ASSERT_TRUE(d1);
-    peer.Reply(*d1, Ack(0));
-    EXPECT_TRUE(Silent(peer, 700)) << "nothing is resent";
-    peer.Reply(*d1, Ack(0));
-    EXPECT_TRUE(Silent(peer, 700)) << "nothing is resent";
-    peer.Reply(*d1, Ack(1));
-    const TIdBytes all = Pattern(600);
-    EXPECT_EQ(AckAll(512, 2), TIdBytes(all.begin() + 512, all.end()));
-    EXPECT_NO_THROW(done.get());
+    TUdpPeer stranger("127.0.0.62");
+    const struct {
+        const char* what;
+        TUdpPeer* sender;
+        TIdBytes packet;
+    } rows[] = {{"duplicate ACK from the server", &peer, Ack(0)},
+                {"ACK 999 from the server", &peer, Ack(999)},
+                {"expected ACK from a stranger", &stranger, Ack(1)}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        TMemoryStream source = StreamOf(Pattern(600));
+        auto done = Start(source);
+        peer.Reply(Request(), Ack(0));
+        const auto d1 = peer.Receive();
+        ASSERT_TRUE(d1);
+        const auto start = Clock::now();
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_TRUE(Silent(peer, 300)) << "nothing is resent";
+            r.sender->SendTo(d1->IP, d1->Port, r.packet);
+        }
+        ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1900));
+    }
 }
 
 TEST_F(TransferTest, UnexpectedPacketsAreAnsweredWithIllegalOperation) {
@@ -316,19 +333,21 @@ TEST_F(TransferTest, UnexpectedPacketsAreAnsweredWithIllegalOperation) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         TMemoryStream source = StreamOf(Pattern(2000));
-        TUdpPeer other; // the sender of the odd packet
+        // The first reply may come from any port of the server's address.
+        TUdpPeer other;
+        TUdpPeer& sender = r.afterFirstBlock ? peer : other;
         auto done = Start(source);
         const Datagram wrq = Request();
         if (r.afterFirstBlock) {
             peer.Reply(wrq, Ack(0));
             ASSERT_TRUE(peer.Receive());
         }
-        other.Reply(wrq, r.packet);
-        const auto error = other.Receive();
+        sender.Reply(wrq, r.packet);
+        const auto error = sender.Receive();
         ASSERT_TRUE(error);
         EXPECT_EQ(error->Bytes, Bytes("\0\x05\0\x04\0"sv));
         ExpectRaised(done, typeid(EIdTFTPException),
-                     "Unexpected operation from 127.0.0.60:" + std::to_string(other.Port()));
+                     "Unexpected operation from 127.0.0.60:" + std::to_string(sender.Port()));
     }
 }
 
@@ -380,21 +399,48 @@ TEST_F(TransferTest, SilentServerTimesOutAfterTheWait) {
     }
 }
 
-TEST_F(TransferTest, RepliesFromOtherPortsAreFollowedWhenTheEndpointIsNotOpen) {
-    TUdpPeer second, third;
+TEST_F(TransferTest, TheFirstReplyFixesTheServerAndAnyoneElseIsToldUnknownTransferID) {
+    // The server answers from a port of its own; the intruders come from
+    // another port of its address or from another address.
+    TUdpPeer server, samePort, otherHost("127.0.0.62");
+    const struct {
+        const char* what;
+        TUdpPeer* intruder;
+        bool beforeFirstReply;
+        TIdBytes packet;
+    } rows[] = {
+        {"ACK 0 from another host before the server", &otherHost, true, Ack(0)},
+        {"expected ACK from another port", &samePort, false, Ack(1)},
+        {"expected ACK from another host", &otherHost, false, Ack(1)},
+        {"ERROR from another host", &otherHost, false, Words({5, 0}, "stop\0"sv)},
+        {"empty datagram from another host", &otherHost, false, {}},
+        {"one byte from another host", &otherHost, false, Bytes("\x04"sv)},
+    };
     const TIdBytes content = Pattern(1500);
-    TMemoryStream source = StreamOf(content);
-    auto done = Start(source);
-    const Datagram wrq = Request();
-    second.Reply(wrq, Ack(0));
-    const auto d1 = second.Receive();
-    ASSERT_TRUE(d1);
-    EXPECT_EQ(d1->Word(2), 1);
-    third.Reply(*d1, Ack(1));
-    const TIdBytes rest = AckAll(512, 2, &third);
-    EXPECT_NO_THROW(done.get());
-    EXPECT_EQ(rest, TIdBytes(content.begin() + 512, content.end()));
-    EXPECT_EQ(tftp.ReplyPort(), third.Port());
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        TMemoryStream source = StreamOf(content);
+        auto done = Start(source);
+        const Datagram wrq = Request();
+        const auto intrude = [&] {
+            r.intruder->Reply(wrq, r.packet);
+            const auto error = r.intruder->Receive();
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->Bytes, Words({5, 5}, "Unknown transfer ID\0"sv));
+        };
+        if (r.beforeFirstReply)
+            intrude();
+        server.Reply(wrq, Ack(0));
+        const auto d1 = server.Receive();
+        ASSERT_TRUE(d1);
+        if (!r.beforeFirstReply)
+            intrude();
+        server.Reply(*d1, Ack(1));
+        EXPECT_EQ(AckAll(512, 2, &server), TIdBytes(content.begin() + 512, content.end()));
+        EXPECT_NO_THROW(done.get());
+        EXPECT_TRUE(Silent(*r.intruder, 50));
+        EXPECT_EQ(tftp.ReplyPort(), server.Port());
+    }
 }
 
 TEST_F(TransferTest, OpenEndpointHearsOnlyItsPeer) {
@@ -426,30 +472,52 @@ TEST_F(TransferTest, OpenEndpointHearsOnlyItsPeer) {
 }
 
 TEST_F(TransferTest, BlockNumbersEndAt65535) {
-    // blksize 8 keeps 65535 blocks small: the limit falls at 65535 * 8 bytes.
+    // blksize 8 keeps 65535 blocks small: one byte less than 65535 full
+    // blocks ends with a block of 7 bytes numbered 65535.
+    peer.Recording = false;
+    const std::size_t size = 65535 * 8 - 1;
+    TMemoryStream source = StreamOf(Pattern(size));
+    auto done = Start(source);
+    peer.Reply(Request(), Oack({{"blksize", "8"}}));
+    EXPECT_EQ(AckAll(8).size(), size);
+    EXPECT_NO_THROW(done.get());
+    EXPECT_EQ(work.size(), 65535u + 2);
+}
+
+TEST_F(TransferTest, SourcesTooLargeForTheBlockNumbersAreRefusedBeforeAnyData) {
+    // A source of any size that reads as zeros, held nowhere.
+    struct SizedStream : TMemoryStream {
+        explicit SizedStream(std::int64_t size) : size_(size) {}
+        std::int64_t Size() override { return size_; }
+        std::int64_t Read(void* buffer, std::int64_t count) override {
+            std::memset(buffer, 0, static_cast<std::size_t>(count));
+            return count;
+        }
+        std::int64_t size_;
+    };
     const struct {
-        std::size_t size;
-        bool fits;
-    } rows[] = {{65535 * 8, false}, {65535 * 8 - 1, true}};
+        const char* what;
+        std::int64_t size;
+        std::optional<TIdBytes> firstReply; // none: not even the request goes out
+        std::string message;
+    } rows[] = {
+        {"not even the block asked for would do", 65535 * 1500, std::nullopt,
+         "Source too large: 98302500 bytes do not fit into 65535 blocks of 1500 bytes"},
+        {"the block granted is too small", 65535 * 8, Oack({{"blksize", "8"}}),
+         "Source too large: 524280 bytes do not fit into 65535 blocks of 8 bytes"},
+    };
     for (const auto& r : rows) {
-        SCOPED_TRACE(r.size);
-        peer.Recording = false;
-        work.clear();
-        TMemoryStream source = StreamOf(Pattern(r.size));
+        SCOPED_TRACE(r.what);
+        SizedStream source(r.size);
         auto done = Start(source);
-        peer.Reply(Request(), Oack({{"blksize", "8"}}));
-        const TIdBytes data = AckAll(8);
-        EXPECT_EQ(data.size(), r.fits ? r.size : 65535 * 8);
-        if (r.fits) {
-            EXPECT_NO_THROW(done.get());
-        } else {
+        if (r.firstReply) {
+            peer.Reply(Request(), *r.firstReply);
             const auto error = peer.Receive();
             ASSERT_TRUE(error);
-            EXPECT_EQ(error->Bytes, Bytes("\0\x05\0\x03\0"sv));
-            ExpectRaised(done, typeid(EIdTFTPAllocationExceeded), "");
+            EXPECT_EQ(error->Bytes, Words({5, 3}, r.message + '\0'));
         }
-        EXPECT_EQ(work.size(), 65535u + 2);
-        EXPECT_EQ(work.back(), "end");
+        ExpectRaised(done, typeid(EIdTFTPAllocationExceeded), r.message);
+        EXPECT_TRUE(Silent(peer, 50));
     }
 }
 
@@ -469,6 +537,72 @@ TEST_F(TransferTest, SourceReadFailureIsReportedToTheServer) {
     ExpectRaised(done, typeid(EReadError), "Stream read error: Input/output error");
 }
 
+TEST_F(TransferTest, AFileChangedDuringTheTransferFailsItAndTellsTheServer) {
+    // The lock keeps out only writers that ask for it; these do not.
+    const fs::path file =
+        fs::temp_directory_path() / ("tftp-changed-" + std::to_string(::getpid()));
+    const struct {
+        const char* what;
+        std::function<void()> change;
+        std::string message;
+    } rows[] = {
+        {"cut short", [&] { fs::resize_file(file, 200000); },
+         "Source changed during the transfer: it ended after 200000 of 1000000 bytes"},
+        {"grown", [&] { std::ofstream(file, std::ios::app) << "more"; },
+         "Source changed during the transfer"},
+        {"rewritten in place", [&] { std::fstream(file, std::ios::in | std::ios::out) << "new"; },
+         "Source changed during the transfer"},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        peer.Recording = false;
+        const TIdBytes content = Pattern(1000000);
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(content.data()),
+                   static_cast<std::streamsize>(content.size()));
+        // An old time, so that any write now shows in the modification time.
+        fs::last_write_time(file, fs::file_time_type::clock::now() - std::chrono::hours(1));
+        auto done =
+            std::async(std::launch::async, [&] { tftp.UploadFile(file.string(), "rrpages.bin"); });
+        peer.Reply(Request(), Oack({{"blksize", "1468"}}));
+        r.change();
+        // The server acks every DATA until the ERROR: the last block never comes.
+        std::optional<Datagram> d;
+        while ((d = peer.Receive()) && d->Opcode() == TFTP_DATA) {
+            EXPECT_EQ(d->Bytes.size(), 1468u + 4) << "block " << d->Word(2);
+            peer.Reply(*d, Ack(d->Word(2)));
+        }
+        ASSERT_TRUE(d);
+        EXPECT_EQ(d->Bytes, Words({5, 0}, r.message + '\0'));
+        ExpectRaised(done, typeid(EReadError), r.message);
+    }
+    fs::remove(file);
+}
+
+TEST_F(TransferTest, AbortTransferTellsTheServerAndEndsTheWaitAtOnce) {
+    tftp.SetReceiveTimeout(10000); // only the abort can end the transfer soon
+    for (const bool serverReplies : {false, true}) {
+        SCOPED_TRACE(serverReplies ? "while DATA 1 awaits its ACK" : "before the server replied");
+        TUdpPeer server; // the server's transfer port: what it hears once it replied
+        TMemoryStream source = StreamOf(Pattern(2000));
+        auto done = Start(source);
+        const Datagram wrq = Request();
+        TUdpPeer& told = serverReplies ? server : peer;
+        if (serverReplies) {
+            server.Reply(wrq, Ack(0));
+            ASSERT_TRUE(server.Receive());
+        }
+        const auto start = Clock::now();
+        tftp.AbortTransfer();
+        const auto error = told.Receive(2000);
+        ASSERT_TRUE(error);
+        EXPECT_EQ(error->Bytes, Words({5, 0}, "Transfer cancelled\0"sv));
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
+        ExpectRaised(done, typeid(EIdTFTPException), "Transfer cancelled");
+        EXPECT_FALSE(tftp.Active());
+    }
+}
+
 TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
     const fs::path dir = fs::temp_directory_path() / ("tftp-test-" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -476,6 +610,8 @@ TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
     std::ofstream(locked) << "data";
     const int holder = ::open(locked.c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(::flock(holder, LOCK_EX), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe.bin").c_str(), 0600), 0);
+    fs::create_symlink("/dev/urandom", dir / "random.bin");
 
     const struct {
         std::string path;
@@ -484,6 +620,10 @@ TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
         {(dir / "missing.bin").string(), "No such file or directory"},
         {dir.string(), "Is a directory"},
         {locked, "Resource temporarily unavailable"},
+        // A pipe with no writer would hold the open for ever.
+        {(dir / "pipe.bin").string(), "Not a regular file"},
+        {(dir / "random.bin").string(), "Not a regular file"},
+        {"/dev/null", "Not a regular file"},
     };
     std::vector<std::string> statuses;
     tftp.OnStatus = [&](TIdComponent*, TIdStatus, const std::string& text) {
@@ -492,14 +632,16 @@ TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.path);
         tftp.OpenEndpoint();
+        ::alarm(20); // an open stuck on the pipe ends the test program, not the run
         EXPECT_THROW_MSG(tftp.UploadFile(r.path, "x"), EFOpenError,
                          "Cannot open file \"" + ExpandFileName(r.path) + "\". " + r.reason);
+        ::alarm(0);
         EXPECT_TRUE(tftp.IsOpen());
         EXPECT_TRUE(Silent(peer, 50));
         tftp.CloseEndpoint();
     }
     EXPECT_TRUE(work.empty());
-    EXPECT_EQ(statuses.size(), 3 * 3u);
+    EXPECT_EQ(statuses.size(), std::size(rows) * 3);
     EXPECT_EQ(statuses[1], "Disconnecting.");
     EXPECT_EQ(statuses[2], "Disconnected.");
     ::close(holder);

@@ -13,7 +13,9 @@
 #include <fmt/core.h>
 #include <unistd.h>
 
+#include "net/IdComponent.h"
 #include "net/IdStack.h"
+#include "runtime/Console.h"
 #include "runtime/Convert.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -52,6 +54,32 @@ private:
     Clock::time_point start_{}, last_{};
 };
 
+/// The network library's idle hook: a wait for the server is cut into
+/// quarter-second slices, and after each slice and each reply a Ctrl-C ends
+/// the transfer, the server told with an ERROR packet rather than left
+/// waiting.
+class InterruptHook : public TIdAntiFreezeBase {
+public:
+    explicit InterruptHook(TIdTrivialFTP& tftp) : tftp_(tftp) { OnlyWhenIdle = false; }
+    void ProcessEvents() override {
+        // A look at the console ten times a second costs nothing next to a
+        // transfer's thousands of replies a second.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - lastLook_ < std::chrono::milliseconds(100))
+            return;
+        lastLook_ = now;
+        if (TakeInterrupt(std::chrono::nanoseconds::zero())) {
+            Interrupted = true;
+            tftp_.AbortTransfer();
+        }
+    }
+    bool Interrupted = false;
+
+private:
+    TIdTrivialFTP& tftp_;
+    std::chrono::steady_clock::time_point lastLook_{};
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -82,8 +110,12 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 1;
     }
 
+    // Held from here on, so that a Ctrl-C waits to be taken by a wait slice.
+    HoldInterrupts();
+    bool interrupted = false;
     try {
         TIdTrivialFTP tftp;
+        InterruptHook hook(tftp);
         // A helper of this project: it talks to this machine only, never to a
         // unit or any other host on the network. A name that merely starts
         // with "127." is not an address: it would go to the resolver, and from
@@ -116,13 +148,14 @@ int main(int argc, char** argv) {
         try {
             tftp.UploadFile(localFile, remoteName);
         } catch (...) {
+            interrupted = hook.Interrupted;
             tftp.CloseEndpoint();
             throw;
         }
         tftp.CloseEndpoint();
     } catch (const std::exception& e) {
         fmt::print(stderr, "tftp-put: {}\n", e.what());
-        return 1;
+        return interrupted ? 130 : 1; // 130: ended by Ctrl-C, as a shell reports it
     }
     return 0;
 }

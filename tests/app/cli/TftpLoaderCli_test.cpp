@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include "app/cli/CliWindow.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ImageFolder.h"
 #include "tools/unit-sim/UnitSim.h"
 
@@ -208,4 +209,22 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
         expected.insert(expected.end(), row.tail.begin(), row.tail.end());
         EXPECT_EQ(run.Out, expected);
     }
+}
+
+// Ctrl-C while a transfer waits for the unit: the unit is told at once, and
+// the run ends with 130, not after the reply's time-out.
+TEST(TftpLoaderCli, CtrlCDuringATransferTellsTheUnitAndEndsTheRun) {
+    TTempFolder store;
+    TImages images(171);
+    auto settings = UnitAt("127.0.0.99", store.Path());
+    settings.TftpPort = 0; // the unit's TFTP side is the scripted peer on port 69
+    TUnitSim unit(settings);
+    unit.Start();
+    TUdpPeer tftp("127.0.0.99", 69);
+    TChildProcess cli(
+        {LOADER_CLI_PATH, "--address", "127.0.0.99", "--folder", images.Folder.Path()});
+    const auto heard = InterruptDuringAWait(cli, tftp, 30000);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->Bytes, Words({5, 0}, std::string("Transfer cancelled") + '\0'));
+    EXPECT_EQ(cli.Wait(std::chrono::seconds(10)), 130);
 }

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -49,6 +50,14 @@ bool AnswerChooser(TAdvDirectoryEdit& edit, const std::function<void()>& open,
         // Folders only, no new-folder button, Qt's own dialog with its path edit.
         EXPECT_EQ(chooser->options(), QFileDialog::ShowDirsOnly | QFileDialog::ReadOnly |
                                           QFileDialog::DontUseNativeDialog);
+        const auto buttons = chooser->findChildren<QToolButton*>();
+        const auto newFolder = std::find_if(buttons.begin(), buttons.end(), [](QToolButton* b) {
+            return b->toolTip() == QStringLiteral("Create New Folder");
+        });
+        if (newFolder == buttons.end())
+            ADD_FAILURE() << "Qt's dialog has no new-folder button to hide any more";
+        else
+            EXPECT_FALSE((*newFolder)->isVisible());
         EXPECT_EQ(chooser->pos(), TAdvDirectoryEdit::ChooserPosition(
                                       edit.mapToGlobal(QPoint(0, edit.height())), chooser->size(),
                                       edit.screen()->availableGeometry()));

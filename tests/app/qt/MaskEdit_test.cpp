@@ -1,18 +1,25 @@
-// The masked address field: typing, the literal key, refused keys, reading
-// with blanks, validation on leaving and on Enter, and Escape.
+// The masked address field as a Qt widget: every way of editing it reaches
+// the rules (keys, the clipboard, the context menu), the focus it keeps
+// while a change is incomplete, Enter, and Escape. The rules themselves are
+// tested without Qt in tests/app/MaskRules_test.cpp.
 #include "app/qt/MaskEdit.h"
 
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QSignalSpy>
 #include <QTest>
+#include <functional>
 #include <gtest/gtest.h>
 
 #include "QtTestSupport.h"
 
 namespace {
 
-constexpr char Pattern[] = "000.000.000.000";
-constexpr char Default[] = "192.168.100.100";
+constexpr const char* Pattern = AddressPattern;
+constexpr const char* Default = DefaultAddress;
 const QString InvalidInput =
     QStringLiteral("Invalid input value.  Use escape key to abandon changes");
 
@@ -24,6 +31,7 @@ struct TFieldHost {
     QLineEdit* other = new QLineEdit(&window);
     QSignalSpy beeps{field, &TMaskEdit::Beeped};
     QSignalSpy failures{field, &TMaskEdit::ValidationFailed};
+    QSignalSpy confirmations{field, &TMaskEdit::Confirmed};
 
     TFieldHost() {
         field->setGeometry(0, 0, 98, 21);
@@ -37,40 +45,66 @@ struct TFieldHost {
 
 } // namespace
 
-TEST(MaskEdit, TypingFillsDigitPositionsAndTheLiteralJumps) {
+TEST(MaskEdit, EveryWayOfEditingGoesThroughTheRules) {
     struct TRow {
         const char* name;
-        const char* start; // "" for an empty field
-        int caret;
-        const char* typed;
+        int selStart, selLength; // selLength 0: the caret at selStart
+        std::function<void(TMaskEdit*)> edit;
         const char* reads;
         int caretAfter;
         int beeps;
     };
+    const auto paste = [](const char* text) {
+        QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
+    };
     const TRow rows[] = {
-        {"dotted address into empty field", "", 0, "10.1.1.5", "10 .1  .1  .5  ", 13, 0},
-        {"digits run over the literals", "", 0, "127000000100", "127.000.000.100", 15, 0},
-        {"literal clears the rest of the group", Default, 0, "10.", "10 .168.100.100", 4, 0},
-        {"full groups typed with their literals", "", 0, "192.168.1.5", "192.168.1  .5  ", 13, 0},
-        {"literal after a full group only confirms", Default, 0, "192.16.", "192.16 .100.100", 8,
-         0},
-        {"digit overtypes", Default, 0, "2", "292.168.100.100", 1, 0},
-        {"letter refused", Default, 0, "a", "192.168.100.100", 0, 1},
-        {"blank refused", Default, 5, " ", "192.168.100.100", 5, 1},
-        {"other punctuation refused", Default, 5, ",-_", "192.168.100.100", 5, 3},
-        {"literal in the last group refused", Default, 13, ".", "192.168.100.100", 13, 1},
+        {"typed digits and the literal", 0, 0,
+         [](TMaskEdit* f) { QTest::keyClicks(f, QStringLiteral("10.")); }, "10 .168.100.100", 4, 0},
+        {"refused key", 5, 0, [](TMaskEdit* f) { QTest::keyClicks(f, QStringLiteral("a,")); },
+         Default, 5, 2},
+        {"non-ASCII digit refused", 5, 0,
+         [](TMaskEdit* f) {
+             QKeyEvent arabicThree(QEvent::KeyPress, 0, Qt::NoModifier, QString(QChar(0x0663)));
+             QApplication::sendEvent(f, &arabicThree);
+         },
+         Default, 5, 1},
+        {"Backspace", 4, 0, [](TMaskEdit* f) { QTest::keyClick(f, Qt::Key_Backspace); },
+         "19 .168.100.100", 2, 0},
+        {"Delete", 4, 0, [](TMaskEdit* f) { QTest::keyClick(f, Qt::Key_Delete); },
+         "192. 68.100.100", 4, 0},
+        {"Ctrl+V of an address", 6, 0,
+         [&](TMaskEdit* f) {
+             paste("127.0.0.2");
+             QTest::keyClick(f, Qt::Key_V, Qt::ControlModifier);
+         },
+         "127.000.000.002", 15, 0},
+        {"the context menu's Paste", 0, 15,
+         [&](TMaskEdit* f) {
+             paste("127.0.0.2");
+             PickFromMenu(QStringLiteral("Paste"), [f] {
+                 QContextMenuEvent event(QContextMenuEvent::Keyboard, QPoint(5, 5),
+                                         f->mapToGlobal(QPoint(5, 5)));
+                 QApplication::sendEvent(f, &event);
+             });
+         },
+         "127.000.000.002", 15, 0},
+        {"Ctrl+X of a selection", 0, 3,
+         [](TMaskEdit* f) { QTest::keyClick(f, Qt::Key_X, Qt::ControlModifier); },
+         "   .168.100.100", 0, 0},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
         TFieldHost host;
-        host.field->setText(QString::fromLatin1(row.start));
-        host.field->setCursorPosition(row.caret);
-        QTest::keyClicks(host.field, QString::fromLatin1(row.typed));
+        host.field->setSelection(row.selStart, row.selLength);
+        if (row.selLength == 0)
+            host.field->setCursorPosition(row.selStart);
+        row.edit(host.field);
         EXPECT_EQ(host.field->MaskedText(), QString::fromLatin1(row.reads));
-        EXPECT_EQ(host.field->MaskedText().size(), 15);
+        EXPECT_EQ(host.field->displayText(), QString::fromLatin1(row.reads).replace(u' ', u'_'));
         EXPECT_EQ(host.field->cursorPosition(), row.caretAfter);
         EXPECT_EQ(host.beeps.count(), row.beeps);
     }
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("192"));
 }
 
 TEST(MaskEdit, LeavingAChangedIncompleteFieldIsRefused) {
@@ -93,16 +127,18 @@ TEST(MaskEdit, LeavingAChangedIncompleteFieldIsRefused) {
     EXPECT_EQ(host.failures.count(), 1);
 }
 
-TEST(MaskEdit, EnterValidatesAChangedField) {
+TEST(MaskEdit, EnterValidatesAChangedFieldAndConfirmsACompleteOne) {
     TFieldHost host;
     host.field->setCursorPosition(0);
     QTest::keyClick(host.field, Qt::Key_Delete);
     QTest::keyClick(host.field, Qt::Key_Return);
     ASSERT_TRUE(WaitFor([&] { return host.failures.count() == 1; }));
     EXPECT_EQ(host.field->cursorPosition(), 0);
+    EXPECT_EQ(host.confirmations.count(), 0);
     // Completed, the field passes Enter and may be left.
     QTest::keyClicks(host.field, QStringLiteral("7"));
     QTest::keyClick(host.field, Qt::Key_Return);
+    EXPECT_EQ(host.confirmations.count(), 1);
     QTest::keyClick(host.field, Qt::Key_Tab);
     EXPECT_TRUE(WaitFor([&] { return host.other->hasFocus(); }));
     EXPECT_EQ(host.failures.count(), 1);
@@ -121,4 +157,5 @@ TEST(MaskEdit, AnUnchangedFieldIsNeverValidated) {
     QTest::qWait(50);
     EXPECT_EQ(host.failures.count(), 0);
     EXPECT_EQ(host.beeps.count(), 0);
+    EXPECT_EQ(host.confirmations.count(), 0); // incomplete: Enter connects nowhere
 }

@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMenu>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -23,6 +24,26 @@ bool ShowActive(QWidget& window) {
     window.show();
     window.activateWindow();
     return QTest::qWaitForWindowActive(&window);
+}
+
+void PickFromMenu(const QString& action, const std::function<void()>& open) {
+    QTimer pick;
+    QObject::connect(&pick, &QTimer::timeout, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu == nullptr)
+            return;
+        for (QAction* item : menu->actions()) {
+            if (item->text().remove(u'&').startsWith(action)) {
+                menu->close();
+                item->trigger();
+                return;
+            }
+        }
+        ADD_FAILURE() << "no menu action " << action.toStdString();
+        menu->close();
+    });
+    pick.start(10);
+    open();
 }
 
 std::vector<QString> AnswerBoxesDuring(const std::function<QMessageBox*()>& finder,

@@ -19,6 +19,10 @@ bool WaitFor(const std::function<bool()>& done,
 /// focus changes reach it.
 bool ShowActive(QWidget& window);
 
+/// Runs open, which opens a context menu, and triggers the menu's action
+/// whose text (without its "&") starts with action.
+void PickFromMenu(const QString& action, const std::function<void()>& open);
+
 /// Runs action while every message box that finder yields is answered with
 /// OK, then keeps answering until expected boxes were seen (up to 5 s; with
 /// expected 0, for a short grace period). Returns the texts of the boxes.

@@ -9,8 +9,10 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -129,7 +131,7 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
     EXPECT_EQ(window.font().family(), QStringLiteral("Tahoma"));
     EXPECT_EQ(window.font().pointSize(), 8);
     EXPECT_EQ(window.statuslab->font().pointSize(), 10);
-    EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText), QColor(Qt::blue));
+    EXPECT_FALSE(window.windowIcon().pixmap(32).isNull());
 
     // The tab order, with the group shown; a combo box's own line edit
     // stands for the combo box.
@@ -147,6 +149,69 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
         w = w->nextInFocusChain();
     } while (w != window.ListBox1 && chain.size() < 20);
     EXPECT_EQ(chain, expected);
+}
+
+TEST_F(WindowTest, StatusLabelIsABlueThatReadsOnThePalette) {
+    const auto palette = [](QColor window, QColor link) {
+        QPalette p = QApplication::palette();
+        p.setColor(QPalette::Window, window);
+        p.setColor(QPalette::Link, link);
+        return p;
+    };
+    struct TRow {
+        const char* name;
+        QPalette palette;
+        QColor blue;
+    };
+    const TRow rows[] = {
+        {"light, its link colour", palette(QColor(0xf0, 0xf0, 0xf0), Qt::blue), Qt::blue},
+        {"dark, its own light link colour",
+         palette(QColor(0x2d, 0x2d, 0x2d), QColor(0x8a, 0xb4, 0xf8)), QColor(0x8a, 0xb4, 0xf8)},
+        {"dark that kept the light link colour", palette(QColor(0x2d, 0x2d, 0x2d), Qt::blue),
+         QColor(0x6c, 0xb4, 0xff)},
+        {"light with a pale link colour", palette(Qt::white, QColor(0xa0, 0xc0, 0xff)), Qt::blue},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        window.setPalette(row.palette);
+        EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText), row.blue);
+    }
+}
+
+TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
+    // As the README says, with the unit's own address: select the address
+    // field's text whatever the caret does, type the digits, Enter connects;
+    // type the folder key by key, and press Upload (here by Enter).
+    const TUnit unit("127.0.0.105");
+    TTempFolder programFolder; // where Connect points the empty folder edit
+    window.Folder = programFolder.Path();
+    QTest::mouseClick(window.ipedit, Qt::LeftButton, {}, QPoint(50, 10)); // mid-field
+    QTest::keyClick(window.ipedit, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(window.ipedit, QStringLiteral("127000000105"));
+    EXPECT_EQ(window.ReadAddress(), "127.000.000.105");
+    QTest::keyClick(window.ipedit, Qt::Key_Return);
+    EXPECT_EQ(Log(window), TLines{"Connected, H/W revision 171"});
+    // The focus is back on a control that shows it, not on the log.
+    EXPECT_EQ(QApplication::focusWidget(), window.ipedit);
+    EXPECT_EQ(window.DirEditText(), programFolder.Path());
+
+    QLineEdit* folder = window.diredit->Edit();
+    QTest::mouseClick(folder, Qt::LeftButton);
+    QTest::keyClick(folder, Qt::Key_A, Qt::ControlModifier);
+    const QString path = QString::fromStdString(unit.images.Path());
+    // Each key scans the folder typed so far; none may take the keyboard.
+    const auto boxes = BoxesDuring([&] { QTest::keyClicks(folder, path); }, 0);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_EQ(folder->text(), path);
+    EXPECT_TRUE(folder->hasFocus());
+    EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
+    EXPECT_EQ(window.file2edit->currentText(), QStringLiteral("boot.bin"));
+
+    window.uploadbut->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(window.uploadbut, Qt::Key_Return);
+    EXPECT_EQ(Log(window).back(), "Update successful");
+    EXPECT_EQ(unit.sim->Images().size(), 2u);
+    EXPECT_EQ(QApplication::focusWidget(), window.uploadbut);
 }
 
 TEST_F(WindowTest, IncompleteAddressShowsTheBoxAndKeepsTheFocus) {
@@ -182,11 +247,13 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     QSignalSpy changes(window.diredit, &TAdvDirectoryEdit::Change);
     QString caption;
     QMessageBox::Icon icon{};
+    int width = 0;
     const auto texts = AnswerBoxesDuring(
         [&] {
             if (QMessageBox* box = window.ErrorBox()) {
                 caption = box->windowTitle();
                 icon = box->icon();
+                width = box->width();
             }
             return window.ErrorBox();
         },
@@ -195,6 +262,12 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     EXPECT_EQ(texts[0], QStringLiteral("Read beyond end of file."));
     EXPECT_EQ(caption, QStringLiteral("Tessik TFTP Loader"));
     EXPECT_EQ(icon, QMessageBox::Critical);
+    // Wide enough for the caption in a title bar's larger bold font beside
+    // its buttons, though the text is short.
+    QFont title = QApplication::font();
+    title.setBold(true);
+    title.setPointSizeF(title.pointSizeF() * 1.2);
+    EXPECT_GT(width, QFontMetrics(title).horizontalAdvance(caption) + 3 * 24);
     EXPECT_EQ(Log(window), TLines{"Unable to Connect to 127.000.000.101"});
     // The failure did not cut the edit's change short on its way to the box.
     EXPECT_EQ(changes.count(), 1);
@@ -210,10 +283,15 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     EXPECT_TRUE(window.filegroup->isVisible());
     EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
     EXPECT_EQ(window.file2edit->currentText(), QStringLiteral("boot.bin"));
+    // The lists take no typed text: they show the entry that Upload sends.
+    QTest::keyClicks(window.file1edit, QStringLiteral("zz"));
+    EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
 
     // A Connect that finds no unit appends its line and hides the group again.
+    // Enter on the focused button presses it.
     TypeAddress(window, "127000000101");
-    QTest::mouseClick(window.connectbut, Qt::LeftButton);
+    window.connectbut->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(window.connectbut, Qt::Key_Return);
     EXPECT_EQ(Log(window),
               (TLines{"Connected, H/W revision 171", "Unable to Connect to 127.000.000.101"}));
     EXPECT_FALSE(window.filegroup->isVisible());
@@ -225,13 +303,18 @@ TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
     ASSERT_TRUE(window.filegroup->isVisible());
 
     // Sampled from inside the run's pumps, as a user would see the window.
+    // A run keeps its unit and images: nothing that chooses them is enabled.
+    const std::vector<QWidget*> choosers = {window.ipedit,    window.connectbut, window.diredit,
+                                            window.file1edit, window.file2edit,  window.uploadbut};
+    const auto anyEnabled = [&] {
+        return std::any_of(choosers.begin(), choosers.end(),
+                           [](QWidget* w) { return w->isEnabled(); });
+    };
     std::vector<bool> enabledWhileBusy;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
         if (window.Loader().Busy())
-            enabledWhileBusy.push_back(window.connectbut->isEnabled() ||
-                                       window.uploadbut->isEnabled() ||
-                                       window.diredit->isEnabled());
+            enabledWhileBusy.push_back(anyEnabled());
     });
     sampler.start(20);
     std::vector<int> shares;
@@ -256,8 +339,8 @@ TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
 
     ASSERT_FALSE(enabledWhileBusy.empty());
     EXPECT_EQ(std::count(enabledWhileBusy.begin(), enabledWhileBusy.end(), true), 0);
-    EXPECT_TRUE(window.connectbut->isEnabled() && window.uploadbut->isEnabled() &&
-                window.diredit->isEnabled());
+    EXPECT_TRUE(
+        std::all_of(choosers.begin(), choosers.end(), [](QWidget* w) { return w->isEnabled(); }));
     // The bar showed each transfer's share of bytes sent, block by block of
     // 1468 bytes (1500, then 3000 bytes), and is gone.
     EXPECT_EQ(shares, (std::vector<int>{0, 97, 100, 0, 48, 97, 100}));
@@ -320,15 +403,8 @@ TEST_F(WindowTest, LogMenuCopiesSelectedLinesOrAllAndSavesAll) {
          {"Rebooting unit", "Uploading Web page file a.bin", "Update successful"})
         window.LogLine(line);
     const auto copyThroughMenu = [&] {
-        QTimer pick;
-        QObject::connect(&pick, &QTimer::timeout, [&] {
-            if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
-                menu->actions().at(0)->trigger();
-                menu->close();
-            }
-        });
-        pick.start(10);
-        emit window.ListBox1->customContextMenuRequested(QPoint(5, 5));
+        PickFromMenu(QStringLiteral("Copy"),
+                     [&] { emit window.ListBox1->customContextMenuRequested(QPoint(5, 5)); });
         return QGuiApplication::clipboard()->text().toStdString();
     };
     const std::string all = "Rebooting unit\nUploading Web page file a.bin\nUpdate successful\n";
@@ -336,6 +412,11 @@ TEST_F(WindowTest, LogMenuCopiesSelectedLinesOrAllAndSavesAll) {
     window.ListBox1->item(0)->setSelected(true);
     window.ListBox1->item(2)->setSelected(true);
     EXPECT_EQ(copyThroughMenu(), "Rebooting unit\nUpdate successful\n");
+    // The keys copy what the menu does: Ctrl+A, Ctrl+C gives every line.
+    window.ListBox1->setFocus();
+    QTest::keyClick(window.ListBox1, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(window.ListBox1, Qt::Key_C, Qt::ControlModifier);
+    EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), all);
 
     TTempFolder folder;
     ASSERT_TRUE(window.SaveLog(QString::fromStdString(folder.Path() + "log.txt")));

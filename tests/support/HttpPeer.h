@@ -1,0 +1,150 @@
+// The tests' HTTP peer that misbehaves on the wire: for each connection it
+// reads the request head, records its request line, and lets the test's
+// script write whatever bytes it likes (a body cut short, a broken chunked
+// body, a page without end, a redirect elsewhere) before it closes the
+// connection. Plain POSIX sockets on purpose: no HTTP library in between
+// that would tidy the answer. One connection at a time, each bounded in
+// time. Only 127.0.0.0/8 addresses belong here.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+class THttpPeer {
+public:
+    /// Writes bytes to the client; false once it has gone or stopped reading.
+    using TSend = std::function<bool(std::string_view bytes)>;
+    /// Answers one request, given its request line; the connection closes
+    /// when the script returns.
+    using TScript = std::function<void(const std::string& requestLine, const TSend& send)>;
+
+    /// Listens on ip and port (0: any free one) and serves until destroyed.
+    THttpPeer(const std::string& ip, std::uint16_t port, TScript script = {})
+        : script_(std::move(script)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int on = 1;
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(port);
+        socklen_t len = sizeof a;
+        if (fd_ < 0 || ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1 ||
+            (ntohl(a.sin_addr.s_addr) >> 24) != 127 ||
+            ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd_, 8) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+            if (fd_ >= 0)
+                ::close(fd_);
+            throw std::runtime_error("http peer: cannot listen on " + ip);
+        }
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~THttpPeer() {
+        stop_ = true;
+        thread_.join();
+        ::close(fd_);
+    }
+    THttpPeer(const THttpPeer&) = delete;
+    THttpPeer& operator=(const THttpPeer&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    void SetScript(TScript script) {
+        std::lock_guard lock(mutex_);
+        script_ = std::move(script);
+    }
+    /// The request lines received so far, in order.
+    std::vector<std::string> Requests() {
+        std::lock_guard lock(mutex_);
+        return requests_;
+    }
+
+    /// A whole answer: status line, header lines and body as given.
+    static std::string Answer(const std::string& head, std::string_view body = {}) {
+        return "HTTP/1.1 " + head + "\r\n\r\n" + std::string(body);
+    }
+
+private:
+    static constexpr auto Slice = std::chrono::milliseconds(50);
+    // A client that neither reads nor closes for this long has gone.
+    static constexpr auto Patience = std::chrono::seconds(10);
+
+    bool Ready(int fd, short events) const {
+        const auto giveUp = std::chrono::steady_clock::now() + Patience;
+        while (!stop_ && std::chrono::steady_clock::now() < giveUp) {
+            pollfd p{fd, events, 0};
+            if (::poll(&p, 1, static_cast<int>(Slice.count())) > 0)
+                return true;
+        }
+        return false;
+    }
+
+    void Serve() {
+        while (!stop_) {
+            pollfd p{fd_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(Slice.count())) <= 0)
+                continue;
+            const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (client < 0)
+                continue;
+            Answer(client);
+            ::shutdown(client, SHUT_WR);
+            ::close(client);
+        }
+    }
+
+    void Answer(int client) {
+        std::string head;
+        char buffer[4096];
+        while (head.find("\r\n\r\n") == std::string::npos && head.size() < 65536) {
+            if (!Ready(client, POLLIN))
+                return;
+            const ssize_t n = ::recv(client, buffer, sizeof buffer, 0);
+            if (n <= 0)
+                return;
+            head.append(buffer, static_cast<std::size_t>(n));
+        }
+        const std::string line = head.substr(0, head.find("\r\n"));
+        TScript script;
+        {
+            std::lock_guard lock(mutex_);
+            requests_.push_back(line);
+            script = script_;
+        }
+        const TSend send = [this, client](std::string_view bytes) {
+            while (!bytes.empty()) {
+                if (!Ready(client, POLLOUT))
+                    return false;
+                const ssize_t n = ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+                if (n <= 0)
+                    return false;
+                bytes.remove_prefix(static_cast<std::size_t>(n));
+            }
+            return true;
+        };
+        if (script)
+            script(line, send);
+    }
+
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    TScript script_;
+    std::vector<std::string> requests_;
+    std::thread thread_;
+};
