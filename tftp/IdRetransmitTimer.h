@@ -12,6 +12,18 @@ class TIdRetransmitTimer {
 public:
     using Duration = std::chrono::microseconds;
 
+    /// The bounds for a unit on the local network: a round trip there takes
+    /// well under a millisecond and the unit answers within milliseconds, so
+    /// the Internet's floor of one second (RFC 6298) would make each loss
+    /// cost as much as in a client with a fixed time-out. Before any round
+    /// trip is known (the request, which the unit may answer slowly right
+    /// after its reboot) the wait is longer.
+    static constexpr Duration InitialTime{500000};
+    static constexpr Duration MinimumTime{20000};
+    static constexpr Duration MaximumTime{2000000};
+
+    /// The bounds above.
+    TIdRetransmitTimer() : TIdRetransmitTimer(InitialTime, MinimumTime, MaximumTime) {}
     /// AInitial until the first round trip is measured; every value within
     /// AMinimum and AMaximum.
     TIdRetransmitTimer(Duration AInitial, Duration AMinimum, Duration AMaximum);
