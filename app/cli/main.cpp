@@ -24,6 +24,7 @@ struct TOptions {
     bool List = false;
     bool Trace = false;
     double WaitLimit = 300;
+    std::int32_t Retries = 0;
 };
 
 /// The network library's idle hook: a transfer's wait for the unit is cut
@@ -68,6 +69,7 @@ int Run(const TOptions& options) {
     window.Address = *MaskedAddressText(options.Address);
     loader.WaitLimit =
         std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
+    loader.IdTrivialFTP1.SetRetransmissions(options.Retries);
 
     const auto outcome = [&window]() -> std::optional<int> {
         if (window.Interrupted())
@@ -133,6 +135,10 @@ int main(int argc, char** argv) {
     app.add_flag("--no-program", options.NoProgram, "Upload no program image")->excludes(program);
     app.add_flag("--list", options.List, "Connect and list the images only");
     app.add_flag("--trace", options.Trace, "Show the trace on stderr");
+    app.add_option("--retries", options.Retries,
+                   "Re-sends of a TFTP packet whose reply does not come (0: each is sent once)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1000));
     app.add_option("--wait-limit", options.WaitLimit,
                    "Seconds to wait for the unit to come back after a reboot")
         ->capture_default_str()
