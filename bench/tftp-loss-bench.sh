@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # Loss benchmark: what retransmission gains a user on a lossy link. Uploads a
-# 1,000,000-byte file to tftpd-hpa on loopback through udp-relay, which drops
-# the given share of datagrams in each direction, with four clients at their
-# own defaults and 512-byte blocks: tftp-put --retries 5, curl's tftp://,
-# atftp and tftp-hpa's tftp. Each run gets a relay of its own whose seed is
-# the run's number, so a run can be replayed; each run is cut off after LIMIT
-# seconds and then counts as failed. Prints per client and loss the runs that
-# stored the file byte for byte, the median time of those, and any run that
-# reported success with a wrong file.
+# file to tftpd-hpa on loopback through udp-relay, which drops the given share
+# of datagrams in each direction, with four clients at their own defaults and
+# 512-byte blocks: tftp-put --retries 5, curl's tftp://, atftp and tftp-hpa's
+# tftp. Each run gets a relay of its own whose seed is the run's number, so a
+# run can be replayed; each run is cut off after LIMIT seconds and then counts
+# as failed. Prints per client and loss the runs that stored the file byte
+# for byte, the median time of those, and any run that reported success with
+# a wrong file.
 #
 #   bench/tftp-loss-bench.sh [BUILD_DIR]     (default: build)
 #
-# RUNS (50) runs per cell, LOSSES ("0 0.01 0.05 0.1") the loss rates, LIMIT
-# (60) seconds per run, JOBS (16) runs at once: the peers spend most of a
-# lossy run waiting out their fixed time-outs, so runs overlap. CLIENTS
-# ("tftp-put curl atftp tftp-hpa") the clients. Loopback only; not run by
-# ctest.
+# SIZE (1000000) bytes per upload, RUNS (50) runs per cell, LOSSES ("0 0.01
+# 0.05 0.1") the loss rates, LIMIT (60) seconds per run, JOBS (16) runs at
+# once: the peers spend most of a lossy run waiting out their fixed
+# time-outs, so runs overlap (and the times of runs without losses include
+# the others' load). CLIENTS ("tftp-put curl atftp tftp-hpa") the clients.
+# Loopback only; not run by ctest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -25,7 +26,7 @@ read -r -a clients <<<"${CLIENTS:-tftp-put curl atftp tftp-hpa}"
 export LIMIT=${LIMIT:-60}
 jobs=${JOBS:-16}
 export SERVER_IP=127.0.0.65 RELAY_IP=127.0.0.66
-size=1000000
+size=${SIZE:-1000000}
 
 for tool in /usr/sbin/in.tftpd curl atftp tftp timeout; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (scripts/install-deps.sh)" >&2; exit 1; }
@@ -68,7 +69,7 @@ one() {
         --drop "$loss" --seed "$seed" >"$out" 2>/dev/null &
     local relay=$! port=""
     for _ in $(seq 100); do
-        port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$out")
+        port=$(sed -n 's/^listening on .*:\([0-9]*\)$/\1/p' "$out" 2>/dev/null)
         [ -n "$port" ] && break
         sleep 0.05
     done
@@ -107,7 +108,7 @@ done | xargs -P "$jobs" -n 3 bash -c 'one "$@"' _ >"$WORK/results"
 
 median() { sort -g | awk '{v[NR]=$1} END {if (NR == 0) print "-"; else printf "%.2f", (NR%2) ? v[(NR+1)/2] : (v[NR/2]+v[NR/2+1])/2}'; }
 
-echo "1,000,000 bytes in 512-byte blocks to in.tftpd through udp-relay dropping the given share"
+echo "$size bytes in 512-byte blocks to in.tftpd through udp-relay dropping the given share"
 echo "of datagrams each way; $runs seeded runs per cell, at most $LIMIT s each, $jobs at once."
 echo "Cell: runs stored byte for byte / runs, median seconds of those."
 echo "Took $(($(date +%s) - began)) s; load before: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
