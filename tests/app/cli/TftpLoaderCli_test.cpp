@@ -97,7 +97,7 @@ TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
     };
     // 127.0.0.10 reads as "127.000.000.010": the zeros must not turn it octal.
     for (const Row& row : {Row{"127.0.0.90", 171, ".bin"}, Row{"127.0.0.91", 5, "2.bin"},
-                           Row{"127.0.0.10", 171, ".bin"}, Row{"127.0.0.92", 171, ".bin", 0.2}}) {
+                           Row{"127.0.0.10", 171, ".bin"}, Row{"127.0.0.110", 171, ".bin", 0.2}}) {
         SCOPED_TRACE(row.address);
         TTempFolder store;
         TImages images(row.revision);
