@@ -1,6 +1,7 @@
 // The headless front end end to end: tftp-loader-cli run as a program
-// against the simulated unit on 127.0.0.90 to 127.0.0.96 and 127.0.0.10, and
-// the address text it enters into the masked field.
+// against the simulated unit on 127.0.0.90 to 127.0.0.96, 127.0.0.10 and
+// 127.0.0.110 (behind a lossy link), and the address text it enters into the
+// masked field.
 #include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
