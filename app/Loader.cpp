@@ -328,17 +328,23 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
     IdTrivialFTP1.SetHost(host);
     IdTrivialFTP1.SetPort(port);
     bool result = true;
+    TransferFailure.clear();
     try {
         IdTrivialFTP1.OpenEndpoint();
         IdTrivialFTP1.UploadFile(localPath, remoteName);
     } catch (const std::exception& e) {
-        // The log shows only that the transfer failed; a technician with a
-        // terminal sees why.
+        // The log shows only that the transfer failed; the trace and the
+        // status label say why.
         result = false;
-        window_.TraceOut(e.what());
+        TransferFailure = e.what();
+        window_.TraceOut(TransferFailure);
     }
     IdTrivialFTP1.CloseEndpoint();
     CheckCancel();
+    // The transfer's end has shown "Done" even so; a failed run must not
+    // read like a finished one.
+    if (!result)
+        window_.SetStatus(TransferFailure);
     return result;
 }
 

@@ -54,6 +54,9 @@ public:
     std::string ImageFolder;
     /// How long WaitForUnit polls before it gives up.
     std::chrono::milliseconds WaitLimit{std::chrono::seconds(300)};
+    /// Why the last transfer failed: its failure's message, which the status
+    /// label shows too. Empty after a transfer that succeeded.
+    std::string TransferFailure;
     /// The window's TFTP component: port 69, replies awaited 4000 ms.
     TIdTrivialFTP IdTrivialFTP1;
 
@@ -112,7 +115,8 @@ public:
     /// back") once WaitLimit has passed.
     bool WaitForUnit(std::uint8_t revision);
     /// Sends localPath to host:port as remoteName; false when the transfer
-    /// failed, its message then written to the trace only.
+    /// failed, its message then in TransferFailure, the trace and the status
+    /// label.
     bool TftpPutFile(const std::string& host, std::uint16_t port, const std::string& localPath,
                      const std::string& remoteName);
     /// The kind of the image at path by its first 16 bytes. Throws

@@ -52,7 +52,7 @@ bool IsLive(const THttp_Socket* object) {
     return LiveObjects().count(object) != 0;
 }
 
-void CloseHandle(HINTERNET& handle) noexcept {
+void CloseInternetHandle(HINTERNET& handle) noexcept {
     if (handle != nullptr)
         InternetCloseHandle(handle);
     handle = nullptr;
@@ -84,28 +84,30 @@ void THttp_Socket::Execute() {
     }
     FillResponseStream();
     CloseHandles();
+    RaiseHeldFailure(); // the service may report the closing too
 }
 
 bool THttp_Socket::OpenConnection() {
-    CloseHandle(ConnectHandle);
+    CloseInternetHandle(ConnectHandle);
     // A root left from an earlier run would otherwise be overwritten and leak.
-    CloseHandle(RootHandle);
+    CloseInternetHandle(RootHandle);
     RootHandle = InternetOpenA(ApplicationTitle().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
                                nullptr, 0);
-    ConnectHandle =
-        InternetConnectA(RootHandle, Host.c_str(), ServerPort, UserName.c_str(), Password.c_str(),
-                         INTERNET_SERVICE_HTTP, 0, reinterpret_cast<DWORD_PTR>(this));
+    const TServiceServer server = ServiceServer(Host, ServerPort);
+    ConnectHandle = InternetConnectA(RootHandle, server.name.c_str(), server.port, UserName.c_str(),
+                                     Password.c_str(), INTERNET_SERVICE_HTTP, 0,
+                                     reinterpret_cast<DWORD_PTR>(this));
     InternetSetStatusCallback(ConnectHandle, HttpStatusCallback);
     if (ConnectHandle == nullptr) {
-        CloseHandle(ConnectHandle);
-        CloseHandle(RootHandle);
+        CloseInternetHandle(ConnectHandle);
+        CloseInternetHandle(RootHandle);
         return false;
     }
     return true;
 }
 
 void THttp_Socket::OpenRequest() {
-    CloseHandle(RequestHandle);
+    CloseInternetHandle(RequestHandle);
     DWORD flags = AlwaysFlags;
     if (Secure)
         flags |= INTERNET_FLAG_SECURE;
@@ -113,12 +115,15 @@ void THttp_Socket::OpenRequest() {
         flags |= INTERNET_FLAG_NO_AUTO_REDIRECT;
     if (Unattended)
         flags |= UnattendedFlags;
-    // A Verb outside the table names no verb: the service refuses the request
-    // and the send step reports it, instead of reading past the table.
-    const char* verb = Verb < VerbTexts.size() ? VerbTexts[Verb] : nullptr;
+    // A Verb outside the table names no verb: no request is opened, and the
+    // send step reports the missing handle, instead of reading past the table
+    // or letting a service that takes no verb for "GET" send one.
+    if (Verb >= VerbTexts.size())
+        return;
     RequestHandle =
-        HttpOpenRequestA(ConnectHandle, verb, Path.c_str(), "HTTP/1.1", Referrer.c_str(), nullptr,
-                         flags, reinterpret_cast<DWORD_PTR>(this));
+        HttpOpenRequestA(ConnectHandle, VerbTexts[Verb], Path.c_str(), "HTTP/1.1", Referrer.c_str(),
+                         nullptr, flags, reinterpret_cast<DWORD_PTR>(this));
+    RaiseHeldFailure();
     const std::string headers = RequestHeaders.Text();
     if (!headers.empty())
         HttpAddRequestHeadersA(RequestHandle, headers.c_str(), static_cast<DWORD>(-1),
@@ -140,8 +145,11 @@ bool THttp_Socket::SendRequest() {
     if (!HttpAddRequestHeadersA(RequestHandle, length.c_str(), static_cast<DWORD>(length.size()),
                                 HTTP_ADDREQ_FLAG_ADD_IF_NEW))
         return false;
-    return HttpSendRequestA(RequestHandle, nullptr, 0, body.empty() ? nullptr : body.data(),
-                            static_cast<DWORD>(body.size()));
+    const bool sent =
+        HttpSendRequestA(RequestHandle, nullptr, 0, body.empty() ? nullptr : body.data(),
+                         static_cast<DWORD>(body.size()));
+    RaiseHeldFailure();
+    return sent;
 }
 
 bool THttp_Socket::FillResponseStream() {
@@ -207,9 +215,13 @@ bool THttp_Socket::FillResponseStream() {
     for (;;) {
         DWORD available = 0;
         DWORD read = 0;
-        if (!InternetQueryDataAvailable(RequestHandle, &available, 0, 0) ||
-            !InternetReadFile(RequestHandle, buffer.data(), std::min(ChunkSize, available), &read))
-            return readFailure(GetLastError());
+        const bool received =
+            InternetQueryDataAvailable(RequestHandle, &available, 0, 0) &&
+            InternetReadFile(RequestHandle, buffer.data(), std::min(ChunkSize, available), &read);
+        const DWORD code = received ? ERROR_SUCCESS : GetLastError();
+        RaiseHeldFailure();
+        if (!received)
+            return readFailure(code);
         if (read == 0)
             break;
         if (ResponseLimit >= 0 && static_cast<std::uint64_t>(Response.Size()) + read > limit)
@@ -225,9 +237,14 @@ bool THttp_Socket::FillResponseStream() {
 
 void THttp_Socket::CloseHandles() noexcept {
     InternetSetStatusCallback(ConnectHandle, nullptr);
-    CloseHandle(ConnectHandle);
-    CloseHandle(RequestHandle);
-    CloseHandle(RootHandle);
+    // A request handle keeps the callback it was created with; without it,
+    // no message is handled while the object closes (perhaps in its
+    // destructor, while a failure unwinds).
+    if (RequestHandle != nullptr)
+        InternetSetStatusCallback(RequestHandle, nullptr);
+    CloseInternetHandle(ConnectHandle);
+    CloseInternetHandle(RequestHandle);
+    CloseInternetHandle(RootHandle);
 }
 
 void THttp_Socket::ReportError(const std::string& text, bool fatal) {
@@ -237,6 +254,11 @@ void THttp_Socket::ReportError(const std::string& text, bool fatal) {
     }
     if (fatal)
         throw Exception(text);
+}
+
+void THttp_Socket::RaiseHeldFailure() {
+    if (heldFailure_)
+        std::rethrow_exception(std::exchange(heldFailure_, nullptr));
 }
 
 void THttp_Socket::StatusChanged(DWORD status, const void* information, DWORD length) {
@@ -269,8 +291,7 @@ std::string PathOfUrl(const std::string& url) {
 
 std::string InternetErrorText(DWORD code) {
     std::array<char, ErrorTextBufferSize> buffer{};
-    const DWORD written = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, code, 0,
-                                         buffer.data(), ErrorTextBufferSize, nullptr);
+    const DWORD written = ServiceErrorMessage(code, buffer.data(), ErrorTextBufferSize);
     std::string description;
     if (written != 0) {
         description.assign(buffer.data(), std::min(written, ErrorTextBufferSize));
@@ -294,10 +315,24 @@ std::string InternetErrorText(DWORD code) {
 
 void HttpStatusCallback(HINTERNET /*hInternet*/, DWORD_PTR dwContext, DWORD dwInternetStatus,
                         LPVOID lpvStatusInformation, DWORD dwStatusInformationLength) {
-    // A copy: the pump may replace the hook while it runs.
-    if (const std::function<void()> pump = PumpHook())
-        pump();
     auto* object = reinterpret_cast<THttp_Socket*>(dwContext);
-    if (object != nullptr && IsLive(object))
+    if (object != nullptr && !IsLive(object))
+        object = nullptr;
+    // A copy: the pump may replace the hook while it runs.
+    if (const std::function<void()> pump = PumpHook()) {
+        if (ServicePassesCallbackExceptions()) {
+            pump();
+        } else if (object == nullptr || !object->heldFailure_) {
+            // Once a failure is held the request is only running out; nothing
+            // more is handled inside it.
+            try {
+                pump();
+            } catch (...) {
+                if (object != nullptr)
+                    object->heldFailure_ = std::current_exception();
+            }
+        }
+    }
+    if (object != nullptr)
         object->StatusChanged(dwInternetStatus, lpvStatusInformation, dwStatusInformationLength);
 }

@@ -2,15 +2,16 @@
 // texts of the HTTP service, and the message-pump hook through which the
 // application reaches this layer (the agent name is the application title of
 // runtime/Application.h). Only the request's logic lives here; the HTTP
-// service itself is WinInet.h. Nothing of the application's window belongs
-// here: http/ must not depend on app/.
+// service itself is HttpService.h. Nothing of the application's window
+// belongs here: http/ must not depend on app/.
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <string>
 
-#include "http/WinInet.h"
+#include "http/HttpService.h"
 #include "runtime/Stream.h"
 #include "runtime/StringList.h"
 
@@ -85,6 +86,11 @@ public:
 private:
     friend void HttpStatusCallback(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD);
     void StatusChanged(DWORD status, const void* information, DWORD length);
+    /// Raises the failure that the message pump threw inside a service call
+    /// whose service could not pass it on, once that call has returned.
+    void RaiseHeldFailure();
+
+    std::exception_ptr heldFailure_;
 };
 
 /// The URL less a leading "HTTP://" in any letter case; no other scheme.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "net/IdStackBSDBase.h"
 #include "runtime/Convert.h"
@@ -73,6 +74,93 @@ bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
 
+/// The groups of the hexadecimal groups text s, none when it is no address:
+/// groups of hexadecimal digits, each 0 to $FFFF, separated by ":"; eight of
+/// them, or up to seven and one "::" that stands for the missing zeros.
+std::optional<std::array<std::uint16_t, 8>> HexGroups(std::string_view s) {
+    const std::size_t gap = s.find("::");
+    if (gap != std::string_view::npos && s.find("::", gap + 1) != std::string_view::npos)
+        return std::nullopt;
+    const auto groupsOf = [](std::string_view text, std::vector<std::uint16_t>& groups) {
+        if (text.empty())
+            return true;
+        for (std::size_t from = 0;;) {
+            const std::size_t colon = std::min(text.find(':', from), text.size());
+            // An empty group: a lone ":" at either end, which no "::" explains.
+            const auto v = colon > from ? HexGroup(std::string(text.substr(from, colon - from)))
+                                        : std::nullopt;
+            if (!v || *v < 0 || *v > 0xFFFF)
+                return false;
+            groups.push_back(static_cast<std::uint16_t>(*v));
+            if (colon == text.size())
+                return true;
+            from = colon + 1;
+        }
+    };
+    std::vector<std::uint16_t> head, tail;
+    if (gap == std::string_view::npos) {
+        if (!groupsOf(s, head) || head.size() != 8)
+            return std::nullopt;
+    } else if (!groupsOf(s.substr(0, gap), head) || !groupsOf(s.substr(gap + 2), tail) ||
+               head.size() + tail.size() > 7) {
+        return std::nullopt;
+    }
+    std::array<std::uint16_t, 8> groups{};
+    std::copy(head.begin(), head.end(), groups.begin());
+    std::copy(tail.begin(), tail.end(), groups.end() - static_cast<std::ptrdiff_t>(tail.size()));
+    return groups;
+}
+
+/// An IPv6 address read from its text.
+struct TIPv6Address {
+    std::array<std::uint16_t, 8> Groups{};
+    /// Written with a dotted IPv4 tail, which the canonical form keeps as two
+    /// groups of four digits.
+    bool IPv4Tail = false;
+};
+
+/// The address of an IPv6 text, none when it is not one: hexadecimal groups
+/// (see HexGroups), the last two of which may be written as a dotted IPv4
+/// tail of four decimal numbers 0 to 255 ("::ffff:192.168.1.1"). A text that
+/// the platform's own address parser takes gives the same address here;
+/// leading zeros that it refuses ("::0001", "::1.2.3.04") are taken too.
+std::optional<TIPv6Address> ParseIPv6(std::string_view text) {
+    int dots = 0;
+    for (const char c : text) {
+        if (c == '.')
+            ++dots;
+        else if (IsHexLetter(c) ? dots > 0 : !IsDigit(c) && c != ':')
+            return std::nullopt; // hexadecimal letters only before the IPv4 tail
+    }
+    if (dots == 0) {
+        if (const auto groups = HexGroups(text))
+            return TIPv6Address{*groups, false};
+        return std::nullopt;
+    }
+    const std::size_t lastColon = text.rfind(':');
+    if (dots != 3 || lastColon == std::string_view::npos || lastColon > text.find('.'))
+        return std::nullopt;
+    std::string_view tail = text.substr(lastColon + 1);
+    int bytes[4];
+    for (int& byte : bytes) {
+        const std::size_t dot = std::min(tail.find('.'), tail.size());
+        const auto v = TryStrToInt(tail.substr(0, dot));
+        if (!v || *v < 0 || *v > 255)
+            return std::nullopt;
+        byte = *v;
+        tail.remove_prefix(std::min(dot + 1, tail.size()));
+    }
+    // The tail takes the place of the last two groups: read the groups with
+    // two zeros there, then put the tail's bytes in.
+    const auto groups = HexGroups(std::string(text.substr(0, lastColon + 1)) + "0:0");
+    if (!groups)
+        return std::nullopt;
+    TIPv6Address address{*groups, true};
+    address.Groups[6] = static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+    address.Groups[7] = static_cast<std::uint16_t>(bytes[2] << 8 | bytes[3]);
+    return address;
+}
+
 /// Appends the decimal digits of one part of an IPv4 address.
 void AppendPart(std::string& text, std::uint8_t part) {
     char digits[3]; // "255"
@@ -86,83 +174,17 @@ void AppendPart(std::string& text, std::uint8_t part) {
 } // namespace
 
 std::string CanonicalIPv6Text(const std::string& AText) {
-    if (AText.empty())
+    const auto address = ParseIPv6(AText);
+    if (!address)
         return {};
-    std::string s = AText;
-    if (s.front() == ':')
-        s.insert(s.begin(), '0');
-    if (s.back() == ':')
-        s.push_back('0');
-
-    std::size_t colonAt[7] = {};
-    std::size_t dotAt[3] = {};
-    int colons = 0;
-    int dots = 0;
-    for (std::size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '.') {
-            if (dots == 3)
-                return {};
-            dotAt[dots++] = i;
-        } else if (c == ':') {
-            if (colons == 7)
-                return {};
-            colonAt[colons++] = i;
-        } else if (IsHexLetter(c)) {
-            if (dots > 0)
-                return {};
-        } else if (!IsDigit(c)) {
-            return {};
-        }
-    }
-    if (dots == 3) {
-        if (colons < 2 || colons > 6 || colonAt[colons - 1] > dotAt[0])
-            return {};
-    } else if (dots != 0 || colons < 2 || colons > 7) {
-        return {};
-    }
-
     std::string out;
-    auto putGroup = [&](std::size_t from, std::size_t to) {
-        const auto v = HexGroup(s.substr(from, to - from));
-        if (!v || *v < 0 || *v > 0xFFFF)
-            return false;
-        out += Format("%X:", *v);
-        return true;
-    };
-    if (!putGroup(0, colonAt[0]))
-        return {};
-    bool abbreviated = false;
-    for (int k = 1; k < colons; ++k) {
-        if (colonAt[k] == colonAt[k - 1] + 1) {
-            if (abbreviated)
-                return {};
-            abbreviated = true;
-            const int zeros = 8 - colons - (dots > 0 ? 1 : 0);
-            for (int z = 0; z < zeros; ++z)
-                out += "0:";
-        } else if (!putGroup(colonAt[k - 1] + 1, colonAt[k])) {
-            return {};
-        }
+    for (int g = 0; g < 8; ++g) {
+        // An IPv4 tail keeps its two groups at four digits: one per byte pair.
+        const bool tailGroup = address->IPv4Tail && g >= 6;
+        out += Format(tailGroup ? "%.4X" : "%X", address->Groups[g]);
+        if (g < 7)
+            out += ':';
     }
-    const std::size_t last = colonAt[colons - 1] + 1;
-    if (dots == 0) {
-        if (!putGroup(last, s.size()))
-            return {};
-    } else {
-        const std::string parts[4] = {
-            s.substr(last, dotAt[0] - last), s.substr(dotAt[0] + 1, dotAt[1] - dotAt[0] - 1),
-            s.substr(dotAt[1] + 1, dotAt[2] - dotAt[1] - 1), s.substr(dotAt[2] + 1, 3)};
-        int bytes[4];
-        for (int i = 0; i < 4; ++i) {
-            const auto v = TryStrToInt(Trim(parts[i]));
-            if (!v || *v < 0 || *v > 255)
-                return {};
-            bytes[i] = *v;
-        }
-        out += Format("%.2X%.2X:%.2X%.2X:", bytes[0], bytes[1], bytes[2], bytes[3]);
-    }
-    out.pop_back();
     return out;
 }
 
@@ -208,18 +230,12 @@ TIdRawAddress TIdStackBSDBase::TextToAddress(const std::string& AText, TIdIPVers
             address.Bytes[i] = static_cast<std::uint8_t>(StrToInt(Trim(FetchPart(rest))) & 0xFF);
         return address;
     }
-    const std::string canonical = CanonicalIPv6Text(AText);
-    if (canonical.empty())
+    const auto parsed = ParseIPv6(AText);
+    if (!parsed)
         throw EIdInvalidIPv6Address(Format("%s is not a valid IPv6 address", AText));
-    std::size_t from = 0;
-    for (int g = 0; g < 8 && from <= canonical.size(); ++g) {
-        std::size_t colon = canonical.find(':', from);
-        if (colon == std::string::npos)
-            colon = canonical.size();
-        const std::int32_t v = HexGroup(canonical.substr(from, colon - from)).value_or(0);
-        address.Bytes[2 * g] = static_cast<std::uint8_t>((v >> 8) & 0xFF);
-        address.Bytes[2 * g + 1] = static_cast<std::uint8_t>(v & 0xFF);
-        from = colon + 1;
+    for (int g = 0; g < 8; ++g) {
+        address.Bytes[2 * g] = static_cast<std::uint8_t>(parsed->Groups[g] >> 8);
+        address.Bytes[2 * g + 1] = static_cast<std::uint8_t>(parsed->Groups[g] & 0xFF);
     }
     return address;
 }

@@ -1,6 +1,7 @@
 // Text and number conversions of the runtime: the integer conversion that the
 // address texts, the OACK parser and the revision query all share, trimming,
-// and ASCII case mapping. Texts are std::string holding 8-bit text.
+// ASCII case mapping, and the printable form of a text for a terminal. Texts
+// are std::string holding 8-bit text.
 #pragma once
 
 #include <cstdint>
@@ -28,3 +29,13 @@ std::string UpperCase(std::string_view text);
 
 /// Compares two texts ignoring the letter case of a to z.
 bool SameText(std::string_view a, std::string_view b);
+
+/// The text with its control characters written as escapes, for a terminal
+/// or a line-oriented output, where a peer's or a file name's bytes must
+/// stay data: tab, line feed and carriage return as \t, \n and \r, the
+/// other C0 controls and DEL as \x and two hexadecimal digits, and so
+/// every byte of a C1 control, whether UTF-8 encoded (0xC2 0x80 to 0xC2 0x9F)
+/// or a lone byte 0x80 to 0x9F outside a UTF-8 sequence. Every other byte,
+/// backslashes and valid UTF-8 included, is kept as it is, so a text without
+/// control characters comes back unchanged.
+std::string EscapeControls(std::string_view text);

@@ -36,31 +36,8 @@ else
     ip link set lo up
 fi
 
-work=$(mktemp -d)
-unit_pid=""
-cleanup() {
-    if [ -n "$unit_pid" ]; then
-        kill "$unit_pid" 2>/dev/null || true
-        wait "$unit_pid" 2>/dev/null || true
-    fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-# Sample images: a web-page image (the "MPFS" magic; "V1" in its name is the
-# family tag of revision 171) and a program image (byte 6 not zero).
-mkdir -p "$work/images" "$work/store"
-{ printf 'MPFS\x02\x01\x00\x00'; head -c 40000 /dev/urandom; } >"$work/images/pagesV1.bin"
-{ printf 'TSK\x00\x00\x00\x01\x00'; head -c 90000 /dev/urandom; } >"$work/images/firmware.bin"
-
-build/bin/unit-sim --address "$address" --revision 171 --reboot-seconds 2 \
-    --store "$work/store" >"$work/unit-sim.log" 2>&1 &
-unit_pid=$!
-for _ in $(seq 50); do
-    grep -q "^unit $address" "$work/unit-sim.log" 2>/dev/null && break
-    kill -0 "$unit_pid" 2>/dev/null || { cat "$work/unit-sim.log"; exit 1; }
-    sleep 0.1
-done
+. scripts/unit-sim-run.sh
+unit_sim_start build "$address" --reboot-seconds 2
 
 if [ "$mode" = window ]; then
     cat <<EOT

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "runtime/Console.h"
+#include "runtime/Convert.h"
 #include "runtime/Files.h"
 
 TCliWindow::TCliWindow(bool trace)
@@ -43,7 +43,7 @@ void TCliWindow::HideStatus() {
 void TCliWindow::DrawStatus() {
     if (!statusOnTerminal_ || status_.empty())
         return;
-    std::string line = status_;
+    std::string line = EscapeControls(status_);
     if (transferSize_ > 0)
         line += " (" + std::to_string(ProgressPercent(transferDone_, transferSize_)) + "%)";
     std::fputs(("\r" + line + "\x1b[K").c_str(), stderr);
@@ -59,12 +59,26 @@ void TCliWindow::EndStatus() {
     }
 }
 
-void TCliWindow::LogLine(const std::string& text) {
+void TCliWindow::WriteLine(TConsoleStream stream, const std::string& text) {
     HideStatus();
-    lines_.push_back(text);
-    std::fputs((text + "\n").c_str(), stdout);
-    std::fflush(stdout);
+    std::FILE* file = stream == TConsoleStream::csOutput ? stdout : stderr;
+    std::fputs((EscapeControls(text) + "\n").c_str(), file);
+    std::fflush(file);
     DrawStatus();
+}
+
+void TCliWindow::Warn(const std::string& text) {
+    WriteLine(TConsoleStream::csError, "warning: " + text);
+}
+
+void TCliWindow::ShowFailure(const std::string& reason) {
+    if (!(statusDrawn_ && status_ == reason))
+        WriteLine(TConsoleStream::csError, reason);
+}
+
+void TCliWindow::LogLine(const std::string& text) {
+    lines_.push_back(text);
+    WriteLine(TConsoleStream::csOutput, text);
 }
 
 void TCliWindow::ClearLog() {
@@ -85,12 +99,8 @@ void TCliWindow::SetProgress(std::int64_t done, std::int64_t total) {
 }
 
 void TCliWindow::TraceOut(const std::string& text) {
-    if (!trace_)
-        return;
-    HideStatus();
-    std::fputs((text + "\n").c_str(), stderr);
-    std::fflush(stderr);
-    DrawStatus();
+    if (trace_)
+        WriteLine(TConsoleStream::csError, text);
 }
 
 void TCliWindow::PumpMessages() {
@@ -136,8 +146,6 @@ std::string TCliWindow::ProgramFolder() {
 }
 
 void TCliWindow::ShowError(const std::string& text) {
-    HideStatus();
     errorShown_ = true;
-    std::fputs(("error: " + text + "\n").c_str(), stderr);
-    std::fflush(stderr);
+    WriteLine(TConsoleStream::csError, "error: " + text);
 }

@@ -1,7 +1,9 @@
 // The headless front end's window: the window operations of the loader on a
 // terminal. The log goes to stdout, the trace and the error box to stderr,
 // the status label is one line redrawn in place on a terminal, and Ctrl-C is
-// the window's close. Holds no protocol logic; that is TLoader's.
+// the window's close. Every line it prints has its control characters
+// escaped: log lines, traces and errors carry the unit's texts and file
+// names. Holds no protocol logic; that is TLoader's.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +14,7 @@
 
 #include "app/MaskRules.h"
 #include "app/WindowOperations.h"
+#include "runtime/Console.h"
 
 class TCliWindow : public TWindowOperations {
 public:
@@ -21,7 +24,7 @@ public:
     ~TCliWindow() override;
 
     /// The address field's text, 15 characters.
-    std::string Address = DefaultAddress;
+    std::string Address;
     /// The folder edit's change event.
     std::function<void()> OnDirEditChange;
     /// Called from a pump when Ctrl-C was pressed.
@@ -33,6 +36,14 @@ public:
     const std::vector<std::string>& Entries(TImageList list) const { return Of(list).Entries; }
     /// Ends the status line so that nothing else is drawn over it.
     void EndStatus();
+    /// Prints text as one line on stream, its control characters escaped,
+    /// clear of the status line.
+    void WriteLine(TConsoleStream stream, const std::string& text);
+    /// Prints "warning: " and text on stderr.
+    void Warn(const std::string& text);
+    /// Shows why the run failed on stderr: the status line shows the reason
+    /// on a terminal already and stays; elsewhere it becomes a line.
+    void ShowFailure(const std::string& reason);
 
     void LogLine(const std::string& text) override;
     void ClearLog() override;

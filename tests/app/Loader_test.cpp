@@ -1,7 +1,7 @@
 // The loader's logic through its window operations: Connect against a
 // simulated unit, the folder scan on real folders, the upload sequence with
 // real HTTP and TFTP on loopback. Each test that needs the unit's fixed
-// ports has a 127.0.0.x of its own (80 to 89 and 97), so tests may run in parallel.
+// ports has a 127.0.0.x of its own (80 to 89, 97 and 98), so tests may run in parallel.
 #include "app/Loader.h"
 
 #include <cerrno>
@@ -449,9 +449,9 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         const auto images = rig.Unit.Images();
         ASSERT_EQ(images.size(), 2u);
         EXPECT_EQ(images[0].RemoteName, "rrpages" + suffix);
-        EXPECT_EQ(images[0].Data, rig.Pages);
+        EXPECT_EQ(FileBytes(images[0].Path), rig.Pages);
         EXPECT_EQ(images[1].RemoteName, "rrboot" + suffix);
-        EXPECT_EQ(images[1].Data, rig.Program);
+        EXPECT_EQ(FileBytes(images[1].Path), rig.Program);
 
         const auto requests = rig.Unit.Requests();
         const auto tftpOn = std::find(requests.begin(), requests.end(), "/index2.htm?tftpp=69");
@@ -590,7 +590,7 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
         std::string remoteName;
         bool ok;
         unsigned blockSize;
-        std::string trace; // the failure's message, written to the trace
+        std::string trace; // the failure's message: the trace and the last status
     };
     const std::vector<Row> rows = {
         {"options granted", {}, "rrboot.bin", true, 1468, ""},
@@ -623,13 +623,17 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
         const auto images = unit.Images();
         if (row.ok) {
             ASSERT_EQ(images.size(), 1u);
-            EXPECT_EQ(images[0].Data, bytes);
+            EXPECT_EQ(FileBytes(images[0].Path), bytes);
             EXPECT_EQ(images[0].BlockSize, row.blockSize);
         } else {
             EXPECT_TRUE(images.empty());
             const auto& traces = rig.Window.Traces;
             EXPECT_NE(std::find(traces.begin(), traces.end(), row.trace), traces.end())
                 << ::testing::PrintToString(traces);
+            // The status label ends on the reason, not on the transfer's "Done".
+            ASSERT_FALSE(rig.Window.Statuses.empty());
+            EXPECT_EQ(rig.Window.Statuses.back(), row.trace);
+            EXPECT_EQ(rig.Loader.TransferFailure, row.trace);
         }
     }
 }
@@ -640,4 +644,28 @@ TEST(UnitSim, ListensOnLoopbackAddressesOnly) {
         TUnitSim unit(UnitAt(address));
         EXPECT_THROW(unit.Start(), std::runtime_error);
     }
+}
+
+TEST(UnitSim, KeepsImagesInAFolderOfItsOwnThatGoesWithIt) {
+    TTempFolder images;
+    const auto bytes = ImageBytes(false, 1, 3000);
+    const std::string path = images.Write("prog.bin", bytes);
+    std::string store;
+    {
+        TUnitSimSettings settings = UnitAt("127.0.0.98");
+        settings.TftpEnabled = true;
+        TUnitSim unit(settings);
+        unit.Start();
+        store = unit.StoreFolder();
+        TRig rig("127.000.000.098");
+        ASSERT_TRUE(rig.Loader.TftpPutFile(rig.Window.Address, 69, path, "rrboot.bin"));
+        ASSERT_EQ(unit.Images().size(), 1u);
+        EXPECT_EQ(unit.Images()[0].Path, store + "rrboot.bin");
+        EXPECT_EQ(unit.Images()[0].Size, bytes.size());
+        // The image alone: no partial file stays behind.
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(store),
+                                std::filesystem::directory_iterator()),
+                  1);
+    }
+    EXPECT_FALSE(std::filesystem::exists(store));
 }

@@ -7,6 +7,7 @@
 #include "http/sslu.h"
 #include "runtime/Application.h"
 #include "runtime/Exception.h"
+#include "tests/http/Fetch.h"
 #include "tests/http/TestServer.h"
 #include "tests/support/HttpPeer.h"
 
@@ -24,65 +25,7 @@ protected:
         InternetClearNameAnswersForTesting();
     }
     void TearDown() override { SetPumpMessagesHook(nullptr); }
-
-    /// Set up as the device conversation does for a URL on the server.
-    static void PrepareFetch(THttp_Socket& s, const std::string& url, int port) {
-        s.FollowRedirects = true;
-        s.Verb = 0;
-        s.Host = HostOfUrl(url);
-        s.Secure = false;
-        s.Unattended = true;
-        s.Path = PathOfUrl(url);
-        s.ServerPort = static_cast<std::uint16_t>(port);
-    }
-
-    /// The message that Execute raised, or "" when it raised none.
-    static std::string FailureOf(THttp_Socket& s) {
-        try {
-            s.Execute();
-        } catch (const Exception& e) {
-            return e.Message();
-        }
-        return "";
-    }
 };
-
-TEST(UrlHelpers, SplitServerAndObjectName) {
-    struct Row {
-        const char* url;
-        const char* stripped;
-        const char* host;
-        const char* path;
-    } rows[] = {
-        {"HTTP://192.168.100.100", "192.168.100.100", "192.168.100.100", "/"},
-        {"http://192.168.100.100/index2.htm?tftpp=69", "192.168.100.100/index2.htm?tftpp=69",
-         "192.168.100.100", "/index2.htm?tftpp=69"},
-        {"hTtP://192.168.100.100/index2.htm?REBOOT", "192.168.100.100/index2.htm?REBOOT",
-         "192.168.100.100", "/index2.htm?REBOOT"},
-        {"192.168.100.100", "192.168.100.100", "192.168.100.100", "/"},
-        {"https://unit/a", "https://unit/a", "https:", "//unit/a"},
-        {"http://unit:8080/a", "unit:8080/a", "unit:8080", "/a"},
-        {"http://user@unit", "user@unit", "user@unit", "/"},
-        {"unit/go?to=http://other/", "unit/go?to=http://other/", "unit", "/go?to=http://other/"},
-        {"http:/", "http:/", "http:", "/"},
-        {"", "", "", "/"},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.url);
-        EXPECT_EQ(StripHttpScheme(r.url), r.stripped);
-        EXPECT_EQ(HostOfUrl(r.url), r.host);
-        EXPECT_EQ(PathOfUrl(r.url), r.path);
-    }
-}
-
-TEST(InternetErrorText, TableTextsSystemTextsAndBareCodes) {
-    EXPECT_EQ(InternetErrorText(12005), "12005 The URL is invalid");
-    EXPECT_EQ(InternetErrorText(12006),
-              "12006 The URL scheme could not be recognized or is not supported.");
-    EXPECT_EQ(InternetErrorText(12007), "12007 The server name could not be resolved.");
-    EXPECT_EQ(InternetErrorText(12029), "12029 ");
-    EXPECT_EQ(InternetErrorText(6), "6 The handle is invalid.\r\n");
-}
 
 TEST_F(HttpSocketTest, SendsTheDeviceConversationRequest) {
     TestServer server("127.0.0.20", [](const httplib::Request&, httplib::Response& res) {
@@ -415,21 +358,7 @@ TEST_F(HttpSocketTest, ExceptionFromThePumpLeavesExecuteAndTheDestructorReleases
         if (++pumps == 5)
             throw Cancelled{};
     });
-    HINTERNET handles[3] = {};
-    {
-        THttp_Socket s;
-        PrepareFetch(s, "http://127.0.0.24/", server.Port());
-        EXPECT_THROW(s.Execute(), Cancelled);
-        handles[0] = s.RootHandle;
-        handles[1] = s.ConnectHandle;
-        handles[2] = s.RequestHandle;
-        for (HINTERNET h : handles)
-            EXPECT_NE(h, nullptr);
-    }
-    for (HINTERNET h : handles) {
-        EXPECT_FALSE(InternetCloseHandle(h)) << "still open";
-        EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    }
+    ExpectFailedRunReleasesHandles<Cancelled>("http://127.0.0.24/", server.Port());
 }
 
 TEST_F(HttpSocketTest, StatusCallbackTakesTheCreatedHandleWhole) {

@@ -37,15 +37,27 @@ TEST(CanonicalIPv6Text, ExpandsAndNormalisesOrGivesEmpty) {
         {"fe80::0202:b3ff:fe1e:8329", "FE80:0:0:0:202:B3FF:FE1E:8329"},
         {"::ffff:192.168.1.1", "0:0:0:0:0:FFFF:C0A8:0101"},
         {"::1.2.3.4", "0:0:0:0:0:0:0102:0304"},
-        {"1:2:3", "1:2:3"},
         {"1::", "1:0:0:0:0:0:0:0"},
+        {"::", "0:0:0:0:0:0:0:0"},
+        // The last part of an IPv4 tail is all of it, not its first three digits.
+        {"::1.2.3.0255", "0:0:0:0:0:0:0102:03FF"},
+        // "::" may stand for a single zero group, at either end or inside.
+        {"::2:3:4:5:6:7:8", "0:2:3:4:5:6:7:8"},
+        {"1:2:3:4:5:6:7::", "1:2:3:4:5:6:7:0"},
+        {"1:2:3::5:6:7:8", "1:2:3:0:5:6:7:8"},
+        {"::2:3:4:5:6:1.2.3.4", "0:2:3:4:5:6:0102:0304"},
+        {"1:2:3:4:5:6:1.2.3.4", "1:2:3:4:5:6:0102:0304"},
     };
     for (const auto& [text, canonical] : rows) {
         SCOPED_TRACE(text);
         EXPECT_EQ(CanonicalIPv6Text(text), canonical);
     }
-    for (const char* text : {"1::2::3", "12345::1", "1.2.3.4", "", "1:2", "1:2:3:4:5:6:7:8:9",
-                             "::ffff:1.2.3", "::ffff:256.1.1.1", "::ab.1.1.1", ":: 1", "g::1"}) {
+    for (const char* text :
+         {"1::2::3", "12345::1", "1.2.3.4", "", "1:2", "1:2:3:4:5:6:7:8:9", "::ffff:1.2.3",
+          "::ffff:256.1.1.1", "::ab.1.1.1", ":: 1", "g::1",
+          // Fewer than eight groups and no "::" to fill them; a lone ":" at an end.
+          "1:2:3", "1:2:3:4:5:6:7", ":1:2:3:4:5:6:7", "1:2:3:4:5:6:7:", "1::2:3:4:5:6:7:8",
+          ":::", "1:2:3:4:5:6::1.2.3.4", "1:2:3:4:5:6:7:1.2.3.4", "::1.2.3.4.5"}) {
         SCOPED_TRACE(text);
         EXPECT_EQ(CanonicalIPv6Text(text), "");
     }

@@ -63,3 +63,34 @@ TEST(Format, MismatchedPlaceholderFailsWithConvertError) {
     EXPECT_THROW(FormatList("%s %s", {std::string("one")}), EConvertError);
     EXPECT_THROW(FormatList("%d", {std::string("text")}), EConvertError);
 }
+
+TEST(EscapeControls, WritesControlCharactersAsEscapesAndKeepsEverythingElse) {
+    const std::pair<std::string, std::string> rows[] = {
+        // Texts without a control character come back byte for byte.
+        {"Web pages transfered", "Web pages transfered"},
+        {"C:\\IMAGES\\V1\\pages.bin", "C:\\IMAGES\\V1\\pages.bin"},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbe", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x92\xbe"},
+        {"Latin-1 caf\xe9", "Latin-1 caf\xe9"},
+        // A name that would forge a second line, and a terminal reset.
+        {"x\nprogram image: forged.bin", "x\\nprogram image: forged.bin"},
+        {"\x1b]0;title\x07\x1b"
+         "c",
+         "\\x1b]0;title\\x07\\x1bc"},
+        {"a\tb\rc", "a\\tb\\rc"},
+        {std::string("nul\0end", 7), "nul\\x00end"},
+        {"del\x7f", "del\\x7f"},
+        // C1 controls: CSI as UTF-8 and as a lone byte; a cut sequence.
+        {"\xc2\x9b"
+         "2J",
+         "\\xc2\\x9b2J"},
+        {"\x9b"
+         "2J",
+         "\\x9b2J"},
+        {"\xc2", "\xc2"},
+        {"\xe2\x82", "\xe2\\x82"},
+    };
+    for (const auto& [text, escaped] : rows) {
+        SCOPED_TRACE(escaped);
+        EXPECT_EQ(EscapeControls(text), escaped);
+    }
+}

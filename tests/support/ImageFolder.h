@@ -7,18 +7,27 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "runtime/Files.h"
+
 class TTempFolder {
 public:
     TTempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "loader-test-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        path_ = pattern + "/";
+        // A random name, taken only when nothing has it yet.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+            const std::filesystem::path candidate =
+                std::filesystem::temp_directory_path() /
+                ("loader-test-" + std::to_string(random()) + "-" + std::to_string(random()));
+            if (std::filesystem::create_directory(candidate))
+                path_ = candidate.string() + PathDelim;
+        }
+        if (path_.empty())
+            throw std::runtime_error("no temporary folder");
     }
     ~TTempFolder() {
         std::error_code ec;
@@ -27,7 +36,7 @@ public:
     TTempFolder(const TTempFolder&) = delete;
     TTempFolder& operator=(const TTempFolder&) = delete;
 
-    /// The folder, ending in "/".
+    /// The folder, ending in the platform's separator.
     const std::string& Path() const { return path_; }
 
     /// Writes bytes to the file at relative, making its folders; returns the full path.

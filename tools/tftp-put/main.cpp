@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
         if (!SameText(host, "localhost") &&
             !(host.rfind("127.", 0) == 0 && GStack->IsIPv4Literal(host))) {
             fmt::print(stderr, "tftp-put: {} is not a loopback address (127.x.x.x or localhost)\n",
-                       host);
+                       EscapeControls(host));
             return 1;
         }
         tftp.SetHost(host);
@@ -160,7 +160,9 @@ int main(int argc, char** argv) {
         }
         tftp.CloseEndpoint();
     } catch (const std::exception& e) {
-        fmt::print(stderr, "tftp-put: {}\n", e.what());
+        // The server's ERROR text is its own: printed as data, never as
+        // terminal control.
+        fmt::print(stderr, "tftp-put: {}\n", EscapeControls(e.what()));
         return interrupted ? 130 : 1; // 130: ended by Ctrl-C, as a shell reports it
     }
     return 0;

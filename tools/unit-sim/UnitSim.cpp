@@ -1,14 +1,16 @@
 // The simulated unit: its web server on cpp-httplib and its TFTP server on a
-// plain POSIX datagram socket, each on a thread of its own. Only the unit's
-// side of the conversation lives here.
+// plain POSIX datagram socket, each on a thread of its own, and the store
+// folder its images are written to. Only the unit's side of the conversation
+// lives here.
 #include "tools/unit-sim/UnitSim.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <filesystem>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -32,6 +34,7 @@ enum TTftpOpcode : std::uint16_t {
 enum TTftpError : std::uint16_t {
     teUndefined = 0,
     teAccessViolation = 2,
+    teDiskFull = 3,
     teIllegalOperation = 4,
     teUnknownTransferId = 5
 };
@@ -146,6 +149,14 @@ bool ReceivePacket(int fd, std::vector<std::uint8_t>& packet, std::uint32_t& add
     return false;
 }
 
+/// Appends item to a history of the unit, forgetting the oldest beyond
+/// TUnitSim::HistoryLimit.
+template <typename T> void Remember(std::deque<T>& history, T item) {
+    history.push_back(std::move(item));
+    if (history.size() > TUnitSim::HistoryLimit)
+        history.pop_front();
+}
+
 } // namespace
 
 TUnitSim::TSocketFd::~TSocketFd() {
@@ -164,10 +175,25 @@ TUnitSim::TSocketFd& TUnitSim::TSocketFd::operator=(TSocketFd&& other) noexcept 
 }
 
 TUnitSim::TUnitSim(TUnitSimSettings settings)
-    : settings_(std::move(settings)), tftpEnabled_(settings_.TftpEnabled) {}
+    : settings_(std::move(settings)), tftpEnabled_(settings_.TftpEnabled) {
+    if (settings_.Store.empty()) {
+        std::string pattern = (std::filesystem::temp_directory_path() / "unit-sim-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error(std::string("cannot make a store folder: ") +
+                                     std::strerror(errno));
+        store_ = pattern + "/";
+        ownStore_ = true;
+    } else {
+        store_ = settings_.Store.back() == '/' ? settings_.Store : settings_.Store + "/";
+    }
+}
 
 TUnitSim::~TUnitSim() {
     Stop();
+    if (ownStore_) {
+        std::error_code ignored; // a leftover temporary folder harms no one
+        std::filesystem::remove_all(store_, ignored);
+    }
 }
 
 bool TUnitSim::IsImageName(const std::string& name) {
@@ -255,17 +281,17 @@ void TUnitSim::SetHomePage(std::string page) {
 
 std::vector<std::string> TUnitSim::Requests() const {
     std::lock_guard lock(mutex_);
-    return requests_;
+    return {requests_.begin(), requests_.end()};
 }
 
 std::vector<std::string> TUnitSim::UserAgents() const {
     std::lock_guard lock(mutex_);
-    return userAgents_;
+    return {userAgents_.begin(), userAgents_.end()};
 }
 
 std::vector<TReceivedImage> TUnitSim::Images() const {
     std::lock_guard lock(mutex_);
-    return images_;
+    return {images_.begin(), images_.end()};
 }
 
 int TUnitSim::Reboots() const {
@@ -289,8 +315,8 @@ std::unique_ptr<httplib::Server> TUnitSim::MakeServer() {
     server->set_pre_routing_handler([this](const httplib::Request& req, httplib::Response&) {
         {
             std::lock_guard lock(mutex_);
-            requests_.push_back(req.target);
-            userAgents_.push_back(req.get_header_value("User-Agent"));
+            Remember(requests_, req.target);
+            Remember(userAgents_, req.get_header_value("User-Agent"));
         }
         Log("HTTP " + req.method + " " + req.target);
         return httplib::Server::HandlerResponse::Unhandled;
@@ -467,6 +493,17 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
         Put16(reply, 0);
     }
 
+    // The image goes to a file of its own until it is whole, so that a
+    // broken transfer never replaces the last good image of its name.
+    const std::string path = store_ + name;
+    const std::string partial = store_ + "." + name + ".part";
+    std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+    if (!out) {
+        SendError(fd, peerAddress, peerPort, teDiskFull, "Disk full or allocation exceeded");
+        Log("cannot write " + partial);
+        return;
+    }
+
     // The unit answers from port 69 itself; the fault answers from elsewhere.
     TSocketFd other;
     if (settings_.ReplyFromOtherPort)
@@ -474,21 +511,34 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
     const TSocketFd& socket = settings_.ReplyFromOtherPort ? other : tftpSocket_;
     SendPacket(socket.Get(), peerAddress, peerPort, reply);
 
-    TReceivedImage image{name, {}, blockSize};
-    const auto lastBlock = ReceiveData(socket, peerAddress, peerPort, blockSize, image.Data);
-    if (!lastBlock)
-        return;
-    Log("TFTP stored " + name + " (" + std::to_string(image.Data.size()) + " bytes, blocks of " +
-        std::to_string(blockSize) + ")");
-    Store(std::move(image));
-    SendAck(socket.Get(), peerAddress, peerPort, *lastBlock);
-    Reboot(); // the unit starts its new image
+    TReceivedImage image{name, path, 0, blockSize};
+    const auto lastBlock = ReceiveData(socket, peerAddress, peerPort, blockSize, out, image.Size);
+    if (lastBlock) {
+        out.close();
+        if (!out || std::rename(partial.c_str(), path.c_str()) != 0) {
+            SendError(socket.Get(), peerAddress, peerPort, teDiskFull,
+                      "Disk full or allocation exceeded");
+            Log("cannot write " + path);
+        } else {
+            Log("TFTP stored " + name + " (" + std::to_string(image.Size) + " bytes, blocks of " +
+                std::to_string(blockSize) + ")");
+            {
+                std::lock_guard lock(mutex_);
+                Remember(images_, std::move(image));
+            }
+            SendAck(socket.Get(), peerAddress, peerPort, *lastBlock);
+            Reboot(); // the unit starts its new image
+            return;
+        }
+    }
+    out.close();
+    std::remove(partial.c_str());
 }
 
 std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
                                                    std::uint32_t peerAddress,
                                                    std::uint16_t peerPort, unsigned blockSize,
-                                                   std::vector<std::uint8_t>& data) {
+                                                   std::ofstream& out, std::uint64_t& size) {
     const auto stop = [this] {
         std::lock_guard lock(mutex_);
         return stopping_;
@@ -523,7 +573,15 @@ std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
         }
         if (block != expected)
             continue;
-        data.insert(data.end(), packet.begin() + 4, packet.end());
+        out.write(reinterpret_cast<const char*>(packet.data() + 4),
+                  static_cast<std::streamsize>(packet.size() - 4));
+        if (!out) {
+            SendError(socket.Get(), peerAddress, peerPort, teDiskFull,
+                      "Disk full or allocation exceeded");
+            Log("TFTP transfer abandoned: the image cannot be written");
+            return std::nullopt;
+        }
+        size += packet.size() - 4;
         // The last block is acknowledged once the image is stored, so that a
         // client that has its final ACK finds the image in place.
         if (packet.size() - 4 < blockSize)
@@ -531,17 +589,4 @@ std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
         SendAck(socket.Get(), peerAddress, peerPort, block);
         ++expected;
     }
-}
-
-void TUnitSim::Store(TReceivedImage image) {
-    if (!settings_.Store.empty()) {
-        const std::string path = settings_.Store + "/" + image.RemoteName;
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(image.Data.data()),
-                  static_cast<std::streamsize>(image.Data.size()));
-        if (!out)
-            Log("cannot write " + path);
-    }
-    std::lock_guard lock(mutex_);
-    images_.push_back(std::move(image));
 }

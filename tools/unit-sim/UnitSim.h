@@ -2,13 +2,16 @@
 // unit's web server (home page with the revision marker, the TFTP and reboot
 // commands, the reboot's downtime) and its TFTP server (write requests only,
 // answered from port 69 itself), with fault settings for tests. It listens on
-// 127.0.0.0/8 only. The loader's own code does not belong here; this is the
-// other end of the wire.
+// 127.0.0.0/8 only. Received images go to files as they arrive; only their
+// names and sizes stay in memory, so a long run does not grow. The loader's own code does not
+// belong here; this is the other end of the wire.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -40,8 +43,8 @@ struct TUnitSimSettings {
     std::string Revision = "171";
     /// How long the web server refuses connections after a reboot.
     std::chrono::milliseconds RebootTime{0};
-    /// Folder that receives the images under their remote names; empty keeps
-    /// them in memory only.
+    /// Folder that receives the images under their remote names; empty: a
+    /// temporary folder of the unit's own, removed with it.
     std::string Store;
     /// TFTP answers only once "/index2.htm?tftpp=69" has been asked for.
     bool TftpEnabled = false;
@@ -66,7 +69,10 @@ struct TUnitSimSettings {
 /// An image the TFTP server received whole.
 struct TReceivedImage {
     std::string RemoteName;
-    std::vector<std::uint8_t> Data;
+    /// The file that holds it: the store folder and the remote name, so a
+    /// later image of the same name replaces its bytes.
+    std::string Path;
+    std::uint64_t Size = 0;
     unsigned BlockSize = 0;
 };
 
@@ -87,12 +93,17 @@ public:
 
     /// Serves page as the home page instead of the one built from Revision.
     void SetHomePage(std::string page);
+    /// How many requests and images the unit remembers: the latest ones, so
+    /// that a unit serving a long run keeps a bounded history.
+    static constexpr std::size_t HistoryLimit = 1000;
     /// The request targets (path and query) the web server got, in order.
     std::vector<std::string> Requests() const;
     /// The User-Agent of each request, in the same order.
     std::vector<std::string> UserAgents() const;
     /// The images received whole, in order.
     std::vector<TReceivedImage> Images() const;
+    /// The folder the images are stored in, ending in "/".
+    const std::string& StoreFolder() const { return store_; }
     /// How many reboots the unit went through (commands and stored images).
     int Reboots() const;
 
@@ -118,12 +129,12 @@ private:
     void TftpLoop();
     void ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_t peerAddress,
                     std::uint16_t peerPort);
-    /// Receives the DATA packets of one write on socket, acknowledging all
-    /// but the last; gives the last block's number, none when the client
-    /// fell silent or gave up.
+    /// Receives the DATA packets of one write on socket into out,
+    /// acknowledging all but the last; gives the last block's number, none
+    /// when the client fell silent or gave up or the file could not be written.
     std::optional<std::uint16_t> ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress,
                                              std::uint16_t peerPort, unsigned blockSize,
-                                             std::vector<std::uint8_t>& data);
+                                             std::ofstream& out, std::uint64_t& size);
     /// Puts the relay with the loss settings on TftpPort, in front of the
     /// server's socket.
     void StartLossyLink();
@@ -131,10 +142,12 @@ private:
     std::unique_ptr<httplib::Server> MakeServer();
     void Reboot();
     void Log(const std::string& line);
-    void Store(TReceivedImage image);
 
     const TUnitSimSettings settings_;
     std::uint32_t address_ = 0; // network order
+    /// The store folder, ending in "/"; ownStore_ when the unit made it.
+    std::string store_;
+    bool ownStore_ = false;
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
@@ -143,9 +156,9 @@ private:
     bool rebooting_ = false;
     bool tftpEnabled_;
     std::string homePage_;
-    std::vector<std::string> requests_;
-    std::vector<std::string> userAgents_;
-    std::vector<TReceivedImage> images_;
+    std::deque<std::string> requests_;
+    std::deque<std::string> userAgents_;
+    std::deque<TReceivedImage> images_;
     int reboots_ = 0;
     std::unique_ptr<httplib::Server> server_;
 

@@ -1,7 +1,7 @@
 // The headless front end end to end: tftp-loader-cli run as a program
-// against the simulated unit on 127.0.0.90 to 127.0.0.96, 127.0.0.10 and
-// 127.0.0.110 (behind a lossy link), and the address text it enters into the
-// masked field.
+// against the simulated unit on 127.0.0.90 to 127.0.0.96, 127.0.0.10,
+// 127.0.0.110 to 127.0.0.112 (.112 behind a lossy link), and the address text
+// it enters into the masked field.
 #include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -57,6 +57,19 @@ TRun RunCli(const std::string& args, const std::string& prefix = "timeout -s KIL
     return run;
 }
 
+/// The texts of the status line as a terminal was sent them: each drawing
+/// starts at a carriage return and erases what is left of the old one.
+Lines DrawnStatuses(const Lines& terminal) {
+    Lines drawn;
+    for (const std::string& line : terminal) {
+        std::istringstream in(line);
+        for (std::string piece; std::getline(in, piece, '\r');)
+            if (piece.size() > 3 && piece.ends_with("\x1b[K"))
+                drawn.push_back(piece.substr(0, piece.size() - 3));
+    }
+    return drawn;
+}
+
 TUnitSimSettings UnitAt(const std::string& address, const std::string& store) {
     TUnitSimSettings s;
     s.Address = address;
@@ -98,7 +111,7 @@ TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
     };
     // 127.0.0.10 reads as "127.000.000.010": the zeros must not turn it octal.
     for (const Row& row : {Row{"127.0.0.90", 171, ".bin"}, Row{"127.0.0.91", 5, "2.bin"},
-                           Row{"127.0.0.10", 171, ".bin"}, Row{"127.0.0.110", 171, ".bin", 0.2}}) {
+                           Row{"127.0.0.10", 171, ".bin"}, Row{"127.0.0.112", 171, ".bin", 0.2}}) {
         SCOPED_TRACE(row.address);
         TTempFolder store;
         TImages images(row.revision);
@@ -128,15 +141,7 @@ TEST(TftpLoaderCli, OnATerminalTheStatusLineShowsEachCountWithItsShare) {
     const TRun run = RunCli("--address 127.0.0.96 --no-pages --folder " + images.Folder.Path(),
                             "timeout -s KILL 120", true);
     EXPECT_EQ(run.Status, 0) << run.Err;
-    // Each drawing of the status line starts at a carriage return and erases
-    // what is left of the old one.
-    Lines drawn;
-    for (const std::string& line : run.Out) {
-        std::istringstream in(line);
-        for (std::string piece; std::getline(in, piece, '\r');)
-            if (piece.size() > 3 && piece.ends_with("\x1b[K"))
-                drawn.push_back(piece.substr(0, piece.size() - 3));
-    }
+    const Lines drawn = DrawnStatuses(run.Out);
     // The program image's 7000 bytes, in blocks of 1468.
     const auto first = std::find(drawn.begin(), drawn.end(), "1468 (20%)");
     ASSERT_GE(std::distance(first, drawn.end()), 6) << run.Err;
@@ -231,4 +236,105 @@ TEST(TftpLoaderCli, CtrlCDuringATransferTellsTheUnitAndEndsTheRun) {
     ASSERT_TRUE(heard);
     EXPECT_EQ(heard->Bytes, Words({5, 0}, std::string("Transfer cancelled") + '\0'));
     EXPECT_EQ(cli.Wait(std::chrono::seconds(10)), 130);
+}
+
+// Runs that would reach no chosen unit or send it nothing are refused before
+// the unit is told anything; a folder that is not there is named.
+TEST(TftpLoaderCli, RefusesARunWithoutAnAddressOrWithNothingToSend) {
+    TTempFolder store, empty;
+    TImages images(171);
+    TUnitSim unit(UnitAt("127.0.0.110", store.Path()));
+    unit.Start();
+    const std::string address = "--address 127.0.0.110 ";
+    struct Row {
+        std::string args;
+        int status;
+        Lines out;
+        std::string err; // the start of stderr
+        int reboots;     // reboot commands the unit got
+    };
+    const std::string connected = "Connected, H/W revision 171";
+    const std::vector<Row> rows = {
+        {"--list --folder " + images.Folder.Path(), 2, {}, "error: --address is required\n", 0},
+        {address + "--list --folder " + empty.Path() + "missing",
+         0,
+         {connected},
+         "warning: the folder " + empty.Path() + "missing does not exist\n",
+         0},
+        {address + "--folder " + empty.Path(), 2, {connected}, "error: nothing to upload", 0},
+        {address + "--no-program --folder " + empty.Path(),
+         2,
+         {connected},
+         "error: nothing to upload",
+         0},
+        {address + "--no-pages --no-program --folder " + empty.Path(),
+         0,
+         {connected, "Rebooting unit", "Rebooting unit", "Update successful"},
+         "",
+         1},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.args);
+        const int rebootsBefore = unit.Reboots();
+        // A run without an address runs without a network of its own: should
+        // it go to a default address after all, it reaches nothing.
+        const bool isolated = row.args.find("--address") == std::string::npos;
+        const TRun run = RunCli(row.args, isolated ? "timeout -s KILL 120 unshare -rn --"
+                                                   : "timeout -s KILL 120");
+        EXPECT_EQ(run.Status, row.status) << run.Err;
+        EXPECT_EQ(run.Out, row.out);
+        EXPECT_EQ(run.Err.substr(0, row.err.size()), row.err);
+        EXPECT_EQ(unit.Reboots() - rebootsBefore, row.reboots);
+    }
+    EXPECT_TRUE(unit.Images().empty());
+}
+
+// What the unit or a file name supplies is printed as data: a TFTP error text
+// and a revision text that would reset the terminal, a name that would forge
+// a line of the list. A failed transfer says why on stderr, trace or not, and
+// on a terminal its reason, not "Done", is the last status.
+TEST(TftpLoaderCli, PeerTextsAreEscapedAndAFailedTransferSaysWhy) {
+    TTempFolder store;
+    TImages images(171);
+    images.Folder.Write("x\nprogram image: forged.bin", ImageBytes(false, 1, 100));
+    auto settings = UnitAt("127.0.0.111", store.Path());
+    settings.ErrorCode = 0;
+    settings.ErrorText = "Disk \x1b]0;owned\x07\x1b"
+                         "cfull";
+    TUnitSim unit(settings);
+    unit.Start();
+    const std::string reason = "Disk \\x1b]0;owned\\x07\\x1bcfull";
+    const std::string run = "--address 127.0.0.111 --folder " + images.Folder.Path();
+    const Lines failed = {"Connected, H/W revision 171", "Rebooting unit",
+                          "Uploading Web page file pagesV1.bin", "Web pages transfer error"};
+
+    const TRun list = RunCli(run + " --list");
+    EXPECT_EQ(list.Status, 0) << list.Err;
+    auto listed = list.Out;
+    std::sort(listed.begin() + 2, listed.end());
+    EXPECT_EQ(listed,
+              (Lines{"Connected, H/W revision 171", "web page image: pagesV1.bin",
+                     "program image: prog.bin", "program image: x\\nprogram image: forged.bin"}));
+
+    const TRun quiet = RunCli(run + " --pages pagesV1.bin");
+    EXPECT_EQ(quiet.Status, 1);
+    EXPECT_EQ(quiet.Out, failed);
+    EXPECT_EQ(quiet.Err, reason + "\n");
+
+    const TRun traced = RunCli(run + " --pages pagesV1.bin --trace");
+    EXPECT_EQ(traced.Status, 1);
+    EXPECT_EQ(traced.Out, failed);
+    EXPECT_EQ(SplitLines(traced.Err), (Lines{"2  Connected.", "Done", reason, reason}));
+
+    const TRun terminal = RunCli(run + " --pages pagesV1.bin", "timeout -s KILL 120", true);
+    EXPECT_EQ(terminal.Status, 1);
+    const Lines drawn = DrawnStatuses(terminal.Out);
+    ASSERT_FALSE(drawn.empty());
+    EXPECT_EQ(drawn.back(), reason);
+
+    unit.SetHomePage("<script>var g_HwId = \"\x1b[2J\";</script>");
+    const TRun revision = RunCli(run + " --list");
+    EXPECT_EQ(revision.Status, 2);
+    EXPECT_EQ(revision.Err, "error: '\\x1b[2J' is not a valid integer value.\n");
+    EXPECT_TRUE(unit.Images().empty());
 }

@@ -332,9 +332,9 @@ TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
     const auto received = unit.sim->Images();
     ASSERT_EQ(received.size(), 2u);
     EXPECT_EQ(received[0].RemoteName, "rrpages.bin");
-    EXPECT_EQ(received[0].Data, unit.pages);
+    EXPECT_EQ(FileBytes(received[0].Path), unit.pages);
     EXPECT_EQ(received[1].RemoteName, "rrboot.bin");
-    EXPECT_EQ(received[1].Data, unit.program);
+    EXPECT_EQ(FileBytes(received[1].Path), unit.program);
     EXPECT_EQ(window.statuslab->text(), QStringLiteral("Done"));
 
     ASSERT_FALSE(enabledWhileBusy.empty());

@@ -1,0 +1,137 @@
+// One run of the headless loader: the options and the user's part (address,
+// folder, Connect, the list choices, Upload) played on a TCliWindow, and the
+// outcome turned into the exit status.
+#include "app/cli/TftpLoaderCli.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+
+#include "app/Loader.h"
+#include "app/WindowAntiFreeze.h"
+#include "app/cli/CliWindow.h"
+#include "runtime/Files.h"
+
+namespace {
+
+/// The longest --wait-limit, in seconds (about 30 years): the give-up time
+/// must stay within the clock's range, or the wait would end at once.
+constexpr double MaxWaitLimit = 1e9;
+
+/// Selects the entry named name (when given) or none; false when the name
+/// is not in the list.
+bool Choose(TCliWindow& window, TImageList list, const std::string& name, bool none) {
+    if (none) {
+        window.SetListItemIndex(list, -1);
+        return true;
+    }
+    if (name.empty())
+        return true;
+    const auto& entries = window.Entries(list);
+    const auto it = std::find(entries.begin(), entries.end(), name);
+    if (it == entries.end())
+        return false;
+    window.SetListItemIndex(list, static_cast<int>(it - entries.begin()));
+    return true;
+}
+
+} // namespace
+
+void AddCliOptions(CLI::App& app, TCliOptions& options) {
+    app.add_option("--address", options.Address, "The unit's IPv4 address")
+        ->required()
+        ->check([](const std::string& text) {
+            return MaskedAddressText(text) ? std::string()
+                                           : "four groups of 1 to 3 digits, each 0 to 255";
+        });
+    app.add_option("--folder", options.Folder, "The image folder (default: the program's folder)");
+    auto* pages = app.add_option("--pages", options.Pages, "The web page image to upload");
+    auto* program = app.add_option("--program", options.Program, "The program image to upload");
+    app.add_flag("--no-pages", options.NoPages, "Upload no web page image")->excludes(pages);
+    app.add_flag("--no-program", options.NoProgram, "Upload no program image")->excludes(program);
+    app.add_flag("--list", options.List, "Connect and list the images only");
+    app.add_flag("--trace", options.Trace, "Show the trace on stderr");
+    app.add_option("--retries", options.Retries,
+                   "Re-sends of a TFTP packet whose reply does not come (0: each is sent once)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1000));
+    app.add_option("--wait-limit", options.WaitLimit,
+                   "Seconds to wait for the unit to come back after a reboot")
+        ->capture_default_str()
+        ->check([](const std::string& text) {
+            double seconds = -1;
+            CLI::detail::lexical_cast(text, seconds);
+            // Written so that "nan" fails too.
+            return seconds >= 0 && seconds <= MaxWaitLimit ? std::string()
+                                                           : "a number of seconds from 0 to 1e9";
+        });
+}
+
+int RunCli(const TCliOptions& options) {
+    TCliWindow window(options.Trace);
+    TLoader loader(window);
+    window.OnDirEditChange = [&loader] { loader.direditChange(); };
+    window.OnInterrupt = [&loader] { loader.Cancel(); };
+    // A transfer's wait for the unit is cut into quarter-second slices, and
+    // between them a Ctrl-C is taken and ends the transfer, the unit told,
+    // instead of after the reply's time-out.
+    TWindowAntiFreeze antiFreeze(window, loader);
+    window.Address = *MaskedAddressText(options.Address);
+    loader.WaitLimit =
+        std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
+    loader.IdTrivialFTP1.SetRetransmissions(options.Retries);
+
+    const auto outcome = [&window]() -> std::optional<int> {
+        if (window.Interrupted())
+            return esInterrupted;
+        if (window.ErrorShown())
+            return esUsage;
+        return std::nullopt;
+    };
+
+    if (!options.Folder.empty()) {
+        // The scan would just find nothing; say why before the lists come out empty.
+        if (!DirectoryExists(options.Folder))
+            window.Warn("the folder " + options.Folder + " does not exist");
+        window.SetDirEditText(options.Folder);
+    }
+    if (auto status = outcome())
+        return *status;
+    loader.connectbutClick();
+    if (auto status = outcome())
+        return *status;
+    if (loader.HardwareRevision == 0)
+        return esFailed;
+
+    if (!Choose(window, TImageList::ilWebPages, options.Pages, options.NoPages)) {
+        window.ShowError("--pages: " + options.Pages + " is not a web page image of the folder");
+        return esUsage;
+    }
+    if (!Choose(window, TImageList::ilPrograms, options.Program, options.NoProgram)) {
+        window.ShowError("--program: " + options.Program + " is not a program image of the folder");
+        return esUsage;
+    }
+    if (options.List) {
+        for (const auto& name : window.Entries(TImageList::ilWebPages))
+            window.WriteLine(TConsoleStream::csOutput, "web page image: " + name);
+        for (const auto& name : window.Entries(TImageList::ilPrograms))
+            window.WriteLine(TConsoleStream::csOutput, "program image: " + name);
+        return esDone;
+    }
+    // Rebooting the unit only to send it nothing is a mistake, unless asked for.
+    if (window.ListItemIndex(TImageList::ilWebPages) < 0 &&
+        window.ListItemIndex(TImageList::ilPrograms) < 0 &&
+        !(options.NoPages && options.NoProgram)) {
+        window.ShowError("nothing to upload: no web page image and no program image is chosen "
+                         "(--no-pages --no-program reboot the unit without one)");
+        return esUsage;
+    }
+
+    loader.uploadbutClick();
+    if (!loader.Cancelled() && !loader.TransferFailure.empty())
+        window.ShowFailure(loader.TransferFailure);
+    window.EndStatus();
+    if (auto status = outcome())
+        return *status;
+    const auto& lines = window.Lines();
+    return !lines.empty() && lines.back() == "Update successful" ? esDone : esFailed;
+}

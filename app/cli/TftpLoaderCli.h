@@ -1,0 +1,38 @@
+// One run of the headless loader: its options, and what it does with them on
+// a TCliWindow (enter the address and the folder, Connect, choose the images,
+// list them or Upload), ending in the exit status. main() only parses the
+// arguments; a program that updates several units runs this once per unit.
+// Holds no protocol logic; that is TLoader's.
+#pragma once
+
+#include <string>
+
+namespace CLI {
+class App;
+}
+
+enum TExitStatus { esDone = 0, esFailed = 1, esUsage = 2, esInterrupted = 130 };
+
+/// What the user asks of one run.
+struct TCliOptions {
+    /// The unit's address as typed, "127.0.0.2"; required, so that no run
+    /// goes to whatever answers at a default address.
+    std::string Address;
+    /// The image folder; empty: the program's folder.
+    std::string Folder;
+    /// The images to upload by name; empty: the first of each list.
+    std::string Pages, Program;
+    bool NoPages = false, NoProgram = false;
+    bool List = false;
+    bool Trace = false;
+    /// Seconds to wait for the unit after a reboot.
+    double WaitLimit = 300;
+    /// Re-sends of a TFTP packet whose reply does not come; 0 sends each once.
+    std::int32_t Retries = 0;
+};
+
+/// Adds the options of a run to app, each stored into options when parsed.
+void AddCliOptions(CLI::App& app, TCliOptions& options);
+
+/// One run against the unit at options.Address; its exit status.
+int RunCli(const TCliOptions& options);

@@ -1,0 +1,128 @@
+// The folder edit and the shell's folder chooser (SHBrowseForFolder): file
+// system folders only, an edit box for typing a path, no button for making
+// a folder, captioned like the chooser of every other window.
+#include "app/win32/DirectoryEdit.h"
+#include "app/win32/WindowText.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+namespace {
+
+constexpr UINT_PTR SubclassId = 1;
+// Bottom margin kept above the work area's lower edge (a task bar there).
+constexpr int BottomClearance = 64;
+
+} // namespace
+
+TAdvDirectoryEdit::TAdvDirectoryEdit(HWND parent, int editId, int buttonId, RECT place) {
+    const HINSTANCE instance = GetModuleHandleA(nullptr);
+    const int width = place.right - place.left;
+    const int height = place.bottom - place.top;
+    edit_ = CreateWindowExA(
+        WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+        place.left, place.top, width - ButtonWidth, height, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(editId)), instance, nullptr);
+    button_ =
+        CreateWindowExA(0, "BUTTON", "...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
+                        place.right - ButtonWidth, place.top, ButtonWidth, height, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)), instance, nullptr);
+    // The shell's small closed-folder picture (its icon resource 4); "..." without it.
+    if (ExtractIconExA("shell32.dll", -4, nullptr, &folderIcon_, 1) == 1 &&
+        folderIcon_ != nullptr) {
+        SetWindowLongPtrA(button_, GWL_STYLE, GetWindowLongPtrA(button_, GWL_STYLE) | BS_ICON);
+        SendMessageA(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
+    }
+    SetWindowSubclass(edit_, &TAdvDirectoryEdit::EditProcedure, SubclassId,
+                      reinterpret_cast<DWORD_PTR>(this));
+}
+
+TAdvDirectoryEdit::~TAdvDirectoryEdit() {
+    if (folderIcon_ != nullptr)
+        DestroyIcon(folderIcon_);
+}
+
+std::string TAdvDirectoryEdit::Text() const {
+    return WindowText(edit_);
+}
+
+void TAdvDirectoryEdit::SetText(const std::string& text) {
+    if (text != Text())
+        SetWindowTextA(edit_, text.c_str());
+}
+
+void TAdvDirectoryEdit::SetEnabled(bool enabled) {
+    EnableWindow(edit_, enabled);
+    EnableWindow(button_, enabled);
+}
+
+POINT TAdvDirectoryEdit::ChooserPosition(POINT anchor, SIZE size, RECT workArea) {
+    POINT at = anchor;
+    if (at.x + size.cx > workArea.right)
+        at.x -= size.cx;
+    if (at.y + size.cy >= workArea.bottom)
+        at.y = workArea.bottom - BottomClearance - size.cy;
+    return at;
+}
+
+void TAdvDirectoryEdit::Browse() {
+    char name[MAX_PATH] = {};
+    BROWSEINFOA info{};
+    info.hwndOwner = GetAncestor(edit_, GA_ROOT);
+    info.pszDisplayName = name;
+    info.lpszTitle = ChooserTitle;
+    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
+    info.lpfn = &TAdvDirectoryEdit::ChooserCallback;
+    info.lParam = reinterpret_cast<LPARAM>(this);
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&info);
+    SetFocus(edit_);
+    if (chosen == nullptr)
+        return;
+    char path[MAX_PATH] = {};
+    const bool named = SHGetPathFromIDListA(chosen, path);
+    CoTaskMemFree(chosen);
+    if (named)
+        SetText(path); // the same folder changes nothing
+}
+
+int CALLBACK TAdvDirectoryEdit::ChooserCallback(HWND dialog, UINT message, LPARAM, LPARAM self) {
+    if (message != BFFM_INITIALIZED)
+        return 0;
+    const auto* edit = reinterpret_cast<const TAdvDirectoryEdit*>(self);
+    SetWindowTextA(dialog, ChooserTitle);
+    std::string start = edit->Text();
+    if (start.empty()) {
+        char current[MAX_PATH] = {};
+        GetCurrentDirectoryA(MAX_PATH, current);
+        start = current;
+    }
+    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(start.c_str()));
+    edit->PlaceChooser(dialog);
+    return 0;
+}
+
+void TAdvDirectoryEdit::PlaceChooser(HWND dialog) const {
+    RECT chooser{};
+    RECT field{};
+    GetWindowRect(dialog, &chooser);
+    GetWindowRect(edit_, &field);
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoA(MonitorFromWindow(edit_, MONITOR_DEFAULTTONEAREST), &monitor);
+    const POINT at = ChooserPosition({field.left, field.bottom},
+                                     {chooser.right - chooser.left, chooser.bottom - chooser.top},
+                                     monitor.rcWork);
+    SetWindowPos(dialog, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+LRESULT CALLBACK TAdvDirectoryEdit::EditProcedure(HWND hwnd, UINT message, WPARAM wParam,
+                                                  LPARAM lParam, UINT_PTR /*id*/, DWORD_PTR self) {
+    if (message == WM_KEYDOWN && wParam == VK_F4) {
+        reinterpret_cast<TAdvDirectoryEdit*>(self)->Browse();
+        return 0;
+    }
+    if (message == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, &TAdvDirectoryEdit::EditProcedure, SubclassId);
+    return DefSubclassProc(hwnd, message, wParam, lParam);
+}

@@ -1,0 +1,572 @@
+// The main window on the Windows GUI: builds the controls at their fixed
+// places, offers the window operations to the loader, and runs every handler
+// through the loader's guard. No failure may unwind through the system's
+// message dispatch: the window procedure holds it, and it is raised again
+// once the dispatch has returned (in the pump, or in SetDirEditText for a
+// scan that the loader started itself).
+#include "app/win32/Tftftp_main.h"
+#include "app/win32/WindowText.h"
+
+#include <algorithm>
+#include <commctrl.h>
+#include <commdlg.h>
+#include <fstream>
+#include <ole2.h>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+#include "app/WindowAntiFreeze.h"
+#include "runtime/Files.h"
+
+namespace {
+
+constexpr char WindowClass[] = "Tftftp_main";
+constexpr char GroupClass[] = "Tftftp_group";
+constexpr int LogLineHeight = 13;
+/// How far each drop-down list opens below its field.
+constexpr int DropDownHeight = 160;
+/// The address field refused to be left; the box opens once the focus change is over.
+constexpr UINT WmValidationFailed = WM_APP + 1;
+
+enum TControlId {
+    idStatuslab = 100,
+    idLabel1,
+    idListBox1,
+    idIpedit,
+    idConnectbut,
+    idFilegroup,
+    idGroupFrame,
+    idDiredit,
+    idBrowse,
+    idFile1edit,
+    idFile2edit,
+    idUploadbut,
+    idTransferbar
+};
+enum TMenuItem { miCopy = 1, miSaveAs };
+
+HFONT TahomaFont(int points) {
+    const HDC screen = GetDC(nullptr);
+    const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+    ReleaseDC(nullptr, screen);
+    return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, "Tahoma");
+}
+
+HWND Control(HWND parent, DWORD exStyle, const char* windowClass, const char* text, DWORD style,
+             RECT place, int id, HFONT font) {
+    const HWND control = CreateWindowExA(
+        exStyle, windowClass, text, WS_CHILD | style, place.left, place.top,
+        place.right - place.left, place.bottom - place.top, parent,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    return control;
+}
+
+/// How wide text is in font on control.
+LONG TextWidth(HWND control, HFONT font, const std::string& text) {
+    const HDC dc = GetDC(control);
+    const HGDIOBJ old = SelectObject(dc, font);
+    SIZE extent{};
+    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return extent.cx;
+}
+
+/// left, top, width, height as the window's layout gives them.
+RECT Place(int left, int top, int width, int height) {
+    return {left, top, left + width, top + height};
+}
+
+void RegisterClasses(WNDPROC window, WNDPROC group) {
+    static const bool registered = [&] {
+        WNDCLASSEXA c{};
+        c.cbSize = sizeof c;
+        c.lpfnWndProc = window;
+        c.hInstance = GetModuleHandleA(nullptr);
+        c.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+        c.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+        c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+        c.lpszClassName = WindowClass;
+        RegisterClassExA(&c);
+        c.lpfnWndProc = group;
+        c.hIcon = nullptr;
+        c.lpszClassName = GroupClass;
+        RegisterClassExA(&c);
+        return true;
+    }();
+    (void)registered;
+}
+
+} // namespace
+
+Tftftp_main::Tftftp_main() {
+    // The folder chooser is a shell dialog and needs COM on this thread.
+    oleInitialized_ = SUCCEEDED(OleInitialize(nullptr));
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+    RegisterClasses(&Tftftp_main::WindowProcedure, &Tftftp_main::GroupProcedure);
+    font_ = TahomaFont(8);
+    statusFont_ = TahomaFont(10);
+
+    // A window with no owner and WS_EX_APPWINDOW: the task bar shows it, not
+    // some hidden application window.
+    constexpr DWORD style = WS_OVERLAPPEDWINDOW;
+    constexpr DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+    RECT frame{0, 0, ClientWidth, ClientHeight};
+    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
+    handle_ = CreateWindowExA(exStyle, WindowClass, Caption, style, 0, 0, frame.right - frame.left,
+                              frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr),
+                              this);
+    CreateControls();
+
+    loader_ = std::make_unique<TLoader>(*this);
+    // A transfer waits up to 4 s for each reply without a notification; the
+    // window must repaint and take a close meanwhile. One hook per process.
+    if (TIdAntiFreezeBase::CurrentAntiFreeze == nullptr)
+        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>(*this, *loader_);
+}
+
+Tftftp_main::~Tftftp_main() {
+    IdAntiFreeze1.reset();
+    if (handle_ != nullptr) {
+        const HWND window = std::exchange(handle_, nullptr); // no quit for this one
+        DestroyWindow(window);
+    }
+    DeleteObject(font_);
+    DeleteObject(statusFont_);
+    if (oleInitialized_)
+        OleUninitialize();
+}
+
+void Tftftp_main::CreateControls() {
+    const DWORD shown = WS_VISIBLE;
+    statuslab = Control(handle_, 0, "STATIC", "", shown | SS_LEFT | SS_NOPREFIX,
+                        Place(568, 200, 4, 16), idStatuslab, statusFont_);
+    Label1 = Control(handle_, 0, "STATIC", "IP Address:", shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                     Place(16, 12, 56, 13), idLabel1, font_);
+    // At least its designed width, wider when the font's rendering needs it
+    // to show the whole text.
+    SetWindowPos(Label1, nullptr, 0, 0, std::max<LONG>(56, TextWidth(Label1, font_, "IP Address:")),
+                 13, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, "LISTBOX", "",
+                       shown | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL |
+                           LBS_NOTIFY,
+                       Place(309, 8, 360, 177), idListBox1, font_);
+    SendMessageA(ListBox1, LB_SETITEMHEIGHT, 0, LogLineHeight);
+    ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, Place(78, 8, 98, 21), font_,
+                                         AddressPattern, DefaultAddress);
+    ipedit->OnValidationFailed = [this](const std::string&) {
+        PostMessageA(handle_, WmValidationFailed, 0, 0);
+    };
+    // Enter in a complete address connects, as a click on Connect would.
+    ipedit->OnConfirmed = [this] { PostMessageA(connectbut, BM_CLICK, 0, 0); };
+    connectbut = Control(handle_, 0, "BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
+                         Place(200, 8, 89, 25), idConnectbut, font_);
+
+    // The group is a window of its own, so that hiding it hides what it holds
+    // and the tab order walks into it; the frame with its caption is drawn
+    // by a group box inside it.
+    filegroup = Control(handle_, WS_EX_CONTROLPARENT, GroupClass, "", 0, Place(16, 43, 273, 174),
+                        idFilegroup, font_);
+    Control(filegroup, 0, "BUTTON", "Select Files", shown | BS_GROUPBOX, Place(0, 0, 273, 174),
+            idGroupFrame, font_);
+    diredit =
+        std::make_unique<TAdvDirectoryEdit>(filegroup, idDiredit, idBrowse, Place(6, 32, 251, 21));
+    SendMessageA(diredit->Edit(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    for (auto [list, top, id] :
+         {std::tuple{&file1edit, 64, idFile1edit}, std::tuple{&file2edit, 95, idFile2edit}}) {
+        // Drop-down lists without an edit part: only the entries can be chosen.
+        *list = Control(filegroup, 0, "COMBOBOX", "",
+                        shown | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_HASSTRINGS,
+                        Place(6, top, 251, 21 + DropDownHeight), id, font_);
+        // The closed field 21 high, as the other fields.
+        SendMessageA(*list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 15);
+    }
+    uploadbut = Control(filegroup, 0, "BUTTON", "Upload", shown | WS_TABSTOP | BS_PUSHBUTTON,
+                        Place(96, 133, 75, 25), idUploadbut, font_);
+
+    // The free strip between the log's bottom (185) and the window's; ends
+    // short of the status label.
+    transferbar =
+        Control(handle_, 0, PROGRESS_CLASSA, "", 0, Place(309, 203, 251, 10), idTransferbar, font_);
+    SendMessageA(transferbar, PBM_SETRANGE32, 0, 100);
+}
+
+void Tftftp_main::Show() {
+    ShowWindow(handle_, SW_SHOW);
+    UpdateWindow(handle_);
+    SetFocus(ListBox1); // the first in the tab order
+}
+
+int Tftftp_main::Run() {
+    MSG msg{};
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        Dispatch(msg);
+        RaiseHeldFailure();
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+bool Tftftp_main::Dispatch(MSG& msg) {
+    if (msg.message == WM_QUIT)
+        return false;
+    // The log's Copy key copies what its menu's Copy does, the selected
+    // lines (or all).
+    if (msg.message == WM_KEYDOWN && msg.hwnd == ListBox1 && msg.wParam == 'C' &&
+        GetKeyState(VK_CONTROL) < 0) {
+        CopyLog();
+        return true;
+    }
+    // Tab, the arrow keys and Enter move between and press the controls.
+    if (handle_ == nullptr || !IsDialogMessageA(handle_, &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return true;
+}
+
+void Tftftp_main::RaiseHeldFailure() {
+    if (heldFailure_)
+        std::rethrow_exception(std::exchange(heldFailure_, nullptr));
+}
+
+// --- Window procedures --------------------------------------------------------
+
+LRESULT CALLBACK Tftftp_main::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam,
+                                              LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    auto* self = reinterpret_cast<Tftftp_main*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (self == nullptr || self->handle_ != hwnd)
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    try {
+        return self->Message(message, wParam, lParam);
+    } catch (...) {
+        self->heldFailure_ = std::current_exception();
+        return 0;
+    }
+}
+
+LRESULT CALLBACK Tftftp_main::GroupProcedure(HWND hwnd, UINT message, WPARAM wParam,
+                                             LPARAM lParam) {
+    // What the group's controls tell their parent is the window's business.
+    switch (message) {
+    case WM_COMMAND:
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN:
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORLISTBOX:
+        return SendMessageA(GetParent(hwnd), message, wParam, lParam);
+    default:
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+}
+
+LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND:
+        if (lParam != 0) {
+            Command(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
+        } else if (LOWORD(wParam) == IDOK) {
+            // Enter on a focused button presses it.
+            const HWND focus = GetFocus();
+            if (focus == connectbut || focus == uploadbut)
+                SendMessageA(focus, BM_CLICK, 0, 0);
+        }
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        if (reinterpret_cast<HWND>(lParam) == statuslab) {
+            const auto dc = reinterpret_cast<HDC>(wParam);
+            SetTextColor(dc, RGB(0, 0, 255));
+            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        }
+        break;
+    case WM_CONTEXTMENU:
+        if (reinterpret_cast<HWND>(wParam) == ListBox1) {
+            ListBox1ContextMenu(
+                {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))});
+            return 0;
+        }
+        break;
+    case WmValidationFailed:
+        SetFocus(ipedit->Handle());
+        ShowError(ErrorBoxText(TMaskRules::InvalidInputMessage));
+        // The box gives the focus back to whichever control the system
+        // remembers; the field keeps it until it may be left.
+        SetFocus(ipedit->Handle());
+        return 0;
+    case WM_CLOSE:
+        Close();
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0); // closed by the user: the destructor's own close comes not here
+        return 0;
+    case WM_NCDESTROY: {
+        const HWND window = std::exchange(handle_, nullptr);
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    default:
+        break;
+    }
+    return DefWindowProcA(handle_, message, wParam, lParam);
+}
+
+void Tftftp_main::Command(HWND control, WORD code) {
+    if (!loader_)
+        return; // the controls' own set-up, while the window is being built
+    if (code == BN_CLICKED && (control == connectbut || control == uploadbut)) {
+        // A click on a button leaves the address field first; when the field
+        // refuses to be left, the click is part of that refused move and
+        // runs nothing.
+        if (ipedit->HoldsInvalidChange())
+            return;
+        if (control == connectbut)
+            loader_->connectbutClick();
+        else
+            loader_->uploadbutClick();
+    } else if (code == BN_CLICKED && control == diredit->BrowseButton()) {
+        diredit->Browse();
+    } else if (code == EN_CHANGE && control == diredit->Edit()) {
+        loader_->direditChange();
+    }
+}
+
+void Tftftp_main::Close() {
+    if (loader_->Busy()) {
+        // The running Connect or Upload ends at its next pump; the window is
+        // destroyed once it has unwound (SetBusy posts the close again).
+        closing_ = true;
+        ShowWindow(handle_, SW_HIDE);
+        loader_->Cancel();
+        return;
+    }
+    DestroyWindow(handle_);
+}
+
+void Tftftp_main::ListBox1ContextMenu(POINT at) {
+    if (at.x == -1 && at.y == -1) { // from the keyboard: at the log's corner
+        RECT list{};
+        GetWindowRect(ListBox1, &list);
+        at = {list.left, list.top};
+    }
+    const HMENU menu = CreatePopupMenu();
+    AppendMenuA(menu, MF_STRING, miCopy, "Copy");
+    AppendMenuA(menu, MF_STRING, miSaveAs, "Save As...");
+    const int chosen =
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, handle_, nullptr);
+    DestroyMenu(menu);
+    if (chosen == miCopy)
+        CopyLog();
+    else if (chosen == miSaveAs)
+        SaveLogAs();
+}
+
+void Tftftp_main::CopyLog() const {
+    const std::string text = LogText();
+    if (!OpenClipboard(handle_))
+        return;
+    EmptyClipboard();
+    if (const HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
+        auto* chars = static_cast<char*>(GlobalLock(data));
+        std::copy(text.c_str(), text.c_str() + text.size() + 1, chars);
+        GlobalUnlock(data);
+        if (SetClipboardData(CF_TEXT, data) == nullptr)
+            GlobalFree(data);
+    }
+    CloseClipboard();
+}
+
+void Tftftp_main::SaveLogAs() {
+    char path[MAX_PATH] = {};
+    OPENFILENAMEA save{};
+    save.lStructSize = sizeof save;
+    save.hwndOwner = handle_;
+    save.lpstrFilter = "Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+    save.lpstrFile = path;
+    save.nMaxFile = MAX_PATH;
+    save.lpstrTitle = "Save As";
+    save.lpstrDefExt = "txt";
+    save.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (GetSaveFileNameA(&save) && !SaveLog(path))
+        ShowError(ErrorBoxText("Cannot create file \"" + std::string(path) + "\""));
+}
+
+std::string Tftftp_main::LogText() const {
+    const int count = static_cast<int>(SendMessageA(ListBox1, LB_GETCOUNT, 0, 0));
+    std::vector<int> lines(static_cast<std::size_t>(count));
+    const auto selected = static_cast<int>(SendMessageA(ListBox1, LB_GETSELITEMS, lines.size(),
+                                                        reinterpret_cast<LPARAM>(lines.data())));
+    if (selected > 0)
+        lines.resize(static_cast<std::size_t>(selected));
+    else
+        for (int i = 0; i < count; ++i)
+            lines[static_cast<std::size_t>(i)] = i;
+    std::string text;
+    for (const int line : lines) {
+        std::string item(
+            static_cast<std::size_t>(SendMessageA(ListBox1, LB_GETTEXTLEN, line, 0)) + 1, '\0');
+        item.resize(static_cast<std::size_t>(
+            SendMessageA(ListBox1, LB_GETTEXT, line, reinterpret_cast<LPARAM>(item.data()))));
+        text += item + "\r\n";
+    }
+    return text;
+}
+
+bool Tftftp_main::SaveLog(const std::string& path) const {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    const int count = static_cast<int>(SendMessageA(ListBox1, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count && file; ++i) {
+        std::string item(static_cast<std::size_t>(SendMessageA(ListBox1, LB_GETTEXTLEN, i, 0)) + 1,
+                         '\0');
+        item.resize(static_cast<std::size_t>(
+            SendMessageA(ListBox1, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()))));
+        file << item << "\r\n";
+    }
+    file.close();
+    return !file.fail();
+}
+
+// --- Window operations ------------------------------------------------------------
+
+void Tftftp_main::LogLine(const std::string& text) {
+    const auto line =
+        SendMessageA(ListBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageA(ListBox1, LB_SETTOPINDEX, static_cast<WPARAM>(line), 0);
+}
+
+void Tftftp_main::ClearLog() {
+    SendMessageA(ListBox1, LB_RESETCONTENT, 0, 0);
+}
+
+void Tftftp_main::SetStatus(const std::string& text) {
+    SetWindowTextA(statuslab, text.c_str());
+    // The label grows to the right with its text, as wide as the text needs.
+    SetWindowPos(statuslab, nullptr, 0, 0,
+                 std::max<LONG>(4, TextWidth(statuslab, statusFont_, text)), 16,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(statuslab, nullptr, TRUE);
+}
+
+void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
+    ShowWindow(transferbar, total > 0 ? SW_SHOWNA : SW_HIDE);
+    if (total > 0)
+        SendMessageA(transferbar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(done, total)), 0);
+}
+
+void Tftftp_main::TraceOut(const std::string& text) {
+    OutputDebugStringA(text.c_str());
+}
+
+void Tftftp_main::PumpMessages() {
+    MSG msg{};
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (!Dispatch(msg)) {
+            // The quit belongs to the outer message loop; the run only unwinds.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            closing_ = true;
+            break;
+        }
+        RaiseHeldFailure();
+    }
+}
+
+void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
+    // Sleeps on the message queue rather than spinning; a close ends the wait
+    // early, since the loader then only unwinds.
+    while (!closing_) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            break;
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait), QS_ALLINPUT,
+                                    MWMO_INPUTAVAILABLE);
+        PumpMessages();
+    }
+    PumpMessages();
+}
+
+std::string Tftftp_main::ReadAddress() {
+    return ipedit->MaskedText();
+}
+
+void Tftftp_main::SetFileGroupVisible(bool visible) {
+    ShowWindow(filegroup, visible ? SW_SHOWNA : SW_HIDE);
+}
+
+std::string Tftftp_main::DirEditText() {
+    return diredit->Text();
+}
+
+void Tftftp_main::SetDirEditText(const std::string& text) {
+    heldFailure_ = nullptr;
+    diredit->SetText(text); // its change event runs the scan inside this call
+    RaiseHeldFailure();
+}
+
+HWND Tftftp_main::List(TImageList list) const {
+    return list == TImageList::ilWebPages ? file1edit : file2edit;
+}
+
+void Tftftp_main::ListClear(TImageList list) {
+    SendMessageA(List(list), CB_RESETCONTENT, 0, 0);
+}
+
+void Tftftp_main::ListAppend(TImageList list, const std::string& text) {
+    SendMessageA(List(list), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+int Tftftp_main::ListCount(TImageList list) {
+    return static_cast<int>(SendMessageA(List(list), CB_GETCOUNT, 0, 0));
+}
+
+int Tftftp_main::ListItemIndex(TImageList list) {
+    return static_cast<int>(SendMessageA(List(list), CB_GETCURSEL, 0, 0));
+}
+
+void Tftftp_main::SetListItemIndex(TImageList list, int index) {
+    SendMessageA(List(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+}
+
+std::string Tftftp_main::ListItem(TImageList list, int index) {
+    const HWND combo = List(list);
+    const auto length = SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+    if (length == CB_ERR)
+        return {};
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    text.resize(static_cast<std::size_t>(SendMessageA(
+        combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()))));
+    return text;
+}
+
+std::string Tftftp_main::ProgramFolder() {
+    return ::ProgramFolder();
+}
+
+void Tftftp_main::ShowError(const std::string& text) {
+    MessageBoxA(handle_, text.c_str(), ApplicationTitleText, MB_OK | MB_ICONERROR);
+}
+
+void Tftftp_main::SetBusy(bool busy) {
+    if (busy)
+        focusBeforeRun_ = GetFocus();
+    for (const HWND control : {connectbut, uploadbut, ipedit->Handle(), file1edit, file2edit})
+        EnableWindow(control, !busy);
+    diredit->SetEnabled(!busy);
+    if (busy)
+        return;
+    ShowWindow(transferbar, SW_HIDE);
+    if (closing_) {
+        PostMessageA(handle_, WM_CLOSE, 0, 0);
+        return;
+    }
+    // Disabling took the keyboard from the control the run started from.
+    if (focusBeforeRun_ != nullptr && IsWindowVisible(focusBeforeRun_))
+        SetFocus(focusBeforeRun_);
+}

@@ -1,0 +1,115 @@
+// The main window `ftftp_main` of class `Tftftp_main` on the Windows GUI: its
+// controls at their fixed places, the error box, the message pump and the
+// waits on the thread's message queue, and the wiring of the buttons and the
+// folder edit to the loader. Everything the window does for the loader goes
+// through TWindowOperations; no protocol logic belongs here.
+#pragma once
+
+#include <exception>
+#include <memory>
+#include <string>
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include "app/Loader.h"
+#include "app/WindowOperations.h"
+#include "app/win32/DirectoryEdit.h"
+#include "app/win32/MaskEdit.h"
+
+class TIdAntiFreezeBase;
+
+class Tftftp_main : public TWindowOperations {
+public:
+    static constexpr char Caption[] = "TFTP Upload Utility";
+    static constexpr int ClientWidth = 677;
+    static constexpr int ClientHeight = 228;
+
+    /// Creates the window with its controls at the screen's top-left corner,
+    /// not yet shown.
+    Tftftp_main();
+    ~Tftftp_main() override;
+    Tftftp_main(const Tftftp_main&) = delete;
+    Tftftp_main& operator=(const Tftftp_main&) = delete;
+
+    void Show();
+    /// Runs the message loop until the window is closed; the exit code.
+    int Run();
+
+    HWND Handle() const { return handle_; }
+    // The controls, in creation order; filegroup holds the folder group's.
+    HWND statuslab = nullptr;
+    HWND Label1 = nullptr;
+    HWND ListBox1 = nullptr;
+    std::unique_ptr<TMaskEdit> ipedit;
+    HWND connectbut = nullptr;
+    HWND filegroup = nullptr;
+    std::unique_ptr<TAdvDirectoryEdit> diredit;
+    HWND file1edit = nullptr;
+    HWND file2edit = nullptr;
+    HWND uploadbut = nullptr;
+    /// Under the log, left of the status label; shown only during a transfer.
+    HWND transferbar = nullptr;
+
+    /// The logic behind the buttons and the folder edit.
+    TLoader& Loader() { return *loader_; }
+
+    /// The log's lines, CR LF after each: the selected ones, or all when none is.
+    std::string LogText() const;
+    /// Writes every line of the log to a text file; false when it cannot.
+    bool SaveLog(const std::string& path) const;
+
+    // TWindowOperations, as documented there. ShowError blocks in the box's
+    // own message loop until OK; PumpMessagesUntil sleeps on the message
+    // queue and returns early once the window is closed during a run.
+    void LogLine(const std::string& text) override;
+    void ClearLog() override;
+    void SetStatus(const std::string& text) override;
+    void TraceOut(const std::string& text) override;
+    void PumpMessages() override;
+    void PumpMessagesUntil(Clock::time_point deadline) override;
+    std::string ReadAddress() override;
+    void SetFileGroupVisible(bool visible) override;
+    std::string DirEditText() override;
+    void SetDirEditText(const std::string& text) override;
+    void ListClear(TImageList list) override;
+    void ListAppend(TImageList list, const std::string& text) override;
+    int ListCount(TImageList list) override;
+    int ListItemIndex(TImageList list) override;
+    void SetListItemIndex(TImageList list, int index) override;
+    std::string ListItem(TImageList list, int index) override;
+    std::string ProgramFolder() override;
+    void ShowError(const std::string& text) override;
+    void SetBusy(bool busy) override;
+    void SetProgress(std::int64_t done, std::int64_t total) override;
+
+private:
+    static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    static LRESULT CALLBACK GroupProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+    LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam);
+    void CreateControls();
+    void Command(HWND control, WORD code);
+    void ListBox1ContextMenu(POINT at);
+    void CopyLog() const;
+    void SaveLogAs();
+    void Close();
+    /// Handles one message taken from the queue; false for WM_QUIT.
+    bool Dispatch(MSG& msg);
+    /// Raises a failure that a message handler could not let through the
+    /// system's message dispatch.
+    void RaiseHeldFailure();
+    HWND List(TImageList list) const;
+
+    HWND handle_ = nullptr;
+    HFONT font_ = nullptr;
+    HFONT statusFont_ = nullptr;
+    std::unique_ptr<TLoader> loader_;
+    /// Lets the window handle its messages while a transfer waits on its socket.
+    std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
+    HWND focusBeforeRun_ = nullptr;
+    std::exception_ptr heldFailure_;
+    bool closing_ = false;
+    bool oleInitialized_ = false;
+};

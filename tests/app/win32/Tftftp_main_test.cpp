@@ -1,0 +1,531 @@
+// The window on the Windows GUI as a user meets it, driven through window
+// messages on a virtual display: the start-up layout, the tab order, the
+// address field's keys, Connect and an Upload against the simulated unit
+// (a Linux program that ctest starts beside this one; LOADER_TEST_UNIT names
+// its address and LOADER_TEST_UNIT_STORE the folder of the images it
+// stored), the error box, the log's text, and a close during a run.
+#include "app/win32/Tftftp_main.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "app/win32/WindowText.h"
+#include "tests/support/ImageFolder.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+using TLines = std::vector<std::string>;
+
+std::string Env(const char* name) {
+    const char* value = std::getenv(name);
+    return value == nullptr ? "" : value;
+}
+
+/// A path of the Linux side as this program reaches it: through drive Z:.
+std::string LinuxPath(std::string path) {
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return "Z:" + path;
+}
+
+/// Handles the thread's messages until done() holds or bound has passed.
+bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
+    const auto end = Clock::now() + bound;
+    MSG msg{};
+    while (!done()) {
+        if (Clock::now() >= end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return true;
+}
+
+void PumpFor(Clock::duration time) {
+    const auto end = Clock::now() + time;
+    PumpUntil([&] { return Clock::now() >= end; }, time + 1s);
+}
+
+struct TBox {
+    std::string caption, text;
+    bool errorIcon = false;
+    TLines buttons; // the visible ones
+    bool hasEdit = false;
+    RECT place{};
+};
+
+/// Reads every dialog with the given caption that this process opens, and
+/// answers it with command (the id of the button pressed): a user who
+/// answers each at once.
+class TDialogAnswerer {
+public:
+    explicit TDialogAnswerer(std::string caption, int command = IDOK)
+        : caption_(std::move(caption)), command_(command), thread_([this] { Watch(); }) {}
+    ~TDialogAnswerer() {
+        stop_ = true;
+        thread_.join();
+    }
+    std::vector<TBox> Boxes() {
+        std::lock_guard lock(mutex_);
+        return boxes_;
+    }
+
+private:
+    void Watch() {
+        while (!stop_) {
+            EnumWindows(
+                [](HWND hwnd, LPARAM self) -> BOOL {
+                    reinterpret_cast<TDialogAnswerer*>(self)->Answer(hwnd);
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(this));
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+    void Answer(HWND hwnd) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(hwnd, &process);
+        char windowClass[64] = {};
+        GetClassNameA(hwnd, windowClass, sizeof windowClass);
+        if (process != GetCurrentProcessId() || std::string(windowClass) != "#32770" ||
+            !IsWindowVisible(hwnd) || WindowText(hwnd) != caption_)
+            return;
+        TBox box{WindowText(hwnd), "", false, {}, false, {}};
+        GetWindowRect(hwnd, &box.place);
+        EnumChildWindows(
+            hwnd,
+            [](HWND child, LPARAM found) -> BOOL {
+                auto& box = *reinterpret_cast<TBox*>(found);
+                char childClass[64] = {};
+                GetClassNameA(child, childClass, sizeof childClass);
+                const std::string name = childClass;
+                const auto style = GetWindowLongA(child, GWL_STYLE);
+                if (_stricmp(name.c_str(), "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON)
+                    box.errorIcon =
+                        reinterpret_cast<HICON>(SendMessageA(child, STM_GETICON, 0, 0)) ==
+                        LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_HAND));
+                else if (_stricmp(name.c_str(), "Static") == 0 && !WindowText(child).empty())
+                    box.text = WindowText(child);
+                else if (_stricmp(name.c_str(), "Button") == 0 && IsWindowVisible(child))
+                    box.buttons.push_back(WindowText(child));
+                else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
+                    box.hasEdit = true;
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&box));
+        {
+            std::lock_guard lock(mutex_);
+            boxes_.push_back(box);
+        }
+        PostMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(command_), 0);
+        // Give the dialog the time to go before the next look.
+        for (int i = 0; i < 100 && IsWindow(hwnd); ++i)
+            std::this_thread::sleep_for(10ms);
+    }
+
+    const std::string caption_;
+    const int command_;
+    std::mutex mutex_;
+    std::vector<TBox> boxes_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+class Win32WindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.Show();
+        SetForegroundWindow(window.Handle());
+        PumpFor(100ms);
+    }
+    void TearDown() override {
+        // A close posts the quit of the program's message loop; no later
+        // test may find it.
+        MSG msg{};
+        while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+
+    TLines Log() const {
+        TLines lines;
+        const auto count = SendMessageA(window.ListBox1, LB_GETCOUNT, 0, 0);
+        for (int i = 0; i < count; ++i) {
+            std::string line(
+                static_cast<std::size_t>(SendMessageA(window.ListBox1, LB_GETTEXTLEN, i, 0)), '\0');
+            SendMessageA(window.ListBox1, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line.data()));
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    /// Puts the address into the field as a paste of the whole text would,
+    /// and leaves the field for the log.
+    void EnterAddress(const std::string& address) {
+        SetFocus(window.ipedit->Handle());
+        SendMessageA(window.ipedit->Handle(), EM_SETSEL, 0, -1);
+        ASSERT_TRUE(OpenClipboard(window.Handle()));
+        EmptyClipboard();
+        const HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, address.size() + 1);
+        std::copy(address.c_str(), address.c_str() + address.size() + 1,
+                  static_cast<char*>(GlobalLock(data)));
+        GlobalUnlock(data);
+        SetClipboardData(CF_TEXT, data);
+        CloseClipboard();
+        SendMessageA(window.ipedit->Handle(), WM_PASTE, 0, 0);
+        SetFocus(window.ListBox1);
+        PumpFor(50ms);
+    }
+
+    Tftftp_main window;
+    TDialogAnswerer answerer{ApplicationTitleText};
+};
+
+/// The place of a control in its parent's client area, and its size.
+RECT PlaceOf(HWND control) {
+    RECT r{};
+    GetWindowRect(control, &r);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&r), 2);
+    return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+LOGFONTA FontOf(HWND control) {
+    LOGFONTA font{};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), sizeof font,
+               &font);
+    return font;
+}
+
+TEST_F(Win32WindowTest, StartsWithItsLayout) {
+    const HWND main = window.Handle();
+    EXPECT_EQ(WindowText(main), "TFTP Upload Utility");
+    RECT client{};
+    GetClientRect(main, &client);
+    EXPECT_EQ(client.right, 677);
+    EXPECT_EQ(client.bottom, 228);
+    RECT frame{};
+    GetWindowRect(main, &frame);
+    EXPECT_EQ(frame.left, 0);
+    EXPECT_EQ(frame.top, 0);
+    // A task-bar button of its own: no owner, and asked for.
+    EXPECT_EQ(GetWindow(main, GW_OWNER), nullptr);
+    EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+
+    struct Row {
+        const char* name;
+        HWND control, parent;
+        RECT place; // left, top, width, height
+        const char* text;
+        int fontHeight;
+    } rows[] = {
+        {"statuslab", window.statuslab, main, {568, 200, 4, 16}, "", -13},
+        {"Label1", window.Label1, main, {16, 12, 56, 13}, "IP Address:", -11},
+        {"ListBox1", window.ListBox1, main, {309, 8, 360, 177}, "", -11},
+        {"ipedit", window.ipedit->Handle(), main, {78, 8, 98, 21}, "192.168.100.100", -11},
+        {"connectbut", window.connectbut, main, {200, 8, 89, 25}, "Connect", -11},
+        {"filegroup", window.filegroup, main, {16, 43, 273, 174}, "", 0},
+        // The group's frame, which carries its caption.
+        {"filegroup frame",
+         GetWindow(window.filegroup, GW_CHILD),
+         window.filegroup,
+         {0, 0, 273, 174},
+         "Select Files",
+         -11},
+        {"file1edit", window.file1edit, window.filegroup, {6, 64, 251, 21}, "", -11},
+        {"file2edit", window.file2edit, window.filegroup, {6, 95, 251, 21}, "", -11},
+        {"uploadbut", window.uploadbut, window.filegroup, {96, 133, 75, 25}, "Upload", -11},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        EXPECT_EQ(GetParent(r.control), r.parent);
+        const RECT at = PlaceOf(r.control);
+        EXPECT_EQ(at.left, r.place.left);
+        EXPECT_EQ(at.top, r.place.top);
+        // The label is at least its designed width, wider if its text needs it.
+        if (r.control == window.Label1) {
+            EXPECT_GE(at.right, r.place.right);
+        } else {
+            EXPECT_EQ(at.right, r.place.right);
+        }
+        EXPECT_EQ(at.bottom, r.place.bottom);
+        EXPECT_EQ(WindowText(r.control), r.text);
+        if (r.fontHeight != 0) {
+            EXPECT_STREQ(FontOf(r.control).lfFaceName, "Tahoma");
+            EXPECT_EQ(FontOf(r.control).lfHeight, r.fontHeight);
+        }
+    }
+    // The folder edit and its browse button share the edit's place.
+    const RECT edit = PlaceOf(window.diredit->Edit());
+    const RECT button = PlaceOf(window.diredit->BrowseButton());
+    EXPECT_EQ(edit.left, 6);
+    EXPECT_EQ(edit.top, 32);
+    EXPECT_EQ(edit.right + button.right, 251);
+    EXPECT_EQ(button.right, 18);
+    EXPECT_EQ(edit.left + edit.right, button.left);
+
+    // The status label writes in blue on the window's colour.
+    const HDC dc = CreateCompatibleDC(nullptr);
+    SendMessageA(main, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
+                 reinterpret_cast<LPARAM>(window.statuslab));
+    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 255));
+    DeleteDC(dc);
+
+    EXPECT_FALSE(IsWindowVisible(window.filegroup));
+    EXPECT_TRUE(Log().empty());
+    EXPECT_FALSE(IsWindowVisible(window.transferbar));
+    for (HWND list : {window.file1edit, window.file2edit})
+        EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
+}
+
+TEST_F(Win32WindowTest, TabOrderWalksThroughTheShownControls) {
+    const HWND main = window.Handle();
+    const auto walk = [&] {
+        std::vector<HWND> order{window.ListBox1};
+        for (HWND at = GetNextDlgTabItem(main, window.ListBox1, FALSE);
+             at != window.ListBox1 && order.size() < 20; at = GetNextDlgTabItem(main, at, FALSE))
+            order.push_back(at);
+        return order;
+    };
+    EXPECT_EQ(walk(),
+              (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(), window.connectbut}));
+    window.SetFileGroupVisible(true);
+    EXPECT_EQ(walk(), (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(),
+                                         window.connectbut, window.diredit->Edit(),
+                                         window.file1edit, window.file2edit, window.uploadbut}));
+}
+
+TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
+    const HWND edit = window.ipedit->Handle();
+    const auto chars = [&](const std::string& keys) {
+        for (char c : keys)
+            SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
+    };
+    const auto key = [&](WPARAM virtualKey) { SendMessageA(edit, WM_KEYDOWN, virtualKey, 0); };
+    struct Row {
+        const char* name;
+        int caret;
+        std::function<void()> keys;
+        const char* address;
+    } rows[] = {
+        {"digits and the dot key into an emptied field", 0,
+         [&] {
+             SendMessageA(edit, EM_SETSEL, 0, -1);
+             key(VK_DELETE);
+             chars("10.1.1.5");
+         },
+         "10 .1  .1  .5  "},
+        {"a letter is refused", 0, [&] { chars("a"); }, "192.168.100.100"},
+        {"backspace", 3, [&] { chars("\b"); }, "19 .168.100.100"},
+        {"delete", 0, [&] { key(VK_DELETE); }, " 92.168.100.100"},
+        {"escape restores", 0,
+         [&] {
+             chars("999");
+             key(VK_ESCAPE);
+         },
+         "192.168.100.100"},
+        {"undo is no way round the rules", 0, [&] { SendMessageA(edit, WM_UNDO, 0, 0); },
+         "192.168.100.100"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        SetWindowTextA(edit, "192.168.100.100");
+        SetFocus(window.connectbut);
+        SetFocus(edit);
+        SendMessageA(edit, EM_SETSEL, r.caret, r.caret);
+        r.keys();
+        EXPECT_EQ(window.ReadAddress(), r.address);
+        SendMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0); // leave it as it was
+    }
+    EXPECT_TRUE(answerer.Boxes().empty());
+
+    // A paste of a whole address fills the field group by group.
+    EnterAddress("127.0.0.2");
+    EXPECT_EQ(window.ReadAddress(), "127.000.000.002");
+
+    // A changed field with a digit missing cannot be left: the box, and the
+    // caret back on the missing digit. The click on Connect that left it
+    // does nothing.
+    SetFocus(edit);
+    SendMessageA(edit, EM_SETSEL, 5, 5);
+    key(VK_DELETE);
+    SetFocus(window.connectbut);
+    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !answerer.Boxes().empty() && GetFocus() == edit; }));
+    const TBox box = answerer.Boxes().front();
+    EXPECT_EQ(box.caption, "Tessik TFTP Loader");
+    EXPECT_EQ(box.text, "Invalid input value.  Use escape key to abandon changes.");
+    EXPECT_TRUE(box.errorIcon);
+    EXPECT_EQ(box.buttons, TLines{"OK"});
+    DWORD start = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
+    EXPECT_EQ(start, 5u);
+    EXPECT_EQ(window.ReadAddress(), "127.0 0.000.002");
+    EXPECT_TRUE(Log().empty());
+}
+
+TEST_F(Win32WindowTest, LogTextAndFile) {
+    for (const char* line : {"Rebooting unit", "Uploading Web page file pages.bin", "Done"})
+        window.LogLine(line);
+    EXPECT_EQ(window.LogText(), "Rebooting unit\r\nUploading Web page file pages.bin\r\nDone\r\n");
+    SendMessageA(window.ListBox1, LB_SETSEL, TRUE, 1);
+    EXPECT_EQ(window.LogText(), "Uploading Web page file pages.bin\r\n");
+
+    TTempFolder folder;
+    ASSERT_TRUE(window.SaveLog(folder.Path() + "log.txt"));
+    EXPECT_EQ(FileBytes(folder.Path() + "log.txt").size(), 57u); // all three, with CR LF
+    EXPECT_FALSE(window.SaveLog(folder.Path() + "missing\\log.txt"));
+}
+
+TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
+    const std::string unit = Env("LOADER_TEST_UNIT");
+    const std::string store = Env("LOADER_TEST_UNIT_STORE");
+    ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_UNIT)";
+    TTempFolder images;
+    const auto pages = ImageBytes(true, 0, 1500);
+    const auto program = ImageBytes(false, 1, 3000);
+    images.Write("pagesV1.bin", pages);
+    images.Write("boot.bin", program);
+
+    // Enter in the complete address connects.
+    EnterAddress(unit);
+    SetFocus(window.ipedit->Handle());
+    SendMessageA(window.ipedit->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+    ASSERT_TRUE(PumpUntil([&] { return !Log().empty() && !window.Loader().Busy(); }));
+    EXPECT_EQ(Log(), TLines{"Connected, H/W revision 171"});
+    EXPECT_TRUE(IsWindowVisible(window.filegroup));
+
+    SetWindowTextA(window.diredit->Edit(), images.Path().c_str());
+    EXPECT_EQ(window.ListItem(TImageList::ilWebPages, window.ListItemIndex(TImageList::ilWebPages)),
+              "pagesV1.bin");
+    EXPECT_EQ(window.ListItem(TImageList::ilPrograms, window.ListItemIndex(TImageList::ilPrograms)),
+              "boot.bin");
+
+    // What a user sees of the controls while the upload runs.
+    static std::vector<HWND> enabledDuringRun;
+    static Tftftp_main* running = nullptr;
+    running = &window;
+    enabledDuringRun.clear();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR, DWORD) {
+        for (HWND c : {running->connectbut, running->uploadbut, running->ipedit->Handle(),
+                       running->diredit->Edit(), running->file1edit, running->file2edit})
+            if (IsWindowEnabled(c))
+                enabledDuringRun.push_back(c);
+    });
+    SetFocus(window.uploadbut);
+    SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+    KillTimer(nullptr, timer);
+
+    EXPECT_EQ(Log(),
+              (TLines{"Rebooting unit", "Uploading Web page file pagesV1.bin",
+                      "Web pages transfered", "Rebooting unit", "Uploading Program file boot.bin",
+                      "Program transfered", "Update successful"}));
+    EXPECT_EQ(WindowText(window.statuslab), "Done");
+    EXPECT_TRUE(enabledDuringRun.empty());
+    EXPECT_TRUE(IsWindowEnabled(window.connectbut));
+    EXPECT_EQ(GetFocus(), window.uploadbut);
+    EXPECT_TRUE(FileBytes(LinuxPath(store + "/rrpages.bin")) == pages);
+    EXPECT_TRUE(FileBytes(LinuxPath(store + "/rrboot.bin")) == program);
+    EXPECT_TRUE(answerer.Boxes().empty());
+
+    // scripts/screenshot-windows.sh takes the picture of the window now.
+    if (const std::string ready = Env("LOADER_SCREENSHOT_READY"); !ready.empty()) {
+        std::ofstream(LinuxPath(ready)) << "ready\n";
+        PumpUntil([&] { return !std::filesystem::exists(LinuxPath(ready)); }, 30s);
+    }
+}
+
+TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
+    TTempFolder images;
+    images.Write("short.bin", std::vector<std::uint8_t>(10, 1));
+    window.SetFileGroupVisible(true);
+    SetWindowTextA(window.diredit->Edit(), images.Path().c_str());
+    ASSERT_TRUE(PumpUntil([&] { return !answerer.Boxes().empty(); }));
+    const TBox box = answerer.Boxes().front();
+    EXPECT_EQ(box.text, "Read beyond end of file.");
+    EXPECT_TRUE(box.errorIcon);
+    EXPECT_EQ(box.buttons, TLines{"OK"});
+    EXPECT_EQ(window.ListItemIndex(TImageList::ilPrograms), -1);
+    EXPECT_TRUE(IsWindowEnabled(window.connectbut)); // the window goes on
+}
+
+TEST_F(Win32WindowTest, CloseDuringARunEndsItWithinTwoSeconds) {
+    const std::string unit = Env("LOADER_TEST_LOST_UNIT");
+    ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_LOST_UNIT)";
+    EnterAddress(unit);
+    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    ASSERT_EQ(Log(), TLines{"Connected, H/W revision 171"});
+
+    // The unit never comes back from its reboot; the user closes the window
+    // while the upload waits for it.
+    static Clock::time_point closed;
+    static HWND main = nullptr;
+    main = window.Handle();
+    const UINT_PTR timer = SetTimer(nullptr, 0, 1500, [](HWND, UINT, UINT_PTR id, DWORD) {
+        KillTimer(nullptr, id);
+        closed = Clock::now();
+        PostMessageA(main, WM_CLOSE, 0, 0);
+    });
+    SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+    const auto ended = Clock::now();
+    KillTimer(nullptr, timer);
+    EXPECT_LT(ended - closed, 2s);
+    EXPECT_EQ(Log(), TLines{"Rebooting unit"});
+    EXPECT_FALSE(IsWindowVisible(main));
+    EXPECT_TRUE(PumpUntil([&] { return !IsWindow(main); }, 2s));
+    EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
+    // Its top-left at the edit's bottom-left; moved left by its width past
+    // the work area's right edge, and up to 64 above the work area's bottom
+    // when it would reach it.
+    struct Row {
+        POINT anchor;
+        SIZE size;
+        POINT at;
+    } rows[] = {
+        {{100, 100}, {300, 400}, {100, 100}},
+        {{900, 100}, {300, 400}, {600, 100}},
+        {{100, 500}, {300, 268}, {100, 436}},
+        {{100, 499}, {300, 268}, {100, 499}},
+    };
+    const RECT workArea{0, 0, 1024, 768};
+    for (const Row& r : rows) {
+        SCOPED_TRACE(testing::Message() << r.anchor.x << "," << r.anchor.y);
+        const POINT at = TAdvDirectoryEdit::ChooserPosition(r.anchor, r.size, workArea);
+        EXPECT_EQ(at.x, r.at.x);
+        EXPECT_EQ(at.y, r.at.y);
+    }
+
+    // F4 in the edit opens it; a cancel leaves the text as it was.
+    TDialogAnswerer chooser("Select Directory", IDCANCEL);
+    window.SetFileGroupVisible(true);
+    SetWindowTextA(window.diredit->Edit(), "C:\\windows");
+    SendMessageA(window.diredit->Edit(), WM_KEYDOWN, VK_F4, 0);
+    ASSERT_EQ(chooser.Boxes().size(), 1u);
+    const TBox box = chooser.Boxes().front();
+    EXPECT_EQ(box.buttons, (TLines{"OK", "Cancel"})); // no button for a new folder
+    EXPECT_TRUE(box.hasEdit);
+    RECT edit{};
+    GetWindowRect(window.diredit->Edit(), &edit);
+    EXPECT_EQ(box.place.left, edit.left);
+    EXPECT_EQ(box.place.top, edit.bottom);
+    EXPECT_EQ(window.DirEditText(), "C:\\windows");
+    EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+} // namespace

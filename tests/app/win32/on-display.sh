@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under Wine on the virtual display that ctest
+# started (the display's number is the first line of DISPLAY_FILE), with the
+# window font the program asks for.
+#
+# Usage: on-display.sh DISPLAY_FILE WINE PROGRAM [ARGS...]
+set -euo pipefail
+display_file="$1" wine="$2"
+shift 2
+DISPLAY=":$(head -n 1 "$display_file")"
+export DISPLAY
+
+prefix="${WINEPREFIX:-$HOME/.wine}"
+if [ ! -d "$prefix/drive_c/windows/Fonts" ]; then
+    "$wine" wineboot -i >/dev/null 2>&1
+fi
+# Debian's wine64, started without the wine package's wrapper, does not load
+# its own fonts (Tahoma among them, from fonts-wine); linked into the
+# prefix's font folder, where Windows keeps its fonts, they are found.
+for font in /usr/share/wine/fonts/*; do
+    ln -sf "$font" "$prefix/drive_c/windows/Fonts/"
+done
+# With no window manager on the display, Wine is to manage the windows
+# itself: it draws their frames, and hiding one does not wait in vain for a
+# window manager to confirm it.
+if ! grep -qs '^"Managed"="N"' "$prefix/user.reg"; then
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+fi
+exec "$wine" "$@"
