@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <optional>
 #include <random>
 #include <spawn.h>
@@ -22,6 +23,7 @@
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
 #include "tests/support/Failure.h"
+#include "tests/support/TftpdHpa.h"
 #include "tests/support/UdpPeer.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -314,6 +316,125 @@ TEST_F(TransferTest, DatagramsThatDoNotMoveTheTransferOnNeitherResendNorExtendTh
         ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1900));
     }
+}
+
+TEST_F(TransferTest, WithRetransmissionSilenceResendsTheLastPacketWithinTheReceiveTimeout) {
+    tftp.SetReceiveTimeout(1000);
+    const struct {
+        const char* what;
+        bool request; // the request is lost, else DATA 1
+        std::int32_t retransmissions;
+        std::size_t answerAfter; // copies before the reply; 0: none comes
+        std::size_t copies;
+    } rows[] = {
+        {"none asked for: DATA once", false, 0, 0, 1},
+        {"DATA: every re-send asked for, then the silence ends it", false, 3, 0, 4},
+        {"DATA: a re-send answered goes on", false, 3, 2, 2},
+        // Before any round trip is known the first re-send comes after half
+        // a second and the next a second later: past the receive time-out.
+        {"request: the receive time-out leaves room for one", true, 3, 0, 2},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        tftp.SetRetransmissions(r.retransmissions);
+        const TIdBytes content = Pattern(700);
+        TMemoryStream source = StreamOf(content);
+        auto done = Start(source);
+        std::optional<Datagram> first = Request();
+        if (!r.request) {
+            peer.Reply(*first, Ack(0));
+            first = peer.Receive();
+        }
+        ASSERT_TRUE(first);
+        const auto start = Clock::now();
+        std::vector<Clock::time_point> arrived{start};
+        while (arrived.size() < r.copies) {
+            const auto copy = peer.Receive(1500);
+            ASSERT_TRUE(copy);
+            EXPECT_EQ(copy->Bytes, first->Bytes) << "the same packet again";
+            arrived.push_back(Clock::now());
+        }
+        for (std::size_t i = 1; i < arrived.size(); ++i)
+            EXPECT_GE(arrived[i] - arrived[i - 1], std::chrono::milliseconds(15));
+        if (r.answerAfter > 0) {
+            peer.Reply(*first, Ack(1));
+            EXPECT_EQ(AckAll(512, 2), TIdBytes(content.begin() + 512, content.end()));
+            EXPECT_NO_THROW(done.get());
+            continue;
+        }
+        ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
+        const auto silence = Clock::now() - start;
+        EXPECT_GE(silence, std::chrono::milliseconds(950));
+        EXPECT_LT(silence, std::chrono::milliseconds(2500));
+        EXPECT_TRUE(Silent(peer, 50));
+    }
+}
+
+TEST_F(TransferTest, WithRetransmissionARepeatedAnswerStartsNoSecondTransfer) {
+    tftp.SetRetransmissions(3);
+    TUdpPeer other; // a second port of the server's address
+    const struct {
+        const char* what;
+        TUdpPeer* second; // the sender of the answer to the re-sent request
+        TIdBytes answer;
+    } rows[] = {
+        {"OACK twice from one port", &peer, Oack({{"blksize", "512"}})},
+        {"ACK 0 twice from one port", &peer, Ack(0)},
+        {"OACK from a second port", &other, Oack({{"blksize", "512"}})},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const TIdBytes content = Pattern(1000);
+        TMemoryStream source = StreamOf(content);
+        auto done = Start(source);
+        const Datagram wrq = Request();
+        const auto again = peer.Receive(); // the request, sent again after the silence
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->Bytes, wrq.Bytes);
+        peer.Reply(wrq, r.answer);
+        r.second->Reply(*again, r.answer);
+        if (r.second != &peer) {
+            const auto error = other.Receive();
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->Bytes, Words({5, 5}, "Unknown transfer ID\0"sv));
+        }
+        EXPECT_EQ(AckAll(512), content);
+        EXPECT_NO_THROW(done.get());
+        EXPECT_EQ(DataLengths(), (std::vector<std::size_t>{512, 488})) << "each DATA once";
+        EXPECT_TRUE(Silent(other, 50));
+        peer.Log.clear();
+    }
+}
+
+TEST_F(TransferTest, WithRetransmissionDuplicateAcksResendNothing) {
+    // Were a duplicate ACK to send DATA again, every block would go out twice
+    // from then on, each copy at once (the Sorcerer's Apprentice).
+    tftp.SetRetransmissions(5);
+    const TIdBytes content = Pattern(20 * 512 + 100);
+    TMemoryStream source = StreamOf(content);
+    auto done = Start(source);
+    const Datagram wrq = Request();
+    peer.Reply(wrq, Ack(0));
+    peer.Reply(wrq, Ack(0));
+    std::map<std::uint16_t, Clock::time_point> sent;
+    TIdBytes received;
+    while (const auto d = peer.Receive(1000)) {
+        ASSERT_EQ(d->Opcode(), TFTP_DATA);
+        const std::uint16_t block = d->Word(2);
+        const auto now = Clock::now();
+        if (const auto it = sent.find(block); it != sent.end()) {
+            EXPECT_GE(now - it->second, std::chrono::milliseconds(15)) << "block " << block;
+            continue;
+        }
+        sent[block] = now;
+        received.insert(received.end(), d->Bytes.begin() + 4, d->Bytes.end());
+        peer.Reply(*d, Ack(block));
+        peer.Reply(*d, Ack(block));
+        if (d->Bytes.size() < 516)
+            break;
+    }
+    EXPECT_NO_THROW(done.get());
+    EXPECT_EQ(received, content);
 }
 
 TEST_F(TransferTest, UnexpectedPacketsAreAnsweredWithIllegalOperation) {
@@ -646,69 +767,6 @@ TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
     ::close(holder);
     fs::remove_all(dir);
 }
-
-namespace {
-
-/// tftpd-hpa in the foreground on a loopback address and a free port, with a
-/// temporary root that accepts new files; stopped by its pid.
-class TftpdHpa {
-public:
-    static constexpr const char* Program = "/usr/sbin/in.tftpd";
-    static bool Installed() { return ::access(Program, X_OK) == 0; }
-
-    explicit TftpdHpa(const std::string& ip) : ip_(ip) {
-        root_ = fs::temp_directory_path() / ("tftpd-root-" + std::to_string(::getpid()));
-        fs::create_directories(root_);
-        fs::permissions(root_, fs::perms::all); // the server may run as another user
-        port_ = TUdpPeer(ip).Port(); // free now, and ephemeral ports are not reused at once
-        const std::string address = ip + ":" + std::to_string(port_);
-        const std::string root = root_.string();
-        const char* argv[] = {Program, "-L",   "-a", address.c_str(), "-c",
-                              "-u",    "root", "-s", root.c_str(),    nullptr};
-        if (::posix_spawn(&pid_, Program, nullptr, nullptr, const_cast<char* const*>(argv),
-                          environ) != 0)
-            pid_ = -1;
-    }
-    ~TftpdHpa() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        std::error_code ignored;
-        fs::remove_all(root_, ignored);
-    }
-
-    /// True once the server answers a read request for a missing file (at
-    /// most 5 seconds).
-    bool Ready() {
-        if (pid_ <= 0)
-            return false;
-        TUdpPeer probe(ip_);
-        probe.Recording = false;
-        for (int i = 0; i < 50; ++i) {
-            probe.SendTo(ip_, port_, Words({1}, "no-such-file\0octet\0"sv));
-            if (probe.Receive(100))
-                return true;
-        }
-        return false;
-    }
-
-    std::uint16_t Port() const { return port_; }
-    fs::path Root() const { return root_; }
-
-private:
-    std::string ip_;
-    fs::path root_;
-    std::uint16_t port_ = 0;
-    pid_t pid_ = -1;
-};
-
-TIdBytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return TIdBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-} // namespace
 
 TEST(TftpdHpaInterop, StoredFilesAreByteIdentical) {
     if (!TftpdHpa::Installed())
