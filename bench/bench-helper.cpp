@@ -6,11 +6,19 @@
 //       the floor must not include the socket layer under measurement.
 //   bench-helper free-port IP
 //       prints a UDP port free on IP now.
+//   bench-helper put IP PORT BLKSIZE FILE NAME
+//       the bare TFTP client, the floor that tftp-put is measured against:
+//       one write request asking for BLKSIZE, then per block exactly one
+//       read of the file, one send and one blocking receive on a socket
+//       connected to the server's port, and nothing else (no progress, no
+//       checks beyond the ACK's block number, no cancel). Exits 1 on any
+//       surprise, after 5 s of silence at the latest.
 //   bench-helper measure COMMAND [ARGS...]
 //       runs COMMAND (killed after 120 s) and prints "<wall s> <CPU s> <peak
 //       KiB>" with microsecond CPU figures from wait4, finer than time(1).
 // Loopback addresses only.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -127,6 +135,59 @@ int Floor(const char* ip, std::size_t request, std::size_t reply, long count) {
     return 0;
 }
 
+int Put(const char* ip, const char* port, const char* blksize, const char* file, const char* name) {
+    const long blockSize = std::strtol(blksize, nullptr, 10);
+    const int source = ::open(file, O_RDONLY | O_CLOEXEC);
+    if (source < 0)
+        Die(file);
+    const long size = ::lseek(source, 0, SEEK_END);
+    ::lseek(source, 0, SEEK_SET);
+    sockaddr_in server;
+    const int fd = BoundSocket("127.0.0.1", server);
+    if (::inet_pton(AF_INET, ip, &server.sin_addr) != 1 ||
+        (ntohl(server.sin_addr.s_addr) >> 24) != 127) {
+        std::fprintf(stderr, "put: %s is not a loopback address\n", ip);
+        return 1;
+    }
+    server.sin_port = htons(static_cast<std::uint16_t>(std::strtoul(port, nullptr, 10)));
+    const timeval limit{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+
+    // The request: opcode 2, name, mode and the two options, each text with its zero.
+    std::string request("\0\2", 2);
+    for (const std::string& text :
+         {std::string(name), std::string("octet"), std::string("blksize"), std::string(blksize),
+          std::string("tsize"), std::to_string(size)})
+        request.append(text).push_back('\0');
+    std::vector<unsigned char> packet(65536 + 4);
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    if (::sendto(fd, request.data(), request.size(), 0, reinterpret_cast<sockaddr*>(&server),
+                 sizeof server) < 0 ||
+        ::recvfrom(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr*>(&from), &len) <
+            4 ||
+        packet[1] != 6 || ::connect(fd, reinterpret_cast<sockaddr*>(&from), len) != 0) {
+        std::fprintf(stderr, "put: no option acknowledgement (blksize %ld asked)\n", blockSize);
+        return 1;
+    }
+    for (unsigned block = 1;; ++block) {
+        const ssize_t n = ::read(source, packet.data() + 4, static_cast<std::size_t>(blockSize));
+        packet[0] = 0;
+        packet[1] = 3;
+        packet[2] = static_cast<unsigned char>(block >> 8);
+        packet[3] = static_cast<unsigned char>(block);
+        unsigned char ack[516];
+        if (n < 0 || ::send(fd, packet.data(), static_cast<std::size_t>(n) + 4, 0) < 0 ||
+            ::recv(fd, ack, sizeof ack, 0) < 4 || ack[1] != 4 || ack[2] != packet[2] ||
+            ack[3] != packet[3]) {
+            std::fprintf(stderr, "put: block %u not acknowledged\n", block);
+            return 1;
+        }
+        if (n < blockSize)
+            return 0;
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -140,10 +201,12 @@ int main(int argc, char** argv) {
         ::close(fd);
         return 0;
     }
+    if (mode == "put" && argc == 7)
+        return Put(argv[2], argv[3], argv[4], argv[5], argv[6]);
     if (mode == "floor" && argc == 6)
         return Floor(argv[2], std::strtoul(argv[3], nullptr, 10),
                      std::strtoul(argv[4], nullptr, 10), std::strtol(argv[5], nullptr, 10));
     std::fprintf(stderr, "usage: bench-helper floor IP REQUEST REPLY COUNT | free-port IP | "
-                         "measure COMMAND [ARGS...]\n");
+                         "put IP PORT BLKSIZE FILE NAME | measure COMMAND [ARGS...]\n");
     return 2;
 }

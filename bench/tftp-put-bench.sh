@@ -1,17 +1,22 @@
 #!/usr/bin/env bash
-# Benchmark of tftp-put against two independent TFTP clients (curl, atftp):
-# each uploads the same 32,000,000-byte file to tftpd-hpa on loopback at block
-# sizes 512 and 1468, the clients alternating over several runs. Prints per
-# client and block size the median wall time, CPU time (user + system), CPU
-# per block and peak resident memory, the ratio of tftp-put to the best
-# peer, and the round-trip floor: a bare UDP ping-pong of the same datagram
-# sizes, times the number of blocks.
+# Benchmark of tftp-put against two independent TFTP clients (curl, atftp)
+# and the bare client (bench-helper put: per block one read, one send, one
+# blocking receive, nothing else): each uploads the same 32,000,000-byte file
+# to tftpd-hpa on loopback at block sizes 512 and 1468, the clients
+# alternating over several runs. Prints per client and block size the median
+# wall time, CPU time (user + system), CPU per block and peak resident
+# memory, the ratios of tftp-put to the best peer and to the bare client, and
+# the round-trip floor: a bare UDP ping-pong of the same datagram sizes,
+# times the number of blocks.
 #
 # Server and clients are pinned to one CPU: a lock-step exchange costs several
 # times more when the two processes land on different CPUs, and unpinned
 # figures swing by 2x between runs.
 #
-#   bench/tftp-put-bench.sh [BUILD_DIR]     (default: build; RUNS=7 by default)
+#   bench/tftp-put-bench.sh [BUILD_DIR]     (default: build)
+#
+# RUNS (7) sets the runs per client and block size, CPU (0) the CPU that all
+# run on, CLIENTS ("tftp-put curl atftp bare") the clients measured.
 #
 # Loopback only; not run by ctest.
 set -euo pipefail
@@ -20,7 +25,8 @@ build=${1:-build}
 runs=${RUNS:-7}
 ip=127.0.0.64
 size=32000000
-cpu=0
+cpu=${CPU:-0}
+read -r -a clients <<<"${CLIENTS:-tftp-put curl atftp bare}"
 
 for tool in /usr/sbin/in.tftpd curl atftp taskset; do
     command -v "$tool" >/dev/null || { echo "missing: $tool (scripts/install-deps.sh)" >&2; exit 1; }
@@ -68,6 +74,7 @@ measure() {
     tftp-put) cmd=("$put" --port "$port" --blksize "$bs" "$ip" "$work/source.bin" "$name") ;;
     curl) cmd=(curl -sS -T "$work/source.bin" "tftp://$ip:$port/$name" --tftp-blksize "$bs") ;;
     atftp) cmd=(atftp --option "blksize $bs" -p -l "$work/source.bin" -r "$name" "$ip" "$port") ;;
+    bare) cmd=("$helper" put "$ip" "$port" "$bs" "$work/source.bin" "$name") ;;
     esac
     "$helper" measure taskset -c "$cpu" "${cmd[@]}" >"$work/time" 2>"$work/log" ||
         { cat "$work/log" >&2; exit 1; }
@@ -75,11 +82,12 @@ measure() {
     echo "$client $bs $(tail -n 1 "$work/time")" >>"$work/results"
 }
 
-clients=(tftp-put curl atftp)
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+n=${#clients[@]}
 for run in $(seq "$runs"); do
     for bs in 512 1468; do
-        for i in 0 1 2; do
-            measure "${clients[$(((run + i) % 3))]}" "$bs"
+        for i in $(seq 0 $((n - 1))); do
+            measure "${clients[$(((run + i) % n))]}" "$bs"
         done
     done
 done
@@ -89,24 +97,28 @@ median() { sort -g | awk '{v[NR]=$1} END {print (NR%2) ? v[(NR+1)/2] : (v[NR/2]+
 col() { awk -v c="$1" -v b="$2" -v k="$3" '$1==c && $2==b {print $k}' "$work/results" | median; }
 
 echo "32,000,000 bytes to in.tftpd on $ip, everything on CPU $cpu, $runs runs each (medians)"
+echo "load before: $load_before; after: $(cut -d' ' -f1-3 /proc/loadavg)"
 for bs in 512 1468; do
     blocks=$((size / bs + 1))
     read -r rtt floor_s < <(taskset -c "$cpu" "$helper" floor "$ip" $((bs + 4)) 4 "$blocks")
     echo
     echo "block size $bs ($blocks blocks); floor: round trip ${rtt} us x $blocks = ${floor_s} s"
     printf "  %-9s %8s %8s %12s %9s\n" client "wall s" "CPU s" "CPU/block us" "peak KiB"
-    best=""
+    best="" own="" bare=""
     for c in "${clients[@]}"; do
         wall=$(col "$c" "$bs" 3)
         cpu_s=$(col "$c" "$bs" 4)
         rss=$(col "$c" "$bs" 5)
         per=$(calc "$cpu_s * 1000000 / $blocks")
         printf "  %-9s %8.3f %8.3f %12.2f %9d\n" "$c" "$wall" "$cpu_s" "$per" "$rss"
-        if [ "$c" != tftp-put ] && { [ -z "$best" ] || [ "$(calc "$wall < $best")" = 1 ]; }; then
-            best=$wall
-        fi
-        [ "$c" = tftp-put ] && own=$wall
+        case $c in
+        tftp-put) own=$wall ;;
+        bare) bare=$wall ;;
+        *) if [ -z "$best" ] || [ "$(calc "$wall < $best")" = 1 ]; then best=$wall; fi ;;
+        esac
     done
-    printf "  tftp-put / best peer: %.2f    tftp-put / floor: %.2f\n" \
-        "$(calc "$own / $best")" "$(calc "$own / $floor_s")"
+    [ -n "$own" ] || continue
+    [ -z "$best" ] || printf "  tftp-put / best peer: %.3f\n" "$(calc "$own / $best")"
+    [ -z "$bare" ] || printf "  tftp-put / bare client: %.3f\n" "$(calc "$own / $bare")"
+    printf "  tftp-put / round-trip floor: %.2f\n" "$(calc "$own / $floor_s")"
 done

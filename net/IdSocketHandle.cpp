@@ -29,6 +29,7 @@ void TIdSocketHandle::SetHandle(TIdStackSocketHandle AHandle) {
         socketList_.Remove(handle_);
     handle_ = AHandle;
     handleAllocated_ = handle_ != Id_INVALID_SOCKET;
+    receiveWait_ = -2;
     socketType_ = 0;
     if (!handleAllocated_)
         return;
@@ -111,15 +112,15 @@ int TIdSocketHandle::ReceiveBytesFrom(TIdBytes& VBuffer, std::string& VIP, std::
     return GStack->ReceiveFromAny(handle_, VBuffer, VIP, VPort, VIPVersion);
 }
 
-bool TIdSocketHandle::WaitReadable(std::int32_t AMSec) {
+template <class TStep> bool TIdSocketHandle::InSteps(std::int32_t AMSec, TStep AStep) {
     if (AMSec == -1)
         AMSec = -2;
-    auto step = [this](std::int32_t t) {
+    auto step = [&](std::int32_t t) {
         if (!handleAllocated_)
             throw EIdConnClosedGracefully("Connection Closed Gracefully.");
-        const bool readable = socketList_.SelectRead(t);
-        TIdAntiFreezeBase::AntiFreezeStep(!readable, false);
-        return readable;
+        const bool done = AStep(t);
+        TIdAntiFreezeBase::AntiFreezeStep(!done, false);
+        return done;
     };
     // With an anti-freeze in use the wait is cut into idle-sized steps, so the
     // main thread can process window events between them.
@@ -137,6 +138,21 @@ bool TIdSocketHandle::WaitReadable(std::int32_t AMSec) {
         }
     }
     return step(AMSec);
+}
+
+int TIdSocketHandle::ReceiveBytesFromWithin(TIdBytes& VBuffer, std::string& VIP,
+                                            std::uint16_t& VPort, TIdIPVersion& VIPVersion,
+                                            std::int32_t AMSec) {
+    int n = -1;
+    InSteps(AMSec, [&](std::int32_t t) {
+        n = GStack->ReceiveFromWithin(handle_, VBuffer, VIP, VPort, VIPVersion, t, receiveWait_);
+        return n >= 0;
+    });
+    return n;
+}
+
+bool TIdSocketHandle::WaitReadable(std::int32_t AMSec) {
+    return InSteps(AMSec, [this](std::int32_t t) { return socketList_.SelectRead(t); });
 }
 
 void TIdSocketHandle::ReleaseSocket() noexcept {

@@ -43,6 +43,12 @@ public:
     /// As ReceiveBytes, with the sender's address, port and family.
     int ReceiveBytesFrom(TIdBytes& VBuffer, std::string& VIP, std::uint16_t& VPort,
                          TIdIPVersion& VIPVersion);
+    /// Receives one datagram within AMSec milliseconds (-1 and -2: without
+    /// limit; 0: only one already there), the wait cut into steps as
+    /// WaitReadable cuts it; -1 when none came. Throws
+    /// EIdConnClosedGracefully without a socket.
+    int ReceiveBytesFromWithin(TIdBytes& VBuffer, std::string& VIP, std::uint16_t& VPort,
+                               TIdIPVersion& VIPVersion, std::int32_t AMSec);
     /// True when the socket becomes readable within AMSec milliseconds (-1 and
     /// -2: without limit; 0: at once). Throws EIdConnClosedGracefully without a socket.
     bool WaitReadable(std::int32_t AMSec);
@@ -87,9 +93,14 @@ protected:
 
 private:
     void SetHandle(TIdStackSocketHandle AHandle);
+    /// Runs AStep (true: done) on the wait of AMSec milliseconds (-1 and -2:
+    /// without limit), cut into idle-sized steps while an anti-freeze is in
+    /// use, with an anti-freeze step after each; true when a step was done.
+    template <class TStep> bool InSteps(std::int32_t AMSec, TStep AStep);
 
     TIdStackSocketHandle handle_ = Id_INVALID_SOCKET;
     bool handleAllocated_ = false;
+    std::int32_t receiveWait_ = -2; // the socket's own receive time-out; a new one has none
     int socketType_ = 0;
     bool overlapped_ = false;
     bool broadcastEnabled_ = false;

@@ -182,6 +182,14 @@ std::vector<TIdStackSocketHandle> TIdSocketList::Snapshot() const {
     return sockets_;
 }
 
+int TIdStack::ReceiveFromWithin(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, std::string& VIP,
+                                std::uint16_t& VPort, TIdIPVersion& VIPVersion, std::int32_t AMSec,
+                                std::int32_t& /*VWait*/) {
+    if (WaitForReadable({ASocket}, AMSec) == 0)
+        return -1;
+    return ReceiveFromAny(ASocket, VBuffer, VIP, VPort, VIPVersion);
+}
+
 bool TIdSocketList::SelectRead(std::int32_t AMSec) const {
     return GStack->WaitForReadable(Snapshot(), AMSec) > 0;
 }

@@ -91,6 +91,16 @@ public:
     /// (-2: without limit; 0: polls once). Returns the number of ready sockets.
     virtual int WaitForReadable(const std::vector<TIdStackSocketHandle>& ASockets,
                                 std::int32_t AMSec) = 0;
+    /// Waits at most AMSec milliseconds (-2: without limit; 0: takes only
+    /// what is there) for one datagram and receives it as ReceiveFromAny
+    /// does; -1 when none came in time. VWait is the socket's own receive
+    /// time-out, as the handle last left it: a platform that can wait inside
+    /// the receive does so, one system call per datagram, and sets the
+    /// socket's time-out only when the wait differs from VWait. This one
+    /// waits, then receives.
+    virtual int ReceiveFromWithin(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, std::string& VIP,
+                                  std::uint16_t& VPort, TIdIPVersion& VIPVersion,
+                                  std::int32_t AMSec, std::int32_t& VWait);
 
     /// The last socket error as a socket error number (10000 + BSD number).
     virtual int LastSocketError() = 0;

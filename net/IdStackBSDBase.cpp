@@ -275,6 +275,29 @@ constexpr std::size_t kIPv6AddressOffset = 8; // after the 32-bit flow informati
 
 TIdSockAddr TIdStackBSDBase::MakeSockAddr(const std::string& AIP, std::uint16_t APort,
                                           TIdIPVersion AIPVersion) {
+    // A transfer sends every datagram to one peer: the record of the last
+    // destination is kept per thread, so that a datagram costs no address
+    // parsing of its own.
+    thread_local struct {
+        std::string IP;
+        std::uint16_t Port = 0;
+        TIdIPVersion Version = Id_IPv4;
+        TIdSockAddr Record;
+        bool Valid = false;
+    } last;
+    if (last.Valid && last.Port == APort && last.Version == AIPVersion && last.IP == AIP)
+        return last.Record;
+    last.Valid = false;
+    last.Record = BuildSockAddr(AIP, APort, AIPVersion);
+    last.IP = AIP;
+    last.Port = APort;
+    last.Version = AIPVersion;
+    last.Valid = true;
+    return last.Record;
+}
+
+TIdSockAddr TIdStackBSDBase::BuildSockAddr(const std::string& AIP, std::uint16_t APort,
+                                           TIdIPVersion AIPVersion) {
     TIdSockAddr a;
     const auto family = static_cast<std::uint16_t>(AddressFamily(AIPVersion));
     // An empty text leaves the address zero: any local address.
@@ -310,7 +333,20 @@ void TIdStackBSDBase::DecodeSockAddr(const TIdSockAddr& AAddr, std::string& VIP,
     }
     VPort =
         static_cast<std::uint16_t>((AAddr.Bytes[kPortOffset] << 8) | AAddr.Bytes[kPortOffset + 1]);
-    VIP = AddressToText(raw, VIPVersion);
+    // Datagrams come from one peer, mostly: the text of the last sender's
+    // address is kept per thread instead of being written anew for each.
+    thread_local struct {
+        TIdRawAddress Raw;
+        TIdIPVersion Version = Id_IPv4;
+        std::string Text;
+    } last;
+    if (last.Text.empty() || last.Version != VIPVersion || last.Raw.Bytes != raw.Bytes) {
+        last.Text.clear();
+        last.Text = AddressToText(raw, VIPVersion);
+        last.Raw = raw;
+        last.Version = VIPVersion;
+    }
+    VIP = last.Text;
 }
 
 std::size_t TIdStackBSDBase::SendCount(const TIdBytes& AData, int AOffset, int ASize) {

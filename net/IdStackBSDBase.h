@@ -39,6 +39,8 @@ protected:
     virtual int AddressFamily(TIdIPVersion AIPVersion) = 0;
     /// The record for AIP ("": any local address) and APort.
     TIdSockAddr MakeSockAddr(const std::string& AIP, std::uint16_t APort, TIdIPVersion AIPVersion);
+    /// MakeSockAddr without the record of the last destination.
+    TIdSockAddr BuildSockAddr(const std::string& AIP, std::uint16_t APort, TIdIPVersion AIPVersion);
     /// The address text, port and family of a record the system filled in;
     /// throws EIdIPVersionUnsupported for a family other than the two.
     void DecodeSockAddr(const TIdSockAddr& AAddr, std::string& VIP, std::uint16_t& VPort,

@@ -38,11 +38,18 @@ public:
     int ReadSocketOption(TIdStackSocketHandle ASocket, int ALevel, int AOption) override;
     int WaitForReadable(const std::vector<TIdStackSocketHandle>& ASockets,
                         std::int32_t AMSec) override;
+    int ReceiveFromWithin(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, std::string& VIP,
+                          std::uint16_t& VPort, TIdIPVersion& VIPVersion, std::int32_t AMSec,
+                          std::int32_t& VWait) override;
     int LastSocketError() override;
     std::string LookupHostAddress(const std::string& AHost, TIdIPVersion AIPVersion) override;
 
 protected:
     int AddressFamily(TIdIPVersion AIPVersion) override;
+    /// recvfrom() with AFlags added; -1 when a time-out or MSG_DONTWAIT
+    /// found nothing.
+    int ReceiveFrom(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, std::string& VIP,
+                    std::uint16_t& VPort, TIdIPVersion& VIPVersion, int AFlags);
     /// The one call into the platform resolver: looks AASCIIHost up for the
     /// family of AIPVersion and gives the first address found. Returns
     /// getaddrinfo's code (0 on success). The seam through which a stack that

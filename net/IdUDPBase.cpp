@@ -63,12 +63,12 @@ int TIdUDPBase::ReceiveDatagram(TIdBytes& ABuffer, std::string& VPeerIP, std::ui
                                 TIdIPVersion& VIPVersion, std::int32_t AMSec) {
     const std::int32_t wait = EffectiveTimeout(AMSec);
     TIdSocketHandle& handle = SocketHandle();
-    if (!handle.WaitReadable(wait)) {
-        VPeerIP.clear();
-        VPeerPort = 0;
-        return 0;
-    }
-    return handle.ReceiveBytesFrom(ABuffer, VPeerIP, VPeerPort, VIPVersion);
+    const int n = handle.ReceiveBytesFromWithin(ABuffer, VPeerIP, VPeerPort, VIPVersion, wait);
+    if (n >= 0)
+        return n;
+    VPeerIP.clear();
+    VPeerPort = 0;
+    return 0;
 }
 
 int TIdUDPBase::ReceiveDatagram(TIdBytes& ABuffer, std::string& VPeerIP, std::uint16_t& VPeerPort,

@@ -3,20 +3,21 @@
 # --tests) and runs the test programs under Wine against peers on the Linux
 # side of the loopback: tftpd-hpa for the TFTP interoperability case, and
 # unit-sim-host, which runs the simulated units that the loader's tests ask
-# for (the Linux build in build/ makes it). Each run gets a fresh Wine prefix
-# in a temporary folder, whose wineserver is stopped at the end. Test traffic
-# stays on 127.0.0.0/8.
+# for, and http-peer, which the http tests start (the Linux build in build/
+# makes both). Warnings are errors, as in the Linux builds. Each run gets a
+# fresh Wine prefix in a temporary folder, whose wineserver is stopped at the
+# end. Test traffic stays on 127.0.0.0/8.
 #
 # Usage: test-windows.sh [--no-build]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 if [ "${1:-}" != "--no-build" ]; then
-    bash scripts/build-windows.sh --tests
+    bash scripts/build-windows.sh --tests -DLOADER_WERROR=ON
     if [ ! -f build/CMakeCache.txt ]; then
         cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    cmake --build build --target unit-sim-host -j"$(nproc)"
+    cmake --build build --target unit-sim-host http-peer -j"$(nproc)"
 fi
 
 wine=/usr/bin/wine

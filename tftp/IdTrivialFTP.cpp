@@ -203,9 +203,15 @@ void TIdTrivialFTP::ExchangeBlocks(TTransfer& T) {
         case TFTP_ERROR:
             RaiseServerError(reply);
         case TFTP_OACK:
-            // Options are negotiated only before the first DATA packet.
-            if (T.ExpectedBlock != 0)
+            // Options are negotiated only before the first DATA packet. A
+            // request sent more than once may be answered more than once:
+            // the first answer stands, and a repeat passes as a duplicate
+            // ACK does.
+            if (T.ExpectedBlock != 0) {
+                if (retransmissions_ > 0)
+                    break;
                 RaiseUnexpected();
+            }
             ParseOptionAck(reply);
             SendNextBlock(T, 1);
             break;
@@ -227,8 +233,17 @@ std::span<const std::uint8_t> TIdTrivialFTP::AwaitReply(TTransfer& T) {
             std::chrono::ceil<std::chrono::milliseconds>(T.Deadline - TClock::now()).count();
         if (left <= 0)
             throw EIdTFTPException(TimeoutText);
-        const int n = ReceiveDatagram(
-            T.Reply, ip, port, static_cast<std::int32_t>(std::min<std::int64_t>(left, WaitSlice)));
+        std::int64_t wait = std::min<std::int64_t>(left, WaitSlice);
+        if (T.Resends < retransmissions_) {
+            const auto resendIn =
+                std::chrono::ceil<std::chrono::milliseconds>(T.ResendAt - TClock::now()).count();
+            if (resendIn <= 0) {
+                Resend(T);
+                continue;
+            }
+            wait = std::min(wait, resendIn);
+        }
+        const int n = ReceiveDatagram(T.Reply, ip, port, static_cast<std::int32_t>(wait));
         if (ip.empty())
             continue; // the slice passed with nothing
         if (!FromServer(T, ip, port)) {
@@ -237,8 +252,8 @@ std::span<const std::uint8_t> TIdTrivialFTP::AwaitReply(TTransfer& T) {
             SendErrorPacket(*this, ip, port, TFTP_ERR_UNKNOWNID, UnknownTransferIDText);
             continue;
         }
-        // No retransmission: an empty datagram from the server ends the
-        // transfer as silence would.
+        // An empty datagram from the server answers nothing: it ends the
+        // transfer as silence would, re-sends or not.
         if (n <= 0)
             throw EIdTFTPException(TimeoutText);
         return {T.Reply.data(), static_cast<std::size_t>(n)};
@@ -259,10 +274,33 @@ bool TIdTrivialFTP::FromServer(TTransfer& T, const std::string& AIP, std::uint16
 }
 
 void TIdTrivialFTP::RestartWait(TTransfer& T) {
-    T.Deadline = TClock::now() + std::chrono::milliseconds(std::max(MinimumWait, ReceiveTimeout()));
+    const auto now = TClock::now();
+    T.Deadline = now + std::chrono::milliseconds(std::max(MinimumWait, ReceiveTimeout()));
+    if (retransmissions_ > 0) {
+        T.SentAt = now;
+        T.Resends = 0;
+        T.ResendAt = now + T.ResendTimer.Timeout();
+    }
+}
+
+void TIdTrivialFTP::Resend(TTransfer& T) {
+    // Until the first DATA the packet is the request, which goes where the
+    // first one went; the server's answer to either starts the transfer.
+    if (T.ExpectedBlock == 0)
+        SendDatagram(T.Packet);
+    else
+        SendDatagramTo(replyIP_, replyPort_, T.Packet);
+    ++T.Resends;
+    T.ResendTimer.Backoff();
+    T.ResendAt = TClock::now() + T.ResendTimer.Timeout();
 }
 
 void TIdTrivialFTP::SendNextBlock(TTransfer& T, std::uint16_t ABlock) {
+    // The reply to the packet before came just now; a packet that went out
+    // more than once tells nothing about the round trip (Karn's rule).
+    if (retransmissions_ > 0 && T.Resends == 0)
+        T.ResendTimer.Sample(
+            std::chrono::duration_cast<TIdRetransmitTimer::Duration>(TClock::now() - T.SentAt));
     const std::int32_t blockSize = std::max(BufferSize() - TFTP_HEADER_SIZE, 0);
     try {
         // The server's block size is known only now.

@@ -13,6 +13,7 @@
 
 #include "net/IdUDPClient.h"
 #include "runtime/Stream.h"
+#include "tftp/IdRetransmitTimer.h"
 #include "tftp/IdTrivialFTPBase.h"
 
 class TIdTrivialFTP : public TIdUDPClient {
@@ -24,6 +25,12 @@ public:
     /// The "blksize" value sent in every write request, unchecked.
     std::int32_t RequestedBlockSize() const { return requestedBlockSize_; }
     void SetRequestedBlockSize(std::int32_t AValue) { requestedBlockSize_ = AValue; }
+    /// How often a packet (the request, or the last DATA) is sent again when
+    /// no reply comes, each time after a wait measured from the transfer's
+    /// round trips and doubled per re-send; ReceiveTimeout still bounds the
+    /// whole silence. 0, the default, sends every packet once.
+    std::int32_t Retransmissions() const { return retransmissions_; }
+    void SetRetransmissions(std::int32_t AValue) { retransmissions_ = AValue; }
     /// Address and port of the server's end of the latest transfer (its
     /// transfer identifier): the sender of the first reply to the request.
     /// "" and 0 until a reply came.
@@ -85,6 +92,12 @@ private:
         bool PeerKnown = false;
         /// The wait for a reply to the packet sent last ends here.
         TClock::time_point Deadline;
+        /// Retransmission: when the packet sent last first went out, how
+        /// often it went out again, when it goes next, and after how long.
+        TClock::time_point SentAt;
+        std::int32_t Resends = 0;
+        TClock::time_point ResendAt;
+        TIdRetransmitTimer ResendTimer;
         /// The source as it was when the transfer began.
         TFileStamp SourceStamp;
     };
@@ -100,13 +113,17 @@ private:
     bool FromServer(TTransfer& T, const std::string& AIP, std::uint16_t APort);
     void SendNextBlock(TTransfer& T, std::uint16_t ABlock);
     void ReadBlock(TTransfer& T, std::uint16_t ABlock, std::int32_t ABlockSize);
+    /// Starts the wait for a reply to the packet just sent.
     void RestartWait(TTransfer& T);
+    /// Sends the packet sent last once more and doubles the next wait.
+    void Resend(TTransfer& T);
     [[noreturn]] void RaiseUnexpected();
     [[noreturn]] void RaiseAborted(const TTransfer& T);
     void ReleaseTransferSocket() noexcept;
 
     TIdTFTPMode transferMode_ = tfOctet;
     std::int32_t requestedBlockSize_ = 0;
+    std::int32_t retransmissions_ = 0;
     std::uint16_t replyPort_ = 0;
     std::string replyIP_;
     std::atomic<bool> abortRequested_{false};

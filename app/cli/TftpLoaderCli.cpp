@@ -58,6 +58,10 @@ void AddCliOptions(CLI::App& app, TCliOptions& options) {
     app.add_flag("--no-program", options.NoProgram, "Upload no program image")->excludes(program);
     app.add_flag("--list", options.List, "Connect and list the images only");
     app.add_flag("--trace", options.Trace, "Show the trace on stderr");
+    app.add_option("--retries", options.Retries,
+                   "Re-sends of a TFTP packet whose reply does not come (0: each is sent once)")
+        ->capture_default_str()
+        ->check(CLI::Range(0, 1000));
     app.add_option("--wait-limit", options.WaitLimit,
                    "Seconds to wait for the unit to come back after a reboot")
         ->capture_default_str()
@@ -82,6 +86,7 @@ int RunCli(const TCliOptions& options, const std::string& address) {
     window.Address = *MaskedAddressText(address);
     loader.WaitLimit =
         std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
+    loader.IdTrivialFTP1.SetRetransmissions(options.Retries);
 
     const auto outcome = [&window]() -> std::optional<int> {
         if (window.Interrupted())

@@ -37,6 +37,8 @@ struct TCliOptions {
     bool Trace = false;
     /// Seconds to wait for the unit after a reboot.
     double WaitLimit = 300;
+    /// Re-sends of a TFTP packet whose reply does not come; 0 sends each once.
+    std::int32_t Retries = 0;
 };
 
 /// Adds the options of a run to app, each stored into options when parsed.

@@ -27,10 +27,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <functional>
 #include <initializer_list>
 #include <utility>
 
+#include "app/WindowAntiFreeze.h"
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
 #include "net/IdComponent.h"
@@ -89,17 +89,6 @@ QFont TahomaFont(int points) {
     font.setStyleHint(QFont::SansSerif);
     return font;
 }
-
-// The network library's idle hook, bound to the window: a socket wait on the
-// GUI thread slices itself and calls this between slices.
-class TWindowAntiFreeze : public TIdAntiFreezeBase {
-public:
-    explicit TWindowAntiFreeze(std::function<void()> process) : process_(std::move(process)) {}
-    void ProcessEvents() override { process_(); }
-
-private:
-    std::function<void()> process_;
-};
 
 // The log's lines are 13 pixels high whatever the font's own line spacing,
 // so the log shows as many lines with a substitute for Tahoma as with it.
@@ -195,7 +184,7 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     // A transfer waits up to 4 s for each reply without a notification; the
     // window must repaint and take a close meanwhile. One hook per process.
     if (TIdAntiFreezeBase::CurrentAntiFreeze == nullptr)
-        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>([this] { IdAntiFreeze1Process(); });
+        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>(*this, *loader_);
 
     connect(connectbut, &QPushButton::clicked, this, &Tftftp_main::connectbutClick);
     connect(uploadbut, &QPushButton::clicked, this, &Tftftp_main::uploadbutClick);
@@ -294,12 +283,6 @@ void Tftftp_main::ShowStatusInBlue() {
     QPalette label = statuslab->palette();
     label.setColor(QPalette::WindowText, StatusBlue(palette()));
     statuslab->setPalette(label);
-}
-
-void Tftftp_main::IdAntiFreeze1Process() {
-    PumpMessages();
-    // After a close the transfer's wait for the unit is pointless.
-    loader_->AbortCancelledTransfer();
 }
 
 void Tftftp_main::closeEvent(QCloseEvent* event) {

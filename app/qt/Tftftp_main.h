@@ -97,7 +97,6 @@ private:
     void direditChange();
     void ipeditValidationFailed(const QString& message);
     void ListBox1ContextMenu(const QPoint& at);
-    void IdAntiFreeze1Process();
     QComboBox* List(TImageList list) const;
     /// The status label in the blue that reads on the window's palette.
     void ShowStatusInBlue();

@@ -1,6 +1,7 @@
 // Temporary image folders for the loader's tests: web-page images (with the
 // "MPFS" magic), program images (byte 6 set) and anything else a scan must
-// cope with. Removed with the object.
+// cope with. Removed with the object. And a file read back whole, as a
+// server stored it.
 #pragma once
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <stdexcept>
 #include <string>
@@ -70,6 +72,12 @@ inline std::vector<std::uint8_t> ImageBytes(bool webPages, std::uint8_t byte6, s
 }
 
 inline std::vector<std::uint8_t> FileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+/// What the file at path holds, whole; empty when it cannot be read.
+inline std::vector<std::uint8_t> ReadAll(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }

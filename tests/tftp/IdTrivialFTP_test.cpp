@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <map>
 #include <optional>
 #include <random>
 #include <typeindex>
@@ -18,6 +19,7 @@
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
 #include "tests/support/Failure.h"
+#include "tests/support/ImageFolder.h"
 #include "tests/support/Platform.h"
 #include "tests/support/UdpPeer.h"
 #include "tftp/IdTrivialFTP.h"
@@ -311,6 +313,125 @@ TEST_F(TransferTest, DatagramsThatDoNotMoveTheTransferOnNeitherResendNorExtendTh
         ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1900));
     }
+}
+
+TEST_F(TransferTest, WithRetransmissionSilenceResendsTheLastPacketWithinTheReceiveTimeout) {
+    tftp.SetReceiveTimeout(1000);
+    const struct {
+        const char* what;
+        bool request; // the request is lost, else DATA 1
+        std::int32_t retransmissions;
+        std::size_t answerAfter; // copies before the reply; 0: none comes
+        std::size_t copies;
+    } rows[] = {
+        {"none asked for: DATA once", false, 0, 0, 1},
+        {"DATA: every re-send asked for, then the silence ends it", false, 3, 0, 4},
+        {"DATA: a re-send answered goes on", false, 3, 2, 2},
+        // Before any round trip is known the first re-send comes after half
+        // a second and the next a second later: past the receive time-out.
+        {"request: the receive time-out leaves room for one", true, 3, 0, 2},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        tftp.SetRetransmissions(r.retransmissions);
+        const TIdBytes content = Pattern(700);
+        TMemoryStream source = StreamOf(content);
+        auto done = Start(source);
+        std::optional<Datagram> first = Request();
+        if (!r.request) {
+            peer.Reply(*first, Ack(0));
+            first = peer.Receive();
+        }
+        ASSERT_TRUE(first);
+        const auto start = Clock::now();
+        std::vector<Clock::time_point> arrived{start};
+        while (arrived.size() < r.copies) {
+            const auto copy = peer.Receive(1500);
+            ASSERT_TRUE(copy);
+            EXPECT_EQ(copy->Bytes, first->Bytes) << "the same packet again";
+            arrived.push_back(Clock::now());
+        }
+        for (std::size_t i = 1; i < arrived.size(); ++i)
+            EXPECT_GE(arrived[i] - arrived[i - 1], std::chrono::milliseconds(15));
+        if (r.answerAfter > 0) {
+            peer.Reply(*first, Ack(1));
+            EXPECT_EQ(AckAll(512, 2), TIdBytes(content.begin() + 512, content.end()));
+            EXPECT_NO_THROW(done.get());
+            continue;
+        }
+        ExpectRaised(done, typeid(EIdTFTPException), "Timeout");
+        const auto silence = Clock::now() - start;
+        EXPECT_GE(silence, std::chrono::milliseconds(950));
+        EXPECT_LT(silence, std::chrono::milliseconds(2500));
+        EXPECT_TRUE(Silent(peer, 50));
+    }
+}
+
+TEST_F(TransferTest, WithRetransmissionARepeatedAnswerStartsNoSecondTransfer) {
+    tftp.SetRetransmissions(3);
+    TUdpPeer other; // a second port of the server's address
+    const struct {
+        const char* what;
+        TUdpPeer* second; // the sender of the answer to the re-sent request
+        TIdBytes answer;
+    } rows[] = {
+        {"OACK twice from one port", &peer, Oack({{"blksize", "512"}})},
+        {"ACK 0 twice from one port", &peer, Ack(0)},
+        {"OACK from a second port", &other, Oack({{"blksize", "512"}})},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        const TIdBytes content = Pattern(1000);
+        TMemoryStream source = StreamOf(content);
+        auto done = Start(source);
+        const Datagram wrq = Request();
+        const auto again = peer.Receive(); // the request, sent again after the silence
+        ASSERT_TRUE(again);
+        EXPECT_EQ(again->Bytes, wrq.Bytes);
+        peer.Reply(wrq, r.answer);
+        r.second->Reply(*again, r.answer);
+        if (r.second != &peer) {
+            const auto error = other.Receive();
+            ASSERT_TRUE(error);
+            EXPECT_EQ(error->Bytes, Words({5, 5}, "Unknown transfer ID\0"sv));
+        }
+        EXPECT_EQ(AckAll(512), content);
+        EXPECT_NO_THROW(done.get());
+        EXPECT_EQ(DataLengths(), (std::vector<std::size_t>{512, 488})) << "each DATA once";
+        EXPECT_TRUE(Silent(other, 50));
+        peer.Log.clear();
+    }
+}
+
+TEST_F(TransferTest, WithRetransmissionDuplicateAcksResendNothing) {
+    // Were a duplicate ACK to send DATA again, every block would go out twice
+    // from then on, each copy at once (the Sorcerer's Apprentice).
+    tftp.SetRetransmissions(5);
+    const TIdBytes content = Pattern(20 * 512 + 100);
+    TMemoryStream source = StreamOf(content);
+    auto done = Start(source);
+    const Datagram wrq = Request();
+    peer.Reply(wrq, Ack(0));
+    peer.Reply(wrq, Ack(0));
+    std::map<std::uint16_t, Clock::time_point> sent;
+    TIdBytes received;
+    while (const auto d = peer.Receive(1000)) {
+        ASSERT_EQ(d->Opcode(), TFTP_DATA);
+        const std::uint16_t block = d->Word(2);
+        const auto now = Clock::now();
+        if (const auto it = sent.find(block); it != sent.end()) {
+            EXPECT_GE(now - it->second, std::chrono::milliseconds(15)) << "block " << block;
+            continue;
+        }
+        sent[block] = now;
+        received.insert(received.end(), d->Bytes.begin() + 4, d->Bytes.end());
+        peer.Reply(*d, Ack(block));
+        peer.Reply(*d, Ack(block));
+        if (d->Bytes.size() < 516)
+            break;
+    }
+    EXPECT_NO_THROW(done.get());
+    EXPECT_EQ(received, content);
 }
 
 TEST_F(TransferTest, UnexpectedPacketsAreAnsweredWithIllegalOperation) {
@@ -643,15 +764,6 @@ TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
     writer.reset();
     fs::remove_all(dir);
 }
-
-namespace {
-
-TIdBytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return TIdBytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-} // namespace
 
 TEST(TftpdHpaInterop, StoredFilesAreByteIdentical) {
     if (const std::string missing = TTftpdHpa::Missing(); !missing.empty())

@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
     std::uint16_t port = 69;
     std::int32_t blksize = 1500;
     std::int32_t timeout = 4000;
+    std::int32_t retries = 5;
     std::string mode = "octet";
     bool open = false;
     std::string host, localFile, remoteName;
@@ -96,6 +97,10 @@ int main(int argc, char** argv) {
     app.add_option("--blksize", blksize, "Block size asked for (\"blksize\" option)")
         ->capture_default_str();
     app.add_option("--timeout", timeout, "Wait for each reply, milliseconds (at least 500)")
+        ->capture_default_str();
+    app.add_option("--retries", retries,
+                   "Re-sends of a packet whose reply does not come, within the --timeout")
+        ->check(CLI::NonNegativeNumber)
         ->capture_default_str();
     app.add_option("--mode", mode, "Mode named in the request")
         ->check(CLI::IsMember({"octet", "netascii"}))
@@ -132,6 +137,7 @@ int main(int argc, char** argv) {
         tftp.SetPort(port);
         tftp.SetRequestedBlockSize(blksize);
         tftp.SetReceiveTimeout(timeout);
+        tftp.SetRetransmissions(retries);
         tftp.SetTransferMode(mode == "netascii" ? tfNetAscii : tfOctet);
 
         ProgressLine progress;

@@ -18,6 +18,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "tools/udp-relay/UdpRelay.h"
+
 namespace {
 
 // TFTP opcodes and error codes, RFC 1350; OACK, RFC 2347.
@@ -219,7 +221,9 @@ void TUnitSim::Start() {
     address_ = a.s_addr;
     homePage_.clear();
 
-    tftpSocket_ = BoundUdpSocket(address_, settings_.TftpPort);
+    tftpSocket_ = BoundUdpSocket(address_, settings_.Loss.Any() ? 0 : settings_.TftpPort);
+    if (settings_.Loss.Any())
+        StartLossyLink();
     auto server = MakeServer();
     if (!server->bind_to_port(settings_.Address, settings_.HttpPort))
         throw std::runtime_error("cannot bind TCP " + settings_.Address + ":" +
@@ -253,7 +257,21 @@ void TUnitSim::Stop() noexcept {
         httpThread_.join();
     if (tftpThread_.joinable())
         tftpThread_.join();
+    lossyLink_.reset();
     tftpSocket_ = TSocketFd();
+}
+
+void TUnitSim::StartLossyLink() {
+    sockaddr_in bound{};
+    socklen_t len = sizeof bound;
+    ::getsockname(tftpSocket_.Get(), reinterpret_cast<sockaddr*>(&bound), &len);
+    TUdpRelaySettings link;
+    link.ListenAddress = link.ServerAddress = settings_.Address;
+    link.ListenPort = settings_.TftpPort;
+    link.ServerPort = ntohs(bound.sin_port);
+    link.Loss = settings_.Loss;
+    lossyLink_ = std::make_unique<TUdpRelay>(link);
+    lossyLink_->Start();
 }
 
 void TUnitSim::SetHomePage(std::string page) {

@@ -20,9 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "tools/udp-relay/Loss.h"
+
 namespace httplib {
 class Server;
 }
+class TUdpRelay;
 
 /// How the TFTP server answers the options of a write request.
 enum class TOackMode {
@@ -56,6 +59,11 @@ struct TUnitSimSettings {
     std::uint16_t ForcedBlockSize = 0;
     bool ReplyFromOtherPort = false; // transfers answered from an ephemeral port
     bool NeverComesBack = false;     // the web server stays down after a reboot
+
+    /// A lossy link in front of the TFTP server (towards the server: what the
+    /// loader sends). With any rate set, a relay listens on TftpPort and the
+    /// server itself on a free port behind it.
+    TLossSettings Loss;
 };
 
 /// An image the TFTP server received whole.
@@ -127,6 +135,9 @@ private:
     std::optional<std::uint16_t> ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress,
                                              std::uint16_t peerPort, unsigned blockSize,
                                              std::ofstream& out, std::uint64_t& size);
+    /// Puts the relay with the loss settings on TftpPort, in front of the
+    /// server's socket.
+    void StartLossyLink();
     static TSocketFd BoundUdpSocket(std::uint32_t address, std::uint16_t port);
     std::unique_ptr<httplib::Server> MakeServer();
     void Reboot();
@@ -152,6 +163,7 @@ private:
     std::unique_ptr<httplib::Server> server_;
 
     TSocketFd tftpSocket_;
+    std::unique_ptr<TUdpRelay> lossyLink_; // in front of tftpSocket_, with Loss set
     std::thread httpThread_;
     std::thread tftpThread_;
 

@@ -16,10 +16,12 @@
 
 #include "tools/unit-sim/UnitSimWire.h"
 
-// The member that the Linux implementation serves from; here it stays empty.
+// The members that the Linux implementation serves from; here they stay
+// empty (the host runs the loss rig in front of its unit).
 namespace httplib {
 class Server {};
 } // namespace httplib
+class TUdpRelay {};
 
 namespace {
 

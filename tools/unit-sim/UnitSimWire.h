@@ -67,6 +67,26 @@ inline std::vector<std::string> SplitWireLines(const std::string& text) {
     return lines;
 }
 
+/// A direction's loss rates as "drop,duplicate,delay,reorder".
+inline std::string EncodeRates(const TLossRates& r) {
+    return std::to_string(r.Drop) + "," + std::to_string(r.Duplicate) + "," +
+           std::to_string(r.Delay) + "," + std::to_string(r.Reorder);
+}
+
+inline TLossRates DecodeRates(const std::string& text) {
+    TLossRates r;
+    double* const fields[] = {&r.Drop, &r.Duplicate, &r.Delay, &r.Reorder};
+    std::size_t start = 0;
+    for (double* field : fields) {
+        const std::size_t end = text.find(',', start);
+        *field = std::stod(text.substr(start, end - start));
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return r;
+}
+
 /// The settings as "name=value" lines: every field, so that neither side's
 /// defaults matter.
 inline std::string EncodeSettings(const TUnitSimSettings& s) {
@@ -86,6 +106,11 @@ inline std::string EncodeSettings(const TUnitSimSettings& s) {
         "ForcedBlockSize=" + std::to_string(s.ForcedBlockSize),
         "ReplyFromOtherPort=" + std::to_string(s.ReplyFromOtherPort),
         "NeverComesBack=" + std::to_string(s.NeverComesBack),
+        "LossToServer=" + EncodeRates(s.Loss.Rates[ldToServer]),
+        "LossToClient=" + EncodeRates(s.Loss.Rates[ldToClient]),
+        "LossSeed=" + std::to_string(s.Loss.Seed),
+        "LossDelayTime=" + std::to_string(s.Loss.DelayTime.count()),
+        "LossReorderLimit=" + std::to_string(s.Loss.ReorderLimit.count()),
     });
 }
 
@@ -126,6 +151,16 @@ inline TUnitSimSettings DecodeSettings(const std::string& text) {
             s.ReplyFromOtherPort = number() != 0;
         else if (name == "NeverComesBack")
             s.NeverComesBack = number() != 0;
+        else if (name == "LossToServer")
+            s.Loss.Rates[ldToServer] = DecodeRates(value);
+        else if (name == "LossToClient")
+            s.Loss.Rates[ldToClient] = DecodeRates(value);
+        else if (name == "LossSeed")
+            s.Loss.Seed = std::stoull(value);
+        else if (name == "LossDelayTime")
+            s.Loss.DelayTime = std::chrono::milliseconds(number());
+        else if (name == "LossReorderLimit")
+            s.Loss.ReorderLimit = std::chrono::milliseconds(number());
     }
     return s;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <pthread.h>
 
+#include "tools/udp-relay/LossOptions.h"
 #include "tools/unit-sim/UnitSim.h"
 
 int main(int argc, char** argv) {
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
                  "Fault: answer transfers from an ephemeral port");
     app.add_flag("--never-back", settings.NeverComesBack,
                  "Fault: the web server stays down after a reboot");
+    AddLossOptions(app, settings.Loss); // a lossy link in front of the TFTP server
     CLI11_PARSE(app, argc, argv);
 
     settings.RebootTime =

@@ -1,7 +1,7 @@
 // The headless front end end to end: tftp-loader-cli run as a program
 // against the simulated unit on 127.0.0.90 to 127.0.0.96, 127.0.0.10,
-// 127.0.0.110 and 127.0.0.111, and the address text it enters into the
-// masked field.
+// 127.0.0.110 to 127.0.0.112 (.112 behind a lossy link), and the address text
+// it enters into the masked field.
 #include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
@@ -66,18 +66,21 @@ TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
         std::string address;
         int revision;
         std::string suffix;
+        double loss = 0; // of the datagrams to the unit's TFTP server, met with --retries 5
     };
     // 127.0.0.10 reads as "127.000.000.010": the zeros must not turn it octal.
     for (const Row& row : {Row{"127.0.0.90", 171, ".bin"}, Row{"127.0.0.91", 5, "2.bin"},
-                           Row{"127.0.0.10", 171, ".bin"}}) {
+                           Row{"127.0.0.10", 171, ".bin"}, Row{"127.0.0.112", 171, ".bin", 0.2}}) {
         SCOPED_TRACE(row.address);
         TTempFolder store;
         TImages images(row.revision);
         auto settings = UnitAt(row.address, store.Path());
         settings.Revision = std::to_string(row.revision);
+        settings.Loss.Rates[ldToServer].Drop = row.loss;
         TUnitSim unit(settings);
         unit.Start();
-        const TRun run = RunCli("--address " + row.address + " --folder " + images.Folder.Path());
+        const TRun run = RunCli("--address " + row.address + " --folder " + images.Folder.Path() +
+                                (row.loss > 0 ? " --retries 5" : ""));
         EXPECT_EQ(run.Status, 0) << run.Err;
         EXPECT_EQ(run.Out, (Lines{"Connected, H/W revision " + std::to_string(row.revision),
                                   "Rebooting unit", "Uploading Web page file " + images.PagesName,
