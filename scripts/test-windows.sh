@@ -5,8 +5,9 @@
 # unit-sim-host, which runs the simulated units that the loader's tests ask
 # for, and http-peer, which the http tests start (the Linux build in build/
 # makes both). Warnings are errors, as in the Linux builds. Each run gets a
-# fresh Wine prefix in a temporary folder, whose wineserver is stopped at the
-# end. Test traffic stays on 127.0.0.0/8.
+# fresh Wine prefix in a temporary folder, started on a virtual display of the
+# run's own; its wineserver and the display are stopped at the end. Test
+# traffic stays on 127.0.0.0/8.
 #
 # Usage: test-windows.sh [--no-build]
 set -euo pipefail
@@ -28,15 +29,37 @@ wineserver=/usr/bin/wineserver
 work=$(mktemp -d)
 tftpd_pid=""
 host_pid=""
+xvfb_pid=""
 cleanup() {
     for pid in $tftpd_pid $host_pid; do
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     WINEPREFIX="$work/prefix" "$wineserver" -k 2>/dev/null || true
+    if [ -n "$xvfb_pid" ]; then
+        kill "$xvfb_pid" 2>/dev/null || true
+        wait "$xvfb_pid" 2>/dev/null || true
+    fi
     rm -rf "$work"
 }
 trap cleanup EXIT
+
+# The prefix's desktop takes the display of the program that starts it, and
+# every window of the prefix shows there; a desktop started without one (as
+# wineboot below would start it) lets no program of the prefix make a window.
+# So the display comes first, and the window tests use it too
+# (LOADER_TEST_DISPLAY, read by tests/app/win32/on-display.sh).
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb_pid" 2>/dev/null || { cat "$work/xvfb.log"; exit 1; }
+    sleep 0.1
+done
+[ -s "$work/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export LOADER_TEST_DISPLAY
+LOADER_TEST_DISPLAY=$(head -n 1 "$work/display")
+export DISPLAY=":$LOADER_TEST_DISPLAY"
 
 export WINEPREFIX="$work/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # The prefix's first start takes its seconds once, not in the first test.

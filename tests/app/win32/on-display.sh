@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under Wine on the virtual display that ctest
 # started (the display's number is the first line of DISPLAY_FILE), with the
-# window font the program asks for.
+# window font the program asks for. A run that started its Wine prefix on a
+# display of its own names it in LOADER_TEST_DISPLAY (scripts/test-windows.sh),
+# and that one is taken instead: the prefix's desktop, and with it every
+# window of the prefix, stays on the display it started on.
 #
 # Usage: on-display.sh DISPLAY_FILE WINE PROGRAM [ARGS...]
 set -euo pipefail
 display_file="$1" wine="$2"
 shift 2
-DISPLAY=":$(head -n 1 "$display_file")"
+DISPLAY=":${LOADER_TEST_DISPLAY:-$(head -n 1 "$display_file")}"
 export DISPLAY
 
 prefix="${WINEPREFIX:-$HOME/.wine}"
