@@ -11,6 +11,7 @@
 #include <fstream>
 #include <functional>
 #include <future>
+#include <iostream>
 #include <map>
 #include <optional>
 #include <random>
@@ -519,8 +520,13 @@ TEST_F(TransferTest, SilentServerTimesOutAfterTheWait) {
 
 TEST_F(TransferTest, TheFirstReplyFixesTheServerAndAnyoneElseIsToldUnknownTransferID) {
     // The server answers from a port of its own; the intruders come from
-    // another port of its address or from another address.
+    // another port of its address or from another address. Under Wine a
+    // peer's datagrams come from 127.0.0.1 whatever loopback address it
+    // binds (PlatformWindows.cpp), so "another host" there is another port
+    // of the server's: once the server is fixed that is a stranger all the
+    // same, but before its first reply no peer can play another host.
     TUdpPeer server, samePort, otherHost("127.0.0.62");
+    const bool otherHostPlayable = otherHost.IP() != server.IP();
     const struct {
         const char* what;
         TUdpPeer* intruder;
@@ -537,6 +543,10 @@ TEST_F(TransferTest, TheFirstReplyFixesTheServerAndAnyoneElseIsToldUnknownTransf
     const TIdBytes content = Pattern(1500);
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
+        if (r.intruder == &otherHost && r.beforeFirstReply && !otherHostPlayable) {
+            std::cout << "  not run: " << r.what << " (no peer here sends from another host)\n";
+            continue;
+        }
         TMemoryStream source = StreamOf(content);
         auto done = Start(source);
         const Datagram wrq = Request();
