@@ -294,6 +294,11 @@ std::vector<TReceivedImage> TUnitSim::Images() const {
     return {images_.begin(), images_.end()};
 }
 
+std::vector<std::string> TUnitSim::ClientErrors() const {
+    std::lock_guard lock(mutex_);
+    return {clientErrors_.begin(), clientErrors_.end()};
+}
+
 int TUnitSim::Reboots() const {
     std::lock_guard lock(mutex_);
     return reboots_;
@@ -561,7 +566,15 @@ std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
             continue;
         const std::uint16_t opcode = Get16(packet, 0);
         if (opcode == opERROR) {
-            Log("TFTP transfer ended by the client's ERROR " + std::to_string(Get16(packet, 2)));
+            // The text up to its terminating zero, kept on one line.
+            std::string text(packet.begin() + 4, std::find(packet.begin() + 4, packet.end(), 0));
+            std::replace_if(
+                text.begin(), text.end(),
+                [](char c) { return static_cast<unsigned char>(c) < 0x20; }, '?');
+            const std::string error = std::to_string(Get16(packet, 2)) + " " + text;
+            Log("TFTP transfer ended by the client's ERROR " + error);
+            std::lock_guard lock(mutex_);
+            Remember(clientErrors_, error);
             return std::nullopt;
         }
         if (opcode != opDATA)

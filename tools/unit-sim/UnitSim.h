@@ -102,6 +102,9 @@ public:
     std::vector<std::string> UserAgents() const;
     /// The images received whole, in order.
     std::vector<TReceivedImage> Images() const;
+    /// The ERROR packets with which clients ended a transfer, in order: the
+    /// code, a blank and the text, each control character as "?".
+    std::vector<std::string> ClientErrors() const;
     /// The folder the images are stored in, ending in "/".
     const std::string& StoreFolder() const { return store_; }
     /// How many reboots the unit went through (commands and stored images).
@@ -159,6 +162,7 @@ private:
     std::deque<std::string> requests_;
     std::deque<std::string> userAgents_;
     std::deque<TReceivedImage> images_;
+    std::deque<std::string> clientErrors_;
     int reboots_ = 0;
     std::unique_ptr<httplib::Server> server_;
 

@@ -183,6 +183,10 @@ std::vector<TReceivedImage> TUnitSim::Images() const {
     return images;
 }
 
+std::vector<std::string> TUnitSim::ClientErrors() const {
+    return SplitWireLines(Ask(control_, "clienterrors"));
+}
+
 int TUnitSim::Reboots() const {
     return std::stoi(Ask(control_, "reboots"));
 }

@@ -5,8 +5,9 @@
 // and the bytes. The first message of a connection holds the unit's settings,
 // answered with the unit's store folder; after it come commands, each
 // answered: "start" ("ok" or the failure's text), "stop", "homepage" and the
-// page, "requests", "useragents", "reboots", "images" (their count, then
-// each one's remote name, file, size and block size). Paths are the host's.
+// page, "requests", "useragents", "clienterrors", "reboots", "images" (their
+// count, then each one's remote name, file, size and block size). Paths are
+// the host's.
 // Closing the connection stops the unit; the host closes its side once the
 // unit and its own store folder are gone.
 #pragma once

@@ -54,6 +54,8 @@ void Serve(int fd) {
                 wire.Send(JoinWireLines(unit.Requests()));
             } else if (command == "useragents") {
                 wire.Send(JoinWireLines(unit.UserAgents()));
+            } else if (command == "clienterrors") {
+                wire.Send(JoinWireLines(unit.ClientErrors()));
             } else if (command == "reboots") {
                 wire.Send(std::to_string(unit.Reboots()));
             } else if (command == "images") {
