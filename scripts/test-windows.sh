@@ -3,8 +3,8 @@
 # --tests) and runs the test programs under Wine against peers on the Linux
 # side of the loopback: tftpd-hpa for the TFTP interoperability case, and
 # unit-sim-host, which runs the simulated units that the loader's tests ask
-# for, and http-peer, which the http tests start (the Linux build in build/
-# makes both). Warnings are errors, as in the Linux builds. Each run gets a
+# for, unit-sim, which the window tests start, and http-peer, which the http
+# tests start (the Linux build in build/ makes them). Warnings are errors, as in the Linux builds. Each run gets a
 # fresh Wine prefix in a temporary folder, started on a virtual display of the
 # run's own; its wineserver and the display are stopped at the end. Test
 # traffic stays on 127.0.0.0/8.
@@ -18,7 +18,7 @@ if [ "${1:-}" != "--no-build" ]; then
     if [ ! -f build/CMakeCache.txt ]; then
         cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
     fi
-    cmake --build build --target unit-sim-host http-peer -j"$(nproc)"
+    cmake --build build --target unit-sim-host unit-sim http-peer -j"$(nproc)"
 fi
 
 wine=/usr/bin/wine
