@@ -55,7 +55,7 @@ public:
 
 private:
     std::vector<std::string> paths_;
-    std::intptr_t pipe_ = -1; // the named pipe's server end, where there is one
+    [[maybe_unused]] std::intptr_t pipe_ = -1; // the named pipe's server end (Windows)
 };
 
 /// A text unique to this test process, for names of temporary files.
