@@ -33,7 +33,13 @@ bool IsTerminal(TConsoleStream stream) {
     const HANDLE h =
         ::GetStdHandle(stream == TConsoleStream::csOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
     DWORD mode = 0;
-    return h != nullptr && h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &mode) != 0;
+    if (h == nullptr || h == INVALID_HANDLE_VALUE || ::GetConsoleMode(h, &mode) == 0)
+        return false;
+    // What goes to a terminal redraws its status line with escape sequences,
+    // which a console interprets only with virtual terminal processing on; a
+    // console that cannot (before Windows 10) gets plain lines, as a pipe does.
+    return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+           ::SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 void HoldInterrupts() {
