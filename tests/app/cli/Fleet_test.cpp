@@ -9,13 +9,13 @@
 
 #include "app/cli/Report.h"
 #include "runtime/Process.h"
+#include "tests/app/LoaderRig.h"
 #include "tests/support/ImageFolder.h"
 #include "tests/support/Platform.h"
 #include "tools/unit-sim/UnitSim.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
 using Clock = std::chrono::steady_clock;
 
 struct TFleetRun {
@@ -73,23 +73,6 @@ std::string WriteText(const TTempFolder& folder, const std::string& name, const 
     return folder.Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
 
-TUnitSimSettings UnitAt(const std::string& address, const std::string& store) {
-    TUnitSimSettings s;
-    s.Address = address;
-    s.Store = store;
-    return s;
-}
-
-struct TImages {
-    TTempFolder Folder;
-    std::vector<std::uint8_t> Pages = ImageBytes(true, 0, 20000);
-    std::vector<std::uint8_t> Program = ImageBytes(false, 1, 7000);
-    TImages() {
-        Folder.Write("pagesV1.bin", Pages);
-        Folder.Write("prog.bin", Program);
-    }
-};
-
 } // namespace
 
 TEST(ReportLine, KeepsEveryTextOnOneLineAndGivesItBackWhole) {
@@ -111,7 +94,7 @@ TEST(ReportLine, KeepsEveryTextOnOneLineAndGivesItBackWhole) {
 // two get both images byte for byte, each unit's lines come in its own order,
 // and the table and the JSON give each unit's result.
 TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
-    TImages images;
+    TImages images(171);
     TTempFolder stores, lists;
     std::vector<std::unique_ptr<TUnitSim>> units;
     for (const char* last : {"2", "3", "4"}) {
@@ -201,7 +184,7 @@ TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
 TEST(TftpLoaderCliFleet, CtrlCCancelsEveryRunningUpdateAndStillPrintsTheTable) {
     if (const std::string why = CtrlCUnavailable(); !why.empty())
         GTEST_SKIP() << why;
-    TImages images;
+    TImages images(171);
     TTempFolder stores;
     std::vector<std::unique_ptr<TUnitSim>> units;
     for (const char* address : {"127.0.14.6", "127.0.14.7"}) {

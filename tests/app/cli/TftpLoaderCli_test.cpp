@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/cli/CliWindow.h"
+#include "tests/app/LoaderRig.h"
 #include "tests/app/cli/RunCli.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ImageFolder.h"
@@ -28,25 +29,6 @@ Lines DrawnStatuses(const Lines& terminal) {
     }
     return drawn;
 }
-
-TUnitSimSettings UnitAt(const std::string& address, const std::string& store) {
-    TUnitSimSettings s;
-    s.Address = address;
-    s.Store = store;
-    return s;
-}
-
-/// A folder with a web-page image for the revision and a program image.
-struct TImages {
-    TTempFolder Folder;
-    std::string PagesName;
-    std::vector<std::uint8_t> Pages = ImageBytes(true, 0, 20000);
-    std::vector<std::uint8_t> Program = ImageBytes(false, 1, 7000);
-    explicit TImages(int revision) : PagesName(revision == 171 ? "pagesV1.bin" : "pagesV4.bin") {
-        Folder.Write(PagesName, Pages);
-        Folder.Write("prog.bin", Program);
-    }
-};
 
 } // namespace
 
