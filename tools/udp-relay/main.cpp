@@ -3,10 +3,9 @@
 // SIGTERM; then prints what it did. Argument parsing only; the relay itself
 // is TUdpRelay.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 
+#include "tools/StopSignals.h"
 #include "tools/udp-relay/LossOptions.h"
 #include "tools/udp-relay/UdpRelay.h"
 
@@ -24,12 +23,7 @@ int main(int argc, char** argv) {
     AddLossOptions(app, settings.Loss);
     CLI11_PARSE(app, argc, argv);
 
-    // The relay's thread inherits the blocked signals; only sigwait takes them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const TStopSignals stop; // before any thread starts
 
     TUdpRelay relay(settings);
     try {
@@ -40,8 +34,7 @@ int main(int argc, char** argv) {
     }
     std::printf("listening on %s:%u\n", settings.ListenAddress.c_str(), relay.ListenPort());
     std::fflush(stdout);
-    int signal = 0;
-    sigwait(&signals, &signal);
+    stop.Wait();
     relay.Stop();
 
     const TUdpRelayCounts c = relay.Counts();

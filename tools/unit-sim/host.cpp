@@ -3,10 +3,8 @@
 // and port, and runs one TUnitSim per connection, as UnitSimWire.h describes,
 // until SIGINT or SIGTERM. Loopback addresses only, like the units.
 #include <arpa/inet.h>
-#include <csignal>
 #include <cstdio>
 #include <netinet/in.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -14,6 +12,7 @@
 #include <memory>
 #include <thread>
 
+#include "tools/StopSignals.h"
 #include "tools/unit-sim/UnitSimWire.h"
 
 namespace {
@@ -96,12 +95,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "unit-sim-host: a 127.0.0.0/8 address expected\n");
         return 2;
     }
-    // The units' threads inherit the blocked signals; only sigwait takes them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const TStopSignals stop; // before any thread starts
 
     const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const int one = 1;
@@ -117,7 +111,6 @@ int main(int argc, char** argv) {
     }).detach();
     std::printf("unit-sim-host %s:%u\n", address.c_str(), port);
     std::fflush(stdout);
-    int signal = 0;
-    sigwait(&signals, &signal);
+    stop.Wait();
     return 0;
 }

@@ -1,10 +1,9 @@
 // unit-sim: runs the simulated unit on one loopback address until SIGINT or
 // SIGTERM. Argument parsing only; the unit itself is TUnitSim.
 #include <CLI/CLI.hpp>
-#include <csignal>
 #include <cstdio>
-#include <pthread.h>
 
+#include "tools/StopSignals.h"
 #include "tools/udp-relay/LossOptions.h"
 #include "tools/unit-sim/UnitSim.h"
 
@@ -68,12 +67,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    // The servers' threads inherit the blocked signals; only sigwait takes them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const TStopSignals stop; // before any thread starts
 
     TUnitSim unit(settings);
     try {
@@ -82,8 +76,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "unit-sim: %s\n", e.what());
         return 1;
     }
-    int signal = 0;
-    sigwait(&signals, &signal);
+    stop.Wait();
     unit.Stop();
     return 0;
 }
