@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <fmt/format.h>
 #include <functional>
 
 #include "http/HttpText.h"
@@ -17,9 +18,12 @@
 
 namespace {
 
-/// Unwinds a handler after a cancel request; the guard ends it silently.
-/// Not an Exception, so no failure handler on the way mistakes it for one.
-struct TCancelled {};
+/// Unwinds a handler after a cancel request or once the time limit has
+/// passed; the guard ends it silently. Not an Exception, so no failure
+/// handler on the way mistakes it for one.
+struct TStopped {
+    TRunResult Result;
+};
 
 /// The revision marker on the unit's home page, opening quote included.
 constexpr std::string_view RevisionMarker = "g_HwId = \"";
@@ -37,19 +41,36 @@ std::array<std::uint8_t, ImageHeaderSize> ReadImageHeader(const std::string& pat
 }
 
 /// The names of the folder's entries that end in ".bin" in any letter case
-/// and are files, in the order of the enumeration. A folder that cannot be
-/// read has none. Directories, pipes and devices (or links to them) are no
-/// images: a link named like an image to an endless device would otherwise
-/// be offered, and sent, as a program.
+/// and are files, in ImageNameLess order. A folder that cannot be read has
+/// none. Directories, pipes and devices (or links to them) are no images: a
+/// link named like an image to an endless device would otherwise be
+/// offered, and sent, as a program.
 std::vector<std::string> ImageNames(const std::string& folder) {
     std::vector<std::string> names;
     for (const TFolderEntry& entry : FolderEntries(folder, ".bin"))
         if (!entry.Directory && !entry.Special)
             names.push_back(entry.Name);
+    std::sort(names.begin(), names.end(), ImageNameLess);
     return names;
 }
 
+/// The name part of a path: what follows its last separator.
+std::string_view FileNameOf(std::string_view path) {
+    const std::size_t slash = path.find_last_of(PathDelim == '/' ? "/" : "/\\");
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+/// Whole seconds as the user reads them: "300", "1.5".
+std::string SecondsText(std::chrono::milliseconds time) {
+    return fmt::format("{:g}", static_cast<double>(time.count()) / 1000);
+}
+
 } // namespace
+
+bool ImageNameLess(std::string_view a, std::string_view b) {
+    const std::string upperA = UpperCase(a), upperB = UpperCase(b);
+    return upperA != upperB ? upperA < upperB : a < b;
+}
 
 std::string ErrorBoxText(const std::string& message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
@@ -76,7 +97,7 @@ TLoader::~TLoader() {
     IdTrivialFTP1.OnWorkEnd = nullptr;
 }
 
-void TLoader::RunHandler(TNesting nesting, const std::function<void()>& body) {
+void TLoader::RunHandler(TNesting nesting, TRunKind kind, const std::function<void()>& body) {
     if (cancelled_)
         return;
     if (busy_) {
@@ -95,22 +116,40 @@ void TLoader::RunHandler(TNesting nesting, const std::function<void()>& body) {
     const auto end = [this, run] {
         if (run) {
             busy_ = false;
+            runCancelled_ = false;
+            window_.RunEnded(outcome_);
             window_.SetBusy(false);
         }
     };
     if (run) {
         busy_ = true;
+        runCancelled_ = false;
+        outcome_ =
+            TRunOutcome{kind,
+                        kind == TRunKind::rkConnect ? TRunStep::rsConnect : TRunStep::rsCommands,
+                        TRunResult::rrFailed,
+                        {}};
         // One unit from start to end: a run talks to the address it began with.
         address_ = window_.ReadAddress();
         window_.SetBusy(true);
     }
+    const auto failed = [this, run](const std::string& message) {
+        if (run)
+            outcome_.Reason = message;
+        window_.ShowError(ErrorBoxText(message));
+    };
     try {
         body();
-    } catch (const TCancelled&) {
+    } catch (const TStopped& stopped) {
+        outcome_.Result = stopped.Result;
+        // A cancel needs no reason: the user (or a signal) asked for it.
+        outcome_.Reason = stopped.Result == TRunResult::rrTimeLimit
+                              ? "time limit of " + SecondsText(timeLimit_) + " s reached"
+                              : "";
     } catch (const Exception& e) {
-        window_.ShowError(ErrorBoxText(e.Message()));
+        failed(e.Message());
     } catch (const std::exception& e) {
-        window_.ShowError(ErrorBoxText(e.what()));
+        failed(e.what());
     } catch (...) {
         end();
         throw;
@@ -118,9 +157,17 @@ void TLoader::RunHandler(TNesting nesting, const std::function<void()>& body) {
     end();
 }
 
+std::optional<TRunResult> TLoader::StopRequested() const {
+    if (cancelled_ || runCancelled_)
+        return TRunResult::rrCancelled;
+    if (deadline_ && TWindowOperations::Clock::now() >= *deadline_)
+        return TRunResult::rrTimeLimit;
+    return std::nullopt;
+}
+
 void TLoader::CheckCancel() const {
-    if (cancelled_)
-        throw TCancelled{};
+    if (const auto stop = StopRequested())
+        throw TStopped{*stop};
 }
 
 void TLoader::Pump() {
@@ -128,12 +175,33 @@ void TLoader::Pump() {
     CheckCancel();
 }
 
+void TLoader::Fail(std::string reason) {
+    outcome_.Result = TRunResult::rrFailed;
+    outcome_.Reason = std::move(reason);
+}
+
+void TLoader::SetTimeLimit(std::chrono::milliseconds limit) {
+    timeLimit_ = limit;
+    if (limit > std::chrono::milliseconds::zero())
+        deadline_ = TWindowOperations::Clock::now() + limit;
+    else
+        deadline_.reset();
+}
+
 // --- Device conversation ----------------------------------------------------
 
-std::string TLoader::FetchUrlText(const std::string& url) {
+std::string TLoader::FetchUrlText(const std::string& url, std::chrono::milliseconds limit) {
+    using Clock = TWindowOperations::Clock;
+    CheckCancel();
+    // One limit for the whole fetch, redirects included, and never past the
+    // run's own.
+    auto giveUp = Clock::now() + std::min(limit, FetchTimeLimit);
+    if (deadline_)
+        giveUp = std::min(giveUp, *deadline_);
     const std::string host = HostOfUrl(url);
     std::string path = PathOfUrl(url);
     std::string page;
+    FetchFailure.clear();
     // The HTTP layer pumps through this loader while the request blocks; a
     // cancel thrown from there ends the request like any failure.
     SetPumpMessagesHook([this] { Pump(); });
@@ -141,6 +209,13 @@ std::string TLoader::FetchUrlText(const std::string& url) {
         // The service follows no redirect by itself: every request goes to
         // the unit's own server, whatever a page says, on every platform.
         for (int redirects = 0;; ++redirects) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
+            if (left <= std::chrono::milliseconds::zero()) {
+                FetchFailure =
+                    "no page within " + SecondsText(std::min(limit, FetchTimeLimit)) + " s";
+                break;
+            }
             THttp_Socket http;
             http.FollowRedirects = false;
             http.Verb = 0; // GET
@@ -151,6 +226,7 @@ std::string TLoader::FetchUrlText(const std::string& url) {
             http.Unattended = true;
             http.Path = path;
             http.ResponseLimit = MaxPageSize;
+            // PENDING-HTTP http.TimeLimit = left;
             http.Execute();
             // The unit's answers count, whatever their status, unless they
             // send the loader elsewhere.
@@ -163,15 +239,29 @@ std::string TLoader::FetchUrlText(const std::string& url) {
                 break;
             }
             const auto next = SameServerTarget(host, path, *location);
-            if (!next || redirects == MaxRedirects)
-                break; // a page elsewhere is no page of this unit
+            // A page elsewhere is no page of this unit.
+            if (!next) {
+                FetchFailure = "redirect to another server refused: " + *location;
+                break;
+            }
+            if (redirects == MaxRedirects) {
+                FetchFailure = fmt::format("more than {} redirects", MaxRedirects);
+                break;
+            }
             path = *next;
         }
-    } catch (...) {
+    } catch (const std::exception& e) {
         // Every failure yields the empty page: an unreachable unit, a page
         // cut short or too large, and the callers read "no unit" from that.
+        FetchFailure = OneLine(e.what());
+    } catch (const TStopped&) {
+        // A cancel thrown by the pump inside the request; taken up below.
+    } catch (...) {
+        FetchFailure = "the request failed";
     }
     SetPumpMessagesHook(nullptr);
+    if (!FetchFailure.empty())
+        window_.TraceOut("GET " + url + ": " + FetchFailure);
     CheckCancel();
     return page;
 }
@@ -194,14 +284,27 @@ std::int32_t TLoader::QueryHardwareRevision(const std::string& address) {
 }
 
 void TLoader::connectbutClick() {
-    RunHandler(TNesting::nsRun, [this] {
-        const std::int32_t r = QueryHardwareRevision(address_);
+    RunHandler(TNesting::nsRun, TRunKind::rkConnect, [this] {
+        window_.SetStatus("Connecting to " + address_);
+        const std::string page = FetchUrlText("http://" + address_);
+        const std::int32_t r = RevisionOfPage(page);
         HardwareRevision = static_cast<std::uint8_t>(r); // the low 8 bits
-        if (HardwareRevision == 0)
+        if (HardwareRevision == 0) {
             window_.LogLine("Unable to Connect to " + address_);
-        else
+            if (!FetchFailure.empty())
+                Fail(FetchFailure);
+            else if (page.find(RevisionMarker) == std::string::npos)
+                Fail("no hardware revision on the unit's home page");
+            else
+                Fail(fmt::format("the unit reports hardware revision {}, which is none", r));
+        } else {
             window_.LogLine("Connected, H/W revision " + std::to_string(HardwareRevision));
+        }
         AfterConnect();
+        if (HardwareRevision != 0) {
+            outcome_.Step = TRunStep::rsDone;
+            outcome_.Result = TRunResult::rrSucceeded;
+        }
     });
 }
 
@@ -227,14 +330,29 @@ void TLoader::PumpDelay(double seconds) {
 }
 
 bool TLoader::WaitForUnit(std::uint8_t revision) {
-    const auto giveUp = TWindowOperations::Clock::now() + WaitLimit;
+    using Clock = TWindowOperations::Clock;
+    using std::chrono::milliseconds;
+    const auto start = Clock::now();
+    const auto giveUp = start + WaitLimit;
     for (;;) {
+        // The status counts the seconds, so that a long wait shows it goes on.
+        const auto waited = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start);
+        if (waited.count() > 0)
+            window_.SetStatus(
+                fmt::format("Wait {} s of {}", waited.count(), SecondsText(WaitLimit)));
         PumpDelay(1.0);
-        const std::int32_t r = QueryHardwareRevision(address_);
+        // A poll under way ends at the wait's limit too, but is given a
+        // moment: one cut shorter could never see the unit.
+        const auto left = std::chrono::duration_cast<milliseconds>(giveUp - Clock::now());
+        const std::int32_t r =
+            RevisionOfPage(FetchUrlText("http://" + address_, std::max(left, MinPollTime)));
         if (static_cast<std::uint8_t>(r) == revision)
             return true;
-        if (TWindowOperations::Clock::now() >= giveUp) {
+        if (Clock::now() >= giveUp) {
             window_.LogLine("Unit did not come back");
+            Fail(fmt::format("the unit did not report hardware revision {} within {} s", revision,
+                             SecondsText(WaitLimit)) +
+                 (FetchFailure.empty() ? "" : " (last poll: " + FetchFailure + ")"));
             return false;
         }
     }
@@ -243,7 +361,7 @@ bool TLoader::WaitForUnit(std::uint8_t revision) {
 // --- Image folder scan ------------------------------------------------------
 
 void TLoader::direditChange() {
-    RunHandler(TNesting::nsScan, [this] {
+    RunHandler(TNesting::nsScan, TRunKind::rkConnect, [this] {
         window_.ListClear(TImageList::ilWebPages);
         window_.ListClear(TImageList::ilPrograms);
         const std::string text = window_.DirEditText();
@@ -272,9 +390,12 @@ TImageKind TLoader::ClassifyImage(const std::string& path) {
     const auto header = ReadImageHeader(path);
     if (std::memcmp(header.data(), "MPFS", 4) == 0) {
         const char* tag = HardwareRevision == 171 ? "V1" : "V4";
-        // The family tag may stand in the folder's path as well as the name.
-        return UpperCase(path).find(tag) != std::string::npos ? TImageKind::ikWebPages
-                                                              : TImageKind::ikNone;
+        // The tag names the family in the file's name. The folder's path is
+        // the same for every file of a scan and says nothing about any one
+        // image: a folder "DEV1-images" must not make every image in it one
+        // for revision 171.
+        return UpperCase(FileNameOf(path)).find(tag) != std::string::npos ? TImageKind::ikWebPages
+                                                                          : TImageKind::ikNone;
     }
     return header[6] != 0 ? TImageKind::ikProgram : TImageKind::ikNone;
 }
@@ -282,44 +403,49 @@ TImageKind TLoader::ClassifyImage(const std::string& path) {
 // --- Upload sequence --------------------------------------------------------
 
 void TLoader::uploadbutClick() {
-    RunHandler(TNesting::nsRun, [this] {
+    RunHandler(TNesting::nsRun, TRunKind::rkUpload, [this] {
         const std::string suffix = HardwareRevision == 171 ? ".bin" : "2.bin";
         window_.ClearLog();
         FetchUrlText("http://" + address_ + "/index2.htm?tftpp=69");
         FetchUrlText("http://" + address_ + "/index2.htm?REBOOT");
-        if (!AnnounceRebootAndWait())
+        if (!AnnounceRebootAndWait(TRunStep::rsFirstWait))
             return;
-        if (!UploadImage(TImageList::ilWebPages, "Uploading Web page file ", "rrpages" + suffix,
-                         "Web pages transfered", "Web pages transfer error"))
+        if (!UploadImage(TImageList::ilWebPages, TRunStep::rsWebPages, "Uploading Web page file ",
+                         "rrpages" + suffix, "Web pages transfered", "Web pages transfer error"))
             return;
-        if (!AnnounceRebootAndWait())
+        if (!AnnounceRebootAndWait(TRunStep::rsSecondWait))
             return;
-        if (!UploadImage(TImageList::ilPrograms, "Uploading Program file ", "rrboot" + suffix,
-                         "Program transfered", "Program transfer error"))
+        if (!UploadImage(TImageList::ilPrograms, TRunStep::rsProgram, "Uploading Program file ",
+                         "rrboot" + suffix, "Program transfered", "Program transfer error"))
             return;
         window_.LogLine("Update successful");
+        outcome_.Step = TRunStep::rsDone;
+        outcome_.Result = TRunResult::rrSucceeded;
     });
 }
 
-bool TLoader::AnnounceRebootAndWait() {
+bool TLoader::AnnounceRebootAndWait(TRunStep step) {
+    outcome_.Step = step;
     window_.LogLine("Rebooting unit");
     window_.SetStatus("Wait");
     return WaitForUnit(HardwareRevision);
 }
 
-bool TLoader::UploadImage(TImageList list, const std::string& announcement,
+bool TLoader::UploadImage(TImageList list, TRunStep step, const std::string& announcement,
                           const std::string& remoteName, const std::string& doneLine,
                           const std::string& errorLine) {
     const int index = window_.ListItemIndex(list);
     if (index < 0 || index >= window_.ListCount(list))
         return true;
+    outcome_.Step = step;
     const std::string entry = window_.ListItem(list, index);
-    // A file gone since the scan is skipped, like an empty selection.
-    if (!FileExists(ImageFolder + entry))
-        return true;
+    // A chosen image that is gone since the scan (or is a folder now) is no
+    // image sent: the transfer fails to open it, and the run with it.
     window_.LogLine(announcement + entry);
     const bool ok = TftpPutFile(address_, TftpPort, ImageFolder + entry, remoteName);
     window_.LogLine(ok ? doneLine : errorLine);
+    if (!ok)
+        Fail(TransferFailure);
     return ok;
 }
 
@@ -352,7 +478,7 @@ void TLoader::AbortCancelledTransfer() {
     // The transfer ends at its next wait slice and tells the unit first, so
     // that the unit does not wait for the rest of an image; the failure then
     // unwinds into the cancel.
-    if (cancelled_)
+    if (StopRequested())
         IdTrivialFTP1.AbortTransfer();
 }
 

@@ -10,9 +10,11 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "app/RunOutcome.h"
 #include "app/WindowOperations.h"
 #include "tftp/IdTrivialFTP.h"
 
@@ -21,6 +23,13 @@ inline constexpr const char* ApplicationTitleText = "Tessik TFTP Loader";
 
 /// What the header of an image file makes of it.
 enum class TImageKind { ikNone, ikWebPages, ikProgram };
+
+/// The order in which the scan lists image names, the same on every
+/// platform: by name without regard to the letter case of a to z, compared
+/// in capitals as the Windows file system sorts them; names that differ only
+/// in case by their bytes. The first entries are what Upload sends when the
+/// user picks nothing, so the order must not depend on the platform.
+bool ImageNameLess(std::string_view a, std::string_view b);
 
 /// The error box's text for a failure message: "." appended when the last
 /// character sorts after "." (a letter or a digit, for instance).
@@ -57,6 +66,9 @@ public:
     /// Why the last transfer failed: its failure's message, which the status
     /// label shows too. Empty after a transfer that succeeded.
     std::string TransferFailure;
+    /// Why the last fetch gave no page (no answer, a time limit, a redirect
+    /// elsewhere, a page too large ...); empty after a fetch that got one.
+    std::string FetchFailure;
     /// The window's TFTP component: port 69, replies awaited 4000 ms.
     TIdTrivialFTP IdTrivialFTP1;
 
@@ -79,30 +91,55 @@ public:
     /// Asks the running handler to end: a wait or fetch ends within a
     /// second, a transfer at its next notification or wait slice (the unit
     /// told with an ERROR packet), with no further log line. The loader
-    /// stays cancelled: later handlers do nothing. Safe to call from a
-    /// message handled inside a pump.
+    /// stays cancelled: later handlers do nothing. For a window that closes.
+    /// Safe to call from a message handled inside a pump.
     void Cancel() noexcept { cancelled_ = true; }
     bool Cancelled() const noexcept { return cancelled_; }
-    /// Once a cancel has been asked for, ends a transfer that waits for the
-    /// unit's reply at its next wait slice instead of after the reply
-    /// timeout, sending the unit ERROR 0 first; does nothing otherwise. For
-    /// the idle hook that a socket wait calls between its slices.
+    /// Ends the running run as Cancel does, but only that one: the next
+    /// Connect or Upload runs as usual. Nothing when no run is under way.
+    void CancelRun() noexcept {
+        if (busy_)
+            runCancelled_ = true;
+    }
+    /// From now on every run, and each of its fetches, waits and transfers,
+    /// ends once limit has passed (counted from this call), the unit told
+    /// when a transfer was under way; such a run ends with rrTimeLimit.
+    /// Zero or less: no limit, as at creation.
+    void SetTimeLimit(std::chrono::milliseconds limit);
+    /// Once a cancel has been asked for or the time limit has passed, ends
+    /// a transfer that waits for the unit's reply at its next wait slice
+    /// instead of after the reply timeout, sending the unit ERROR 0 first;
+    /// does nothing otherwise. For the idle hook that a socket wait calls
+    /// between its slices.
     void AbortCancelledTransfer();
     /// True while a handler runs.
     bool Busy() const noexcept { return busy_; }
+    /// How the last Connect or Upload ended; the window is told the same
+    /// through RunEnded. Before the first run: a failed Connect.
+    const TRunOutcome& Outcome() const noexcept { return outcome_; }
 
     /// The largest page that a fetch takes, in bytes; a unit's pages are a
     /// few kilobytes.
     static constexpr std::int64_t MaxPageSize = 4 * 1024 * 1024;
     /// The most redirects that one fetch follows.
     static constexpr int MaxRedirects = 10;
+    /// How long one fetch may take, redirects included: a unit's page is a
+    /// few kilobytes on a local network, so anything slower is a unit (or
+    /// something else) that does not answer as a unit does.
+    static constexpr std::chrono::milliseconds FetchTimeLimit{5000};
+    /// The shortest time a poll of the wait is given, even when the wait's
+    /// limit is nearer: a poll cut shorter could not succeed at all.
+    static constexpr std::chrono::milliseconds MinPollTime{1000};
 
     /// The whole body of the answer to a GET of url, byte for byte; empty
     /// when the fetch failed in any way: no answer, a body cut short or
     /// broken, one larger than MaxPageSize, a redirect to another server or
-    /// port, more than MaxRedirects redirects. Redirects within the server
-    /// of url are followed. Throws nothing but a cancel.
-    std::string FetchUrlText(const std::string& url);
+    /// port, more than MaxRedirects redirects, FetchTimeLimit (or limit,
+    /// when shorter) passed. Redirects within the server of url are
+    /// followed. Why it failed is in FetchFailure and the trace. Throws
+    /// nothing but a cancel or the run's time limit.
+    std::string FetchUrlText(const std::string& url,
+                             std::chrono::milliseconds limit = FetchTimeLimit);
     /// RevisionOfPage of the unit's home page; 0 when the fetch failed.
     /// Throws EConvertError when the revision text is no integer.
     std::int32_t QueryHardwareRevision(const std::string& address);
@@ -111,16 +148,19 @@ public:
     /// Waits seconds while the window handles its messages.
     void PumpDelay(double seconds);
     /// Polls the home page of the running handler's address once a second
-    /// until it reports revision; false (after logging "Unit did not come
-    /// back") once WaitLimit has passed.
+    /// until it reports revision, showing the seconds waited; false (after
+    /// logging "Unit did not come back") once WaitLimit has passed, which
+    /// also ends a poll under way.
     bool WaitForUnit(std::uint8_t revision);
     /// Sends localPath to host:port as remoteName; false when the transfer
     /// failed, its message then in TransferFailure, the trace and the status
     /// label.
     bool TftpPutFile(const std::string& host, std::uint16_t port, const std::string& localPath,
                      const std::string& remoteName);
-    /// The kind of the image at path by its first 16 bytes. Throws
-    /// EInOutError when the file cannot be opened or is shorter.
+    /// The kind of the image at path by its first 16 bytes and, for web
+    /// pages, the family tag in the file's name (not in its folder's path,
+    /// which is the same for every file of a scan). Throws EInOutError when
+    /// the file cannot be opened or is shorter.
     TImageKind ClassifyImage(const std::string& path);
 
     void IdTrivialFTP1Status(TIdComponent* ASender, TIdStatus AStatus,
@@ -134,20 +174,27 @@ private:
     enum class TNesting { nsRun, nsScan };
 
     /// Runs body as a handler: a failure shown in the error box, a cancel
-    /// ended silently. A run reads the address and is busy from entry to
-    /// every way out; a scan is neither.
-    void RunHandler(TNesting nesting, const std::function<void()>& body);
+    /// or the time limit ended silently. A run reads the address, is busy
+    /// from entry to every way out and ends with its outcome told to the
+    /// window; a scan is none of these.
+    void RunHandler(TNesting nesting, TRunKind kind, const std::function<void()>& body);
     /// Lets the window handle its waiting messages; ends the handler when
     /// a cancel has been asked for.
     void Pump();
-    /// Ends the handler (silently) when a cancel has been asked for.
+    /// Why the running handler must end now, if it must.
+    std::optional<TRunResult> StopRequested() const;
+    /// Ends the handler (silently) when a cancel has been asked for or the
+    /// time limit has passed.
     void CheckCancel() const;
+    /// The run's failure at the step it reached: the outcome's reason.
+    void Fail(std::string reason);
     /// Logs "Rebooting unit", shows "Wait" and waits for the unit to report
     /// the connected revision; false when it did not come back.
-    bool AnnounceRebootAndWait();
-    /// Sends the entry selected in list, if its file exists; false when the
-    /// transfer failed.
-    bool UploadImage(TImageList list, const std::string& announcement,
+    bool AnnounceRebootAndWait(TRunStep step);
+    /// Sends the entry selected in list; false when the transfer failed,
+    /// a file that is gone since the scan included. No selection sends
+    /// nothing and succeeds.
+    bool UploadImage(TImageList list, TRunStep step, const std::string& announcement,
                      const std::string& remoteName, const std::string& doneLine,
                      const std::string& errorLine);
 
@@ -155,5 +202,10 @@ private:
     /// The address of the running Connect or Upload, read at its start.
     std::string address_;
     std::atomic<bool> cancelled_{false};
+    std::atomic<bool> runCancelled_{false};
     bool busy_ = false;
+    TRunOutcome outcome_;
+    /// The time limit of SetTimeLimit and when it passes; none by default.
+    std::chrono::milliseconds timeLimit_{0};
+    std::optional<TWindowOperations::Clock::time_point> deadline_;
 };

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "app/RunOutcome.h"
+
 /// The two drop-down lists of the folder group.
 enum class TImageList {
     ilWebPages, // file1edit: web-page images
@@ -75,4 +77,16 @@ public:
     /// carries the same count. (0, 0) when it has ended, whether it succeeded
     /// or not, and for an empty transfer, which has no share to show.
     virtual void SetProgress(std::int64_t done, std::int64_t total) = 0;
+    /// A Connect or an Upload has ended, and this is how: called once at
+    /// the end of every run, before SetBusy(false). A window shows it with
+    /// ShowOutcomeInLog and its status label; the headless one prints it.
+    virtual void RunEnded(const TRunOutcome& outcome) = 0;
 };
+
+/// A window's part of a run's end that every window shares: after a run that
+/// did not succeed, one log line with why (OutcomeLine), so that the reason
+/// is seen, copied and saved with the log.
+inline void ShowOutcomeInLog(TWindowOperations& window, const TRunOutcome& outcome) {
+    if (!outcome.Succeeded())
+        window.LogLine(OutcomeLine(outcome));
+}

@@ -5,6 +5,7 @@
 #include "app/cli/CliWindow.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 #include "runtime/Console.h"
@@ -21,14 +22,15 @@ TCliWindow::~TCliWindow() {
     EndStatus();
 }
 
-bool TCliWindow::Interrupted() {
+int TCliWindow::InterruptSignal() {
     PollInterrupt(std::chrono::nanoseconds::zero());
-    return interrupted_;
+    return interruptSignal_;
 }
 
 void TCliWindow::PollInterrupt(std::chrono::nanoseconds timeout) {
-    if (::TakeInterrupt(timeout) && !interrupted_) {
-        interrupted_ = true;
+    const int signal = ::TakeInterrupt(timeout) ? SIGINT : 0; // PENDING-PROC
+    if (signal != 0 && interruptSignal_ == 0) {
+        interruptSignal_ = signal;
         if (OnInterrupt)
             OnInterrupt();
     }
@@ -73,11 +75,25 @@ void TCliWindow::Warn(const std::string& text) {
     WriteLine(TConsoleStream::csError, "warning: " + text);
 }
 
-void TCliWindow::ShowFailure(const std::string& reason) {
-    if (report_)
-        return Report(TReportKind::rkReason, reason);
-    if (!(statusDrawn_ && status_ == reason))
-        WriteLine(TConsoleStream::csError, reason);
+void TCliWindow::RunEnded(const TRunOutcome& outcome) {
+    if (report_) {
+        Report(TReportKind::rkStep, std::string(StepName(outcome.Step)));
+        Report(TReportKind::rkReason, outcome.Reason);
+        // Last: the fleet takes a run for updated only with this record.
+        Report(TReportKind::rkResult, std::string(ResultName(outcome.Result)));
+        return;
+    }
+    // A run that a signal or an error box ended has said so already.
+    if (outcome.Succeeded() || interruptSignal_ != 0 || errorShown_)
+        return;
+    const std::string line = OutcomeLine(outcome);
+    if (statusOnTerminal_) {
+        // The reason stays on the terminal as the last status.
+        SetStatus(line);
+        EndStatus();
+    } else {
+        WriteLine(TConsoleStream::csError, line);
+    }
 }
 
 void TCliWindow::Report(TReportKind kind, const std::string& text) {

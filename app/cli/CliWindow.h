@@ -33,7 +33,9 @@ public:
     /// Called from a pump when Ctrl-C was pressed.
     std::function<void()> OnInterrupt;
 
-    bool Interrupted();
+    /// The number of the signal (SIGINT for Ctrl-C) that asked the run to
+    /// end; 0 while none has.
+    int InterruptSignal();
     bool ErrorShown() const { return errorShown_; }
     const std::vector<std::string>& Lines() const { return lines_; }
     const std::vector<std::string>& Entries(TImageList list) const { return Of(list).Entries; }
@@ -44,9 +46,6 @@ public:
     void WriteLine(TConsoleStream stream, const std::string& text);
     /// Prints "warning: " and text on stderr.
     void Warn(const std::string& text);
-    /// Shows why the run failed on stderr: the status line shows the reason
-    /// on a terminal already and stays; elsewhere it becomes a line.
-    void ShowFailure(const std::string& reason);
     /// Writes a record of the report; nothing unless reporting.
     void Report(TReportKind kind, const std::string& text);
 
@@ -70,6 +69,10 @@ public:
     void ShowError(const std::string& text) override;
     void SetBusy(bool) override {}
     void SetProgress(std::int64_t done, std::int64_t total) override;
+    /// Shows why a run did not succeed on stderr (the status line shows it
+    /// on a terminal already and stays; elsewhere it becomes a line); for
+    /// the fleet, reports the outcome.
+    void RunEnded(const TRunOutcome& outcome) override;
 
 private:
     struct TList {
@@ -90,7 +93,7 @@ private:
     bool report_;
     bool statusOnTerminal_;
     bool statusDrawn_ = false;
-    bool interrupted_ = false;
+    int interruptSignal_ = 0;
     bool errorShown_ = false;
     bool groupVisible_ = false;
     std::string status_;

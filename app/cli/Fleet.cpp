@@ -32,8 +32,6 @@ constexpr auto PollSlice = std::chrono::milliseconds(100);
 /// block, far more often than anyone can read.
 constexpr auto RedrawInterval = std::chrono::milliseconds(100);
 
-constexpr const char* SucceededText = "Update successful";
-
 /// "done total" as two numbers; false for anything else.
 bool ParseProgress(std::string_view text, std::int64_t& done, std::int64_t& total) {
     const char* end = text.data() + text.size();
@@ -51,6 +49,11 @@ struct TUnitResult {
     int Revision = 0;
     /// The images chosen for the unit; empty for none.
     std::string Pages, Program;
+    /// The step the run reached (StepName); empty for a run that reported
+    /// none.
+    std::string Step;
+    /// How it ended (ResultName), or "not started".
+    std::string Outcome = "not started";
     /// "Update successful", or why not.
     std::string Result;
     double Seconds = 0;
@@ -137,7 +140,11 @@ struct TUnitRun {
     std::string Output, Error;
     std::string Status;
     std::int64_t Done = 0, Total = 0;
-    std::string LastLine, ErrorText, Reason;
+    std::string ErrorText;
+    /// The outcome the run reported at its end: none from a run that ended
+    /// before it could report one.
+    std::optional<TRunResult> Result;
+    TRunOutcome Outcome;
 };
 
 class TFleetRun {
@@ -257,7 +264,6 @@ void TFleetRun::Record(TUnitRun& run, const std::string& line) {
     }
     switch (record->Kind) {
     case TReportKind::rkLog:
-        run.LastLine = record->Text;
         console_.Line(stdout, address, record->Text);
         break;
     case TReportKind::rkStatus:
@@ -271,10 +277,6 @@ void TFleetRun::Record(TUnitRun& run, const std::string& line) {
         run.ErrorText = record->Text;
         console_.Line(stderr, address, "error: " + record->Text);
         break;
-    case TReportKind::rkReason:
-        run.Reason = record->Text;
-        console_.Line(stderr, address, record->Text);
-        break;
     case TReportKind::rkRevision:
         result.Revision = std::atoi(record->Text.c_str());
         break;
@@ -284,30 +286,50 @@ void TFleetRun::Record(TUnitRun& run, const std::string& line) {
     case TReportKind::rkProgram:
         result.Program = record->Text;
         break;
+    case TReportKind::rkStep:
+        run.Outcome.Step = StepOfName(record->Text).value_or(TRunStep::rsConnect);
+        result.Step = record->Text;
+        break;
+    case TReportKind::rkReason:
+        run.Outcome.Reason = record->Text;
+        break;
+    case TReportKind::rkResult:
+        run.Result = ResultOfName(record->Text);
+        if (run.Result) {
+            run.Outcome.Result = *run.Result;
+            if (*run.Result != TRunResult::rrSucceeded && *run.Result != TRunResult::rrCancelled)
+                console_.Line(stderr, address, OutcomeLine(run.Outcome));
+        }
+        break;
     }
 }
 
 void TFleetRun::Finish(TUnitRun& run, int status) {
     TUnitResult& result = results_[run.Index];
     result.Seconds = std::chrono::duration<double>(Clock::now() - run.Start).count();
-    result.Succeeded = status == 0;
-    if (status == 0) {
-        result.Result = run.LastLine.empty() ? SucceededText : run.LastLine;
+    // Updated only when the run said so in its outcome and exited as a run
+    // that succeeded does: a run ended from outside may have reported
+    // nothing, or only part of its way.
+    result.Succeeded = status == 0 && run.Result == TRunResult::rrSucceeded;
+    if (result.Succeeded) {
+        result.Outcome = ResultName(TRunResult::rrSucceeded);
+        result.Result = "Update successful";
         return;
     }
     failed_ = true;
-    if (interrupts_ > 0) {
+    if (interrupts_ > 0 && (!run.Result || *run.Result == TRunResult::rrCancelled)) {
+        result.Outcome = ResultName(TRunResult::rrCancelled);
         result.Result = "Cancelled";
     } else if (!run.ErrorText.empty()) {
+        result.Outcome = ResultName(TRunResult::rrFailed);
         result.Result = run.ErrorText;
+    } else if (run.Result) {
+        result.Outcome = ResultName(*run.Result);
+        result.Result = OutcomeLine(run.Outcome);
     } else {
-        result.Result = run.LastLine;
-        if (!run.Reason.empty())
-            result.Result += (result.Result.empty() ? "" : ": ") + run.Reason;
-        // 1 and 2 are the run's own verdicts; anything else ended it from outside.
-        if (status != 1 && status != 2)
-            result.Result +=
-                (result.Result.empty() ? "" : ": ") + fmt::format("ended with status {}", status);
+        // Neither an outcome nor an error: something ended the run from outside.
+        result.Outcome = ResultName(TRunResult::rrFailed);
+        result.Result = fmt::format("ended with status {} before it reported an outcome", status);
     }
 }
 
@@ -378,22 +400,6 @@ std::vector<std::string> FleetAddresses(const std::vector<TFleetAddress>& addres
     return masked;
 }
 
-/// The arguments of one unit's run: those of the fleet run without the
-/// fleet's own options (each takes a value, as "--jobs 4" or "--jobs=4").
-std::vector<std::string> UnitArguments(int argc, char** argv) {
-    const std::vector<std::string> fleetOnly = {"--address", "--addresses", "--jobs", "--json"};
-    std::vector<std::string> args;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const auto name = arg.substr(0, arg.find('='));
-        if (std::find(fleetOnly.begin(), fleetOnly.end(), name) == fleetOnly.end())
-            args.push_back(arg);
-        else if (name == arg)
-            ++i; // its value follows
-    }
-    return args;
-}
-
 /// Runs every unit's update, at most Jobs at once, until all have ended or
 /// Ctrl-C has cancelled the running ones; results holds one row per address,
 /// in their order. The exit status: 0 when every unit was updated, 1 when
@@ -447,6 +453,8 @@ void WriteResultJson(const std::vector<TUnitResult>& results, const std::string&
              r.Revision > 0 ? nlohmann::ordered_json(r.Revision) : nlohmann::ordered_json()},
             {"web_page_image", textOrNull(r.Pages)},
             {"program_image", textOrNull(r.Program)},
+            {"step", textOrNull(r.Step)},
+            {"outcome", r.Outcome},
             {"result", r.Result},
             {"seconds", std::round(r.Seconds * 1000) / 1000},
             {"succeeded", r.Succeeded},
@@ -473,8 +481,8 @@ std::vector<std::string> UnitAddresses(const TCliOptions& options) {
     return FleetAddresses(given);
 }
 
-int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addresses, int argc,
-                char** argv) {
+int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addresses,
+                const std::string& program) {
     if (options.List) {
         std::fputs("error: --list: one unit at a time\n", stderr);
         return esUsage;
@@ -482,8 +490,8 @@ int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addr
     TFleetSettings settings;
     settings.Program = RunningProgramFile();
     if (settings.Program.empty())
-        settings.Program = argv[0];
-    settings.Arguments = UnitArguments(argc, argv);
+        settings.Program = program;
+    settings.Arguments = UnitRunArguments(options);
     settings.Addresses = addresses;
     settings.Jobs = options.Jobs;
     std::vector<TUnitResult> results;

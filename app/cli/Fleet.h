@@ -28,11 +28,11 @@ public:
 /// twice, which two runs at once would both reboot and write to.
 std::vector<std::string> UnitAddresses(const TCliOptions& options);
 
-/// The fleet run of tftp-loader-cli (argc and argv its command line): each
-/// unit's run is this program with the same arguments but the fleet's own,
+/// The fleet run of tftp-loader-cli (program the path it was started by):
+/// each unit's run is this program with the options of UnitRunArguments,
 /// for that unit's address alone. Prints the end table and writes the JSON
 /// file; gives the exit status: 0 when every unit was updated, 1 when any was
 /// not, 2 for --list (one unit at a time) and a results file that cannot be
 /// written, 130 after Ctrl-C.
-int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addresses, int argc,
-                char** argv);
+int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addresses,
+                const std::string& program);

@@ -1,6 +1,7 @@
 // The record format of a unit's report: a name, a blank and the text, with
-// "\\", "\n" and "\r" standing for a backslash, a line feed and a carriage
-// return, so that a record is always one line whatever its text holds.
+// "\\", "\n", "\r" and "\0" standing for a backslash, a line feed, a
+// carriage return and a NUL, so that a record is always one line whatever its
+// text holds, and the whole text reaches the fleet.
 #include "app/cli/Report.h"
 
 #include <array>
@@ -8,15 +9,17 @@
 
 namespace {
 
-constexpr std::array<std::pair<TReportKind, std::string_view>, 8> Names{{
+constexpr std::array<std::pair<TReportKind, std::string_view>, 10> Names{{
     {TReportKind::rkLog, "log"},
     {TReportKind::rkStatus, "status"},
     {TReportKind::rkProgress, "progress"},
     {TReportKind::rkError, "error"},
-    {TReportKind::rkReason, "reason"},
     {TReportKind::rkRevision, "revision"},
     {TReportKind::rkPages, "pages"},
     {TReportKind::rkProgram, "program"},
+    {TReportKind::rkStep, "step"},
+    {TReportKind::rkReason, "reason"},
+    {TReportKind::rkResult, "result"},
 }};
 
 } // namespace
@@ -37,6 +40,9 @@ std::string ReportLine(TReportKind kind, std::string_view text) {
             break;
         case '\r':
             line += "\\r";
+            break;
+        case '\0':
+            line += "\\0";
             break;
         default:
             line += c;
@@ -60,7 +66,10 @@ std::optional<TReportRecord> ParseReportLine(std::string_view line) {
                 continue;
             }
             const char escaped = line[++i];
-            record.Text += escaped == 'n' ? '\n' : escaped == 'r' ? '\r' : escaped;
+            record.Text += escaped == 'n'   ? '\n'
+                           : escaped == 'r' ? '\r'
+                           : escaped == '0' ? '\0'
+                                            : escaped;
         }
         return record;
     }

@@ -15,10 +15,14 @@ enum class TReportKind {
     rkStatus,   // the status label's text
     rkProgress, // "done total" of the transfer under way
     rkError,    // the error box's text
-    rkReason,   // why the run failed, as its window shows it
     rkRevision, // the revision the unit reported, 0 for none
     rkPages,    // the web-page image chosen for upload
-    rkProgram   // the program image chosen for upload
+    rkProgram,  // the program image chosen for upload
+    // A run's outcome, at its end: the step it reached (StepName), why it
+    // did not succeed, and last how it ended (ResultName).
+    rkStep,
+    rkReason,
+    rkResult
 };
 
 struct TReportRecord {
@@ -27,7 +31,8 @@ struct TReportRecord {
 };
 
 /// One record as a line, newline included. The text may hold any byte: a
-/// line break or a backslash in it is written as an escape.
+/// line break, a NUL or a backslash in it is written as an escape, so a
+/// record is one line whatever its text, and no text makes another record.
 std::string ReportLine(TReportKind kind, std::string_view text);
 
 /// The record of one line (its newline removed); none for a line that is no

@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <fmt/format.h>
 
 #include "app/Loader.h"
 #include "app/WindowAntiFreeze.h"
@@ -13,9 +14,23 @@
 
 namespace {
 
-/// The longest --wait-limit, in seconds (about 30 years): the give-up time
-/// must stay within the clock's range, or the wait would end at once.
-constexpr double MaxWaitLimit = 1e9;
+/// The longest --wait-limit and --time-limit, in seconds (about 30 years):
+/// the give-up time must stay within the clock's range, or the wait would
+/// end at once.
+constexpr double MaxSeconds = 1e9;
+
+/// Checks a number of seconds from 0 to MaxSeconds; written so that "nan"
+/// fails too.
+std::string CheckSeconds(const std::string& text) {
+    double seconds = -1;
+    CLI::detail::lexical_cast(text, seconds);
+    return seconds >= 0 && seconds <= MaxSeconds ? std::string()
+                                                 : "a number of seconds from 0 to 1e9";
+}
+
+std::chrono::milliseconds Milliseconds(double seconds) {
+    return std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000));
+}
 
 /// Selects the entry named name (when given) or none; false when the name
 /// is not in the list.
@@ -65,13 +80,35 @@ void AddCliOptions(CLI::App& app, TCliOptions& options) {
     app.add_option("--wait-limit", options.WaitLimit,
                    "Seconds to wait for the unit to come back after a reboot")
         ->capture_default_str()
-        ->check([](const std::string& text) {
-            double seconds = -1;
-            CLI::detail::lexical_cast(text, seconds);
-            // Written so that "nan" fails too.
-            return seconds >= 0 && seconds <= MaxWaitLimit ? std::string()
-                                                           : "a number of seconds from 0 to 1e9";
-        });
+        ->check(CheckSeconds);
+    app.add_option("--time-limit", options.TimeLimit,
+                   "Seconds that the whole run (of each unit, in a fleet) may take; 0: no limit")
+        ->capture_default_str()
+        ->check(CheckSeconds);
+}
+
+std::vector<std::string> UnitRunArguments(const TCliOptions& options) {
+    // Numbers as the parser reads them back exactly: no digit is lost.
+    const auto number = [](double value) { return fmt::format("{}", value); };
+    std::vector<std::string> args;
+    if (!options.Folder.empty())
+        args.insert(args.end(), {"--folder", options.Folder});
+    if (options.NoPages)
+        args.push_back("--no-pages");
+    else if (!options.Pages.empty())
+        args.insert(args.end(), {"--pages", options.Pages});
+    if (options.NoProgram)
+        args.push_back("--no-program");
+    else if (!options.Program.empty())
+        args.insert(args.end(), {"--program", options.Program});
+    if (options.List)
+        args.push_back("--list");
+    if (options.Trace)
+        args.push_back("--trace");
+    args.insert(args.end(),
+                {"--wait-limit", number(options.WaitLimit), "--time-limit",
+                 number(options.TimeLimit), "--retries", std::to_string(options.Retries)});
+    return args;
 }
 
 int RunCli(const TCliOptions& options, const std::string& address) {
@@ -84,16 +121,17 @@ int RunCli(const TCliOptions& options, const std::string& address) {
     // instead of after the reply's time-out.
     TWindowAntiFreeze antiFreeze(window, loader);
     window.Address = *MaskedAddressText(address);
-    loader.WaitLimit =
-        std::chrono::milliseconds(static_cast<std::int64_t>(options.WaitLimit * 1000));
+    loader.WaitLimit = Milliseconds(options.WaitLimit);
+    loader.SetTimeLimit(Milliseconds(options.TimeLimit));
     loader.IdTrivialFTP1.SetRetransmissions(options.Retries);
 
-    const auto outcome = [&window]() -> std::optional<int> {
-        if (window.Interrupted())
-            return esInterrupted;
+    // The outcome of the last run decides, never a line of its log.
+    const auto status = [&window, &loader]() -> int {
+        if (const int signal = window.InterruptSignal())
+            return esSignalled + signal;
         if (window.ErrorShown())
             return esUsage;
-        return std::nullopt;
+        return loader.Outcome().Succeeded() ? esDone : esFailed;
     };
 
     if (!options.Folder.empty()) {
@@ -101,15 +139,13 @@ int RunCli(const TCliOptions& options, const std::string& address) {
         if (!DirectoryExists(options.Folder))
             window.Warn("the folder " + options.Folder + " does not exist");
         window.SetDirEditText(options.Folder);
+        if (window.InterruptSignal() || window.ErrorShown())
+            return status();
     }
-    if (auto status = outcome())
-        return *status;
     loader.connectbutClick();
-    if (auto status = outcome())
-        return *status;
     window.Report(TReportKind::rkRevision, std::to_string(loader.HardwareRevision));
-    if (loader.HardwareRevision == 0)
-        return esFailed;
+    if (!loader.Outcome().Succeeded())
+        return status();
 
     if (!Choose(window, TImageList::ilWebPages, options.Pages, options.NoPages)) {
         window.ShowError("--pages: " + options.Pages + " is not a web page image of the folder");
@@ -143,11 +179,6 @@ int RunCli(const TCliOptions& options, const std::string& address) {
     }
 
     loader.uploadbutClick();
-    if (!loader.Cancelled() && !loader.TransferFailure.empty())
-        window.ShowFailure(loader.TransferFailure);
     window.EndStatus();
-    if (auto status = outcome())
-        return *status;
-    const auto& lines = window.Lines();
-    return !lines.empty() && lines.back() == "Update successful" ? esDone : esFailed;
+    return status();
 }

@@ -12,7 +12,9 @@ namespace CLI {
 class App;
 }
 
-enum TExitStatus { esDone = 0, esFailed = 1, esUsage = 2, esInterrupted = 130 };
+/// The exit status of a run; a run that a signal ended exits with 128 and
+/// the signal's number, as a shell reports a program that the signal killed.
+enum TExitStatus { esDone = 0, esFailed = 1, esUsage = 2, esSignalled = 128 };
 
 /// What the user asks of one run.
 struct TCliOptions {
@@ -39,10 +41,19 @@ struct TCliOptions {
     double WaitLimit = 300;
     /// Re-sends of a TFTP packet whose reply does not come; 0 sends each once.
     std::int32_t Retries = 0;
+    /// Seconds that the whole run (of each unit, in a fleet) may take; 0 for
+    /// no limit.
+    double TimeLimit = 0;
 };
 
 /// Adds the options of a run to app, each stored into options when parsed.
 void AddCliOptions(CLI::App& app, TCliOptions& options);
+
+/// The arguments that give one unit's run options' choices for that unit:
+/// every option of a run, none of the fleet's own (the addresses, --jobs,
+/// --json), no --address and no --report. The fleet run starts each unit's
+/// run with these.
+std::vector<std::string> UnitRunArguments(const TCliOptions& options);
 
 /// One run against the unit at address; its exit status.
 int RunCli(const TCliOptions& options, const std::string& address);

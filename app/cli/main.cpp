@@ -35,5 +35,5 @@ int main(int argc, char** argv) {
     }
     if (addresses.size() == 1 && options.Json.empty())
         return RunCli(options, addresses[0]);
-    return RunFleetCli(options, addresses, argc, argv);
+    return RunFleetCli(options, addresses, argv[0]);
 }

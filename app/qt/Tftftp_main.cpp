@@ -438,3 +438,10 @@ void Tftftp_main::SetBusy(bool busy) {
         focus = connectbut;
     focus->setFocus(Qt::OtherFocusReason);
 }
+
+void Tftftp_main::RunEnded(const TRunOutcome& outcome) {
+    ShowOutcomeInLog(*this, outcome);
+    // A failed run must not leave "Wait" or "Done" in the label.
+    if (!outcome.Succeeded())
+        SetStatus(OutcomeStatus(outcome));
+}

@@ -570,3 +570,10 @@ void Tftftp_main::SetBusy(bool busy) {
     if (focusBeforeRun_ != nullptr && IsWindowVisible(focusBeforeRun_))
         SetFocus(focusBeforeRun_);
 }
+
+void Tftftp_main::RunEnded(const TRunOutcome& outcome) {
+    ShowOutcomeInLog(*this, outcome);
+    // A failed run must not leave "Wait" or "Done" in the label.
+    if (!outcome.Succeeded())
+        SetStatus(OutcomeStatus(outcome));
+}

@@ -83,6 +83,7 @@ public:
     std::string ProgramFolder() override;
     void ShowError(const std::string& text) override;
     void SetBusy(bool busy) override;
+    void RunEnded(const TRunOutcome& outcome) override;
     void SetProgress(std::int64_t done, std::int64_t total) override;
 
 private:

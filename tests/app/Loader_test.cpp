@@ -15,6 +15,7 @@
 #include "runtime/Format.h"
 #include "tests/app/LoaderRig.h"
 #include "tests/support/ImageFolder.h"
+#include "tests/support/Platform.h"
 #include "tools/unit-sim/UnitSim.h"
 
 TEST(ErrorBoxText, AddsAPeriodOnlyAfterCharactersThatSortAfterIt) {
@@ -61,6 +62,15 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
         rig.Loader.HardwareRevision = 99; // a failure must leave it as it was
         rig.Loader.connectbutClick();
         EXPECT_EQ(rig.Window.Lines, row.lines);
+        // The outcome says the same, and why a unit was not found.
+        ASSERT_EQ(rig.Window.Outcomes.size(), 1u);
+        const TRunOutcome& outcome = rig.Window.Outcomes[0];
+        EXPECT_EQ(outcome.Kind, TRunKind::rkConnect);
+        EXPECT_EQ(outcome.Succeeded(), row.revision > 0);
+        EXPECT_EQ(outcome.Reason.empty(), row.revision > 0) << outcome.Reason;
+        if (row.revision != 0) {
+            EXPECT_EQ(outcome.Step, row.revision > 0 ? TRunStep::rsDone : TRunStep::rsConnect);
+        }
         if (row.error.empty()) {
             EXPECT_TRUE(rig.Window.Errors.empty());
             EXPECT_EQ(rig.Loader.HardwareRevision, row.revision);
@@ -69,6 +79,7 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
             EXPECT_EQ(rig.Window.DirEdit, rig.Window.Folder);
         } else {
             EXPECT_EQ(rig.Window.Errors, Lines{row.error});
+            EXPECT_EQ(outcome.Reason + ".", row.error);
             EXPECT_EQ(rig.Loader.HardwareRevision, 99);
             EXPECT_TRUE(rig.Window.DirEdit.empty()); // no scan ran
         }
@@ -91,6 +102,8 @@ TEST(Connect, ACancelDuringTheFetchEndsItWithoutALine) {
     EXPECT_TRUE(rig.Window.Errors.empty());
     EXPECT_EQ(rig.Loader.HardwareRevision, 0);
     EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
+    ASSERT_EQ(rig.Window.Outcomes.size(), 1u);
+    EXPECT_EQ(rig.Window.Outcomes[0].Result, TRunResult::rrCancelled);
 }
 
 TEST(Connect, NoUnitLogsTheAddressReadAgainAndScansAnyway) {
@@ -104,6 +117,11 @@ TEST(Connect, NoUnitLogsTheAddressReadAgainAndScansAnyway) {
     EXPECT_FALSE(rig.Window.GroupVisible);
     EXPECT_EQ(rig.Window.List(TImageList::ilPrograms), Lines{"prog.bin"});
     EXPECT_TRUE(rig.Window.Errors.empty());
+    // Why there is no unit reaches the trace and the outcome.
+    ASSERT_EQ(rig.Window.Outcomes.size(), 1u);
+    const std::string reason = rig.Window.Outcomes[0].Reason;
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(rig.Window.Traces, Lines{"GET http://127.000.000.089: " + reason});
 }
 
 // --- Folder scan ---------------------------------------------------------------
@@ -118,12 +136,16 @@ TEST(FolderScan, ClassifiesEachFileByItsHeaderAndTheRevisionsTag) {
         TWhere where;
     };
     const std::vector<Row> rows = {
-        {"IMAGES/V1/pages.bin", true, 0, 171, Web}, // tag in the folder's path
+        // The tag counts in the file's name only: the folder's path is the
+        // same for every file of the scan.
+        {"IMAGES/V1/pages.bin", true, 0, 171, Nowhere},
         {"IMAGES/V1/pages.bin", true, 0, 5, Nowhere},
+        {"DEV1-images/pagesV4.bin", true, 0, 171, Nowhere},
+        {"DEV1-images/pagesV4.bin", true, 0, 5, Web},
         {"IMAGES/pagesV4.bin", true, 0, 5, Web},
         {"IMAGES/pagesV4.bin", true, 0, 0, Web},
         {"IMAGES/pagesV4.bin", true, 0, 171, Nowhere},
-        {"images/v1/pages.bin", true, 1, 171, Web}, // small letters; byte 6 ignored
+        {"images/pages_v1.bin", true, 1, 171, Web}, // small letters; byte 6 ignored
         {"pages.bin", true, 1, 171, Nowhere},
         {"PROG.BIN", false, 1, 171, Program}, // extension in capitals
         {"prog.Bin", false, 73, 5, Program},
@@ -155,17 +177,24 @@ TEST(FolderScan, ClassifiesEachFileByItsHeaderAndTheRevisionsTag) {
     }
 }
 
-TEST(FolderScan, SkipsDirectoriesAndSelectsTheFirstEntries) {
+// The lists come in one order on every platform, whatever the file system's
+// enumeration: by name in capitals, as Windows sorts them, so the first
+// entries (what Upload sends when nothing is picked) are the same everywhere.
+TEST(FolderScan, SkipsDirectoriesAndListsByNameInCapitals) {
     TTempFolder folder;
     std::filesystem::create_directories(folder.Path() + "old.bin");
-    folder.Write("a.bin", ImageBytes(false, 1, 16));
-    folder.Write("b.bin", ImageBytes(false, 2, 16));
+    // Written in an order of their own; "_" sorts after the letters in capitals.
+    for (const char* name : {"b.bin", "_z.bin", "a_1.bin", "A.bin", "fw_0010.bin", "FW_0009.bin"})
+        folder.Write(name, ImageBytes(false, 1, 16));
+    if (kTestPlatform == TTestPlatform::tpPosix)
+        folder.Write("a.bin", ImageBytes(false, 2, 16)); // the same name in small letters
     folder.Write("pagesV4.bin", ImageBytes(true, 0, 16));
     TRig rig("127.000.000.089");
     rig.Window.SetDirEditText(folder.Path());
-    auto programs = rig.Window.List(TImageList::ilPrograms);
-    std::sort(programs.begin(), programs.end());
-    EXPECT_EQ(programs, (Lines{"a.bin", "b.bin"}));
+    Lines expected = {"A.bin", "a_1.bin", "b.bin", "FW_0009.bin", "fw_0010.bin", "_z.bin"};
+    if (kTestPlatform == TTestPlatform::tpPosix)
+        expected.insert(expected.begin() + 1, "a.bin");
+    EXPECT_EQ(rig.Window.List(TImageList::ilPrograms), expected);
     EXPECT_EQ(rig.Window.List(TImageList::ilWebPages), Lines{"pagesV4.bin"});
     EXPECT_EQ(rig.Window.Index(TImageList::ilPrograms), 0);
     EXPECT_EQ(rig.Window.Index(TImageList::ilWebPages), 0);
@@ -249,6 +278,7 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         SCOPED_TRACE(revision);
         TUploadRig rig("127.0.0.81", "127.000.000.081", revision);
         rig.Window.BusyChanges.clear();
+        rig.Window.Statuses.clear();
         // The run keeps to the unit it started with, whatever the field says.
         rig.Window.OnPump = [&rig] { rig.Window.Address = "127.000.000.089"; };
         rig.Loader.uploadbutClick();
@@ -286,6 +316,12 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
             {0, 5000}, {1468, 5000}, {2936, 5000}, {4404, 5000}, {5000, 5000}, {0, 0}};
         EXPECT_EQ(rig.Window.Progress, progress);
         EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
+        ASSERT_EQ(rig.Window.Outcomes.size(), 2u);
+        const TRunOutcome& outcome = rig.Window.Outcomes[1];
+        EXPECT_EQ(outcome.Kind, TRunKind::rkUpload);
+        EXPECT_EQ(outcome.Step, TRunStep::rsDone);
+        EXPECT_TRUE(outcome.Succeeded());
+        EXPECT_EQ(outcome.Reason, "");
     }
 }
 
@@ -324,15 +360,31 @@ TEST(Upload, AFailedWebPageTransferEndsTheRunAndIsTraced) {
     })) << ::testing::PrintToString(traces);
 }
 
-TEST(Upload, AFileDeletedAfterTheScanIsSkippedWithoutALine) {
-    TUploadRig rig("127.0.0.84", "127.000.000.084", 171);
-    std::filesystem::remove(rig.Folder.Path() + rig.PagesName);
-    rig.Loader.uploadbutClick();
-    EXPECT_EQ(rig.Window.Lines,
-              (Lines{"Rebooting unit", "Rebooting unit", "Uploading Program file prog.bin",
-                     "Program transfered", "Update successful"}));
-    ASSERT_EQ(rig.Unit.Images().size(), 1u);
-    EXPECT_EQ(rig.Unit.Images()[0].RemoteName, "rrboot.bin");
+// A chosen image that is gone when its turn comes (deleted, or a folder of its
+// name in its place) is no image sent: the run fails at that step, and the
+// unit gets neither it nor the program after it.
+TEST(Upload, AChosenImageThatVanishedFailsTheRunAtItsStep) {
+    for (const bool folder : {false, true}) {
+        SCOPED_TRACE(folder ? "a folder in its place" : "deleted");
+        TUploadRig rig("127.0.0.84", "127.000.000.084", 171);
+        const std::string path = rig.Folder.Path() + rig.PagesName;
+        rig.Window.OnPump = [&] {
+            // While the unit reboots, after the scan and the choice.
+            if (std::filesystem::is_regular_file(path)) {
+                std::filesystem::remove(path);
+                if (folder)
+                    std::filesystem::create_directory(path);
+            }
+        };
+        rig.Loader.uploadbutClick();
+        EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Uploading Web page file pagesV1.bin",
+                                           "Web pages transfer error"}));
+        EXPECT_TRUE(rig.Unit.Images().empty());
+        const TRunOutcome& outcome = rig.Window.Outcomes.back();
+        EXPECT_EQ(outcome.Result, TRunResult::rrFailed);
+        EXPECT_EQ(outcome.Step, TRunStep::rsWebPages);
+        EXPECT_EQ(outcome.Reason.rfind("Cannot open file", 0), 0u) << outcome.Reason;
+    }
 }
 
 TEST(Upload, AUnitThatDoesNotComeBackEndsTheRunAtTheWaitLimit) {
@@ -346,6 +398,49 @@ TEST(Upload, AUnitThatDoesNotComeBackEndsTheRunAtTheWaitLimit) {
     EXPECT_GE(elapsed, std::chrono::milliseconds(1500));
     EXPECT_LT(elapsed, std::chrono::seconds(20));
     EXPECT_TRUE(rig.Unit.Images().empty());
+    // The seconds waited show while it goes on.
+    const auto& statuses = rig.Window.Statuses;
+    EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Wait 1 s of 1.5"), statuses.end())
+        << ::testing::PrintToString(statuses);
+    const TRunOutcome& outcome = rig.Window.Outcomes.back();
+    EXPECT_EQ(outcome.Step, TRunStep::rsFirstWait);
+    EXPECT_EQ(outcome.Result, TRunResult::rrFailed);
+    EXPECT_EQ(outcome.Reason.rfind("the unit did not report hardware revision 171 within 1.5 s", 0),
+              0u)
+        << outcome.Reason;
+}
+
+// The run's time limit ends it wherever it is, the wait included, and a
+// Cancel of the run ends that run only: the next one runs.
+TEST(Upload, TheTimeLimitAndACancelOfTheRunEndItAtTheStepReached) {
+    TUploadRig rig("127.0.0.85", "127.000.000.085", 171,
+                   [](TUnitSimSettings& s) { s.NeverComesBack = true; });
+    rig.Loader.SetTimeLimit(std::chrono::milliseconds(2500));
+    const auto start = steady_clock::now();
+    rig.Loader.uploadbutClick();
+    EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(6));
+    EXPECT_EQ(rig.Window.Lines, Lines{"Rebooting unit"});
+    TRunOutcome outcome = rig.Window.Outcomes.back();
+    EXPECT_EQ(outcome.Step, TRunStep::rsFirstWait);
+    EXPECT_EQ(outcome.Result, TRunResult::rrTimeLimit);
+    EXPECT_EQ(OutcomeLine(outcome),
+              "Stopped at wait after the reboot: time limit of 2.5 s reached");
+
+    rig.Loader.SetTimeLimit(std::chrono::milliseconds::zero());
+    rig.Window.OnPump = [&rig] {
+        if (rig.Window.Statuses.back() == "Wait")
+            rig.Loader.CancelRun();
+    };
+    rig.Loader.uploadbutClick();
+    outcome = rig.Window.Outcomes.back();
+    EXPECT_EQ(outcome.Result, TRunResult::rrCancelled);
+    EXPECT_EQ(OutcomeLine(outcome), "Cancelled at wait after the reboot");
+    // Only that run: the next Connect runs and finds the unit gone.
+    rig.Window.OnPump = nullptr;
+    rig.Loader.connectbutClick();
+    EXPECT_FALSE(rig.Loader.Cancelled());
+    EXPECT_EQ(rig.Window.Outcomes.back().Kind, TRunKind::rkConnect);
+    EXPECT_EQ(rig.Window.Outcomes.back().Result, TRunResult::rrFailed);
 }
 
 TEST(Upload, ACancelEndsAWaitWithinASecondWithoutFurtherLines) {
@@ -365,6 +460,8 @@ TEST(Upload, ACancelEndsAWaitWithinASecondWithoutFurtherLines) {
     EXPECT_EQ(rig.Window.Lines, Lines{"Rebooting unit"});
     EXPECT_TRUE(rig.Window.Errors.empty());
     EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
+    EXPECT_EQ(rig.Window.Outcomes.back().Result, TRunResult::rrCancelled);
+    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::rsFirstWait);
 }
 
 TEST(Upload, ACancelEndsATransferAtItsNextNotificationAndTellsTheUnit) {

@@ -18,6 +18,8 @@ public:
     std::string Folder = "/nonexistent-program-folder/";
     std::vector<std::string> Lines, Statuses, Traces, Errors;
     std::vector<bool> BusyChanges;
+    /// Every run's end, in order.
+    std::vector<TRunOutcome> Outcomes;
     /// Every progress report, as (done, total).
     std::vector<std::pair<std::int64_t, std::int64_t>> Progress;
     bool GroupVisible = false;
@@ -78,4 +80,5 @@ public:
     void SetProgress(std::int64_t done, std::int64_t total) override {
         Progress.emplace_back(done, total);
     }
+    void RunEnded(const TRunOutcome& outcome) override { Outcomes.push_back(outcome); }
 };

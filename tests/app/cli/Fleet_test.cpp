@@ -76,8 +76,13 @@ std::string WriteText(const TTempFolder& folder, const std::string& name, const 
 } // namespace
 
 TEST(ReportLine, KeepsEveryTextOnOneLineAndGivesItBackWhole) {
-    const std::string texts[] = {"Rebooting unit", "a\nforged line", "cr\r\\n not an escape",
-                                 "ends in a backslash\\", ""};
+    const std::string texts[] = {"Rebooting unit",
+                                 "a\nforged line",
+                                 "cr\r\\n not an escape",
+                                 "ends in a backslash\\",
+                                 "",
+                                 std::string("after\0the NUL", 14),
+                                 "\\0 is no NUL"};
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
         const std::string line = ReportLine(TReportKind::rkLog, text);
@@ -129,7 +134,7 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
                      "Uploading Web page file pagesV1.bin", "Web pages transfer error"}));
     EXPECT_TRUE(units[1]->Images().empty());
 
-    const std::string refused = "Web pages transfer error: Access violation";
+    const std::string refused = "Failed at web pages: Access violation";
     EXPECT_EQ(LinesOf(run.Out, "127.000.014.003  171       pagesV1.bin     prog.bin       ")
                   .at(0)
                   .substr(0, refused.size()),
@@ -144,6 +149,8 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
         EXPECT_EQ(table[i]["web_page_image"], "pagesV1.bin");
         EXPECT_EQ(table[i]["program_image"], "prog.bin");
         EXPECT_EQ(table[i]["result"], i == 1 ? refused : "Update successful");
+        EXPECT_EQ(table[i]["step"], i == 1 ? "web pages" : "done");
+        EXPECT_EQ(table[i]["outcome"], i == 1 ? "failed" : "succeeded");
         EXPECT_EQ(table[i]["succeeded"], i != 1);
     }
 }
@@ -203,8 +210,7 @@ TEST(TftpLoaderCliFleet, CtrlCCancelsEveryRunningUpdateAndStillPrintsTheTable) {
         });
     EXPECT_EQ(run.Status, 130) << run.Err;
     EXPECT_LT(run.AfterInterrupt, std::chrono::seconds(2));
-    const Lines rows = {"Unable to Connect to 127.000.014.005", "Cancelled", "Cancelled",
-                        "Not started"};
+    const Lines rows = {"Failed at connect: ", "Cancelled", "Cancelled", "Not started"};
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);
         const std::string address = "127.000.014.00" + std::to_string(i + 5);

@@ -2,12 +2,14 @@
 // against the simulated unit on 127.0.0.90 to 127.0.0.96, 127.0.0.10,
 // 127.0.0.110 to 127.0.0.112 (.112 behind a lossy link), and the address text
 // it enters into the masked field.
+#include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
 
 #include "app/cli/CliWindow.h"
+#include "app/cli/TftpLoaderCli.h"
 #include "tests/app/LoaderRig.h"
 #include "tests/app/cli/RunCli.h"
 #include "tests/support/ChildProcess.h"
@@ -41,6 +43,55 @@ TEST(MaskedAddressText, PadsEachGroupAsTypedIntoTheField) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(MaskedAddressText(bad).has_value());
     }
+}
+
+// A fleet hands each unit's run its options as arguments that the run parses
+// back to the same choices; every option of a run goes along, so one added
+// later cannot be dropped on the way without this failing.
+TEST(UnitRunArguments, CarryEveryOptionOfARunAndNoneOfTheFleets) {
+    TCliOptions given;
+    given.Folder = "/images with blanks/";
+    given.Pages = "--looks-like-an-option.bin";
+    given.NoProgram = true;
+    given.List = true;
+    given.Trace = true;
+    given.WaitLimit = 12.25;
+    given.TimeLimit = 0.1;
+    given.Retries = 7;
+    std::vector<std::string> args = UnitRunArguments(given);
+
+    TCliOptions parsed;
+    CLI::App app;
+    AddCliOptions(app, parsed);
+    std::vector<std::string> reversed(args.rbegin(), args.rend()); // CLI11 takes them backwards
+    reversed.insert(reversed.begin(), "127.0.0.2");
+    reversed.insert(reversed.begin() + 1, "--address");
+    ASSERT_NO_THROW(app.parse(reversed));
+    EXPECT_EQ(parsed.Folder, given.Folder);
+    EXPECT_EQ(parsed.Pages, given.Pages);
+    EXPECT_EQ(parsed.NoPages, given.NoPages);
+    EXPECT_EQ(parsed.Program, given.Program);
+    EXPECT_EQ(parsed.NoProgram, given.NoProgram);
+    EXPECT_EQ(parsed.List, given.List);
+    EXPECT_EQ(parsed.Trace, given.Trace);
+    EXPECT_EQ(parsed.WaitLimit, given.WaitLimit);
+    EXPECT_EQ(parsed.TimeLimit, given.TimeLimit);
+    EXPECT_EQ(parsed.Retries, given.Retries);
+
+    // Every option of the parser is a run's and among the arguments, but
+    // those that only a fleet or its parent takes, and the one of each pair
+    // that excludes the other.
+    const std::vector<std::string> notOfARun = {"--help",      "--version", "--address",
+                                                "--addresses", "--jobs",    "--json",
+                                                "--report",    "--program", "--no-pages"};
+    for (const CLI::Option* option : app.get_options()) {
+        const std::string name = option->get_name();
+        if (name.empty() || std::find(notOfARun.begin(), notOfARun.end(), name) != notOfARun.end())
+            continue;
+        EXPECT_NE(std::find(args.begin(), args.end(), name), args.end()) << name;
+    }
+    for (const std::string& name : notOfARun)
+        EXPECT_EQ(std::find(args.begin(), args.end(), name), args.end()) << name;
 }
 
 TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
@@ -126,6 +177,12 @@ TEST(TftpLoaderCli, NoUnitEndsWithStatusOneAndAFailureWithTwo) {
     const TRun none = RunCli("--address 127.0.0.94 --list --folder " + images.Folder.Path());
     EXPECT_EQ(none.Status, 1) << none.Err;
     EXPECT_EQ(none.Out, Lines{"Unable to Connect to 127.000.000.094"});
+    // Why, on stderr and on one line: the system's own text, not its escapes.
+    const Lines why = SplitLines(none.Err);
+    ASSERT_EQ(why.size(), 1u) << none.Err;
+    EXPECT_EQ(why[0].rfind("Failed at connect: ", 0), 0u) << why[0];
+    EXPECT_EQ(why[0].find("\\r"), std::string::npos) << why[0];
+    EXPECT_EQ(why[0].find("\\n"), std::string::npos) << why[0];
 
     images.Folder.Write("short.bin", {1, 2, 3});
     const TRun failed = RunCli("--address 127.0.0.94 --list --folder " + images.Folder.Path());
@@ -260,7 +317,7 @@ TEST(TftpLoaderCli, PeerTextsAreEscapedAndAFailedTransferSaysWhy) {
                          "cfull";
     TUnitSim unit(settings);
     unit.Start();
-    const std::string reason = "Disk \\x1b]0;owned\\x07\\x1bcfull";
+    const std::string reason = "Failed at web pages: Disk \\x1b]0;owned\\x07\\x1bcfull";
     const std::string run = "--address 127.0.0.111 --folder " + images.Folder.Path();
     const Lines failed = {"Connected, H/W revision 171", "Rebooting unit",
                           "Uploading Web page file pagesV1.bin", "Web pages transfer error"};
@@ -280,7 +337,8 @@ TEST(TftpLoaderCli, PeerTextsAreEscapedAndAFailedTransferSaysWhy) {
     const TRun traced = RunCli(run + " --pages pagesV1.bin --trace");
     EXPECT_EQ(traced.Status, 1);
     EXPECT_EQ(traced.Out, failed);
-    EXPECT_EQ(SplitLines(traced.Err), (Lines{"2  Connected.", "Done", reason, reason}));
+    EXPECT_EQ(SplitLines(traced.Err),
+              (Lines{"2  Connected.", "Done", reason.substr(reason.find("Disk")), reason}));
 
     if (kTestPlatform == TTestPlatform::tpPosix) {
         const TRun terminal =

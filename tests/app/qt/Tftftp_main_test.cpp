@@ -268,7 +268,9 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     title.setBold(true);
     title.setPointSizeF(title.pointSizeF() * 1.2);
     EXPECT_GT(width, QFontMetrics(title).horizontalAdvance(caption) + 3 * 24);
-    EXPECT_EQ(Log(window), TLines{"Unable to Connect to 127.000.000.101"});
+    // The box's failure ended the run: the log says so after its line.
+    EXPECT_EQ(Log(window), (TLines{"Unable to Connect to 127.000.000.101",
+                                   "Failed at connect: Read beyond end of file"}));
     // The failure did not cut the edit's change short on its way to the box.
     EXPECT_EQ(changes.count(), 1);
     // The window goes on, its controls usable again.
@@ -287,13 +289,16 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     QTest::keyClicks(window.file1edit, QStringLiteral("zz"));
     EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
 
-    // A Connect that finds no unit appends its line and hides the group again.
-    // Enter on the focused button presses it.
+    // A Connect that finds no unit appends its line, and one with why, and
+    // hides the group again. Enter on the focused button presses it.
     TypeAddress(window, "127000000101");
     window.connectbut->setFocus(Qt::TabFocusReason);
     QTest::keyClick(window.connectbut, Qt::Key_Return);
-    EXPECT_EQ(Log(window),
-              (TLines{"Connected, H/W revision 171", "Unable to Connect to 127.000.000.101"}));
+    const TLines log = Log(window);
+    ASSERT_EQ(log.size(), 3u);
+    EXPECT_EQ(log[1], "Unable to Connect to 127.000.000.101");
+    EXPECT_EQ(log[2].rfind("Failed at connect: ", 0), 0u) << log[2];
+    EXPECT_EQ(window.statuslab->text().toStdString(), log[2]);
     EXPECT_FALSE(window.filegroup->isVisible());
 }
 
