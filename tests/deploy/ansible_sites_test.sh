@@ -122,6 +122,7 @@ sites:
     tftp_loader_jobs: 2
     tftp_loader_time_limit: 60
     tftp_loader_poll_seconds: 2
+    tftp_loader_install_throttle: 1 # the sites share this machine
   hosts:
     site1:
       ansible_host: 127.0.30.1
