@@ -462,7 +462,8 @@ bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std
         // The log shows only that the transfer failed; the trace and the
         // status label say why.
         result = false;
-        TransferFailure = e.what();
+        // One line: a system text may carry its own line breaks.
+        TransferFailure = OneLine(e.what());
         window_.TraceOut(TransferFailure);
     }
     IdTrivialFTP1.CloseEndpoint();

@@ -9,6 +9,7 @@ packages=(
     libcpp-httplib-dev libfmt-dev libcli11-dev libidn2-dev nlohmann-json3-dev
     tftpd-hpa tftp-hpa atftp curl xvfb xauth iproute2 util-linux clang-format
     g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine imagemagick
+    help2man dpkg-dev file lintian man-db
     ansible-core openssh-server openssh-client python3-apt
 )
 

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
     // The same options on every platform: on Windows too a value that starts
     // with "/" is a value, not an option.
     app.allow_windows_style_options(false);
+    app.set_version_flag("--version", std::string("tftp-put ") + LOADER_VERSION);
     std::uint16_t port = 69;
     std::int32_t blksize = 1500;
     std::int32_t timeout = 4000;

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
 
     CLI::App app{"A simulated unit: web server with the revision marker and commands, "
                  "TFTP server for the images. Loopback addresses only."};
+    app.set_version_flag("--version", std::string("unit-sim ") + LOADER_VERSION);
     app.add_option("--address", settings.Address, "Address to listen on, in 127.0.0.0/8")
         ->required();
     app.add_option("--revision", settings.Revision, "Text of the revision marker")

@@ -112,8 +112,12 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
         units.push_back(std::make_unique<TUnitSim>(settings));
         units.back()->Start();
     }
+    // A unit whose revision text holds a NUL: its error keeps what follows it.
+    units.push_back(std::make_unique<TUnitSim>(UnitAt("127.0.17.2", stores.Path())));
+    units.back()->Start();
+    units.back()->SetHomePage(Marker(std::string("1\0x", 3)));
     const std::string list =
-        WriteText(lists, "units.txt", "# rack\n\n127.0.14.3 # x\n127.0.14.4\r\n");
+        WriteText(lists, "units.txt", "# rack\n\n127.0.14.3 # x\n127.0.14.4\r\n127.0.17.2\n");
     const std::string json = lists.Path() + "results.json";
     const TFleetRun run = RunFleetCli({"--address", "127.0.14.2", "--addresses", list, "--jobs",
                                        "2", "--folder", images.Folder.Path(), "--json", json});
@@ -140,8 +144,13 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
                   .substr(0, refused.size()),
               refused)
         << run.Out;
+    const Lines nul = LinesOf(run.Out, "127.000.017.002  ");
+    ASSERT_EQ(nul.size(), 1u) << run.Out;
+    EXPECT_NE(nul[0].find("'1\\x00x' is not a valid integer value."), std::string::npos) << nul[0];
     const auto table = nlohmann::json::parse(std::ifstream(json));
-    ASSERT_EQ(table.size(), 3u);
+    ASSERT_EQ(table.size(), 4u);
+    EXPECT_EQ(table[3]["result"], std::string("'1") + '\0' + "x' is not a valid integer value.");
+    EXPECT_EQ(table[3]["succeeded"], false);
     for (std::size_t i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(table[i]["address"], "127.000.014.00" + std::to_string(i + 2));

@@ -1,5 +1,6 @@
-// The window's program as a user starts it from a terminal: --version, and
-// what it says where there is no display to open the window on.
+// The window's program as a user starts it from a terminal: what it says
+// where there is no display to open the window on. Its --version is the
+// packaging tests' (tests/packaging), with every other program's.
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
@@ -29,13 +30,6 @@ TRun RunWindowProgram(const std::string& environment, const std::string& args) {
 }
 
 } // namespace
-
-TEST(WindowProgram, VersionNeedsNoDisplay) {
-    const TRun run =
-        RunWindowProgram("-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM", "--version");
-    EXPECT_EQ(run.Status, 0);
-    EXPECT_EQ(run.Output, std::string("tftp-loader ") + LOADER_VERSION + "\n");
-}
 
 TEST(WindowProgram, WithoutADisplaySaysSoInOneLineAndNamesTheHeadlessLoader) {
     struct TRow {
