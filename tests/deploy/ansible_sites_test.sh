@@ -163,19 +163,25 @@ ssh_args = -F /dev/null -o UserKnownHostsFile=$work/known_hosts -o GlobalKnownHo
 EOF
 export HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg"
 
-# Ansible reaches only loopback: every host of both inventories, the test's
-# and the example one, is a 127.x address.
+# Ansible and the loader reach only loopback: every site and every unit of
+# both inventories, the test's and the example one, is a 127.x address.
 for inventory in "$work/inventory.yml" "$root/deploy/ansible/inventory.example.yml"; do
     ansible-inventory -i "$inventory" --list | python3 -c '
 import ipaddress, json, sys
+def loopback(address):
+    try:
+        return ipaddress.ip_address(address).is_loopback
+    except ValueError:  # a name: it could resolve to anything
+        return False
 hostvars = json.load(sys.stdin)["_meta"]["hostvars"]
-outside = [h for h, v in hostvars.items()
-           if not ipaddress.ip_address(v.get("ansible_host", "0.0.0.0")).is_loopback]
-sys.exit("not loopback: " + ", ".join(outside) if outside or not hostvars else 0)' ||
-        { echo "$inventory has hosts that are not on loopback"; exit 1; }
+outside = [address for site, v in hostvars.items()
+           for address in [v.get("ansible_host", site)] + v.get("tftp_loader_units", [])
+           if not loopback(address)]
+sys.exit(f"not loopback: {outside}" if outside or not hostvars else 0)' ||
+        { echo "$inventory names addresses that are not on loopback"; exit 1; }
 done
 
-playbook=(timeout 300 ansible-playbook -i "$work/inventory.yml" "$root/deploy/ansible/fleet.yml"
+playbook=(timeout 240 ansible-playbook -i "$work/inventory.yml" "$root/deploy/ansible/fleet.yml"
     -e "fleet_report_dir=$work/report")
 
 # Check mode: no install, no copy, no run, no report. One site is enough
