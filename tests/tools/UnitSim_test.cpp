@@ -47,21 +47,33 @@ TEST(UnitSim, AnswersRepeatsAsAGoodServerDoesAndNeverAnswersAnError) {
     };
     const struct {
         const char* what;
+        bool otherPort; // the unit answers a request from another port than 69
         std::vector<Step> steps;
     } rows[] = {
         {"the request repeated before any DATA gets its answer again",
+         false,
          {{false, wrq, oack},
           {false, wrq, oack},
           {false, Data(1, 512), Ack(1)},
           {false, wrq, std::nullopt}, // a late copy once DATA came
           {false, Data(2, 100), Ack(2)}}},
         {"the final DATA repeated after its ACK gets that ACK again",
+         false,
          {{false, wrq, oack},
           {false, Data(1, 512), Ack(1)},
           {false, Data(2, 100), Ack(2)},
           {false, Data(2, 100), Ack(2)},
-          {false, Data(2, 100), Ack(2)}}},
+          {false, Data(2, 100), Ack(2)},
+          {false, wrq, oack}}}, // the next request ends the stay at once
+        {"answered from another port, the final DATA repeated gets that ACK again there",
+         true,
+         {{false, wrq, oack},
+          {false, Data(1, 512), Ack(1)},
+          {false, Data(2, 100), Ack(2)},
+          {false, Data(2, 100), Ack(2)},
+          {false, wrq, oack}}},
         {"a stranger's ERROR is never answered, its other datagrams are",
+         false,
          {{true, Words({5, 5}, "Unknown transfer ID\0"sv), std::nullopt},
           {true, Ack(1), error5},
           {false, wrq, oack},
@@ -72,11 +84,14 @@ TEST(UnitSim, AnswersRepeatsAsAGoodServerDoesAndNeverAnswersAnError) {
           {true, Words({5, 5}, ""sv), std::nullopt}}},
     };
     // A unit of its own for each row; one row's failure ends that row alone.
-    const auto play = [&](const std::vector<Step>& steps) {
+    const auto play = [&](const std::vector<Step>& steps, bool otherPort) {
         TUdpPeer client, stranger;
+        std::uint16_t transferPort = settings.TftpPort; // where the unit answers the client from
         for (const Step& step : steps) {
             TUdpPeer& from = step.stranger ? stranger : client;
-            from.SendTo(settings.Address, settings.TftpPort, step.packet);
+            // A request goes to port 69, the rest where the transfer runs.
+            const std::uint16_t to = step.packet == wrq ? settings.TftpPort : transferPort;
+            from.SendTo(settings.Address, to, step.packet);
             const auto answer = from.Receive(step.answer ? 3000 : 300);
             if (!step.answer) {
                 EXPECT_FALSE(answer) << "step " << &step - steps.data();
@@ -84,14 +99,20 @@ TEST(UnitSim, AnswersRepeatsAsAGoodServerDoesAndNeverAnswersAnError) {
             }
             ASSERT_TRUE(answer) << "step " << &step - steps.data();
             EXPECT_EQ(answer->Bytes, *step.answer) << "step " << &step - steps.data();
-            EXPECT_EQ(answer->Port, settings.TftpPort);
+            if (step.stranger || step.packet != wrq) {
+                EXPECT_EQ(answer->Port, to);
+                continue;
+            }
+            transferPort = answer->Port;
+            EXPECT_EQ(transferPort != settings.TftpPort, otherPort);
         }
     };
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
+        settings.ReplyFromOtherPort = r.otherPort;
         TUnitSim unit(settings);
         unit.Start();
-        play(r.steps);
+        play(r.steps, r.otherPort);
         const auto images = unit.Images();
         EXPECT_EQ(images.size(), 1u) << "the image once";
         TIdBytes expected = Payload(1, 512);

@@ -164,6 +164,12 @@ bool ReceivePacket(int fd, std::vector<std::uint8_t>& packet, std::uint32_t& add
     return false;
 }
 
+/// True when a datagram waits on fd.
+bool Readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
+}
+
 /// Appends item to a history of the unit, forgetting the oldest beyond
 /// TUnitSim::HistoryLimit.
 template <typename T> void Remember(std::deque<T>& history, T item) {
@@ -636,9 +642,13 @@ TUnitSim::ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress, std::u
 void TUnitSim::Dally(const TSocketFd& socket, std::uint32_t peerAddress, std::uint16_t peerPort,
                      std::uint16_t lastBlock) {
     const auto until = std::chrono::steady_clock::now() + DallyTime;
+    // A unit that answered from another port ends its stay as well once
+    // port 69 has the next request.
+    const auto stop = [this, &socket] {
+        return Stopping() || (&socket != &tftpSocket_ && Readable(tftpSocket_.Get()));
+    };
     TDatagram d;
-    while (ReceivePacket(socket.Get(), d.Bytes, d.Address, d.Port, until,
-                         [this] { return Stopping(); })) {
+    while (ReceivePacket(socket.Get(), d.Bytes, d.Address, d.Port, until, stop)) {
         const bool fromClient = d.Address == peerAddress && d.Port == peerPort;
         if (fromClient && d.Bytes.size() >= 4 && Get16(d.Bytes, 0) == opDATA &&
             Get16(d.Bytes, 2) == lastBlock) {
