@@ -824,10 +824,21 @@ TEST(TftpServerInterop, StoredFilesAreByteIdentical) {
         const TTftpServer* server;
         bool stored; // else the transfer times out and nothing is stored
         std::unique_ptr<TChildProcess> put;
+        std::optional<int> status; // -1: still running after a minute
+        std::string errors;
+    };
+    const auto finish = [](Cell& cell) {
+        std::string output;
+        const bool ended = ReadUntilEnd(*cell.put, std::chrono::minutes(1), output, cell.errors);
+        cell.status = ended ? *cell.put->Ended() : -1;
+        std::erase(cell.errors, '\r'); // Windows ends its lines with CR LF
     };
     std::vector<std::unique_ptr<TTftpServer>> running;
     std::vector<Cell> cells;
-    // Every transfer at once, the servers' and the clients' waits overlapping.
+    // Every transfer at once, the servers' and the clients' waits overlapping;
+    // but a server that answers from the request's port takes one at a time,
+    // as the unit does: while its transfer socket is bound and not yet
+    // connected, a second request could reach that socket.
     for (const auto& s : servers) {
         if (const std::string missing = TTftpServer::Missing(s.server); !missing.empty()) {
             std::cout << "  not run: " << s.server.Name << " (" << missing << ")\n";
@@ -839,7 +850,7 @@ TEST(TftpServerInterop, StoredFilesAreByteIdentical) {
             for (const std::int32_t blksize : blockSizes)
                 // Empty, exactly filled (a last DATA of no bytes) and many blocks.
                 for (const std::size_t size :
-                     {std::size_t{0}, std::size_t(blksize) * 4, std::size_t{1000000}}) {
+                     {std::size_t{0}, std::size_t(blksize) * 4, std::size_t{200000}}) {
                     Cell& cell = cells.emplace_back();
                     cell.what = std::string(s.server.Name) + ", " + c.name + ", blksize " +
                                 std::to_string(blksize) + ", " + std::to_string(size) + " bytes";
@@ -858,19 +869,20 @@ TEST(TftpServerInterop, StoredFilesAreByteIdentical) {
                                 {"--blksize", std::to_string(blksize), "--port",
                                  std::to_string(server.Port()), s.ip, local.string(), cell.name});
                     cell.put = std::make_unique<TChildProcess>(TFTP_PUT_PATH, args);
+                    if (s.server.OwnPort)
+                        finish(cell);
                 }
     }
     for (Cell& cell : cells) {
         SCOPED_TRACE(cell.what);
-        std::string output, errors;
-        ASSERT_TRUE(ReadUntilEnd(*cell.put, std::chrono::seconds(60), output, errors));
-        std::erase(errors, '\r'); // Windows ends its lines with CR LF
+        if (!cell.status)
+            finish(cell);
         if (cell.stored) {
-            EXPECT_EQ(cell.put->Ended(), 0) << errors;
+            EXPECT_EQ(cell.status, 0) << cell.errors;
             EXPECT_TRUE(ReadAll(cell.server->Root() / cell.name) == cell.content);
         } else {
-            EXPECT_EQ(cell.put->Ended(), 1);
-            EXPECT_EQ(errors, "tftp-put: Timeout\n");
+            EXPECT_EQ(cell.status, 1);
+            EXPECT_EQ(cell.errors, "tftp-put: Timeout\n");
             EXPECT_TRUE(ReadAll(cell.server->Root() / cell.name).empty());
         }
     }
