@@ -2,8 +2,8 @@
 // which platform the program was built for (tables whose rows carry each
 // platform's own error number or text pick their column with it), a writer
 // that holds a file open, files that are no files, a name no other test
-// process uses, whether a child program can be sent Ctrl-C, and the TFTP
-// server to test against. Each platform's calls are in its own file beside
+// process uses, whether a child program can be sent Ctrl-C, writes made to
+// fail, and the TFTP server to test against. Each platform's calls are in its own file beside
 // this one (PlatformPosix.cpp, PlatformWindows.cpp), as is the UDP peer's
 // socket code; tests/CMakeLists.txt picks the file and sets
 // LOADER_TEST_PLATFORM.
@@ -68,6 +68,23 @@ std::string ProcessTag();
 /// Why a test cannot send a child program Ctrl-C (TChildProcess::Interrupt)
 /// here; empty when it can.
 std::string CtrlCUnavailable();
+
+/// Makes replacing the file at path fail while it lasts, as a full disk or
+/// another program's hold does: on POSIX a file-size limit of zero for this
+/// program (SIGXFSZ ignored), so that every write to a file fails with
+/// EFBIG; on Windows the file held open without delete sharing, so that
+/// nothing can be moved over it.
+class TFailingWrites {
+public:
+    explicit TFailingWrites(const std::string& path);
+    ~TFailingWrites();
+    TFailingWrites(const TFailingWrites&) = delete;
+    TFailingWrites& operator=(const TFailingWrites&) = delete;
+
+private:
+    [[maybe_unused]] std::int64_t saved_ = -1;   // the file-size limit before (POSIX)
+    [[maybe_unused]] std::intptr_t handle_ = -1; // the file held (Windows)
+};
 
 /// tftpd-hpa, an independent TFTP server, on a loopback address and its own
 /// port, with a root folder that accepts new files. On POSIX the test starts

@@ -1,7 +1,8 @@
 // The tests' platform calls on POSIX: the UDP peer on plain BSD sockets, a
 // writer's hold as the exclusive lock that a writer playing by the rules
-// takes, a FIFO and devices for files that are none, the process id, and
-// tftpd-hpa started and stopped by its pid.
+// takes, a FIFO and devices for files that are none, the process id, a
+// file-size limit for failing writes, and tftpd-hpa started and stopped by
+// its pid.
 #include "tests/support/Platform.h"
 
 #include <arpa/inet.h>
@@ -12,6 +13,7 @@
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -130,6 +132,24 @@ void EndAsCtrlCWould() {
 
 std::string CtrlCUnavailable() {
     return "";
+}
+
+TFailingWrites::TFailingWrites(const std::string&) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    saved_ = static_cast<std::int64_t>(limit.rlim_cur);
+    limit.rlim_cur = 0;
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        throw std::runtime_error("cannot limit the file size");
+}
+
+TFailingWrites::~TFailingWrites() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(saved_);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
 }
 
 namespace {

@@ -2,8 +2,8 @@
 // (linked directly, unlike the stack under test, which loads the library at
 // run time), a writer's hold as an open for writing that the platform's
 // sharing modes judge, the NUL device and a named pipe for files that are
-// none, the process id, and the tftpd-hpa that the test run started on the
-// Linux side.
+// none, the process id, a hold that keeps a file from being replaced, and
+// the tftpd-hpa that the test run started on the Linux side.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -163,6 +163,18 @@ std::string CtrlCUnavailable() {
     return UnderWine() ? "Wine delivers no Ctrl-Break to a child program, and no Ctrl-C without a "
                          "console"
                        : "";
+}
+
+TFailingWrites::TFailingWrites(const std::string& path) {
+    const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot hold " + path);
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+TFailingWrites::~TFailingWrites() {
+    ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
 namespace {
