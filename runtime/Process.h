@@ -100,7 +100,8 @@ public:
     /// counts until it is taken: the output by Read, the end by Ended, the
     /// interrupt by TakeInterrupt; so a wait returns at once while one is
     /// left. Tells cwInterrupt when an interrupt waits, whatever else does.
-    /// An empty set waits for an interrupt alone.
+    /// An empty set waits for an interrupt alone (for ever without a limit
+    /// while interrupts are not held).
     TChildWake Wait(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
 
     /// The same wait over children that the caller owns.
