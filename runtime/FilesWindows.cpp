@@ -8,6 +8,7 @@
 #include "runtime/Files.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include <windows.h>
 
@@ -70,6 +71,65 @@ struct FindHandle {
             ::FindClose(h);
     }
 };
+
+/// A new file beside target under a name no other file has, removed again
+/// unless it took target's place. Failures name path, as the caller gave it.
+class TTemporaryFile {
+public:
+    TTemporaryFile(const std::string& target, const std::string& path) : path_(path) {
+        static std::atomic<unsigned> made{0};
+        for (int attempt = 1;; ++attempt) {
+            name_ = Format("%s.%d-%d.tmp", target, ::GetCurrentProcessId(), made++);
+            const HANDLE h = ::CreateFileA(name_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                           FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                file_ = TFileHandle(reinterpret_cast<file_t>(h));
+                return;
+            }
+            // A name left by an earlier process with this id: the next one,
+            // a bounded number of times (a device answers every name).
+            if (::GetLastError() != ERROR_FILE_EXISTS || attempt == 100)
+                RaiseWriteError(path_, LastError());
+        }
+    }
+    ~TTemporaryFile() {
+        file_ = TFileHandle(); // a file is removed once closed
+        if (!name_.empty())
+            ::DeleteFileA(name_.c_str());
+    }
+    TTemporaryFile(const TTemporaryFile&) = delete;
+    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+    /// Writes text, flushes it to the disk, and moves the file over target.
+    void Replace(const std::string& target, std::string_view text) {
+        for (; !text.empty();) {
+            DWORD n = 0;
+            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1 << 30));
+            if (!::WriteFile(Win32Handle(file_), text.data(), want, &n, nullptr))
+                RaiseWriteError(path_, LastError());
+            text.remove_prefix(n);
+        }
+        if (!::FlushFileBuffers(Win32Handle(file_)))
+            RaiseWriteError(path_, LastError());
+        file_ = TFileHandle();
+        if (!::MoveFileExA(name_.c_str(), target.c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            RaiseWriteError(path_, LastError());
+        name_.clear();
+    }
+
+private:
+    std::string path_, name_;
+    TFileHandle file_;
+};
+
+/// Throws for a path that names a directory or a read-only file, which a
+/// move would not replace (the move says access denied as well).
+void RefuseUnreplaceable(const std::string& path) {
+    const DWORD a = ::GetFileAttributesA(path.c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        RaiseWriteError(path, ERROR_ACCESS_DENIED);
+}
 
 } // namespace
 
@@ -164,6 +224,16 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
             RaiseReadBeyondEnd();
         got += n;
     }
+}
+
+void WriteFileWhole(const std::string& path, std::string_view text) {
+    RefuseUnreplaceable(path);
+    TTemporaryFile(path, path).Replace(path, text);
+}
+
+void CheckWritable(const std::string& path) {
+    RefuseUnreplaceable(path);
+    const TTemporaryFile probe(path, path);
 }
 
 int InOutErrorCode(int systemError) {

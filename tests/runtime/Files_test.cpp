@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
@@ -89,6 +91,85 @@ TEST(TFileStream, DenyWriteShutsWritersOutWhileOpenButNotReaders) {
         EXPECT_THROW(TFileStream(path, TFileStream::TOpenMode::fmOpenRead, DenyWrite), EFOpenError);
     }
     std::remove(path.c_str());
+}
+
+// Each row checks first (which must leave the file as it was), then writes.
+// A failed write leaves the old content and no new file beside it.
+TEST(WriteFileWhole, ReplacesTheFileWholeOrLeavesItAsItWas) {
+    namespace fs = std::filesystem;
+    const std::string folder = testing::TempDir() + "whole-" + ProcessTag() + PathDelim;
+    fs::create_directories(folder);
+    enum TKind { tkNew, tkExisting, tkFailing, tkDirectory, tkNoFolder };
+    struct Row {
+        const char* what;
+        TKind kind;
+        std::string content; // after the write
+        int checkError, writeError;
+    };
+    const int directoryError = PlatformValue(EISDIR, 5); // access denied
+    const int missingError = PlatformValue(ENOENT, 3);   // path not found
+    const Row rows[] = {
+        {"new file", tkNew, "new", 0, 0},
+        {"replaced", tkExisting, "new", 0, 0},
+        {"failing write", tkFailing, "old", 0, PlatformValue(EFBIG, 5)}, // access denied
+        {"a directory", tkDirectory, "", directoryError, directoryError},
+        {"no folder", tkNoFolder, "", missingError, missingError},
+    };
+    const auto content = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const auto expectFailure = [](const std::function<void()>& step, const std::string& path,
+                                  int error) {
+        if (error == 0) {
+            EXPECT_NO_THROW(step());
+            return;
+        }
+        ExpectFailure<EOSError>(step, Format("Cannot write %s: %s", path, SysErrorMessage(error)),
+                                [&](const EOSError& e) { EXPECT_EQ(e.ErrorCode(), error); });
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string path =
+            folder + (row.kind == tkNoFolder ? "missing" + std::string(1, PathDelim) : "") +
+            "result.json";
+        if (row.kind == tkExisting || row.kind == tkFailing)
+            std::ofstream(path, std::ios::binary) << "old";
+        if (row.kind == tkDirectory)
+            fs::create_directory(path);
+        expectFailure([&] { CheckWritable(path); }, path, row.checkError);
+        if (row.kind == tkExisting) {
+            EXPECT_EQ(content(path), "old");
+        }
+        {
+            std::optional<TFailingWrites> failing;
+            if (row.kind == tkFailing)
+                failing.emplace(path);
+            expectFailure([&] { WriteFileWhole(path, "new"); }, path, row.writeError);
+        }
+        if (row.kind == tkDirectory) {
+            EXPECT_TRUE(fs::is_directory(path));
+        } else if (row.kind != tkNoFolder) {
+            EXPECT_EQ(content(path), row.content);
+        }
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().filename() != "result.json")
+                left.push_back(entry.path().filename().string());
+        EXPECT_TRUE(left.empty()) << left.front();
+        fs::remove_all(path);
+    }
+    fs::remove_all(folder);
+}
+
+// A device is written to, never replaced: renaming over /dev/null would
+// put a file in its place for every program of the machine.
+TEST(WriteFileWhole, WritesADeviceStraight) {
+    if (kTestPlatform == TTestPlatform::tpWindows)
+        GTEST_SKIP() << "no device a program may replace";
+    EXPECT_NO_THROW(CheckWritable("/dev/null"));
+    EXPECT_NO_THROW(WriteFileWhole("/dev/null", "new"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
 }
 
 TEST(ProgramFolder, IsTheFolderOfTheRunningProgramWithItsSeparator) {
