@@ -348,7 +348,7 @@ void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
 }
 
 std::string Tftftp_main::ReadAddress() {
-    return FromQt(ipedit->MaskedText());
+    return FromQt(ipedit->Reading());
 }
 
 void Tftftp_main::SetFileGroupVisible(bool visible) {

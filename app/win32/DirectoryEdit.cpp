@@ -122,6 +122,8 @@ LRESULT CALLBACK TAdvDirectoryEdit::EditProcedure(HWND hwnd, UINT message, WPARA
         reinterpret_cast<TAdvDirectoryEdit*>(self)->Browse();
         return 0;
     }
+    if (SelectAllKey(hwnd, message, wParam))
+        return 0;
     if (message == WM_NCDESTROY)
         RemoveWindowSubclass(hwnd, &TAdvDirectoryEdit::EditProcedure, SubclassId);
     return DefSubclassProc(hwnd, message, wParam, lParam);

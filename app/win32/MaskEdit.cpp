@@ -7,6 +7,7 @@
 #include "app/win32/WindowText.h"
 
 #include <commctrl.h>
+#include <utility>
 
 namespace {
 
@@ -34,6 +35,10 @@ TMaskEdit::TMaskEdit(HWND parent, int id, RECT place, HFONT font, const std::str
 
 std::string TMaskEdit::MaskedText() {
     return Pull().Text();
+}
+
+std::string TMaskEdit::Reading() {
+    return Pull().Reading();
 }
 
 bool TMaskEdit::HoldsInvalidChange() {
@@ -74,12 +79,15 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         if (c == '\r' || c == '\n' || c == 0x1b || c == 0x1a) // Enter, Escape, Ctrl+Z
             return 0;
-        if (c < ' ') // Ctrl+C, Ctrl+V, Ctrl+X, Ctrl+A: the EDIT turns them into messages
+        if (SelectAllKey(edit_, message, wParam))
+            return 0;
+        if (c < ' ') // Ctrl+C, Ctrl+V, Ctrl+X: the EDIT turns them into messages
             return Default(message, wParam, lParam);
         TMaskRules& rules = Pull();
-        if (c >= 0x7f || !rules.Type(static_cast<char>(c)))
-            MessageBeep(MB_OK);
+        const bool typed = c < 0x7f && rules.Type(static_cast<char>(c));
         Push();
+        if (!typed)
+            Refuse();
         return 0;
     }
     case WM_KEYDOWN:
@@ -116,6 +124,22 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_UNDO:
     case EM_UNDO:
         return 0;
+    case WM_LBUTTONDOWN: {
+        // The click that brings the focus selects the whole field on its
+        // release, unless it dragged a selection of its own.
+        const bool entering = GetFocus() != edit_;
+        const LRESULT result = Default(message, wParam, lParam);
+        enteringClick_ = entering && GetFocus() == edit_;
+        return result;
+    }
+    case WM_LBUTTONUP: {
+        const LRESULT result = Default(message, wParam, lParam);
+        if (std::exchange(enteringClick_, false)) {
+            Pull().EnterByClick();
+            Push();
+        }
+        return result;
+    }
     case WM_SETFOCUS: {
         const LRESULT result = Default(message, wParam, lParam);
         Pull().Enter();
@@ -156,13 +180,21 @@ void TMaskEdit::Push() {
 }
 
 bool TMaskEdit::Validate() {
-    if (Pull().Validate())
+    if (Pull().Validate()) {
+        if (rules_.Shown() != WindowText(edit_))
+            Push(); // its short groups closed
         return true;
-    MessageBeep(MB_OK);
-    Push(); // the caret on the first unfilled position
-    if (OnValidationFailed)
-        OnValidationFailed(TMaskRules::InvalidInputMessage);
+    }
+    Push(); // the caret on the group at fault
+    Refuse();
     return false;
+}
+
+void TMaskEdit::Refuse() {
+    MessageBeep(MB_OK);
+    const std::string message = rules_.RefusalMessage();
+    if (!message.empty() && OnValidationFailed)
+        OnValidationFailed(message);
 }
 
 void TMaskEdit::PasteClipboard() {
@@ -176,6 +208,8 @@ void TMaskEdit::PasteClipboard() {
         }
     }
     CloseClipboard();
-    Pull().Paste(text);
+    const bool pasted = Pull().Paste(text);
     Push();
+    if (!pasted)
+        Refuse();
 }

@@ -26,7 +26,8 @@ constexpr char GroupClass[] = "Tftftp_group";
 constexpr int LogLineHeight = 13;
 /// How far each drop-down list opens below its field.
 constexpr int DropDownHeight = 160;
-/// The address field refused to be left; the box opens once the focus change is over.
+/// The address field refused a key or to be left; the box opens once that
+/// key or focus change is over.
 constexpr UINT WmValidationFailed = WM_APP + 1;
 
 enum TControlId {
@@ -159,8 +160,10 @@ void Tftftp_main::CreateControls() {
     SendMessageA(ListBox1, LB_SETITEMHEIGHT, 0, LogLineHeight);
     ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, Place(78, 8, 98, 21), font_,
                                          AddressPattern, DefaultAddress);
-    ipedit->OnValidationFailed = [this](const std::string&) {
-        PostMessageA(handle_, WmValidationFailed, 0, 0);
+    ipedit->OnValidationFailed = [this](const std::string& message) {
+        // One box for refusals that come quicker than it opens.
+        if (std::exchange(ipeditMessage_, message).empty())
+            PostMessageA(handle_, WmValidationFailed, 0, 0);
     };
     // Enter in a complete address connects, as a click on Connect would.
     ipedit->OnConfirmed = [this] { PostMessageA(connectbut, BM_CLICK, 0, 0); };
@@ -297,7 +300,7 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WmValidationFailed:
         SetFocus(ipedit->Handle());
-        ShowError(ErrorBoxText(TMaskRules::InvalidInputMessage));
+        ShowError(ErrorBoxText(std::exchange(ipeditMessage_, {})));
         // The box gives the focus back to whichever control the system
         // remembers; the field keeps it until it may be left.
         SetFocus(ipedit->Handle());
@@ -493,7 +496,7 @@ void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
 }
 
 std::string Tftftp_main::ReadAddress() {
-    return ipedit->MaskedText();
+    return ipedit->Reading();
 }
 
 void Tftftp_main::SetFileGroupVisible(bool visible) {

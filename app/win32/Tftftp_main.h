@@ -109,6 +109,9 @@ private:
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     HWND focusBeforeRun_ = nullptr;
+    /// What the address field last refused, for the box it opens; empty
+    /// while no box is due.
+    std::string ipeditMessage_;
     std::exception_ptr heldFailure_;
     bool closing_ = false;
     bool oleInitialized_ = false;

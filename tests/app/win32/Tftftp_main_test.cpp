@@ -325,15 +325,21 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
          [&] {
              SendMessageA(edit, EM_SETSEL, 0, -1);
              key(VK_DELETE);
-             chars("10.1.1.5");
+             chars("127.0.0.9");
          },
-         "10 .1  .1  .5  "},
+         "127.000.000.9  "},
+        {"Ctrl+A selects all: the digits typed replace it", 5,
+         [&] {
+             chars("\x01"
+                   "127000000002");
+         },
+         "127.000.000.002"},
         {"a letter is refused", 0, [&] { chars("a"); }, "192.168.100.100"},
         {"backspace", 3, [&] { chars("\b"); }, "19 .168.100.100"},
         {"delete", 0, [&] { key(VK_DELETE); }, " 92.168.100.100"},
         {"escape restores", 0,
          [&] {
-             chars("999");
+             chars("99");
              key(VK_ESCAPE);
          },
          "192.168.100.100"},
@@ -347,7 +353,7 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
         SetFocus(edit);
         SendMessageA(edit, EM_SETSEL, r.caret, r.caret);
         r.keys();
-        EXPECT_EQ(window.ReadAddress(), r.address);
+        EXPECT_EQ(window.ipedit->MaskedText(), r.address);
         SendMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0); // leave it as it was
     }
     EXPECT_TRUE(answerer.Boxes().empty());
@@ -356,25 +362,70 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
     EnterAddress("127.0.0.2");
     EXPECT_EQ(window.ReadAddress(), "127.000.000.002");
 
-    // A changed field with a digit missing cannot be left: the box, and the
-    // caret back on the missing digit. The click on Connect that left it
-    // does nothing.
+    // A changed field with an empty group cannot be left: the box names the
+    // group, and the caret is back at its start. The click on Connect that
+    // left it does nothing.
     SetFocus(edit);
-    SendMessageA(edit, EM_SETSEL, 5, 5);
+    SendMessageA(edit, EM_SETSEL, 4, 7);
     key(VK_DELETE);
     SetFocus(window.connectbut);
     SendMessageA(window.connectbut, BM_CLICK, 0, 0);
     ASSERT_TRUE(PumpUntil([&] { return !answerer.Boxes().empty() && GetFocus() == edit; }));
     const TBox box = answerer.Boxes().front();
     EXPECT_EQ(box.caption, "Tessik TFTP Loader");
-    EXPECT_EQ(box.text, "Invalid input value.  Use escape key to abandon changes.");
+    EXPECT_EQ(box.text, "The second group must be 0 to 255.");
     EXPECT_TRUE(box.errorIcon);
     EXPECT_EQ(box.buttons, TLines{"OK"});
     DWORD start = 0;
     SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
-    EXPECT_EQ(start, 5u);
-    EXPECT_EQ(window.ReadAddress(), "127.0 0.000.002");
-    EXPECT_TRUE(Log().empty());
+    EXPECT_EQ(start, 4u);
+    EXPECT_EQ(window.ReadAddress(), "127.   .000.002");
+    // A digit that takes the group above 255 is refused where it is typed,
+    // with the same box.
+    chars("260");
+    ASSERT_TRUE(PumpUntil([&] { return answerer.Boxes().size() == 2 && GetFocus() == edit; }));
+    EXPECT_EQ(answerer.Boxes().back().text, "The second group must be 0 to 255.");
+    EXPECT_EQ(window.ipedit->MaskedText(), "127.26 .000.002");
+    // Enter closes the short group and connects to loopback; no unit is there.
+    key(VK_RETURN);
+    ASSERT_TRUE(PumpUntil([&] { return !Log().empty() && !window.Loader().Busy(); }));
+    EXPECT_EQ(Log(), TLines{"Unable to Connect to 127.026.000.002"});
+    EXPECT_EQ(window.ipedit->MaskedText(), "127.026.000.002");
+    EXPECT_EQ(answerer.Boxes().size(), 2u);
+}
+
+TEST_F(Win32WindowTest, AClickThatEntersTheAddressFieldSelectsIt) {
+    // Real mouse input, as the user's click mid-field: the address typed
+    // then replaces the old one.
+    const HWND edit = window.ipedit->Handle();
+    const auto click = [&](int x) {
+        RECT field{};
+        GetWindowRect(edit, &field);
+        SetCursorPos(field.left + x, (field.top + field.bottom) / 2);
+        INPUT press[2]{};
+        press[0].type = press[1].type = INPUT_MOUSE;
+        press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, press, sizeof(INPUT));
+    };
+    const auto selection = [&] {
+        DWORD start = 0;
+        DWORD end = 0;
+        SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
+        return std::pair<DWORD, DWORD>(start, end);
+    };
+    SetFocus(window.ListBox1);
+    click(50);
+    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == edit && selection().second == 15; }));
+    EXPECT_EQ(selection().first, 0u);
+    for (const char c : std::string("127000000002"))
+        SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
+    EXPECT_EQ(window.ipedit->MaskedText(), "127.000.000.002");
+    // A click in the field it is already in places the caret.
+    click(4);
+    ASSERT_TRUE(PumpUntil([&] { return selection().second < 3; }));
+    EXPECT_EQ(selection().first, selection().second);
 }
 
 TEST_F(Win32WindowTest, LogTextAndFile) {
