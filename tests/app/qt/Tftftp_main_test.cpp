@@ -5,6 +5,7 @@
 // so that ctest may run them side by side.
 #include "app/qt/Tftftp_main.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -293,6 +294,18 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     // The lists take no typed text: they show the entry that Upload sends.
     QTest::keyClicks(window.file1edit, QStringLiteral("zz"));
     EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
+    // A folder of thousands of images opens a list of DropDownRows rows that
+    // scrolls, not one as tall as the screen.
+    for (int i = 0; i < 2000; ++i)
+        window.ListAppend(TImageList::ilPrograms, "boot" + std::to_string(i) + ".bin");
+    window.file2edit->showPopup();
+    QAbstractItemView* view = window.file2edit->view();
+    ASSERT_TRUE(WaitFor([&] { return view->isVisible(); }));
+    const int rows = view->viewport()->height() / view->sizeHintForRow(0);
+    EXPECT_GE(rows, Tftftp_main::DropDownRows - 1);
+    EXPECT_LE(rows, Tftftp_main::DropDownRows);
+    EXPECT_LT(view->window()->height(), window.screen()->geometry().height() / 2);
+    window.file2edit->hidePopup();
 
     // A Connect that finds no unit appends its line and hides the group again.
     // Enter on the focused button presses it.
