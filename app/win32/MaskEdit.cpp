@@ -22,13 +22,13 @@ bool CommandKeyDown() {
 TMaskEdit::TMaskEdit(HWND parent, int id, RECT place, HFONT font, const std::string& pattern,
                      const std::string& text)
     : rules_(pattern, text) {
-    edit_ = CreateWindowExA(
-        WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+    edit_ = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
         place.left, place.top, place.right - place.left, place.bottom - place.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     // The font first: the EDIT scrolls the caret into view in the font it has.
-    SendMessageA(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    SendMessageA(edit_, EM_LIMITTEXT, pattern.size(), 0);
+    SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(edit_, EM_LIMITTEXT, pattern.size(), 0);
     SetWindowSubclass(edit_, &TMaskEdit::Procedure, SubclassId, reinterpret_cast<DWORD_PTR>(this));
     Push();
 }
@@ -163,7 +163,7 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
 TMaskRules& TMaskEdit::Pull() {
     DWORD start = 0;
     DWORD end = 0;
-    SendMessageA(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+    SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     rules_.Assign(WindowText(edit_), static_cast<int>(end), static_cast<int>(start),
                   static_cast<int>(end - start), rules_.Modified());
@@ -171,12 +171,12 @@ TMaskRules& TMaskEdit::Pull() {
 }
 
 void TMaskEdit::Push() {
-    SetWindowTextA(edit_, rules_.Shown().c_str());
+    SetControlText(edit_, rules_.Shown());
     if (rules_.SelectionLength() > 0)
-        SendMessageA(edit_, EM_SETSEL, rules_.SelectionStart(),
+        SendMessageW(edit_, EM_SETSEL, rules_.SelectionStart(),
                      rules_.SelectionStart() + rules_.SelectionLength());
     else
-        SendMessageA(edit_, EM_SETSEL, rules_.Caret(), rules_.Caret());
+        SendMessageW(edit_, EM_SETSEL, rules_.Caret(), rules_.Caret());
 }
 
 bool TMaskEdit::Validate() {
@@ -198,17 +198,7 @@ void TMaskEdit::Refuse() {
 }
 
 void TMaskEdit::PasteClipboard() {
-    if (!IsClipboardFormatAvailable(CF_TEXT) || !OpenClipboard(edit_))
-        return;
-    std::string text;
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const auto* chars = static_cast<const char*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    const bool pasted = Pull().Paste(text);
+    const bool pasted = Pull().Paste(ClipboardText(edit_));
     Push();
     if (!pasted)
         Refuse();

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <filesystem>
 #include <fstream>
 #include <ole2.h>
 #include <tuple>
@@ -21,8 +22,8 @@
 
 namespace {
 
-constexpr char WindowClass[] = "Tftftp_main";
-constexpr char GroupClass[] = "Tftftp_group";
+constexpr wchar_t WindowClass[] = L"Tftftp_main";
+constexpr wchar_t GroupClass[] = L"Tftftp_group";
 constexpr int LogLineHeight = 13;
 /// How far each drop-down list opens below its field.
 constexpr int DropDownHeight = 160;
@@ -51,18 +52,18 @@ HFONT TahomaFont(int points) {
     const HDC screen = GetDC(nullptr);
     const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
     ReleaseDC(nullptr, screen);
-    return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, "Tahoma");
+                       DEFAULT_PITCH | FF_SWISS, L"Tahoma");
 }
 
-HWND Control(HWND parent, DWORD exStyle, const char* windowClass, const char* text, DWORD style,
-             RECT place, int id, HFONT font) {
-    const HWND control = CreateWindowExA(
-        exStyle, windowClass, text, WS_CHILD | style, place.left, place.top,
+HWND Control(HWND parent, DWORD exStyle, const wchar_t* windowClass, const std::string& text,
+             DWORD style, RECT place, int id, HFONT font) {
+    const HWND control = CreateWindowExW(
+        exStyle, windowClass, WideText(text).c_str(), WS_CHILD | style, place.left, place.top,
         place.right - place.left, place.bottom - place.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
 }
 
@@ -71,10 +72,23 @@ LONG TextWidth(HWND control, HFONT font, const std::string& text) {
     const HDC dc = GetDC(control);
     const HGDIOBJ old = SelectObject(dc, font);
     SIZE extent{};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    const std::wstring wide = WideText(text);
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
     SelectObject(dc, old);
     ReleaseDC(control, dc);
     return extent.cx;
+}
+
+/// The text of a list's or drop-down list's item (getLength and getText its
+/// messages for them); empty for an index without an item.
+std::string ItemText(HWND list, UINT getLength, UINT getText, int index) {
+    const auto length = SendMessageW(list, getLength, static_cast<WPARAM>(index), 0);
+    if (length < 0) // LB_ERR, CB_ERR
+        return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(SendMessageW(list, getText, static_cast<WPARAM>(index),
+                                                      reinterpret_cast<LPARAM>(text.data()))));
+    return Utf8Text(text);
 }
 
 /// left, top, width, height as the window's layout gives them.
@@ -84,19 +98,19 @@ RECT Place(int left, int top, int width, int height) {
 
 void RegisterClasses(WNDPROC window, WNDPROC group) {
     static const bool registered = [&] {
-        WNDCLASSEXA c{};
+        WNDCLASSEXW c{};
         c.cbSize = sizeof c;
         c.lpfnWndProc = window;
-        c.hInstance = GetModuleHandleA(nullptr);
-        c.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        c.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+        c.hInstance = GetModuleHandleW(nullptr);
+        c.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        c.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
         c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         c.lpszClassName = WindowClass;
-        RegisterClassExA(&c);
+        RegisterClassExW(&c);
         c.lpfnWndProc = group;
         c.hIcon = nullptr;
         c.lpszClassName = GroupClass;
-        RegisterClassExA(&c);
+        RegisterClassExW(&c);
         return true;
     }();
     (void)registered;
@@ -119,9 +133,9 @@ Tftftp_main::Tftftp_main() {
     constexpr DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
     RECT frame{0, 0, ClientWidth, ClientHeight};
     AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    handle_ = CreateWindowExA(exStyle, WindowClass, Caption, style, 0, 0, frame.right - frame.left,
-                              frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr),
-                              this);
+    handle_ = CreateWindowExW(exStyle, WindowClass, WideText(Caption).c_str(), style, 0, 0,
+                              frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), this);
     CreateControls();
 
     loader_ = std::make_unique<TLoader>(*this);
@@ -145,29 +159,29 @@ Tftftp_main::~Tftftp_main() {
 
 void Tftftp_main::CreateControls() {
     const DWORD shown = WS_VISIBLE;
-    statuslab = Control(handle_, 0, "STATIC", "", shown | SS_LEFT | SS_NOPREFIX,
+    statuslab = Control(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX,
                         Place(568, 200, 4, 16), idStatuslab, statusFont_);
-    Label1 = Control(handle_, 0, "STATIC", "IP Address:", shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+    Label1 = Control(handle_, 0, L"STATIC", "IP Address:", shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                      Place(16, 12, 56, 13), idLabel1, font_);
     // At least its designed width, wider when the font's rendering needs it
     // to show the whole text.
     SetWindowPos(Label1, nullptr, 0, 0, std::max<LONG>(56, TextWidth(Label1, font_, "IP Address:")),
                  13, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, "LISTBOX", "",
+    ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, L"LISTBOX", "",
                        shown | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL |
                            LBS_NOTIFY,
                        Place(309, 8, 360, 177), idListBox1, font_);
-    SendMessageA(ListBox1, LB_SETITEMHEIGHT, 0, LogLineHeight);
+    SendMessageW(ListBox1, LB_SETITEMHEIGHT, 0, LogLineHeight);
     ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, Place(78, 8, 98, 21), font_,
                                          AddressPattern, DefaultAddress);
     ipedit->OnValidationFailed = [this](const std::string& message) {
         // One box for refusals that come quicker than it opens.
         if (std::exchange(ipeditMessage_, message).empty())
-            PostMessageA(handle_, WmValidationFailed, 0, 0);
+            PostMessageW(handle_, WmValidationFailed, 0, 0);
     };
     // Enter in a complete address connects, as a click on Connect would.
-    ipedit->OnConfirmed = [this] { PostMessageA(connectbut, BM_CLICK, 0, 0); };
-    connectbut = Control(handle_, 0, "BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
+    ipedit->OnConfirmed = [this] { PostMessageW(connectbut, BM_CLICK, 0, 0); };
+    connectbut = Control(handle_, 0, L"BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
                          Place(200, 8, 89, 25), idConnectbut, font_);
 
     // The group is a window of its own, so that hiding it hides what it holds
@@ -175,28 +189,28 @@ void Tftftp_main::CreateControls() {
     // by a group box inside it.
     filegroup = Control(handle_, WS_EX_CONTROLPARENT, GroupClass, "", 0, Place(16, 43, 273, 174),
                         idFilegroup, font_);
-    Control(filegroup, 0, "BUTTON", "Select Files", shown | BS_GROUPBOX, Place(0, 0, 273, 174),
+    Control(filegroup, 0, L"BUTTON", "Select Files", shown | BS_GROUPBOX, Place(0, 0, 273, 174),
             idGroupFrame, font_);
     diredit =
         std::make_unique<TAdvDirectoryEdit>(filegroup, idDiredit, idBrowse, Place(6, 32, 251, 21));
-    SendMessageA(diredit->Edit(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
+    SendMessageW(diredit->Edit(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
     for (auto [list, top, id] :
          {std::tuple{&file1edit, 64, idFile1edit}, std::tuple{&file2edit, 95, idFile2edit}}) {
         // Drop-down lists without an edit part: only the entries can be chosen.
-        *list = Control(filegroup, 0, "COMBOBOX", "",
+        *list = Control(filegroup, 0, L"COMBOBOX", "",
                         shown | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_HASSTRINGS,
                         Place(6, top, 251, 21 + DropDownHeight), id, font_);
         // The closed field 21 high, as the other fields.
-        SendMessageA(*list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 15);
+        SendMessageW(*list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 15);
     }
-    uploadbut = Control(filegroup, 0, "BUTTON", "Upload", shown | WS_TABSTOP | BS_PUSHBUTTON,
+    uploadbut = Control(filegroup, 0, L"BUTTON", "Upload", shown | WS_TABSTOP | BS_PUSHBUTTON,
                         Place(96, 133, 75, 25), idUploadbut, font_);
 
     // The free strip between the log's bottom (185) and the window's; ends
     // short of the status label.
     transferbar =
-        Control(handle_, 0, PROGRESS_CLASSA, "", 0, Place(309, 203, 251, 10), idTransferbar, font_);
-    SendMessageA(transferbar, PBM_SETRANGE32, 0, 100);
+        Control(handle_, 0, PROGRESS_CLASSW, "", 0, Place(309, 203, 251, 10), idTransferbar, font_);
+    SendMessageW(transferbar, PBM_SETRANGE32, 0, 100);
 }
 
 void Tftftp_main::Show() {
@@ -207,7 +221,7 @@ void Tftftp_main::Show() {
 
 int Tftftp_main::Run() {
     MSG msg{};
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         Dispatch(msg);
         RaiseHeldFailure();
     }
@@ -225,9 +239,9 @@ bool Tftftp_main::Dispatch(MSG& msg) {
         return true;
     }
     // Tab, the arrow keys and Enter move between and press the controls.
-    if (handle_ == nullptr || !IsDialogMessageA(handle_, &msg)) {
+    if (handle_ == nullptr || !IsDialogMessageW(handle_, &msg)) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return true;
 }
@@ -242,12 +256,12 @@ void Tftftp_main::RaiseHeldFailure() {
 LRESULT CALLBACK Tftftp_main::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam,
                                               LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-    auto* self = reinterpret_cast<Tftftp_main*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<Tftftp_main*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self == nullptr || self->handle_ != hwnd)
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     try {
         return self->Message(message, wParam, lParam);
     } catch (...) {
@@ -265,9 +279,9 @@ LRESULT CALLBACK Tftftp_main::GroupProcedure(HWND hwnd, UINT message, WPARAM wPa
     case WM_CTLCOLORBTN:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
-        return SendMessageA(GetParent(hwnd), message, wParam, lParam);
+        return SendMessageW(GetParent(hwnd), message, wParam, lParam);
     default:
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
@@ -280,7 +294,7 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
             // Enter on a focused button presses it.
             const HWND focus = GetFocus();
             if (focus == connectbut || focus == uploadbut)
-                SendMessageA(focus, BM_CLICK, 0, 0);
+                SendMessageW(focus, BM_CLICK, 0, 0);
         }
         return 0;
     case WM_CTLCOLORSTATIC:
@@ -313,12 +327,12 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_NCDESTROY: {
         const HWND window = std::exchange(handle_, nullptr);
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
     default:
         break;
     }
-    return DefWindowProcA(handle_, message, wParam, lParam);
+    return DefWindowProcW(handle_, message, wParam, lParam);
 }
 
 void Tftftp_main::Command(HWND control, WORD code) {
@@ -360,8 +374,8 @@ void Tftftp_main::ListBox1ContextMenu(POINT at) {
         at = {list.left, list.top};
     }
     const HMENU menu = CreatePopupMenu();
-    AppendMenuA(menu, MF_STRING, miCopy, "Copy");
-    AppendMenuA(menu, MF_STRING, miSaveAs, "Save As...");
+    AppendMenuW(menu, MF_STRING, miCopy, L"Copy");
+    AppendMenuW(menu, MF_STRING, miSaveAs, L"Save As...");
     const int chosen =
         TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, handle_, nullptr);
     DestroyMenu(menu);
@@ -372,39 +386,28 @@ void Tftftp_main::ListBox1ContextMenu(POINT at) {
 }
 
 void Tftftp_main::CopyLog() const {
-    const std::string text = LogText();
-    if (!OpenClipboard(handle_))
-        return;
-    EmptyClipboard();
-    if (const HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
-        auto* chars = static_cast<char*>(GlobalLock(data));
-        std::copy(text.c_str(), text.c_str() + text.size() + 1, chars);
-        GlobalUnlock(data);
-        if (SetClipboardData(CF_TEXT, data) == nullptr)
-            GlobalFree(data);
-    }
-    CloseClipboard();
+    SetClipboardText(handle_, LogText());
 }
 
 void Tftftp_main::SaveLogAs() {
-    char path[MAX_PATH] = {};
-    OPENFILENAMEA save{};
+    wchar_t path[MAX_PATH] = {};
+    OPENFILENAMEW save{};
     save.lStructSize = sizeof save;
     save.hwndOwner = handle_;
-    save.lpstrFilter = "Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+    save.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
     save.lpstrFile = path;
     save.nMaxFile = MAX_PATH;
-    save.lpstrTitle = "Save As";
-    save.lpstrDefExt = "txt";
+    save.lpstrTitle = L"Save As";
+    save.lpstrDefExt = L"txt";
     save.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (GetSaveFileNameA(&save) && !SaveLog(path))
-        ShowError(ErrorBoxText("Cannot create file \"" + std::string(path) + "\""));
+    if (GetSaveFileNameW(&save) && !SaveLog(Utf8Text(path)))
+        ShowError(ErrorBoxText("Cannot create file \"" + Utf8Text(path) + "\""));
 }
 
 std::string Tftftp_main::LogText() const {
-    const int count = static_cast<int>(SendMessageA(ListBox1, LB_GETCOUNT, 0, 0));
+    const int count = static_cast<int>(SendMessageW(ListBox1, LB_GETCOUNT, 0, 0));
     std::vector<int> lines(static_cast<std::size_t>(count));
-    const auto selected = static_cast<int>(SendMessageA(ListBox1, LB_GETSELITEMS, lines.size(),
+    const auto selected = static_cast<int>(SendMessageW(ListBox1, LB_GETSELITEMS, lines.size(),
                                                         reinterpret_cast<LPARAM>(lines.data())));
     if (selected > 0)
         lines.resize(static_cast<std::size_t>(selected));
@@ -412,26 +415,16 @@ std::string Tftftp_main::LogText() const {
         for (int i = 0; i < count; ++i)
             lines[static_cast<std::size_t>(i)] = i;
     std::string text;
-    for (const int line : lines) {
-        std::string item(
-            static_cast<std::size_t>(SendMessageA(ListBox1, LB_GETTEXTLEN, line, 0)) + 1, '\0');
-        item.resize(static_cast<std::size_t>(
-            SendMessageA(ListBox1, LB_GETTEXT, line, reinterpret_cast<LPARAM>(item.data()))));
-        text += item + "\r\n";
-    }
+    for (const int line : lines)
+        text += ItemText(ListBox1, LB_GETTEXTLEN, LB_GETTEXT, line) + "\r\n";
     return text;
 }
 
 bool Tftftp_main::SaveLog(const std::string& path) const {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    const int count = static_cast<int>(SendMessageA(ListBox1, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count && file; ++i) {
-        std::string item(static_cast<std::size_t>(SendMessageA(ListBox1, LB_GETTEXTLEN, i, 0)) + 1,
-                         '\0');
-        item.resize(static_cast<std::size_t>(
-            SendMessageA(ListBox1, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()))));
-        file << item << "\r\n";
-    }
+    std::ofstream file(std::filesystem::path(WideText(path)), std::ios::binary | std::ios::trunc);
+    const int count = static_cast<int>(SendMessageW(ListBox1, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count && file; ++i)
+        file << ItemText(ListBox1, LB_GETTEXTLEN, LB_GETTEXT, i) << "\r\n";
     file.close();
     return !file.fail();
 }
@@ -440,16 +433,16 @@ bool Tftftp_main::SaveLog(const std::string& path) const {
 
 void Tftftp_main::LogLine(const std::string& text) {
     const auto line =
-        SendMessageA(ListBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    SendMessageA(ListBox1, LB_SETTOPINDEX, static_cast<WPARAM>(line), 0);
+        SendMessageW(ListBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(text).c_str()));
+    SendMessageW(ListBox1, LB_SETTOPINDEX, static_cast<WPARAM>(line), 0);
 }
 
 void Tftftp_main::ClearLog() {
-    SendMessageA(ListBox1, LB_RESETCONTENT, 0, 0);
+    SendMessageW(ListBox1, LB_RESETCONTENT, 0, 0);
 }
 
 void Tftftp_main::SetStatus(const std::string& text) {
-    SetWindowTextA(statuslab, text.c_str());
+    SetControlText(statuslab, text);
     // The label grows to the right with its text, as wide as the text needs.
     SetWindowPos(statuslab, nullptr, 0, 0,
                  std::max<LONG>(4, TextWidth(statuslab, statusFont_, text)), 16,
@@ -460,16 +453,16 @@ void Tftftp_main::SetStatus(const std::string& text) {
 void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
     ShowWindow(transferbar, total > 0 ? SW_SHOWNA : SW_HIDE);
     if (total > 0)
-        SendMessageA(transferbar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(done, total)), 0);
+        SendMessageW(transferbar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(done, total)), 0);
 }
 
 void Tftftp_main::TraceOut(const std::string& text) {
-    OutputDebugStringA(text.c_str());
+    OutputDebugStringW(WideText(text).c_str());
 }
 
 void Tftftp_main::PumpMessages() {
     MSG msg{};
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (!Dispatch(msg)) {
             // The quit belongs to the outer message loop; the run only unwinds.
             PostQuitMessage(static_cast<int>(msg.wParam));
@@ -518,34 +511,27 @@ HWND Tftftp_main::List(TImageList list) const {
 }
 
 void Tftftp_main::ListClear(TImageList list) {
-    SendMessageA(List(list), CB_RESETCONTENT, 0, 0);
+    SendMessageW(List(list), CB_RESETCONTENT, 0, 0);
 }
 
 void Tftftp_main::ListAppend(TImageList list, const std::string& text) {
-    SendMessageA(List(list), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(List(list), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(text).c_str()));
 }
 
 int Tftftp_main::ListCount(TImageList list) {
-    return static_cast<int>(SendMessageA(List(list), CB_GETCOUNT, 0, 0));
+    return static_cast<int>(SendMessageW(List(list), CB_GETCOUNT, 0, 0));
 }
 
 int Tftftp_main::ListItemIndex(TImageList list) {
-    return static_cast<int>(SendMessageA(List(list), CB_GETCURSEL, 0, 0));
+    return static_cast<int>(SendMessageW(List(list), CB_GETCURSEL, 0, 0));
 }
 
 void Tftftp_main::SetListItemIndex(TImageList list, int index) {
-    SendMessageA(List(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageW(List(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 std::string Tftftp_main::ListItem(TImageList list, int index) {
-    const HWND combo = List(list);
-    const auto length = SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == CB_ERR)
-        return {};
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    text.resize(static_cast<std::size_t>(SendMessageA(
-        combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()))));
-    return text;
+    return ItemText(List(list), CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
 }
 
 std::string Tftftp_main::ProgramFolder() {
@@ -553,7 +539,8 @@ std::string Tftftp_main::ProgramFolder() {
 }
 
 void Tftftp_main::ShowError(const std::string& text) {
-    MessageBoxA(handle_, text.c_str(), ApplicationTitleText, MB_OK | MB_ICONERROR);
+    MessageBoxW(handle_, WideText(text).c_str(), WideText(ApplicationTitleText).c_str(),
+                MB_OK | MB_ICONERROR);
 }
 
 void Tftftp_main::SetBusy(bool busy) {
@@ -566,7 +553,7 @@ void Tftftp_main::SetBusy(bool busy) {
         return;
     ShowWindow(transferbar, SW_HIDE);
     if (closing_) {
-        PostMessageA(handle_, WM_CLOSE, 0, 0);
+        PostMessageW(handle_, WM_CLOSE, 0, 0);
         return;
     }
     // Disabling took the keyboard from the control the run started from.

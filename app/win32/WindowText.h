@@ -1,7 +1,9 @@
-// The text of a window or control as 8-bit text, whatever its length, and
-// the select-all key that every edit of the window takes.
+// The text of a window or control and of the clipboard, read and set as the
+// program's UTF-8 through the system's 16-bit text (any script, whatever the
+// code page), and the select-all key that every edit of the window takes.
 #pragma once
 
+#include <algorithm>
 #include <string>
 
 #ifndef NOMINMAX
@@ -9,11 +11,51 @@
 #endif
 #include <windows.h>
 
+#include "runtime/WideText.h"
+
 inline std::string WindowText(HWND hwnd) {
-    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(hwnd)) + 1, L'\0');
     text.resize(
-        static_cast<std::size_t>(GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()))));
+        static_cast<std::size_t>(GetWindowTextW(hwnd, text.data(), static_cast<int>(text.size()))));
+    return Utf8Text(text);
+}
+
+inline void SetControlText(HWND hwnd, const std::string& text) {
+    SetWindowTextW(hwnd, WideText(text).c_str());
+}
+
+/// The clipboard's text; empty when it holds none or is not to be had.
+inline std::string ClipboardText(HWND owner) {
+    std::string text;
+    if (!IsClipboardFormatAvailable(CF_UNICODETEXT) || !OpenClipboard(owner))
+        return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = Utf8Text(chars);
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
     return text;
+}
+
+/// Puts text on the clipboard; false when the clipboard is not to be had.
+inline bool SetClipboardText(HWND owner, const std::string& text) {
+    if (!OpenClipboard(owner))
+        return false;
+    EmptyClipboard();
+    const std::wstring wide = WideText(text);
+    bool set = false;
+    if (const HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, (wide.size() + 1) * sizeof(wchar_t))) {
+        auto* chars = static_cast<wchar_t*>(GlobalLock(data));
+        std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, chars);
+        GlobalUnlock(data);
+        set = SetClipboardData(CF_UNICODETEXT, data) != nullptr;
+        if (!set)
+            GlobalFree(data);
+    }
+    CloseClipboard();
+    return set;
 }
 
 /// Ctrl+A, which the system's edit control takes for nothing, selects all of
@@ -23,6 +65,6 @@ inline bool SelectAllKey(HWND edit, UINT message, WPARAM wParam) {
     constexpr WPARAM CtrlA = 0x01;
     if (message != WM_CHAR || wParam != CtrlA)
         return false;
-    SendMessageA(edit, EM_SETSEL, 0, -1);
+    SendMessageW(edit, EM_SETSEL, 0, -1);
     return true;
 }

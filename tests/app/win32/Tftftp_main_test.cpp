@@ -6,6 +6,7 @@
 // stored), the error box, the log's text, and a close during a run.
 #include "app/win32/Tftftp_main.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -48,9 +49,9 @@ bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
         if (Clock::now() >= end)
             return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     return true;
@@ -66,6 +67,7 @@ struct TBox {
     bool errorIcon = false;
     TLines buttons; // the visible ones
     bool hasEdit = false;
+    std::string treeSelected; // a folder chooser's chosen folder
     RECT place{};
 };
 
@@ -105,7 +107,7 @@ private:
         if (process != GetCurrentProcessId() || std::string(windowClass) != "#32770" ||
             !IsWindowVisible(hwnd) || WindowText(hwnd) != caption_)
             return;
-        TBox box{WindowText(hwnd), "", false, {}, false, {}};
+        TBox box{WindowText(hwnd), "", false, {}, false, "", {}};
         GetWindowRect(hwnd, &box.place);
         EnumChildWindows(
             hwnd,
@@ -123,7 +125,16 @@ private:
                     box.text = WindowText(child);
                 else if (_stricmp(name.c_str(), "Button") == 0 && IsWindowVisible(child))
                     box.buttons.push_back(WindowText(child));
-                else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
+                else if (_stricmp(name.c_str(), "SysTreeView32") == 0) {
+                    wchar_t text[MAX_PATH] = {};
+                    TVITEMW item{};
+                    item.mask = TVIF_TEXT;
+                    item.hItem = TreeView_GetSelection(child);
+                    item.pszText = text;
+                    item.cchTextMax = MAX_PATH;
+                    SendMessageW(child, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                    box.treeSelected = Utf8Text(text);
+                } else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
                     box.hasEdit = true;
                 return TRUE;
             },
@@ -178,14 +189,7 @@ protected:
     void EnterAddress(const std::string& address) {
         SetFocus(window.ipedit->Handle());
         SendMessageA(window.ipedit->Handle(), EM_SETSEL, 0, -1);
-        ASSERT_TRUE(OpenClipboard(window.Handle()));
-        EmptyClipboard();
-        const HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, address.size() + 1);
-        std::copy(address.c_str(), address.c_str() + address.size() + 1,
-                  static_cast<char*>(GlobalLock(data)));
-        GlobalUnlock(data);
-        SetClipboardData(CF_TEXT, data);
-        CloseClipboard();
+        ASSERT_TRUE(SetClipboardText(window.Handle(), address));
         SendMessageA(window.ipedit->Handle(), WM_PASTE, 0, 0);
         SetFocus(window.ListBox1);
         PumpFor(50ms);
@@ -576,6 +580,37 @@ TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
     EXPECT_EQ(box.place.left, edit.left);
     EXPECT_EQ(box.place.top, edit.bottom);
     EXPECT_EQ(window.DirEditText(), "C:\\windows");
+    EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, AFolderNamedInAnyScriptListsItsImages) {
+    // Named beyond the system's code page, as a folder of any user may be;
+    // the window shows its path and its images' names as they are.
+    TTempFolder temp;
+    const std::string folder = temp.Path() + "Firmware Ünïcødé 版本\\";
+    const std::string program = "Bild Ünï 版本.bin";
+    std::filesystem::create_directory(std::filesystem::path(WideText(folder)));
+    for (const auto& [name, bytes] :
+         {std::pair{std::string("pagesV1.bin"), ImageBytes(true, 0, 1500)},
+          std::pair{program, ImageBytes(false, 1, 3000)}})
+        std::ofstream(std::filesystem::path(WideText(folder + name)), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    window.Loader().HardwareRevision = 171; // as Connect found it: pages images are V1
+    window.SetFileGroupVisible(true);
+    SetWindowTextW(window.diredit->Edit(), WideText(folder).c_str()); // as typed or chosen
+    EXPECT_EQ(window.DirEditText(), folder);
+    EXPECT_EQ(window.ListItem(TImageList::ilWebPages, window.ListItemIndex(TImageList::ilWebPages)),
+              "pagesV1.bin");
+    EXPECT_EQ(window.ListItem(TImageList::ilPrograms, window.ListItemIndex(TImageList::ilPrograms)),
+              program);
+
+    // The folder chooser opens at the folder in the edit.
+    TDialogAnswerer chooser("Select Directory", IDCANCEL);
+    SendMessageA(window.diredit->Edit(), WM_KEYDOWN, VK_F4, 0);
+    ASSERT_EQ(chooser.Boxes().size(), 1u);
+    EXPECT_EQ(chooser.Boxes().front().treeSelected, "Firmware Ünïcødé 版本");
+    EXPECT_EQ(window.DirEditText(), folder);
     EXPECT_TRUE(answerer.Boxes().empty());
 }
 
