@@ -4,6 +4,7 @@
 #include "app/win32/DirectoryEdit.h"
 #include "app/win32/WindowText.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -18,29 +19,40 @@ constexpr int BottomClearance = 64;
 
 TAdvDirectoryEdit::TAdvDirectoryEdit(HWND parent, int editId, int buttonId, RECT place) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
-    const int width = place.right - place.left;
-    const int height = place.bottom - place.top;
     edit_ = CreateWindowExW(
-        WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
-        place.left, place.top, width - ButtonWidth, height, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(editId)), instance, nullptr);
-    button_ =
-        CreateWindowExW(0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
-                        place.right - ButtonWidth, place.top, ButtonWidth, height, parent,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)), instance, nullptr);
-    // The shell's small closed-folder picture (its icon resource 4); "..." without it.
-    if (ExtractIconExW(L"shell32.dll", -4, nullptr, &folderIcon_, 1) == 1 &&
-        folderIcon_ != nullptr) {
+        WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0,
+        0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(editId)), instance, nullptr);
+    button_ = CreateWindowExW(0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0,
+                              0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)),
+                              instance, nullptr);
+    // The shell's closed-folder picture (its icon resource 4); "..." without it.
+    ExtractIconExW(L"shell32.dll", -4, &largeFolderIcon_, &smallFolderIcon_, 1);
+    if (smallFolderIcon_ != nullptr)
         SetWindowLongPtrW(button_, GWL_STYLE, GetWindowLongPtrW(button_, GWL_STYLE) | BS_ICON);
-        SendMessageW(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
-    }
     SetWindowSubclass(edit_, &TAdvDirectoryEdit::EditProcedure, SubclassId,
                       reinterpret_cast<DWORD_PTR>(this));
+    Place(place, ButtonWidth);
 }
 
 TAdvDirectoryEdit::~TAdvDirectoryEdit() {
-    if (folderIcon_ != nullptr)
-        DestroyIcon(folderIcon_);
+    for (const HICON icon : {smallFolderIcon_, largeFolderIcon_})
+        if (icon != nullptr)
+            DestroyIcon(icon);
+}
+
+void TAdvDirectoryEdit::Place(RECT place, int buttonWidth) {
+    const int height = place.bottom - place.top;
+    SetWindowPos(edit_, nullptr, place.left, place.top, place.right - place.left - buttonWidth,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(button_, nullptr, place.right - buttonWidth, place.top, buttonWidth, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // The large picture once the button has room for it inside its edges.
+    const int room = std::min(buttonWidth, height) - 2 * GetSystemMetrics(SM_CXEDGE);
+    const HICON icon = room >= GetSystemMetrics(SM_CXICON) && largeFolderIcon_ != nullptr
+                           ? largeFolderIcon_
+                           : smallFolderIcon_;
+    if (icon != nullptr)
+        SendMessageW(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
 std::string TAdvDirectoryEdit::Text() const {

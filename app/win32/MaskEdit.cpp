@@ -33,6 +33,15 @@ TMaskEdit::TMaskEdit(HWND parent, int id, RECT place, HFONT font, const std::str
     Push();
 }
 
+void TMaskEdit::Place(RECT place, HFONT font) {
+    SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SetWindowPos(edit_, nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Set anew, the text scrolls back to its start in the new size and font.
+    Pull();
+    Push();
+}
+
 std::string TMaskEdit::MaskedText() {
     return Pull().Text();
 }

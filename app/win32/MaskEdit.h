@@ -26,6 +26,8 @@ public:
     TMaskEdit& operator=(const TMaskEdit&) = delete;
 
     HWND Handle() const { return edit_; }
+    /// Moves the EDIT to place in font, its text shown from the start again.
+    void Place(RECT place, HFONT font);
     /// All positions with the literals in place and unfilled ones as blanks.
     std::string MaskedText();
     /// The field as the program reads it, its short groups closed

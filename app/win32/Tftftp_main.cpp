@@ -24,6 +24,9 @@ namespace {
 
 constexpr wchar_t WindowClass[] = L"Tftftp_main";
 constexpr wchar_t GroupClass[] = L"Tftftp_group";
+constexpr DWORD WindowStyle = WS_OVERLAPPEDWINDOW;
+constexpr DWORD WindowExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+constexpr char Label1Text[] = "IP Address:";
 constexpr int LogLineHeight = 13;
 /// How far each drop-down list opens below its field.
 constexpr int DropDownHeight = 160;
@@ -48,12 +51,14 @@ enum TControlId {
 };
 enum TMenuItem { miCopy = 1, miSaveAs };
 
-HFONT TahomaFont(int points) {
-    const HDC screen = GetDC(nullptr);
-    const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-    ReleaseDC(nullptr, screen);
-    return CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+/// A length of the layout of 96 DPI at dpi.
+int Scaled(int length, int dpi) {
+    return MulDiv(length, dpi, USER_DEFAULT_SCREEN_DPI);
+}
+
+HFONT TahomaFont(int points, int dpi) {
+    return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                        DEFAULT_PITCH | FF_SWISS, L"Tahoma");
 }
 
@@ -67,16 +72,27 @@ HWND Control(HWND parent, DWORD exStyle, const wchar_t* windowClass, const std::
     return control;
 }
 
-/// How wide text is in font on control.
-LONG TextWidth(HWND control, HFONT font, const std::string& text) {
-    const HDC dc = GetDC(control);
-    const HGDIOBJ old = SelectObject(dc, font);
-    SIZE extent{};
-    const std::wstring wide = WideText(text);
-    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    return extent.cx;
+/// The width of the frame and margins that an edit draws around its text.
+LONG EditFrameWidth(HWND edit) {
+    RECT window{};
+    RECT client{};
+    GetWindowRect(edit, &window);
+    GetClientRect(edit, &client);
+    const auto margins = static_cast<DWORD>(SendMessageW(edit, EM_GETMARGINS, 0, 0));
+    return (window.right - window.left) - client.right + LOWORD(margins) + HIWORD(margins);
+}
+
+/// Moves control to place within its parent and gives it that size.
+void Move(HWND control, RECT place) {
+    SetWindowPos(control, nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+/// place made at least width wide and height high, growing right and down.
+RECT AtLeast(RECT place, LONG width, LONG height) {
+    place.right = std::max(place.right, place.left + width);
+    place.bottom = std::max(place.bottom, place.top + height);
+    return place;
 }
 
 /// The text of a list's or drop-down list's item (getLength and getText its
@@ -124,19 +140,18 @@ Tftftp_main::Tftftp_main() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     RegisterClasses(&Tftftp_main::WindowProcedure, &Tftftp_main::GroupProcedure);
-    font_ = TahomaFont(8);
-    statusFont_ = TahomaFont(10);
 
     // A window with no owner and WS_EX_APPWINDOW: the task bar shows it, not
-    // some hidden application window.
-    constexpr DWORD style = WS_OVERLAPPEDWINDOW;
-    constexpr DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, ClientWidth, ClientHeight};
-    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    handle_ = CreateWindowExW(exStyle, WindowClass, WideText(Caption).c_str(), style, 0, 0,
-                              frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
+    // some hidden application window. Its size comes with the layout, once
+    // the monitor it is on tells the DPI.
+    handle_ = CreateWindowExW(WindowExStyle, WindowClass, WideText(Caption).c_str(), WindowStyle, 0,
+                              0, ClientWidth, ClientHeight, nullptr, nullptr,
                               GetModuleHandleW(nullptr), this);
+    dpi_ = static_cast<int>(GetDpiForWindow(handle_));
+    font_ = TahomaFont(8, dpi_);
+    statusFont_ = TahomaFont(10, dpi_);
     CreateControls();
+    Layout();
 
     loader_ = std::make_unique<TLoader>(*this);
     // A transfer waits up to 4 s for each reply without a notification; the
@@ -159,21 +174,17 @@ Tftftp_main::~Tftftp_main() {
 
 void Tftftp_main::CreateControls() {
     const DWORD shown = WS_VISIBLE;
-    statuslab = Control(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX,
-                        Place(568, 200, 4, 16), idStatuslab, statusFont_);
-    Label1 = Control(handle_, 0, L"STATIC", "IP Address:", shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-                     Place(16, 12, 56, 13), idLabel1, font_);
-    // At least its designed width, wider when the font's rendering needs it
-    // to show the whole text.
-    SetWindowPos(Label1, nullptr, 0, 0, std::max<LONG>(56, TextWidth(Label1, font_, "IP Address:")),
-                 13, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    const RECT unplaced{}; // Layout places each
+    statuslab = Control(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX, unplaced,
+                        idStatuslab, statusFont_);
+    Label1 = Control(handle_, 0, L"STATIC", Label1Text, shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                     unplaced, idLabel1, font_);
     ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, L"LISTBOX", "",
                        shown | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL |
                            LBS_NOTIFY,
-                       Place(309, 8, 360, 177), idListBox1, font_);
-    SendMessageW(ListBox1, LB_SETITEMHEIGHT, 0, LogLineHeight);
-    ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, Place(78, 8, 98, 21), font_,
-                                         AddressPattern, DefaultAddress);
+                       unplaced, idListBox1, font_);
+    ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, unplaced, font_, AddressPattern,
+                                         DefaultAddress);
     ipedit->OnValidationFailed = [this](const std::string& message) {
         // One box for refusals that come quicker than it opens.
         if (std::exchange(ipeditMessage_, message).empty())
@@ -182,35 +193,112 @@ void Tftftp_main::CreateControls() {
     // Enter in a complete address connects, as a click on Connect would.
     ipedit->OnConfirmed = [this] { PostMessageW(connectbut, BM_CLICK, 0, 0); };
     connectbut = Control(handle_, 0, L"BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
-                         Place(200, 8, 89, 25), idConnectbut, font_);
+                         unplaced, idConnectbut, font_);
 
     // The group is a window of its own, so that hiding it hides what it holds
     // and the tab order walks into it; the frame with its caption is drawn
     // by a group box inside it.
-    filegroup = Control(handle_, WS_EX_CONTROLPARENT, GroupClass, "", 0, Place(16, 43, 273, 174),
-                        idFilegroup, font_);
-    Control(filegroup, 0, L"BUTTON", "Select Files", shown | BS_GROUPBOX, Place(0, 0, 273, 174),
-            idGroupFrame, font_);
-    diredit =
-        std::make_unique<TAdvDirectoryEdit>(filegroup, idDiredit, idBrowse, Place(6, 32, 251, 21));
-    SendMessageW(diredit->Edit(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    for (auto [list, top, id] :
-         {std::tuple{&file1edit, 64, idFile1edit}, std::tuple{&file2edit, 95, idFile2edit}}) {
+    filegroup =
+        Control(handle_, WS_EX_CONTROLPARENT, GroupClass, "", 0, unplaced, idFilegroup, font_);
+    groupFrame_ = Control(filegroup, 0, L"BUTTON", "Select Files", shown | BS_GROUPBOX, unplaced,
+                          idGroupFrame, font_);
+    diredit = std::make_unique<TAdvDirectoryEdit>(filegroup, idDiredit, idBrowse, unplaced);
+    for (auto [list, id] : {std::pair{&file1edit, idFile1edit}, std::pair{&file2edit, idFile2edit}})
         // Drop-down lists without an edit part: only the entries can be chosen.
         *list = Control(filegroup, 0, L"COMBOBOX", "",
                         shown | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_HASSTRINGS,
-                        Place(6, top, 251, 21 + DropDownHeight), id, font_);
-        // The closed field 21 high, as the other fields.
-        SendMessageW(*list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 15);
-    }
+                        unplaced, id, font_);
     uploadbut = Control(filegroup, 0, L"BUTTON", "Upload", shown | WS_TABSTOP | BS_PUSHBUTTON,
-                        Place(96, 133, 75, 25), idUploadbut, font_);
+                        unplaced, idUploadbut, font_);
+    transferbar = Control(handle_, 0, PROGRESS_CLASSW, "", 0, unplaced, idTransferbar, font_);
+    SendMessageW(transferbar, PBM_SETRANGE32, 0, 100);
+}
+
+void Tftftp_main::Layout() {
+    const auto scaled = [this](int length) { return Scaled(length, dpi_); };
+    // The layout of 96 DPI: left, top, width, height.
+    const auto at = [&](int left, int top, int width, int height) {
+        return Place(scaled(left), scaled(top), scaled(width), scaled(height));
+    };
+
+    // The fonts of this DPI on every control first: the texts are measured,
+    // and the edits and lists size their lines, in them.
+    const HFONT oldFont = std::exchange(font_, TahomaFont(8, dpi_));
+    const HFONT oldStatusFont = std::exchange(statusFont_, TahomaFont(10, dpi_));
+    EnumChildWindows(
+        handle_,
+        [](HWND control, LPARAM self) -> BOOL {
+            const auto* window = reinterpret_cast<const Tftftp_main*>(self);
+            const HFONT font = control == window->statuslab ? window->statusFont_ : window->font_;
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(this));
+    DeleteObject(oldFont);
+    DeleteObject(oldStatusFont);
+    const LONG lineHeight = TextExtent(ListBox1, "Ag").cy;
+
+    // The frame of this DPI around the client area; where the system draws
+    // it otherwise, what it leaves of the client area is made up for.
+    const SIZE client{scaled(ClientWidth), scaled(ClientHeight)};
+    RECT frame{0, 0, client.cx, client.cy};
+    AdjustWindowRectExForDpi(&frame, WindowStyle, FALSE, WindowExStyle, static_cast<UINT>(dpi_));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SetWindowPos(handle_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        RECT got{};
+        GetClientRect(handle_, &got);
+        frame.right += client.cx - got.right;
+        frame.bottom += client.cy - got.bottom;
+    }
+
+    // The address row: the label, the field wide enough for a whole address
+    // (or all its blanks) beside it, then Connect.
+    const SIZE label = TextExtent(Label1, Label1Text);
+    const RECT labelPlace = AtLeast(at(16, 12, 56, 13), label.cx, label.cy);
+    Move(Label1, labelPlace);
+    RECT field = at(78, 8, 98, 21);
+    OffsetRect(&field, std::max<LONG>(0, labelPlace.right + scaled(4) - field.left), 0);
+    ipedit->Place(field, font_);
+    std::string blanks = AddressPattern;
+    std::replace(blanks.begin(), blanks.end(), TMaskRules::DigitPosition, TMaskRules::BlankShown);
+    const LONG text = std::max(TextExtent(ipedit->Handle(), AddressPattern).cx,
+                               TextExtent(ipedit->Handle(), blanks).cx);
+    field = AtLeast(field, EditFrameWidth(ipedit->Handle()) + text + 2, 0); // and the caret
+    ipedit->Place(field, font_);
+    RECT connect = at(200, 8, 89, 25);
+    OffsetRect(&connect, std::max<LONG>(0, field.right + scaled(8) - connect.left), 0);
+    Move(connectbut, connect);
+
+    Move(ListBox1, at(309, 8, 360, 177));
+    SendMessageW(ListBox1, LB_SETITEMHEIGHT, 0, std::max<LONG>(scaled(LogLineHeight), lineHeight));
+
+    Move(filegroup, at(16, 43, 273, 174));
+    Move(groupFrame_, at(0, 0, 273, 174));
+    diredit->Place(at(6, 32, 251, 21), scaled(TAdvDirectoryEdit::ButtonWidth));
+    for (auto [list, top] : {std::pair{file1edit, 64}, std::pair{file2edit, 95}}) {
+        Move(list, at(6, top, 251, 21 + DropDownHeight));
+        // The closed field as high as the other fields: its selection line
+        // that high less the border the combo box draws around it.
+        LONG selection = std::max<LONG>(scaled(21) - 6, lineHeight);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), selection);
+            RECT closed{};
+            GetWindowRect(list, &closed);
+            selection =
+                std::max<LONG>(selection + scaled(21) - (closed.bottom - closed.top), lineHeight);
+        }
+        SendMessageW(list, CB_SETITEMHEIGHT, 0,
+                     std::max<LONG>(SendMessageW(list, CB_GETITEMHEIGHT, 0, 0), lineHeight));
+    }
+    Move(uploadbut, at(96, 133, 75, 25));
 
     // The free strip between the log's bottom (185) and the window's; ends
-    // short of the status label.
-    transferbar =
-        Control(handle_, 0, PROGRESS_CLASSW, "", 0, Place(309, 203, 251, 10), idTransferbar, font_);
-    SendMessageW(transferbar, PBM_SETRANGE32, 0, 100);
+    // short of the status label, which grows to the right with its text.
+    Move(transferbar, at(309, 203, 251, 10));
+    Move(statuslab, at(568, 200, 4, 16));
+    SetStatus(WindowText(statuslab));
+    InvalidateRect(handle_, nullptr, TRUE);
 }
 
 void Tftftp_main::Show() {
@@ -319,6 +407,16 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         // remembers; the field keeps it until it may be left.
         SetFocus(ipedit->Handle());
         return 0;
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another DPI, or its DPI changed: the window
+        // goes where the system suggests, at the size of the new layout.
+        dpi_ = HIWORD(wParam);
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(handle_, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        Layout();
+        return 0;
+    }
     case WM_CLOSE:
         Close();
         return 0;
@@ -444,8 +542,9 @@ void Tftftp_main::ClearLog() {
 void Tftftp_main::SetStatus(const std::string& text) {
     SetControlText(statuslab, text);
     // The label grows to the right with its text, as wide as the text needs.
-    SetWindowPos(statuslab, nullptr, 0, 0,
-                 std::max<LONG>(4, TextWidth(statuslab, statusFont_, text)), 16,
+    const SIZE extent = TextExtent(statuslab, text);
+    SetWindowPos(statuslab, nullptr, 0, 0, std::max<LONG>(Scaled(4, dpi_), extent.cx),
+                 std::max<LONG>(Scaled(16, dpi_), extent.cy),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(statuslab, nullptr, TRUE);
 }

@@ -1,6 +1,7 @@
 // The text of a window or control and of the clipboard, read and set as the
 // program's UTF-8 through the system's 16-bit text (any script, whatever the
-// code page), and the select-all key that every edit of the window takes.
+// code page), the room a text takes in a control's font, and the select-all
+// key that every edit of the window takes.
 #pragma once
 
 #include <algorithm>
@@ -22,6 +23,19 @@ inline std::string WindowText(HWND hwnd) {
 
 inline void SetControlText(HWND hwnd, const std::string& text) {
     SetWindowTextW(hwnd, WideText(text).c_str());
+}
+
+/// How wide and high text is drawn in control's font.
+inline SIZE TextExtent(HWND control, const std::string& text) {
+    const HDC dc = GetDC(control);
+    const HGDIOBJ old =
+        SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+    SIZE extent{};
+    const std::wstring wide = WideText(text);
+    GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &extent);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    return extent;
 }
 
 /// The clipboard's text; empty when it holds none or is not to be had.

@@ -214,13 +214,166 @@ LOGFONTA FontOf(HWND control) {
     return font;
 }
 
-TEST_F(Win32WindowTest, StartsWithItsLayout) {
+/// The window's layout, for the DPI it announces: tests of these run again
+/// on a display of 192 DPI (win32_window_tests_192dpi).
+class Win32WindowLayout : public Win32WindowTest {
+protected:
+    /// A length of the layout of 96 DPI at the window's DPI.
+    int Scaled(int length) const { return MulDiv(length, window.Dpi(), 96); }
+
+    /// Every control where the layout of 96 DPI, scaled, puts it; the
+    /// address row's label and field wider, and what follows them further
+    /// right, where their texts need it.
+    void ExpectTheLayout() const {
+        const HWND main = window.Handle();
+        RECT client{};
+        GetClientRect(main, &client);
+        EXPECT_EQ(client.right, Scaled(677));
+        EXPECT_EQ(client.bottom, Scaled(228));
+        enum TGrowth { gNone, gWider, gMovedRight };
+        struct Row {
+            const char* name;
+            HWND control, parent;
+            RECT place; // left, top, width, height at 96 DPI
+            TGrowth growth;
+            int fontPoints;
+        } rows[] = {
+            {"statuslab", window.statuslab, main, {568, 200, 4, 16}, gWider, 10},
+            {"Label1", window.Label1, main, {16, 12, 56, 13}, gWider, 8},
+            {"ListBox1", window.ListBox1, main, {309, 8, 360, 177}, gNone, 8},
+            {"ipedit", window.ipedit->Handle(), main, {78, 8, 98, 21}, gWider, 8},
+            {"connectbut", window.connectbut, main, {200, 8, 89, 25}, gMovedRight, 8},
+            {"filegroup", window.filegroup, main, {16, 43, 273, 174}, gNone, 0},
+            {"filegroup frame",
+             GetWindow(window.filegroup, GW_CHILD),
+             window.filegroup,
+             {0, 0, 273, 174},
+             gNone,
+             8},
+            {"diredit", window.diredit->Edit(), window.filegroup, {6, 32, 251 - 18, 21}, gNone, 8},
+            {"browse button",
+             window.diredit->BrowseButton(),
+             window.filegroup,
+             {6 + 251 - 18, 32, 18, 21},
+             gNone,
+             0},
+            {"file1edit", window.file1edit, window.filegroup, {6, 64, 251, 21}, gNone, 8},
+            {"file2edit", window.file2edit, window.filegroup, {6, 95, 251, 21}, gNone, 8},
+            {"uploadbut", window.uploadbut, window.filegroup, {96, 133, 75, 25}, gNone, 8},
+            {"transferbar", window.transferbar, main, {309, 203, 251, 10}, gNone, 0},
+        };
+        for (const Row& r : rows) {
+            SCOPED_TRACE(r.name);
+            EXPECT_EQ(GetParent(r.control), r.parent);
+            const RECT at = PlaceOf(r.control);
+            const RECT want{Scaled(r.place.left), Scaled(r.place.top),
+                            Scaled(r.place.left + r.place.right) - Scaled(r.place.left),
+                            Scaled(r.place.top + r.place.bottom) - Scaled(r.place.top)};
+            EXPECT_EQ(at.top, want.top);
+            if (r.growth == gNone) {
+                EXPECT_EQ(at.left, want.left);
+                EXPECT_NEAR(at.right, want.right, 1); // scaled width or scaled right end
+                EXPECT_NEAR(at.bottom, want.bottom, 1);
+            } else if (r.growth == gWider) {
+                EXPECT_GE(at.left, want.left);
+                EXPECT_GE(at.right, want.right);
+                EXPECT_GE(at.bottom, want.bottom);
+            } else {
+                EXPECT_GE(at.left, want.left);
+                EXPECT_EQ(at.right, want.right);
+                EXPECT_EQ(at.bottom, want.bottom);
+            }
+            if (r.fontPoints != 0) {
+                EXPECT_STREQ(FontOf(r.control).lfFaceName, "Tahoma");
+                EXPECT_EQ(FontOf(r.control).lfHeight, -MulDiv(r.fontPoints, window.Dpi(), 72));
+            }
+        }
+    }
+
+    /// Every text whole in its control, measured in the control's own font:
+    /// what the user could not read otherwise ("IP Add", "00.100", lines of
+    /// the log drawn over each other).
+    void ExpectEveryTextFits() {
+        window.SetStatus("Done");
+        const auto clientOf = [](HWND control) {
+            RECT client{};
+            GetClientRect(control, &client);
+            return client;
+        };
+        enum TKind { kStatic, kEdit, kButton, kGroup };
+        const HWND frame = GetWindow(window.filegroup, GW_CHILD);
+        std::string blanks = AddressPattern;
+        std::replace(blanks.begin(), blanks.end(), '0', '_');
+        const struct {
+            const char* name;
+            HWND control;
+            TKind kind;
+            std::string text;
+        } rows[] = {
+            {"Label1", window.Label1, kStatic, WindowText(window.Label1)},
+            {"statuslab", window.statuslab, kStatic, WindowText(window.statuslab)},
+            {"ipedit", window.ipedit->Handle(), kEdit, WindowText(window.ipedit->Handle())},
+            {"ipedit, every digit blank", window.ipedit->Handle(), kEdit, blanks},
+            {"connectbut", window.connectbut, kButton, WindowText(window.connectbut)},
+            {"uploadbut", window.uploadbut, kButton, WindowText(window.uploadbut)},
+            {"filegroup frame", frame, kGroup, WindowText(frame)},
+            {"diredit", window.diredit->Edit(), kEdit, "C:\\"},
+        };
+        for (const auto& r : rows) {
+            SCOPED_TRACE(r.name);
+            ASSERT_FALSE(r.text.empty());
+            const SIZE text = TextExtent(r.control, r.text);
+            RECT room = clientOf(r.control);
+            if (r.kind == kEdit) {
+                const auto margins =
+                    static_cast<DWORD>(SendMessageA(r.control, EM_GETMARGINS, 0, 0));
+                room.right -= LOWORD(margins) + HIWORD(margins) + 1; // and the caret
+            } else if (r.kind == kButton) {
+                InflateRect(&room, -2, -2); // the button's edges
+            } else if (r.kind == kGroup) {
+                room.right -= 2 * 8; // the caption starts inside the frame's corner
+            }
+            EXPECT_GE(room.right - room.left, text.cx);
+            EXPECT_GE(room.bottom - room.top, text.cy);
+        }
+        // Lines: the log's, and the drop-down lists' closed and open ones.
+        const LONG line = TextExtent(window.ListBox1, "Ag").cy;
+        EXPECT_GE(SendMessageA(window.ListBox1, LB_GETITEMHEIGHT, 0, 0), line);
+        for (const HWND list : {window.file1edit, window.file2edit}) {
+            EXPECT_GE(SendMessageA(list, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0), line);
+            EXPECT_GE(SendMessageA(list, CB_GETITEMHEIGHT, 0, 0), line);
+            RECT closed{};
+            GetWindowRect(list, &closed);
+            EXPECT_NEAR(closed.bottom - closed.top, Scaled(21), 1); // as high as the edits
+        }
+        // And no control over another: in the window, and in the group.
+        for (const HWND parent : {window.Handle(), window.filegroup}) {
+            std::vector<RECT> places;
+            for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+                if (c != frame)
+                    places.push_back(PlaceOf(c));
+            for (std::size_t i = 0; i < places.size(); ++i)
+                for (std::size_t j = i + 1; j < places.size(); ++j) {
+                    const RECT& a = places[i];
+                    const RECT& b = places[j];
+                    EXPECT_TRUE(a.left + a.right <= b.left || b.left + b.right <= a.left ||
+                                a.top + a.bottom <= b.top || b.top + b.bottom <= a.top)
+                        << i << " and " << j;
+                }
+        }
+    }
+};
+
+TEST_F(Win32WindowLayout, StartsWithTheLayoutOfItsMonitorsDpi) {
     const HWND main = window.Handle();
     EXPECT_EQ(WindowText(main), "TFTP Upload Utility");
-    RECT client{};
-    GetClientRect(main, &client);
-    EXPECT_EQ(client.right, 677);
-    EXPECT_EQ(client.bottom, 228);
+    // Aware of each monitor's DPI (the program's manifest): the system
+    // neither stretches the window nor keeps it at 96 DPI.
+    EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(main)),
+              DPI_AWARENESS_PER_MONITOR_AWARE);
+    EXPECT_EQ(window.Dpi(), static_cast<int>(GetDpiForWindow(main)));
+    const std::string asked = Env("LOADER_TEST_DPI");
+    EXPECT_EQ(window.Dpi(), asked.empty() ? 96 : std::stoi(asked));
     RECT frame{};
     GetWindowRect(main, &frame);
     EXPECT_EQ(frame.left, 0);
@@ -228,59 +381,19 @@ TEST_F(Win32WindowTest, StartsWithItsLayout) {
     // A task-bar button of its own: no owner, and asked for.
     EXPECT_EQ(GetWindow(main, GW_OWNER), nullptr);
     EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-
-    struct Row {
-        const char* name;
-        HWND control, parent;
-        RECT place; // left, top, width, height
-        const char* text;
-        int fontHeight;
-    } rows[] = {
-        {"statuslab", window.statuslab, main, {568, 200, 4, 16}, "", -13},
-        {"Label1", window.Label1, main, {16, 12, 56, 13}, "IP Address:", -11},
-        {"ListBox1", window.ListBox1, main, {309, 8, 360, 177}, "", -11},
-        {"ipedit", window.ipedit->Handle(), main, {78, 8, 98, 21}, "192.168.100.100", -11},
-        {"connectbut", window.connectbut, main, {200, 8, 89, 25}, "Connect", -11},
-        {"filegroup", window.filegroup, main, {16, 43, 273, 174}, "", 0},
-        // The group's frame, which carries its caption.
-        {"filegroup frame",
-         GetWindow(window.filegroup, GW_CHILD),
-         window.filegroup,
-         {0, 0, 273, 174},
-         "Select Files",
-         -11},
-        {"file1edit", window.file1edit, window.filegroup, {6, 64, 251, 21}, "", -11},
-        {"file2edit", window.file2edit, window.filegroup, {6, 95, 251, 21}, "", -11},
-        {"uploadbut", window.uploadbut, window.filegroup, {96, 133, 75, 25}, "Upload", -11},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(GetParent(r.control), r.parent);
-        const RECT at = PlaceOf(r.control);
-        EXPECT_EQ(at.left, r.place.left);
-        EXPECT_EQ(at.top, r.place.top);
-        // The label is at least its designed width, wider if its text needs it.
-        if (r.control == window.Label1) {
-            EXPECT_GE(at.right, r.place.right);
-        } else {
-            EXPECT_EQ(at.right, r.place.right);
-        }
-        EXPECT_EQ(at.bottom, r.place.bottom);
-        EXPECT_EQ(WindowText(r.control), r.text);
-        if (r.fontHeight != 0) {
-            EXPECT_STREQ(FontOf(r.control).lfFaceName, "Tahoma");
-            EXPECT_EQ(FontOf(r.control).lfHeight, r.fontHeight);
-        }
+    ExpectTheLayout();
+    ExpectEveryTextFits();
+    if (window.Dpi() == 96) { // the address row as designed, the field wide enough
+        EXPECT_EQ(PlaceOf(window.ipedit->Handle()).left, 78);
+        EXPECT_EQ(PlaceOf(window.connectbut).left, 200);
     }
-    // The folder edit and its browse button share the edit's place.
-    const RECT edit = PlaceOf(window.diredit->Edit());
-    const RECT button = PlaceOf(window.diredit->BrowseButton());
-    EXPECT_EQ(edit.left, 6);
-    EXPECT_EQ(edit.top, 32);
-    EXPECT_EQ(edit.right + button.right, 251);
-    EXPECT_EQ(button.right, 18);
-    EXPECT_EQ(edit.left + edit.right, button.left);
 
+    for (const auto& [control, text] :
+         {std::pair{window.Label1, "IP Address:"},
+          std::pair{window.ipedit->Handle(), DefaultAddress},
+          std::pair{window.connectbut, "Connect"}, std::pair{window.uploadbut, "Upload"},
+          std::pair{GetWindow(window.filegroup, GW_CHILD), "Select Files"}})
+        EXPECT_EQ(WindowText(control), text);
     // The status label writes in blue on the window's colour.
     const HDC dc = CreateCompatibleDC(nullptr);
     SendMessageA(main, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
@@ -293,6 +406,25 @@ TEST_F(Win32WindowTest, StartsWithItsLayout) {
     EXPECT_FALSE(IsWindowVisible(window.transferbar));
     for (HWND list : {window.file1edit, window.file2edit})
         EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
+}
+
+TEST_F(Win32WindowLayout, FollowsItsMonitorToAnotherDpi) {
+    // The system's word that the window's monitor has another DPI, with the
+    // place it suggests: the window goes there and lays itself out anew.
+    const int start = window.Dpi();
+    for (const int dpi : {144, 192, start}) {
+        SCOPED_TRACE(dpi);
+        const RECT suggested{8, 16, 8 + MulDiv(700, dpi, 96), 16 + MulDiv(260, dpi, 96)};
+        SendMessageA(window.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(window.Dpi(), dpi);
+        RECT frame{};
+        GetWindowRect(window.Handle(), &frame);
+        EXPECT_EQ(frame.left, 8);
+        EXPECT_EQ(frame.top, 16);
+        ExpectTheLayout();
+        ExpectEveryTextFits();
+    }
 }
 
 TEST_F(Win32WindowTest, TabOrderWalksThroughTheShownControls) {
