@@ -737,6 +737,16 @@ TEST_F(Win32WindowTest, AFolderNamedInAnyScriptListsItsImages) {
     EXPECT_EQ(window.ListItem(TImageList::ilPrograms, window.ListItemIndex(TImageList::ilPrograms)),
               program);
 
+    // Ctrl+A selects the whole path, as in the address field.
+    SendMessageA(window.diredit->Edit(), EM_SETSEL, 3, 3);
+    SendMessageA(window.diredit->Edit(), WM_CHAR, 0x01, 0);
+    DWORD start = 1;
+    DWORD end = 0;
+    SendMessageA(window.diredit->Edit(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, static_cast<DWORD>(WideText(folder).size()));
+
     // The folder chooser opens at the folder in the edit.
     TDialogAnswerer chooser("Select Directory", IDCANCEL);
     SendMessageA(window.diredit->Edit(), WM_KEYDOWN, VK_F4, 0);
