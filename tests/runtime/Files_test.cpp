@@ -194,3 +194,39 @@ TEST(TStream, CopyFromTakesTheWholeSourceFromItsStart) {
     EXPECT_EQ(memory.Text(), content);
     std::remove(path.c_str());
 }
+
+// The program holds names as UTF-8, whatever script they are in; on Windows
+// the file calls take them beyond the system's code page.
+TEST(Files, FoldersAndFilesNamedInAnyScriptAreListedAndOpened) {
+    const struct {
+        const char* folder;
+        const char* file;
+    } rows[] = {
+        {"Firmware Ünïcødé 版本", "Bild Ünï 版本.bin"},
+        {"Fïrmwäre", "Prögram.bin"}, // within the Western code pages
+        {"Images 📦", "📦.bin"},       // beyond 16 bits: a surrogate pair
+    };
+    const std::string base = testing::TempDir();
+    const auto native = [](const std::string& utf8) {
+        return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.folder);
+        const std::string folder = base + r.folder + PathDelim;
+        const std::string path = folder + r.file;
+        std::filesystem::create_directory(native(folder));
+        std::ofstream(native(path), std::ios::binary) << "MPFS..";
+
+        EXPECT_TRUE(DirectoryExists(folder));
+        EXPECT_TRUE(FileExists(path));
+        EXPECT_EQ(ExpandFileName(path), path);
+        const auto entries = FolderEntries(folder, ".bin");
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].Name, r.file);
+        std::uint8_t magic[4] = {};
+        ReadFileStart(path, magic);
+        EXPECT_EQ(std::string(magic, magic + 4), "MPFS");
+        EXPECT_EQ(TFileStream(path, TFileStream::TOpenMode::fmOpenRead).Size(), 6);
+        std::filesystem::remove_all(native(folder));
+    }
+}
