@@ -1,11 +1,13 @@
-// The masked field's editing rules. Typing and a paste that is not a whole
-// address place their characters the way the Qt window's masked line edit
-// always has (the window keeps Qt's mask for its look), so the field reads
-// the same under every toolkit; the literal key, the beep, Escape and the
-// validation are the field's own additions.
+// The masked field's editing rules. Typed digits and a paste that is not a
+// whole address place their characters the way the Qt window's masked line
+// edit always has (the window keeps Qt's mask for its look), so the field
+// reads the same under every toolkit; the groups' range, the literal key that
+// closes a group, the beep, Escape and the validation are the field's own
+// additions.
 #include "app/MaskRules.h"
 
 #include <algorithm>
+#include <iterator>
 #include <utility>
 
 #include "runtime/Convert.h"
@@ -51,7 +53,20 @@ std::optional<std::string> FillGroups(std::string_view pattern, std::string_view
     return filled;
 }
 
+/// "The first group" to "The fourth group" for groups 0 to 3; a pattern with
+/// more groups counts them.
+std::string GroupName(int group) {
+    static constexpr const char* Ordinals[] = {"first", "second", "third", "fourth"};
+    if (group >= 0 && group < static_cast<int>(std::size(Ordinals)))
+        return std::string("The ") + Ordinals[group] + " group";
+    return "Group " + std::to_string(group + 1);
+}
+
 } // namespace
+
+std::string GroupRangeMessage(int group) {
+    return GroupName(group) + " must be 0 to " + std::to_string(TMaskRules::GroupMaximum);
+}
 
 std::optional<std::string> MaskedAddressText(const std::string& address) {
     auto filled = FillGroups(AddressPattern, address);
@@ -64,6 +79,16 @@ std::optional<std::string> MaskedAddressText(const std::string& address) {
 }
 
 TMaskRules::TMaskRules(std::string pattern, std::string_view text) : pattern_(std::move(pattern)) {
+    for (int i = 0; i < Length();) {
+        if (IsLiteral(i)) {
+            ++i;
+            continue;
+        }
+        TGroup group{i, 0};
+        while (i < Length() && !IsLiteral(i))
+            ++i, ++group.Width;
+        groups_.push_back(group);
+    }
     SetText(text);
 }
 
@@ -73,6 +98,64 @@ std::string TMaskRules::Shown() const {
         if (!IsLiteral(i) && shown[i] == Blank)
             shown[i] = BlankShown;
     return shown;
+}
+
+std::string TMaskRules::Reading() const {
+    for (int g = 0; g < static_cast<int>(groups_.size()); ++g)
+        if (GroupValue(g) < 0)
+            return text_; // a group without a digit has no number to close on
+    TMaskRules closed = *this;
+    for (int g = 0; g < static_cast<int>(groups_.size()); ++g)
+        closed.CloseGroup(g);
+    return closed.text_;
+}
+
+std::string TMaskRules::RefusalMessage() const {
+    return refusedGroup_ < 0 ? std::string() : GroupRangeMessage(refusedGroup_);
+}
+
+int TMaskRules::GroupAt(int position) const {
+    for (int g = 0; g < static_cast<int>(groups_.size()); ++g)
+        if (position >= groups_[g].Start && position <= groups_[g].End())
+            return g;
+    return -1;
+}
+
+int TMaskRules::GroupValue(int group) const {
+    int value = -1;
+    const TGroup& at = groups_[group];
+    for (int i = at.Start; i < at.End(); ++i)
+        if (IsDigit(text_[i]))
+            value = std::max(value, 0) * 10 + (text_[i] - '0');
+    return value;
+}
+
+int TMaskRules::InvalidGroup() const {
+    for (int g = 0; g < static_cast<int>(groups_.size()); ++g) {
+        const int value = GroupValue(g);
+        if (value < 0 || value > GroupMaximum)
+            return g;
+    }
+    return -1;
+}
+
+int TMaskRules::OversizedGroup() const {
+    for (int g = 0; g < static_cast<int>(groups_.size()); ++g)
+        if (GroupValue(g) > GroupMaximum)
+            return g;
+    return -1;
+}
+
+void TMaskRules::CloseGroup(int group) {
+    const TGroup& at = groups_[group];
+    std::string digits;
+    for (int i = at.Start; i < at.End(); ++i)
+        if (IsDigit(text_[i]))
+            digits += text_[i];
+    if (digits.empty())
+        return;
+    digits.insert(0, at.Width - digits.size(), '0');
+    text_.replace(at.Start, at.Width, digits);
 }
 
 int TMaskRules::FirstUnfilled() const {
@@ -118,6 +201,11 @@ void TMaskRules::Select(int start, int length) {
     selStart_ = std::clamp(start, 0, Length());
     selLength_ = std::clamp(length, 0, Length() - selStart_);
     caret_ = selStart_ + selLength_;
+}
+
+void TMaskRules::EnterByClick() {
+    if (selLength_ == 0)
+        Select(0, Length());
 }
 
 void TMaskRules::Unfill(int from, int count) {
@@ -181,13 +269,31 @@ void TMaskRules::Insert(std::string_view text) {
 }
 
 bool TMaskRules::Type(char c) {
+    const TMaskRules before = *this;
+    refusedGroup_ = -1;
+    bool typed = false;
     if (IsDigit(c)) {
+        RemoveSelection();
+        const int at = NextDigitPosition(caret_);
         Insert(std::string_view(&c, 1));
-        return true;
+        const int group = at < Length() ? GroupAt(at) : -1;
+        if (group >= 0 && GroupValue(group) > GroupMaximum) {
+            // Over a group's old digits ("192" and a 3 typed at its start)
+            // the user is typing a new number: the rest of the old one goes.
+            Unfill(at + 1, groups_[group].End() - at - 1);
+            if (GroupValue(group) > GroupMaximum)
+                refusedGroup_ = group;
+        }
+        typed = refusedGroup_ < 0;
+    } else if (c != DigitPosition && pattern_.find(c) != std::string::npos) {
+        typed = TypeLiteral(c);
     }
-    if (c != DigitPosition && pattern_.find(c) != std::string::npos)
-        return TypeLiteral(c);
-    return false;
+    if (!typed) {
+        const int refused = refusedGroup_;
+        *this = before;
+        refusedGroup_ = refused;
+    }
+    return typed;
 }
 
 bool TMaskRules::TypeLiteral(char literal) {
@@ -196,15 +302,23 @@ bool TMaskRules::TypeLiteral(char literal) {
     // literal the user types there is the one just passed, not the next.
     if (IsLiteral(caret_ - 1) && pattern_[caret_ - 1] == literal)
         return true;
-    int to = caret_;
-    while (to < Length() && !(IsLiteral(to) && pattern_[to] == literal))
-        ++to;
-    if (to >= Length())
-        return false; // no further group to jump to
-    // The digits skipped over are left unfilled, so "10." reads "10 ." even
-    // where the group held three digits before.
-    Unfill(caret_, to - caret_);
-    caret_ = to + 1;
+    const int group = GroupAt(caret_);
+    if (group < 0)
+        return false;
+    const TGroup& at = groups_[group];
+    // The group ends where the user typed its end: its digits before the
+    // caret are the number, whatever stood after them.
+    const int end = at.End();
+    if (end >= Length() || pattern_[end] != literal)
+        return false; // no further group to move to
+    bool digitTyped = false;
+    for (int i = at.Start; i < caret_; ++i)
+        digitTyped = digitTyped || IsDigit(text_[i]);
+    if (!digitTyped)
+        return false; // nothing typed in it yet: the dot would skip a group
+    Unfill(caret_, end - caret_);
+    CloseGroup(group);
+    caret_ = end + 1;
     modified_ = true;
     return true;
 }
@@ -229,7 +343,8 @@ void TMaskRules::Delete() {
     modified_ = true;
 }
 
-void TMaskRules::Paste(std::string_view text) {
+bool TMaskRules::Paste(std::string_view text) {
+    const TMaskRules before = *this;
     // A whole address copied from elsewhere ("127.0.0.2", perhaps with a
     // line end) means that address, wherever the caret stands.
     if (auto filled = FillGroups(pattern_, Trim(text))) {
@@ -237,9 +352,16 @@ void TMaskRules::Paste(std::string_view text) {
         caret_ = Length();
         selLength_ = 0;
         modified_ = true;
-        return;
+    } else {
+        Insert(text);
     }
-    Insert(text);
+    refusedGroup_ = OversizedGroup();
+    if (refusedGroup_ < 0)
+        return true;
+    const int refused = refusedGroup_;
+    *this = before;
+    refusedGroup_ = refused;
+    return false;
 }
 
 void TMaskRules::Enter() {
@@ -261,12 +383,16 @@ bool TMaskRules::Escape() {
 }
 
 bool TMaskRules::Validate() {
+    refusedGroup_ = -1;
     if (!modified_)
         return true;
-    const int unfilled = FirstUnfilled();
-    if (unfilled < 0)
+    const int invalid = InvalidGroup();
+    if (invalid < 0) {
+        text_ = Reading();
         return true;
-    caret_ = unfilled;
+    }
+    refusedGroup_ = invalid;
+    caret_ = groups_[invalid].Start;
     selLength_ = 0;
     return false;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 /// The address field's pattern: "0" a digit position, anything else a fixed
 /// literal.
@@ -23,13 +24,21 @@ inline constexpr const char* DefaultAddress = "192.168.100.100";
 /// any other text.
 std::optional<std::string> MaskedAddressText(const std::string& address);
 
+/// What a masked field says when a group of its digits is not a number from
+/// 0 to TMaskRules::GroupMaximum: "The second group must be 0 to 255" for
+/// group 1 (groups count from 0). Every window shows this same text.
+std::string GroupRangeMessage(int group);
+
+/// Each run of digit positions in the pattern is a group that reads the
+/// digits it holds as one number from 0 to GroupMaximum ("1 5" reads 15).
+/// A group that holds a digit is complete enough: leaving the field closes
+/// it, its digits moved to the right and led by zeros ("9  " becomes "009").
 class TMaskRules {
 public:
     static constexpr char DigitPosition = '0';
     /// How an unfilled digit position is shown; Text() reads it as a blank.
     static constexpr char BlankShown = '_';
-    static constexpr const char* InvalidInputMessage =
-        "Invalid input value.  Use escape key to abandon changes";
+    static constexpr int GroupMaximum = 255;
 
     /// pattern: DigitPosition for a digit, any other character a literal.
     /// The field starts with text, placed as SetText places it.
@@ -40,6 +49,10 @@ public:
     const std::string& Text() const { return text_; }
     /// As Text(), with unfilled digit positions as BlankShown.
     std::string Shown() const;
+    /// The field as the program reads it: Text() with every group closed,
+    /// once each group holds a digit ("127.0  .0  .9  " reads
+    /// "127.000.000.009"); Text() itself while a group holds none.
+    std::string Reading() const;
     int Caret() const { return caret_; }
     /// The selection: its first position and its length (0: none).
     int SelectionStart() const { return selStart_; }
@@ -49,8 +62,13 @@ public:
     /// The first unfilled digit position, or -1 when the field is complete.
     int FirstUnfilled() const;
     /// True while the user is in the field with a change that may not be
-    /// left yet; a click elsewhere then counts for nothing.
-    bool HoldsInvalidChange() const { return entered_ && modified_ && FirstUnfilled() >= 0; }
+    /// left yet (a group empty or above GroupMaximum); a click elsewhere then
+    /// counts for nothing.
+    bool HoldsInvalidChange() const { return entered_ && modified_ && InvalidGroup() >= 0; }
+    /// GroupRangeMessage for the group that the last Type, Paste or Validate
+    /// refused; empty when that refusal named no group (a letter typed) or
+    /// nothing was refused.
+    std::string RefusalMessage() const;
 
     /// Places text as the program sets a field: from the first position on,
     /// as a paste into an empty field; not a change by the user. The caret
@@ -61,12 +79,21 @@ public:
     void Assign(std::string_view shown, int caret, int selStart, int selLength, bool modified);
     /// Selects length positions from start; the caret goes to its end.
     void Select(int start, int length);
+    /// A click entered the field: unless it selected something itself, the
+    /// whole text is selected, so that typing replaces it, as the address
+    /// fields of the platforms do.
+    void EnterByClick();
 
     /// A typed character: a digit fills the position at the caret (or the
-    /// first digit position after it) and moves past following literals; a
-    /// literal moves the caret past the next such literal, leaving the
-    /// digits skipped over unfilled. False for a refused key: anything else,
-    /// or a literal with no further one to move to; the field should beep.
+    /// first digit position after it) and moves past following literals.
+    /// A digit that would take its group above GroupMaximum starts the group
+    /// anew, the group's positions after it unfilled; one that is too much
+    /// even so is refused, and RefusalMessage names its group. A literal
+    /// closes the group the caret is in, keeping the digits before the caret
+    /// ("10" and "." read "010."), and moves the caret past the literal;
+    /// typed just after a literal it only confirms that one. False for a
+    /// refused key, which changes nothing: anything else, a literal with no
+    /// digit before it in its group or none further on; the field should beep.
     bool Type(char c);
     /// Unfills the selection, or the digit position before the caret.
     void Backspace();
@@ -76,8 +103,10 @@ public:
     /// literals, "127.0.0.2") fills the whole field group by group, each
     /// group padded with leading zeros. Any other text replaces the
     /// selection and is placed from the caret as typed, literals in it moving
-    /// to the next group, characters that fit nowhere dropped.
-    void Paste(std::string_view text);
+    /// to the next group, characters that fit nowhere dropped. False, nothing
+    /// changed and RefusalMessage naming the group, when a group would be
+    /// above GroupMaximum.
+    bool Paste(std::string_view text);
 
     /// The user enters the field: its text now is what Escape brings back.
     /// Entering again before Leave (back from another window) changes nothing.
@@ -86,14 +115,32 @@ public:
     /// false (nothing done) when it holds none.
     bool Escape();
     /// On leaving or Enter: true when the field may be left (unchanged, or
-    /// complete). Otherwise the caret goes to the first unfilled position and
-    /// the field should beep, keep the focus and show InvalidInputMessage.
+    /// every group 0 to GroupMaximum), its groups then closed. Otherwise the
+    /// caret goes to the first position of the first group that is empty or
+    /// too large, and the field should beep, keep the focus and show
+    /// RefusalMessage.
     bool Validate();
     /// The user has left the field.
     void Leave() { entered_ = false; }
 
 private:
+    struct TGroup {
+        int Start;
+        int Width;
+        int End() const { return Start + Width; }
+    };
+
     bool IsLiteral(int position) const;
+    /// The group that holds position, or whose end it is; -1 for none.
+    int GroupAt(int position) const;
+    /// The number the group's digits read; -1 when it holds none.
+    int GroupValue(int group) const;
+    /// The first group that is empty or above GroupMaximum; -1 for none.
+    int InvalidGroup() const;
+    /// The first group above GroupMaximum; -1 for none.
+    int OversizedGroup() const;
+    /// Moves the group's digits to its right end, leading zeros before them.
+    void CloseGroup(int group);
     /// What text placed from position on covers, as Qt's masked line edit
     /// places it; positions that a literal in text skips keep fill's.
     std::string Place(int position, std::string_view text, const std::string& fill) const;
@@ -107,6 +154,7 @@ private:
     int Length() const { return static_cast<int>(pattern_.size()); }
 
     std::string pattern_;
+    std::vector<TGroup> groups_;
     std::string text_;
     std::string entryText_;
     int caret_ = 0;
@@ -114,4 +162,5 @@ private:
     int selLength_ = 0;
     bool modified_ = false;
     bool entered_ = false;
+    int refusedGroup_ = -1;
 };

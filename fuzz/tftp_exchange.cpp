@@ -3,10 +3,10 @@
 // whatever the fuzzer makes a server (or a stranger) send, and every packet
 // it sends is checked against what must always hold: the request first, to
 // the request's address; DATA blocks numbered 1, 2, 3 in order, only to the
-// server that answered first, carrying the file's bytes in order; ERROR 5 to
-// every stranger and to nobody else; nothing after an ERROR of its own; and
-// success only once the server acknowledged the last, short block of the
-// whole file.
+// sender of the first reply, from whatever address, carrying the file's
+// bytes in order; ERROR 5 to every stranger that sent anything but an ERROR,
+// and to nobody else; nothing after an ERROR of its own; and success only
+// once the server acknowledged the last, short block of the whole file.
 //
 // Input: two bytes of file size, then actions of one byte each, low three
 // bits the kind and the next two the sender, with their operands:
@@ -103,11 +103,12 @@ public:
         case 7:
             break;
         }
-        // A datagram from the server's address fixes the server while none
-        // is fixed; from anyone else it must be answered with ERROR 5.
-        if (!server_ && sender.first == RequestTo.first)
+        // The first datagram fixes the server, whoever sends it; anyone else
+        // must be answered with ERROR 5, unless what they sent is an ERROR.
+        if (!server_)
             server_ = sender;
-        if (sender != server_)
+        const bool error = datagram.size() >= 2 && datagram[0] == 0 && datagram[1] == 5;
+        if (sender != server_ && !error)
             owedUnknownID_ = sender;
         std::copy(datagram.begin(), datagram.end(), ABuffer.begin());
         VPeerIP = sender.first;

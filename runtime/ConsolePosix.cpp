@@ -1,22 +1,32 @@
-// The console on POSIX: isatty, and SIGINT kept blocked so that it stays
-// pending until sigtimedwait takes it. No signal handler runs, so no system
-// call anywhere in the program is interrupted by a Ctrl-C.
+// The console on POSIX: isatty, and SIGINT, SIGTERM and SIGHUP kept blocked
+// so that each stays pending until sigtimedwait takes it. No signal handler
+// runs, so no system call anywhere in the program is interrupted by one; a
+// signalfd over the same signals lets a wait for children wake on one
+// without taking it. SIGPIPE is ignored, so a closed output makes a write
+// fail with EPIPE instead of ending the program in the middle of a transfer.
 #include "runtime/Console.h"
 
 #include <cerrno>
 #include <csignal>
 #include <ctime>
 #include <pthread.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
+
+#include "runtime/HeldInterrupts.h"
 
 namespace {
 
-sigset_t InterruptSignals() {
+sigset_t HeldSignals() {
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     return set;
 }
+
+file_t gWaitable = kInvalidFile;
 
 } // namespace
 
@@ -25,16 +35,36 @@ bool IsTerminal(TConsoleStream stream) {
 }
 
 void HoldInterrupts() {
-    const sigset_t set = InterruptSignals();
+    const sigset_t set = HeldSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    sigaction(SIGPIPE, &ignore, nullptr);
+    // Made once and kept for the program's life; a program without one still
+    // holds its interrupts, and its waits for children then wake on them no
+    // sooner than their own timeouts.
+    static const TFileHandle waitable(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
+    gWaitable = waitable.Get() < 0 ? kInvalidFile : waitable.Get();
 }
 
-bool TakeInterrupt(std::chrono::nanoseconds timeout) {
-    const sigset_t set = InterruptSignals();
+int TakeInterrupt(std::chrono::nanoseconds timeout) {
+    const sigset_t set = HeldSignals();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(timeout);
     timespec wait{};
     wait.tv_sec = static_cast<time_t>(seconds.count());
     wait.tv_nsec = static_cast<long>((timeout - seconds).count());
-    // EINTR (another signal) and EAGAIN (the time passed) both mean no Ctrl-C.
-    return sigtimedwait(&set, nullptr, &wait) == SIGINT;
+    // EINTR (another signal) and EAGAIN (the time passed) both mean none came.
+    const int signal = sigtimedwait(&set, nullptr, &wait);
+    return signal > 0 ? signal : 0;
+}
+
+file_t HeldInterruptWaitable() {
+    return gWaitable;
+}
+
+void RaiseInterrupt(int signal) {
+    // To the process, not to this thread: whichever thread takes interrupts
+    // sees it pending.
+    ::kill(::getpid(), signal);
 }

@@ -1,23 +1,76 @@
 // The console on Windows: a stream is a terminal when it is a console, and
-// Ctrl-C reaches the console control handler, which records it in an event
-// for TakeInterrupt instead of ending the process. Ctrl-Break counts as
-// Ctrl-C: a parent passes Ctrl-C on to a child in a process group of its own
-// (ProcessWindows.cpp) as Ctrl-Break, since Ctrl-C is off in such a group.
-// The handler runs on a thread of its own that the system starts, so it only
-// sets the event.
+// the console's control events reach the console control handler, which
+// holds them for TakeInterrupt instead of ending the process. Each event is
+// held as the POSIX signal a terminal would send for it (Console.h). Ctrl-Break
+// counts as Ctrl-C: a parent passes Ctrl-C on to a child in a process group
+// of its own (ProcessWindows.cpp) as Ctrl-Break, since Ctrl-C is off in such
+// a group. The handler runs on a thread of its own that the system starts,
+// so it only records the event and sets an event object.
 #include "runtime/Console.h"
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
+#include <bit>
+
+#include "runtime/HeldInterrupts.h"
+
 namespace {
 
-// Auto-reset: each Ctrl-C is taken once, and several before a take count as one.
+/// Bit n set: signal n waits to be taken.
+std::atomic<unsigned> gPending{0};
+
+/// Manual-reset, set while gPending holds a signal, so that a wait for
+/// children can wait on it without taking anything.
 HANDLE gInterrupt = nullptr;
 
-BOOL WINAPI OnConsoleControl(DWORD event) {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
-        return FALSE; // closing the console, logging off: the default, which ends the program
+/// How long the handler keeps the system from ending the program after a
+/// close, log-off or shut-down event. The system's own grace is shorter (5 s
+/// after a close); the run's end as after Ctrl-C fits in it, and main's
+/// return then ends the program, this thread with it.
+constexpr DWORD EndGrace = 20000;
+
+void Hold(int signal) {
+    gPending.fetch_or(1u << signal);
     ::SetEvent(gInterrupt);
+}
+
+/// The lowest pending signal, taken; 0 when none.
+int TakePending() {
+    unsigned pending = gPending.load();
+    while (pending != 0) {
+        const int signal = std::countr_zero(pending);
+        if (gPending.compare_exchange_weak(pending, pending & ~(1u << signal))) {
+            // Reset, then look again: a signal held in between sets it anew.
+            if (gPending.load() == 0)
+                ::ResetEvent(gInterrupt);
+            if (gPending.load() != 0)
+                ::SetEvent(gInterrupt);
+            return signal;
+        }
+    }
+    return 0;
+}
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+    switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+        Hold(kSignalInterrupt);
+        return TRUE;
+    case CTRL_CLOSE_EVENT:
+        Hold(kSignalHangUp);
+        break;
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+        Hold(kSignalTerminate);
+        break;
+    default:
+        return FALSE;
+    }
+    // The system ends the program as soon as this returns.
+    ::Sleep(EndGrace);
     return TRUE;
 }
 
@@ -43,18 +96,42 @@ bool IsTerminal(TConsoleStream stream) {
 }
 
 void HoldInterrupts() {
+    // A write to a closed pipe fails with ERROR_NO_DATA here and ends
+    // nothing: there is no SIGPIPE to ignore.
     if (gInterrupt)
         return;
-    gInterrupt = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    gInterrupt = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     ::SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 }
 
-bool TakeInterrupt(std::chrono::nanoseconds timeout) {
+int TakeInterrupt(std::chrono::nanoseconds timeout) {
     const DWORD ms = Milliseconds(timeout);
     if (!gInterrupt) {
-        // Nothing held: a Ctrl-C ends the program by itself, so none can come.
+        // Nothing held: an interrupt ends the program by itself, so none can come.
         ::Sleep(ms);
-        return false;
+        return 0;
     }
-    return ::WaitForSingleObject(gInterrupt, ms) == WAIT_OBJECT_0;
+    const ULONGLONG deadline = ::GetTickCount64() + ms;
+    for (;;) {
+        if (const int signal = TakePending())
+            return signal;
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= deadline)
+            return 0;
+        // The event can stay set a moment after the signal was taken (two
+        // takers at once): then the loop looks again, until the deadline.
+        if (::WaitForSingleObject(gInterrupt, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0)
+            return TakePending();
+    }
+}
+
+file_t HeldInterruptWaitable() {
+    return gInterrupt ? reinterpret_cast<file_t>(gInterrupt) : kInvalidFile;
+}
+
+void RaiseInterrupt(int signal) {
+    if (gInterrupt)
+        Hold(signal);
+    else
+        ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(128 + signal));
 }

@@ -1,5 +1,5 @@
 // The file failures every platform shares: the classic I/O error texts and
-// the open failure's text. The platform's numbers reach them through
+// the open and write failures' texts. The platform's numbers reach them through
 // InOutErrorCode and SysErrorMessage, which the platform file defines.
 #include "runtime/Files.h"
 
@@ -33,6 +33,10 @@ void RaiseReadBeyondEnd() {
 
 void RaiseOpenError(const std::string& path, int systemError) {
     throw EFOpenError(Format(OpenErrorText, ExpandFileName(path), SysErrorMessage(systemError)));
+}
+
+void RaiseWriteError(const std::string& path, int systemError) {
+    throw EOSError(Format("Cannot write %s: %s", path, SysErrorMessage(systemError)), systemError);
 }
 
 void RaiseNotRegularFile(const std::string& path) {

@@ -1,16 +1,16 @@
 // The file system as this program needs it, in task-level operations: the
 // owner of an open file, the image-header read, the folder enumeration,
-// existence queries, the program's folder, and the system's and the classic
-// I/O error texts. No platform type or call belongs here: every file call of
-// the platform sits in one implementation file that the build picks
-// (FilesPosix.cpp; a Windows build brings its own sibling). Files.cpp holds
-// what every platform shares.
+// existence queries, the program's folder, a result file written whole, and
+// the system's and the classic I/O error texts. No platform type or call belongs here: every file
+// call of the platform sits in one implementation file that the build picks (FilesPosix.cpp; a
+// Windows build brings its own sibling). Files.cpp holds what every platform shares.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 /// Own alias for the platform's file handle (a descriptor, or a handle
@@ -29,6 +29,11 @@ public:
     ~TFileHandle();
     TFileHandle(TFileHandle&& other) noexcept : handle_(other.handle_) {
         other.handle_ = kInvalidFile;
+    }
+    /// Takes other's file; the one held before closes with other.
+    TFileHandle& operator=(TFileHandle&& other) noexcept {
+        std::swap(handle_, other.handle_);
+        return *this;
     }
     TFileHandle(const TFileHandle&) = delete;
     TFileHandle& operator=(const TFileHandle&) = delete;
@@ -84,6 +89,25 @@ std::vector<TFolderEntry> FolderEntries(const std::string& folder, std::string_v
 /// of waiting for one. Throws EInOutError (RaiseInOutError) when the file
 /// cannot be opened or read, "Read beyond end of file" when it is shorter.
 void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes);
+
+/// Writes text to the file at path whole or not at all: into a new file
+/// beside it (same folder, a name of its own), flushed to the disk, then
+/// renamed over path in one step, so that a reader finds the old content or
+/// the new, never a part. A file at path is replaced, with the permissions a
+/// new file gets; where path is a link, the file it names is. A pipe or a
+/// device at path (/dev/stdout) is written straight, never replaced. Throws
+/// EOSError "Cannot write <path>: <system text>" with the system's number;
+/// the file at path is then as it was and the new file is gone.
+void WriteFileWhole(const std::string& path, std::string_view text);
+
+/// Throws what WriteFileWhole would throw for a folder that takes no new
+/// file or a path that names a directory, without touching a file at path:
+/// makes and removes a new file beside it.
+void CheckWritable(const std::string& path);
+
+/// Throws EOSError "Cannot write %s: %s" with path as given and the system's
+/// text.
+[[noreturn]] void RaiseWriteError(const std::string& path, int systemError);
 
 /// The classic I/O error code of a system error number, by condition:
 /// 2 file not found, 3 invalid filename, 4 too many open files, 5 access

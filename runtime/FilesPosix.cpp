@@ -6,6 +6,7 @@
 #include "runtime/Files.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -66,6 +67,81 @@ TFileHandle OpenStreamFile(const std::string& path, TFileStream::TOpenMode mode,
         RaiseOpenError(path, errno);
     return file;
 }
+
+/// Where a whole write of path goes: the file a link names, so that the link
+/// stays; or, for a pipe or a device, path itself, written straight
+/// (Straight), since renaming over it would replace the device node. Throws
+/// for a directory.
+struct TWriteTarget {
+    explicit TWriteTarget(const std::string& path) : Path(path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0)
+            return;
+        if (S_ISDIR(st.st_mode))
+            RaiseWriteError(path, EISDIR);
+        Straight = !S_ISREG(st.st_mode);
+        char resolved[PATH_MAX];
+        if (!Straight && ::realpath(path.c_str(), resolved))
+            Path = resolved;
+    }
+
+    std::string Path;
+    bool Straight = false;
+};
+
+/// A new file beside target under a name no other file has, removed again
+/// unless it took target's place. Failures name path, as the caller gave it.
+class TTemporaryFile {
+public:
+    TTemporaryFile(const std::string& target, const std::string& path) : path_(path) {
+        static std::atomic<unsigned> made{0};
+        for (int attempt = 1;; ++attempt) {
+            name_ = Format("%s.%d-%d.tmp", target, ::getpid(), made++);
+            const int fd = ::open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd >= 0) {
+                file_ = TFileHandle(fd);
+                return;
+            }
+            // A name left by an earlier process with this id: the next one,
+            // a bounded number of times.
+            if (errno != EEXIST || attempt == 100)
+                RaiseWriteError(path_, errno);
+        }
+    }
+    ~TTemporaryFile() {
+        if (!name_.empty())
+            ::unlink(name_.c_str());
+    }
+    TTemporaryFile(const TTemporaryFile&) = delete;
+    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+    /// Writes text, flushes it to the disk, and renames the file over target.
+    void Replace(const std::string& target, std::string_view text) {
+        if (!WriteAll(Descriptor(file_), text) || ::fsync(Descriptor(file_)) != 0)
+            RaiseWriteError(path_, errno);
+        file_ = TFileHandle();
+        if (::rename(name_.c_str(), target.c_str()) != 0)
+            RaiseWriteError(path_, errno);
+        name_.clear();
+    }
+
+    /// write(2) until all of text is written; false with errno set when it fails.
+    static bool WriteAll(int fd, std::string_view text) {
+        while (!text.empty()) {
+            const ssize_t n = ::write(fd, text.data(), text.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return false;
+            text.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+private:
+    std::string path_, name_;
+    TFileHandle file_;
+};
 
 } // namespace
 
@@ -149,6 +225,29 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
             RaiseReadBeyondEnd();
         got += static_cast<std::size_t>(n);
     }
+}
+
+void WriteFileWhole(const std::string& path, std::string_view text) {
+    const TWriteTarget target(path);
+    if (!target.Straight)
+        return TTemporaryFile(target.Path, path).Replace(target.Path, text);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0)
+        RaiseWriteError(path, errno);
+    const TFileHandle file(fd);
+    if (!TTemporaryFile::WriteAll(fd, text))
+        RaiseWriteError(path, errno);
+}
+
+void CheckWritable(const std::string& path) {
+    const TWriteTarget target(path);
+    if (target.Straight) {
+        // Opening a pipe to look could wait for its reader.
+        if (::access(path.c_str(), W_OK) != 0)
+            RaiseWriteError(path, errno);
+        return;
+    }
+    const TTemporaryFile probe(target.Path, path);
 }
 
 int InOutErrorCode(int systemError) {

@@ -4,10 +4,14 @@
 // are the classic ones already (2 file not found, 3 invalid filename, 4 too
 // many open files, 5 access denied), so nothing is translated. Nothing but the
 // platform's side of Files.h and of TFileStream belongs here; shared texts
-// are in Files.cpp.
+// are in Files.cpp. Paths and the system's texts go through the W calls,
+// converted from and to the program's UTF-8 right at the call (WideText.h),
+// so that a folder or file of any name opens, whatever the code page.
 #include "runtime/Files.h"
 
 #include <algorithm>
+#include <atomic>
+#include <iterator>
 
 #include <windows.h>
 
@@ -15,6 +19,7 @@
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "runtime/Stream.h"
+#include "runtime/WideText.h"
 
 extern const char PathDelim = '\\';
 
@@ -30,8 +35,8 @@ int LastError() {
 
 /// Opens an existing file; the failure's code is GetLastError's, untouched.
 HANDLE OpenExisting(const std::string& path, DWORD access, DWORD share) {
-    return ::CreateFileA(path.c_str(), access, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                         nullptr);
+    return ::CreateFileW(WideText(path).c_str(), access, share, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 TFileHandle OpenStreamFile(const std::string& path, TFileStream::TOpenMode mode,
@@ -62,6 +67,11 @@ bool HasExtension(const std::string& name, std::string_view extension) {
            SameText(std::string_view(name).substr(name.size() - extension.size()), extension);
 }
 
+/// The attributes of path, INVALID_FILE_ATTRIBUTES for none.
+DWORD Attributes(const std::string& path) {
+    return path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesW(WideText(path).c_str());
+}
+
 /// Owns a folder enumeration.
 struct FindHandle {
     HANDLE h;
@@ -71,6 +81,65 @@ struct FindHandle {
     }
 };
 
+/// A new file beside target under a name no other file has, removed again
+/// unless it took target's place. Failures name path, as the caller gave it.
+class TTemporaryFile {
+public:
+    TTemporaryFile(const std::string& target, const std::string& path) : path_(path) {
+        static std::atomic<unsigned> made{0};
+        for (int attempt = 1;; ++attempt) {
+            name_ = Format("%s.%d-%d.tmp", target, ::GetCurrentProcessId(), made++);
+            const HANDLE h = ::CreateFileW(WideText(name_).c_str(), GENERIC_WRITE, 0, nullptr,
+                                           CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+            if (h != INVALID_HANDLE_VALUE) {
+                file_ = TFileHandle(reinterpret_cast<file_t>(h));
+                return;
+            }
+            // A name left by an earlier process with this id: the next one,
+            // a bounded number of times (a device answers every name).
+            if (::GetLastError() != ERROR_FILE_EXISTS || attempt == 100)
+                RaiseWriteError(path_, LastError());
+        }
+    }
+    ~TTemporaryFile() {
+        file_ = TFileHandle(); // a file is removed once closed
+        if (!name_.empty())
+            ::DeleteFileW(WideText(name_).c_str());
+    }
+    TTemporaryFile(const TTemporaryFile&) = delete;
+    TTemporaryFile& operator=(const TTemporaryFile&) = delete;
+
+    /// Writes text, flushes it to the disk, and moves the file over target.
+    void Replace(const std::string& target, std::string_view text) {
+        for (; !text.empty();) {
+            DWORD n = 0;
+            const DWORD want = static_cast<DWORD>(std::min<std::size_t>(text.size(), 1 << 30));
+            if (!::WriteFile(Win32Handle(file_), text.data(), want, &n, nullptr))
+                RaiseWriteError(path_, LastError());
+            text.remove_prefix(n);
+        }
+        if (!::FlushFileBuffers(Win32Handle(file_)))
+            RaiseWriteError(path_, LastError());
+        file_ = TFileHandle();
+        if (!::MoveFileExW(WideText(name_).c_str(), WideText(target).c_str(),
+                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            RaiseWriteError(path_, LastError());
+        name_.clear();
+    }
+
+private:
+    std::string path_, name_;
+    TFileHandle file_;
+};
+
+/// Throws for a path that names a directory or a read-only file, which a
+/// move would not replace (the move says access denied as well).
+void RefuseUnreplaceable(const std::string& path) {
+    const DWORD a = ::GetFileAttributesW(WideText(path).c_str());
+    if (a != INVALID_FILE_ATTRIBUTES && (a & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        RaiseWriteError(path, ERROR_ACCESS_DENIED);
+}
+
 } // namespace
 
 TFileHandle::~TFileHandle() {
@@ -79,11 +148,11 @@ TFileHandle::~TFileHandle() {
 }
 
 std::string SysErrorMessage(int systemError) {
-    char* text = nullptr;
-    const DWORD n = ::FormatMessageA(
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, static_cast<DWORD>(systemError), 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string message(text ? text : "", n);
+        nullptr, static_cast<DWORD>(systemError), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string message = Utf8Text(std::wstring_view(text ? text : L"", n));
     if (text)
         ::LocalFree(text);
     // The system ends its texts in a period and a line break; the messages
@@ -95,29 +164,29 @@ std::string SysErrorMessage(int systemError) {
 }
 
 std::string ExpandFileName(const std::string& path) {
-    char buf[MAX_PATH * 4];
-    const DWORD n = ::GetFullPathNameA(path.c_str(), sizeof buf, buf, nullptr);
-    if (n == 0 || n >= sizeof buf)
+    wchar_t buf[MAX_PATH * 4];
+    const DWORD n = ::GetFullPathNameW(WideText(path).c_str(), std::size(buf), buf, nullptr);
+    if (n == 0 || n >= std::size(buf))
         return path;
-    return std::string(buf, n);
+    return Utf8Text(std::wstring_view(buf, n));
 }
 
 bool DirectoryExists(const std::string& path) {
-    const DWORD a = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path.c_str());
+    const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool FileExists(const std::string& path) {
-    const DWORD a = path.empty() ? INVALID_FILE_ATTRIBUTES : ::GetFileAttributesA(path.c_str());
+    const DWORD a = Attributes(path);
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 std::string ProgramFolder() {
-    char buf[MAX_PATH * 4];
-    const DWORD n = ::GetModuleFileNameA(nullptr, buf, sizeof buf);
-    if (n == 0 || n >= sizeof buf)
+    wchar_t buf[MAX_PATH * 4];
+    const DWORD n = ::GetModuleFileNameW(nullptr, buf, std::size(buf));
+    if (n == 0 || n >= std::size(buf))
         return ExpandFileName(".\\");
-    const std::string exe(buf, n);
+    const std::string exe = Utf8Text(std::wstring_view(buf, n));
     return exe.substr(0, exe.find_last_of("\\/") + 1);
 }
 
@@ -132,19 +201,19 @@ std::vector<TFolderEntry> FolderEntries(const std::string& folder, std::string_v
     pattern += extension;
     // FindFirstFile reports every entry, hidden, system and read-only ones
     // included; there is no attribute filter to get wrong.
-    WIN32_FIND_DATAA found{};
-    const FindHandle find{::FindFirstFileA(pattern.c_str(), &found)};
+    WIN32_FIND_DATAW found{};
+    const FindHandle find{::FindFirstFileW(WideText(pattern).c_str(), &found)};
     if (find.h == INVALID_HANDLE_VALUE)
         return entries;
     do {
-        const std::string name = found.cFileName;
+        const std::string name = Utf8Text(found.cFileName);
         if (name.empty())
             break;
         // The pattern also matches through the short 8.3 name ("a.binary" is
         // "A~1.BIN"); only names that really end in the extension count.
         if (HasExtension(name, extension))
             entries.push_back({name, (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-    } while (::FindNextFileA(find.h, &found));
+    } while (::FindNextFileW(find.h, &found));
     return entries;
 }
 
@@ -164,6 +233,16 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
             RaiseReadBeyondEnd();
         got += n;
     }
+}
+
+void WriteFileWhole(const std::string& path, std::string_view text) {
+    RefuseUnreplaceable(path);
+    TTemporaryFile(path, path).Replace(path, text);
+}
+
+void CheckWritable(const std::string& path) {
+    RefuseUnreplaceable(path);
+    const TTemporaryFile probe(path, path);
 }
 
 int InOutErrorCode(int systemError) {

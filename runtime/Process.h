@@ -1,13 +1,16 @@
 // Child programs for a parent that runs several at once: start a program
 // with its arguments, read what it writes on its output and error streams
-// without ever blocking on one child, interrupt it as Ctrl-C would, and learn
-// how it ended. No platform type or call belongs here: they live in the
-// process implementation file beside this one (ProcessPosix.cpp; a Windows
-// build brings its own sibling).
+// without ever blocking on one child, interrupt it as Ctrl-C would, learn how
+// it ended, and wait for all of them in one place (TChildProcessSet), waking
+// on a child's output, a child's end or a held interrupt, never on a timer.
+// A child that asks for it (EndWithParent) does not outlive its parent. No
+// platform type or call belongs here: they live in the process
+// implementation file beside this one (ProcessPosix.cpp, ProcessWindows.cpp).
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <string>
@@ -26,9 +29,10 @@ class TChildProcess {
 public:
     /// Starts program (a path) with args. The child's input reads nothing;
     /// its output and error streams are pipes that only this object reads.
-    /// Ctrl-C ends the child until it holds Ctrl-C itself, whatever the
-    /// parent does with its own. Throws EOSError "Cannot start %s. %s" (the
-    /// program and the system's text) when it cannot be started.
+    /// Interrupts (Console.h) end the child and a closed output ends it on
+    /// POSIX until it holds them itself, whatever the parent does with its
+    /// own. Throws EOSError "Cannot start %s. %s" (the program and the
+    /// system's text) when it cannot be started.
     TChildProcess(const std::string& program, const std::vector<std::string>& args);
     /// Kills a child that still runs and waits for its end.
     ~TChildProcess();
@@ -53,20 +57,82 @@ public:
     std::optional<int> Ended();
 
 private:
-    friend void WaitForChildOutput(std::span<TChildProcess* const> children,
-                                   std::chrono::milliseconds timeout);
+    friend class TChildProcessSet;
 
+    /// The platform's side: the parent's ends of the streams (none once
+    /// ended) and what tells the child's end.
+    struct TState;
+    std::unique_ptr<TState> state_;
     process_t process_ = kInvalidProcess;
-    /// The parent's ends of the output and error pipes; none once ended.
-    std::optional<TFileHandle> streams_[2];
     std::optional<int> status_;
 };
 
-/// Waits until one of children has output to read or has closed a stream,
-/// or until timeout has passed (zero: no wait). Children whose streams have
-/// both ended take no part; with none left it waits out the timeout.
+/// What ended a wait of TChildProcessSet.
+enum class TChildWake {
+    cwChild,     // a child has output to read, has closed a stream or has ended
+    cwInterrupt, // a held interrupt (Console.h) waits to be taken
+    cwTimeout    // the time passed with none of these
+};
+
+/// The children a parent runs at once, waited for in one place. The set owns
+/// them; whoever drives it reads each child (Read, Ended) after every wait and
+/// removes those that are done. Children are read and waited for from one
+/// thread at a time.
+class TChildProcessSet {
+public:
+    TChildProcessSet() = default;
+    TChildProcessSet(const TChildProcessSet&) = delete;
+    TChildProcessSet& operator=(const TChildProcessSet&) = delete;
+
+    /// Starts a child as TChildProcess does (and throws as it does) and adds
+    /// it to the set.
+    TChildProcess& Start(const std::string& program, const std::vector<std::string>& args);
+    /// Removes child from the set and destroys it: a child that still runs
+    /// is killed (Interrupt it first for a clean end).
+    void Remove(TChildProcess& child);
+    /// The children, in the order they were started.
+    std::vector<TChildProcess*> Children() const;
+    bool Empty() const { return children_.empty(); }
+
+    /// Waits until a child has output to read or has closed a stream, a
+    /// child has ended, or a held interrupt waits to be taken, or until
+    /// timeout has passed (none: no limit; zero: no wait). Each of these
+    /// counts until it is taken: the output by Read, the end by Ended, the
+    /// interrupt by TakeInterrupt; so a wait returns at once while one is
+    /// left. Tells cwInterrupt when an interrupt waits, whatever else does.
+    /// An empty set waits for an interrupt alone (for ever without a limit
+    /// while interrupts are not held).
+    TChildWake Wait(std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+
+    /// The same wait over children that the caller owns.
+    static TChildWake WaitFor(std::span<TChildProcess* const> children,
+                              std::optional<std::chrono::milliseconds> timeout);
+
+private:
+    using TDeadline = std::optional<std::chrono::steady_clock::time_point>;
+    /// WaitFor until deadline (none: no limit): the platform's own wait.
+    static TChildWake WaitUntil(std::span<TChildProcess* const> children, TDeadline deadline);
+
+    std::vector<std::unique_ptr<TChildProcess>> children_;
+};
+
+/// Waits until one of children has output to read, has closed a stream or
+/// has ended, or a held interrupt waits, or until timeout has passed (zero:
+/// no wait): TChildProcessSet::WaitFor, for the callers that do not ask why.
 void WaitForChildOutput(std::span<TChildProcess* const> children,
                         std::chrono::milliseconds timeout);
+
+/// Makes this program end when the parent that started it with TChildProcess
+/// ends, however it ends (killed at once included): the parent's end comes
+/// as a held SIGTERM (kSignalTerminate), so a program that holds interrupts
+/// ends its run cleanly, and one that does not ends with status 128 + 15.
+/// A parent already gone counts at once. Nothing for a program that
+/// TChildProcess did not start. Call it at the start, before the program
+/// starts children or threads of its own. On POSIX the parent's end is the
+/// end of the thread that started the child (prctl PR_SET_PDEATHSIG): start
+/// children from a thread that lives as long as they should, such as main.
+/// On Windows a thread-pool wait on the parent's process handle raises it.
+void EndWithParent();
 
 /// The running program's own file, to start another copy of it; empty when
 /// the system does not tell.

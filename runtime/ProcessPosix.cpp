@@ -1,25 +1,45 @@
-// Child programs on POSIX: posix_spawn with the child's streams on pipes,
-// poll over the parent's ends, SIGINT for Ctrl-C, waitpid without waiting.
-// Every process call of the program is here; nothing but the platform's side
-// of Process.h belongs in this file.
+// Child programs on POSIX: posix_spawn with the child's streams on pipes, a
+// pidfd for each child's end, SIGINT for Ctrl-C, waitpid without waiting, and
+// one ppoll over the pipes, the pidfds and the held interrupts' signalfd. No
+// SIGCHLD is needed, so nothing process-wide changes for other code that
+// starts programs. Every process call of the program is here; nothing but
+// the platform's side of Process.h belongs in this file.
 #include "runtime/Process.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "runtime/Console.h"
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
+#include "runtime/HeldInterrupts.h"
 
 extern char** environ;
 
+struct TChildProcess::TState {
+    /// The parent's ends of the output and error pipes; none once ended.
+    std::optional<TFileHandle> Streams[2];
+    /// Polls readable once the child has ended; invalid where the system has
+    /// no pidfd (Linux before 5.3), and then the end is seen by its streams'.
+    TFileHandle EndWatch;
+};
+
 namespace {
+
+/// Names the parent in the child's environment, for EndWithParent: the
+/// parent the system reports can already be another process by the time
+/// the child asks.
+constexpr std::string_view ParentVariable = "LOADER_PARENT_PROCESS";
 
 int Descriptor(const TFileHandle& file) {
     return static_cast<int>(file.Get());
@@ -52,6 +72,32 @@ public:
     posix_spawnattr_t attributes;
 };
 
+/// A pidfd for the child pid, or -1. Through syscall: glibc 2.36's
+/// <sys/pidfd.h> declares pidfd_open without C linkage.
+file_t OpenEndWatch(pid_t pid) {
+    return static_cast<file_t>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+/// This program's environment for a child, naming this program its parent.
+std::vector<std::string> ChildEnvironment() {
+    const std::string prefix = std::string(ParentVariable) + "=";
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry)
+        if (!std::string_view(*entry).starts_with(prefix))
+            entries.emplace_back(*entry);
+    entries.push_back(prefix + std::to_string(::getpid()));
+    return entries;
+}
+
+/// A null-terminated array of the texts' characters, as exec takes it.
+std::vector<char*> Pointers(const std::vector<std::string>& texts) {
+    std::vector<char*> pointers;
+    for (const std::string& text : texts)
+        pointers.push_back(const_cast<char*>(text.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
 } // namespace
 
 TChildProcess::TChildProcess(const std::string& program, const std::vector<std::string>& args) {
@@ -70,26 +116,24 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     posix_spawn_file_actions_addopen(&setup.actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&setup.actions, output[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&setup.actions, error[1], STDERR_FILENO);
-    // A parent that holds Ctrl-C keeps SIGINT blocked, and a blocked mask is
-    // inherited: the child starts with nothing blocked and SIGINT and
-    // SIGPIPE at their defaults, as a program started from a shell does.
+    // A parent that holds interrupts keeps them blocked and SIGPIPE ignored,
+    // and both are inherited: the child starts with nothing blocked and these
+    // signals at their defaults, as a program started from a shell does.
     sigset_t none, defaults;
     sigemptyset(&none);
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGPIPE);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+        sigaddset(&defaults, signal);
     posix_spawnattr_setsigmask(&setup.attributes, &none);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
     posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
 
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& arg : args)
-        argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
+    std::vector<std::string> words = {program};
+    words.insert(words.end(), args.begin(), args.end());
+    const std::vector<std::string> environment = ChildEnvironment();
     pid_t pid = 0;
-    const int result =
-        posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes, argv.data(), environ);
+    const int result = posix_spawn(&pid, program.c_str(), &setup.actions, &setup.attributes,
+                                   Pointers(words).data(), Pointers(environment).data());
     if (result != 0)
         RaiseStartError(program, result);
     process_ = pid;
@@ -97,8 +141,10 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     // The parent never waits on a pipe: poll tells when to read.
     ::fcntl(output[0], F_SETFL, ::fcntl(output[0], F_GETFL) | O_NONBLOCK);
     ::fcntl(error[0], F_SETFL, ::fcntl(error[0], F_GETFL) | O_NONBLOCK);
-    streams_[0].emplace(std::move(outputRead));
-    streams_[1].emplace(std::move(errorRead));
+    // Until Ended has reaped the child its id names it alone, so the pidfd
+    // made from it now cannot name another process.
+    state_.reset(
+        new TState{{std::move(outputRead), std::move(errorRead)}, TFileHandle(OpenEndWatch(pid))});
 }
 
 TChildProcess::~TChildProcess() {
@@ -111,7 +157,7 @@ TChildProcess::~TChildProcess() {
 }
 
 bool TChildProcess::Read(TChildStream stream, std::string& out) {
-    auto& pipe = streams_[IndexOf(stream)];
+    auto& pipe = state_->Streams[IndexOf(stream)];
     if (!pipe)
         return false;
     constexpr std::size_t Limit = 64 * 1024;
@@ -136,7 +182,7 @@ bool TChildProcess::Read(TChildStream stream, std::string& out) {
 }
 
 bool TChildProcess::IsOpen(TChildStream stream) const {
-    return streams_[IndexOf(stream)].has_value();
+    return state_->Streams[IndexOf(stream)].has_value();
 }
 
 void TChildProcess::Interrupt() noexcept {
@@ -169,15 +215,53 @@ std::optional<int> TChildProcess::Ended() {
     return status_;
 }
 
-void WaitForChildOutput(std::span<TChildProcess* const> children,
-                        std::chrono::milliseconds timeout) {
+TChildWake TChildProcessSet::WaitUntil(std::span<TChildProcess* const> children,
+                                       TDeadline deadline) {
     std::vector<pollfd> watched;
-    for (TChildProcess* child : children)
-        for (const TChildStream stream : {TChildStream::csOutput, TChildStream::csError})
-            if (child->IsOpen(stream))
-                watched.push_back({Descriptor(*child->streams_[IndexOf(stream)]), POLLIN, 0});
-    const auto wait = std::min<std::chrono::milliseconds::rep>(timeout.count(), INT_MAX);
-    ::poll(watched.data(), watched.size(), static_cast<int>(wait));
+    // First, so that an interrupt is told whatever else is ready.
+    const file_t interrupt = HeldInterruptWaitable();
+    if (interrupt != kInvalidFile)
+        watched.push_back({static_cast<int>(interrupt), POLLIN, 0});
+    for (TChildProcess* child : children) {
+        for (const auto& pipe : child->state_->Streams)
+            if (pipe)
+                watched.push_back({Descriptor(*pipe), POLLIN, 0});
+        if (!child->status_ && child->state_->EndWatch.Get() != kInvalidFile)
+            watched.push_back({Descriptor(child->state_->EndWatch), POLLIN, 0});
+    }
+    using Clock = std::chrono::steady_clock;
+    for (;;) {
+        timespec wait{};
+        if (deadline) {
+            const auto left = std::max(*deadline - Clock::now(), Clock::duration::zero());
+            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+            wait.tv_sec = static_cast<time_t>(seconds.count());
+            wait.tv_nsec = static_cast<long>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
+        }
+        const int ready =
+            ::ppoll(watched.data(), watched.size(), deadline ? &wait : nullptr, nullptr);
+        // A handler of some other signal ran: the wait goes on.
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return TChildWake::cwTimeout;
+        if (interrupt != kInvalidFile && watched.front().revents != 0)
+            return TChildWake::cwInterrupt;
+        return TChildWake::cwChild;
+    }
+}
+
+void EndWithParent() {
+    const char* parent = std::getenv(std::string(ParentVariable).c_str());
+    if (!parent)
+        return;
+    const pid_t expected = static_cast<pid_t>(std::strtol(parent, nullptr, 10));
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // A parent that ended before the line above sends nothing: this program
+    // has another parent already.
+    if (::getppid() != expected)
+        RaiseInterrupt(kSignalTerminate);
 }
 
 std::string RunningProgramFile() {

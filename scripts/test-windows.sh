@@ -35,7 +35,10 @@ cleanup() {
         kill "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
-    WINEPREFIX="$work/prefix" "$wineserver" -k 2>/dev/null || true
+    # The window tests' prefix for 192 DPI too (tests/app/win32/on-display.sh).
+    for prefix in "$work/prefix" "$work/prefix-dpi192"; do
+        WINEPREFIX="$prefix" "$wineserver" -k 2>/dev/null || true
+    done
     if [ -n "$xvfb_pid" ]; then
         kill "$xvfb_pid" 2>/dev/null || true
         wait "$xvfb_pid" 2>/dev/null || true
@@ -49,7 +52,7 @@ trap cleanup EXIT
 # wineboot below would start it) lets no program of the prefix make a window.
 # So the display comes first, and the window tests use it too
 # (LOADER_TEST_DISPLAY, read by tests/app/win32/on-display.sh).
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 2048x1536x24 -nolisten tcp 3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 100); do
     [ -s "$work/display" ] && break

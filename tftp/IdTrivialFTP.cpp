@@ -180,9 +180,8 @@ void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFil
 
 std::string TIdTrivialFTP::RequestAddress() {
     // An open endpoint knows its peer; otherwise the request goes to Host,
-    // resolved. A receive names senders in the stack's canonical text, so
-    // the address is given that form too ("127.000.000.001" and "127.0.0.1"
-    // are one address).
+    // resolved, in the stack's canonical text ("127.000.000.001" and
+    // "127.0.0.1" are one address).
     if (IsOpen())
         return SocketHandle().PeerIP();
     const std::string address = GStack->ResolveHostAddress(Host(), IPVersion());
@@ -248,8 +247,11 @@ std::span<const std::uint8_t> TIdTrivialFTP::AwaitReply(TTransfer& T) {
             continue; // the slice passed with nothing
         if (!FromServer(T, ip, port)) {
             // Another host or port: it is told so (RFC 1350 section 4), and
-            // this transfer goes on as if nothing had come.
-            SendErrorPacket(*this, ip, port, TFTP_ERR_UNKNOWNID, UnknownTransferIDText);
+            // this transfer goes on as if nothing had come. An ERROR is never
+            // answered, a stranger's neither: two transfers that each took
+            // the other for a stranger would trade ERROR 5 without end.
+            if (!IsErrorPacket({T.Reply.data(), static_cast<std::size_t>(std::max(n, 0))}))
+                SendErrorPacket(*this, ip, port, TFTP_ERR_UNKNOWNID, UnknownTransferIDText);
             continue;
         }
         // An empty datagram from the server answers nothing: it ends the
@@ -264,9 +266,11 @@ bool TIdTrivialFTP::FromServer(TTransfer& T, const std::string& AIP, std::uint16
     if (T.PeerKnown)
         return AIP == replyIP_ && APort == replyPort_;
     // The server answers from a port of its own choice, which then stands
-    // for the transfer; only its address is known before (RFC 1350 section 4).
-    if (AIP != T.RequestIP)
-        return false;
+    // for the transfer (RFC 1350 section 4), and not always from the address
+    // the request went to: a server bound to the wildcard address, or on a
+    // host with several addresses, answers from the one its host picks for
+    // the way back. So the first reply names both, as other TFTP clients
+    // take it (curl, atftp, tftp-hpa). An open endpoint hears its peer alone.
     replyIP_ = AIP;
     replyPort_ = APort;
     T.PeerKnown = true;

@@ -46,15 +46,16 @@ public:
     void UploadFile(const std::string& ALocalFile, const std::string& ARemoteFile);
 
     /// Sends ASource from its position to its end as ARemoteFile and returns
-    /// once the server acknowledged the last block. Only the server that
-    /// answers the request (from the request's address) is heard; anyone
-    /// else is told ERROR 5. Throws EIdTFTPAllocationExceeded before the
-    /// request, or after the server's first reply, when the source needs
-    /// more than 65535 blocks; EIdTFTPException "Timeout" when no reply
-    /// moves the transfer on within the wait; EReadError when the source
-    /// ends early or changes; the class of the code for an ERROR from the
-    /// server, and the endpoint's failures. Always ends with the endpoint's
-    /// socket released.
+    /// once the server acknowledged the last block. The first reply to the
+    /// request names the server, from whatever address and port it comes
+    /// (an open endpoint hears only its peer); anyone else is told ERROR 5,
+    /// unless what they sent is an ERROR, which is never answered. Throws
+    /// EIdTFTPAllocationExceeded before the request, or after the server's
+    /// first reply, when the source needs more than 65535 blocks;
+    /// EIdTFTPException "Timeout" when no reply moves the transfer on within
+    /// the wait; EReadError when the source ends early or changes; the class
+    /// of the code for an ERROR from the server, and the endpoint's failures.
+    /// Always ends with the endpoint's socket released.
     void UploadStream(TStream& ASource, const std::string& ARemoteFile);
 
     /// Asks the running transfer to end: at its next wait slice (within a
@@ -86,7 +87,7 @@ private:
         std::int32_t DataLength = 0;
         TIdBytes Packet; // the one buffer of the packets sent
         TIdBytes Reply;  // the one buffer of the datagrams received
-        /// Where the request went: the first reply must come from there.
+        /// Where the request went: a cancel before the first reply is told there.
         std::string RequestIP;
         /// ReplyIP and ReplyPort hold the server's transfer identifier.
         bool PeerKnown = false;
@@ -103,13 +104,14 @@ private:
     };
 
     void InitDefaults();
-    /// The address the request goes to, as a receive names its senders.
+    /// The address the request goes to.
     std::string RequestAddress();
     void ExchangeBlocks(TTransfer& T);
-    /// The next datagram from the server; tells anyone else ERROR 5.
+    /// The next datagram from the server; tells anyone else ERROR 5 unless
+    /// they sent an ERROR.
     std::span<const std::uint8_t> AwaitReply(TTransfer& T);
-    /// True for a datagram from the server; the first one from the request's
-    /// address fixes the server's transfer identifier.
+    /// True for a datagram from the server; the first reply to the request
+    /// fixes the server's transfer identifier, address and port.
     bool FromServer(TTransfer& T, const std::string& AIP, std::uint16_t APort);
     void SendNextBlock(TTransfer& T, std::uint16_t ABlock);
     void ReadBlock(TTransfer& T, std::uint16_t ABlock, std::int32_t ABlockSize);

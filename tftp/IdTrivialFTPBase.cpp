@@ -72,6 +72,10 @@ std::uint16_t ReadWord(std::span<const std::uint8_t> APacket, std::size_t AOffse
     return static_cast<std::uint16_t>((APacket[AOffset] << 8) | APacket[AOffset + 1]);
 }
 
+bool IsErrorPacket(std::span<const std::uint8_t> APacket) {
+    return APacket.size() >= 2 && ReadWord(APacket, 0) == TFTP_ERROR;
+}
+
 void SendErrorPacket(TIdUDPBase& AEndpoint, const std::string& APeerIP, std::uint16_t APeerPort,
                      std::uint16_t AErrorCode, const std::string& AErrorText) {
     TIdBytes packet;

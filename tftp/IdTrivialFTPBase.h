@@ -106,6 +106,9 @@ void AppendText(TIdBytes& APacket, std::string_view AText);
 /// the packet is too short for it.
 std::uint16_t ReadWord(std::span<const std::uint8_t> APacket, std::size_t AOffset);
 
+/// True for a datagram long enough to carry an opcode and carrying ERROR's.
+bool IsErrorPacket(std::span<const std::uint8_t> APacket);
+
 /// Sends one ERROR packet (code, text, zero) to APeerIP:APeerPort; a send
 /// failure of the endpoint propagates.
 void SendErrorPacket(TIdUDPBase& AEndpoint, const std::string& APeerIP, std::uint16_t APeerPort,

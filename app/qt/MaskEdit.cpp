@@ -11,6 +11,7 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMenu>
+#include <utility>
 
 namespace {
 
@@ -49,6 +50,10 @@ QString TMaskEdit::MaskedText() const {
     return QString::fromStdString(Pull().Text());
 }
 
+QString TMaskEdit::Reading() const {
+    return QString::fromStdString(Pull().Reading());
+}
+
 int TMaskEdit::FirstUnfilled() const {
     return Pull().FirstUnfilled();
 }
@@ -72,28 +77,34 @@ void TMaskEdit::Push() {
         setCursorPosition(rules_.Caret());
 }
 
-void TMaskEdit::Beep() {
+void TMaskEdit::Refuse() {
     QApplication::beep();
     emit Beeped();
+    const QString message = QString::fromStdString(rules_.RefusalMessage());
+    // One report for refusals that come quicker than it is delivered.
+    if (!message.isEmpty() && std::exchange(pendingMessage_, message).isEmpty())
+        QMetaObject::invokeMethod(
+            this, [this] { emit ValidationFailed(std::exchange(pendingMessage_, {})); },
+            Qt::QueuedConnection);
 }
 
 bool TMaskEdit::Validate() {
-    if (Pull().Validate())
+    if (Pull().Validate()) {
+        if (QString::fromStdString(rules_.Shown()) != displayText())
+            Push(); // its short groups closed
         return true;
-    Beep();
-    Push(); // the caret on the first unfilled position
+    }
+    Push(); // the caret on the group at fault
     setFocus(Qt::OtherFocusReason);
-    QMetaObject::invokeMethod(
-        this,
-        [this] { emit ValidationFailed(QString::fromLatin1(TMaskRules::InvalidInputMessage)); },
-        Qt::QueuedConnection);
+    Refuse();
     return false;
 }
 
 void TMaskEdit::PasteText(const QString& text) {
     if (isReadOnly())
         return;
-    Pull().Paste(text.toStdString());
+    if (!Pull().Paste(text.toStdString()))
+        Refuse();
     Push();
 }
 
@@ -147,9 +158,10 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event) {
         if (!IsCommand(event) && typed.size() == 1 && typed[0].isPrint()) {
             const QChar c = typed[0];
             TMaskRules& rules = Pull();
-            if (c.unicode() > 0x7f || !rules.Type(c.toLatin1()))
-                Beep();
+            const bool typed = c.unicode() <= 0x7f && rules.Type(c.toLatin1());
             Push();
+            if (!typed)
+                Refuse();
             event->accept();
             return;
         }
@@ -157,6 +169,12 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event) {
     }
     }
     QLineEdit::keyPressEvent(event);
+}
+
+void TMaskEdit::mousePressEvent(QMouseEvent* event) {
+    // Only the left button's click that brought the focus selects the field.
+    enteringClick_ = enteringClick_ && event->button() == Qt::LeftButton;
+    QLineEdit::mousePressEvent(event);
 }
 
 void TMaskEdit::mouseReleaseEvent(QMouseEvent* event) {
@@ -169,6 +187,10 @@ void TMaskEdit::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     QLineEdit::mouseReleaseEvent(event);
+    if (std::exchange(enteringClick_, false) && event->button() == Qt::LeftButton) {
+        Pull().EnterByClick();
+        Push();
+    }
 }
 
 void TMaskEdit::contextMenuEvent(QContextMenuEvent* event) {
@@ -199,6 +221,7 @@ void TMaskEdit::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TMaskEdit::focusInEvent(QFocusEvent* event) {
+    enteringClick_ = event->reason() == Qt::MouseFocusReason;
     QLineEdit::focusInEvent(event);
     Pull().Enter();
     setModified(rules_.Modified());

@@ -21,21 +21,23 @@ public:
 
     /// All positions with the literals in place and unfilled ones as blanks.
     QString MaskedText() const;
+    /// The field as the program reads it, its short groups closed
+    /// (TMaskRules::Reading): what Connect takes.
+    QString Reading() const;
     /// Index of the first unfilled digit position, or -1 when complete.
     int FirstUnfilled() const;
     /// True while the user is in the field with a change that may not be
-    /// left yet (a digit position unfilled); a click elsewhere then counts
+    /// left yet (a group empty or above 255); a click elsewhere then counts
     /// for nothing.
     bool HoldsInvalidChange() const;
 
-    static constexpr const char* InvalidInputMessage = TMaskRules::InvalidInputMessage;
-
 signals:
-    /// A refused key; the field beeps.
+    /// A refused key or paste; the field beeps.
     void Beeped();
-    /// The user left a changed field or pressed Enter while a digit position
-    /// was unfilled; the focus is already back at the first unfilled position.
-    /// Delivered queued, so no box opens inside a focus change.
+    /// The field refused a digit or a paste that would take a group above
+    /// 255, or to be left (by the focus or Enter) with a group empty; the
+    /// message names the group (GroupRangeMessage), and the focus is in the
+    /// field. Delivered queued, so no box opens inside a key or focus change.
     void ValidationFailed(const QString& message);
     /// Enter in a complete field that may be left.
     void Confirmed();
@@ -44,11 +46,13 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
-    void Beep();
+    /// Beeps, and shows the rules' refusal message when they have one.
+    void Refuse();
     /// Checks a changed field; true when it may be left.
     bool Validate();
     /// The rules take what the field shows now (Qt's own editing included)...
@@ -60,4 +64,8 @@ private:
 
     // Mutable: reading the field brings the rules up to date first.
     mutable TMaskRules rules_;
+    /// The focus came with a mouse press whose release selects the field.
+    bool enteringClick_ = false;
+    /// The refusal that ValidationFailed is about to report; empty when none is due.
+    QString pendingMessage_;
 };

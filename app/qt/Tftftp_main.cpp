@@ -151,9 +151,15 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     diredit->setGeometry(6, 32, 251, 21);
     file1edit->setObjectName(QStringLiteral("file1edit"));
     file2edit->setObjectName(QStringLiteral("file2edit"));
-    // Plain drop-down lists: what they show is always an entry that Upload sends.
-    for (QComboBox* list : {file1edit, file2edit})
+    // Plain drop-down lists: what they show is always an entry that Upload
+    // sends. A folder may offer thousands of images; the open list shows a
+    // screenful of them and scrolls, in every style (Fusion's own popup
+    // would be as tall as the screen).
+    for (QComboBox* list : {file1edit, file2edit}) {
         list->setEditable(false);
+        list->setMaxVisibleItems(DropDownRows);
+        list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+    }
     file1edit->setGeometry(6, 64, 251, 21);
     file2edit->setGeometry(6, 95, 251, 21);
     uploadbut->setObjectName(QStringLiteral("uploadbut"));
@@ -348,7 +354,7 @@ void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
 }
 
 std::string Tftftp_main::ReadAddress() {
-    return FromQt(ipedit->MaskedText());
+    return FromQt(ipedit->Reading());
 }
 
 void Tftftp_main::SetFileGroupVisible(bool visible) {

@@ -33,6 +33,8 @@ public:
     static constexpr char Caption[] = "TFTP Upload Utility";
     static constexpr int ClientWidth = 677;
     static constexpr int ClientHeight = 228;
+    /// The rows an open image list shows at once; it scrolls for more.
+    static constexpr int DropDownRows = 20;
 
     explicit Tftftp_main(QWidget* parent = nullptr);
     ~Tftftp_main() override;

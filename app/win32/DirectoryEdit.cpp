@@ -1,9 +1,10 @@
-// The folder edit and the shell's folder chooser (SHBrowseForFolder): file
+// The folder edit and the shell's folder chooser (SHBrowseForFolderW): file
 // system folders only, an edit box for typing a path, no button for making
 // a folder, captioned like the chooser of every other window.
 #include "app/win32/DirectoryEdit.h"
 #include "app/win32/WindowText.h"
 
+#include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
@@ -17,30 +18,41 @@ constexpr int BottomClearance = 64;
 } // namespace
 
 TAdvDirectoryEdit::TAdvDirectoryEdit(HWND parent, int editId, int buttonId, RECT place) {
-    const HINSTANCE instance = GetModuleHandleA(nullptr);
-    const int width = place.right - place.left;
-    const int height = place.bottom - place.top;
-    edit_ = CreateWindowExA(
-        WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
-        place.left, place.top, width - ButtonWidth, height, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(editId)), instance, nullptr);
-    button_ =
-        CreateWindowExA(0, "BUTTON", "...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON,
-                        place.right - ButtonWidth, place.top, ButtonWidth, height, parent,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)), instance, nullptr);
-    // The shell's small closed-folder picture (its icon resource 4); "..." without it.
-    if (ExtractIconExA("shell32.dll", -4, nullptr, &folderIcon_, 1) == 1 &&
-        folderIcon_ != nullptr) {
-        SetWindowLongPtrA(button_, GWL_STYLE, GetWindowLongPtrA(button_, GWL_STYLE) | BS_ICON);
-        SendMessageA(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(folderIcon_));
-    }
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    edit_ = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0,
+        0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(editId)), instance, nullptr);
+    button_ = CreateWindowExW(0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0,
+                              0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)),
+                              instance, nullptr);
+    // The shell's closed-folder picture (its icon resource 4); "..." without it.
+    ExtractIconExW(L"shell32.dll", -4, &largeFolderIcon_, &smallFolderIcon_, 1);
+    if (smallFolderIcon_ != nullptr)
+        SetWindowLongPtrW(button_, GWL_STYLE, GetWindowLongPtrW(button_, GWL_STYLE) | BS_ICON);
     SetWindowSubclass(edit_, &TAdvDirectoryEdit::EditProcedure, SubclassId,
                       reinterpret_cast<DWORD_PTR>(this));
+    Place(place, ButtonWidth);
 }
 
 TAdvDirectoryEdit::~TAdvDirectoryEdit() {
-    if (folderIcon_ != nullptr)
-        DestroyIcon(folderIcon_);
+    for (const HICON icon : {smallFolderIcon_, largeFolderIcon_})
+        if (icon != nullptr)
+            DestroyIcon(icon);
+}
+
+void TAdvDirectoryEdit::Place(RECT place, int buttonWidth) {
+    const int height = place.bottom - place.top;
+    SetWindowPos(edit_, nullptr, place.left, place.top, place.right - place.left - buttonWidth,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
+    SetWindowPos(button_, nullptr, place.right - buttonWidth, place.top, buttonWidth, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    // The large picture once the button has room for it inside its edges.
+    const int room = std::min(buttonWidth, height) - 2 * GetSystemMetrics(SM_CXEDGE);
+    const HICON icon = room >= GetSystemMetrics(SM_CXICON) && largeFolderIcon_ != nullptr
+                           ? largeFolderIcon_
+                           : smallFolderIcon_;
+    if (icon != nullptr)
+        SendMessageW(button_, BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(icon));
 }
 
 std::string TAdvDirectoryEdit::Text() const {
@@ -49,7 +61,7 @@ std::string TAdvDirectoryEdit::Text() const {
 
 void TAdvDirectoryEdit::SetText(const std::string& text) {
     if (text != Text())
-        SetWindowTextA(edit_, text.c_str());
+        SetControlText(edit_, text);
 }
 
 void TAdvDirectoryEdit::SetEnabled(bool enabled) {
@@ -67,37 +79,38 @@ POINT TAdvDirectoryEdit::ChooserPosition(POINT anchor, SIZE size, RECT workArea)
 }
 
 void TAdvDirectoryEdit::Browse() {
-    char name[MAX_PATH] = {};
-    BROWSEINFOA info{};
+    wchar_t name[MAX_PATH] = {};
+    const std::wstring title = WideText(ChooserTitle);
+    BROWSEINFOW info{};
     info.hwndOwner = GetAncestor(edit_, GA_ROOT);
     info.pszDisplayName = name;
-    info.lpszTitle = ChooserTitle;
+    info.lpszTitle = title.c_str();
     info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
     info.lpfn = &TAdvDirectoryEdit::ChooserCallback;
     info.lParam = reinterpret_cast<LPARAM>(this);
-    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderA(&info);
+    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
     SetFocus(edit_);
     if (chosen == nullptr)
         return;
-    char path[MAX_PATH] = {};
-    const bool named = SHGetPathFromIDListA(chosen, path);
+    wchar_t path[MAX_PATH] = {};
+    const bool named = SHGetPathFromIDListW(chosen, path);
     CoTaskMemFree(chosen);
     if (named)
-        SetText(path); // the same folder changes nothing
+        SetText(Utf8Text(path)); // the same folder changes nothing
 }
 
 int CALLBACK TAdvDirectoryEdit::ChooserCallback(HWND dialog, UINT message, LPARAM, LPARAM self) {
     if (message != BFFM_INITIALIZED)
         return 0;
     const auto* edit = reinterpret_cast<const TAdvDirectoryEdit*>(self);
-    SetWindowTextA(dialog, ChooserTitle);
-    std::string start = edit->Text();
+    SetControlText(dialog, ChooserTitle);
+    std::wstring start = WideText(edit->Text());
     if (start.empty()) {
-        char current[MAX_PATH] = {};
-        GetCurrentDirectoryA(MAX_PATH, current);
+        wchar_t current[MAX_PATH] = {};
+        GetCurrentDirectoryW(MAX_PATH, current);
         start = current;
     }
-    SendMessageA(dialog, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(start.c_str()));
+    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(start.c_str()));
     edit->PlaceChooser(dialog);
     return 0;
 }
@@ -109,7 +122,7 @@ void TAdvDirectoryEdit::PlaceChooser(HWND dialog) const {
     GetWindowRect(edit_, &field);
     MONITORINFO monitor{};
     monitor.cbSize = sizeof monitor;
-    GetMonitorInfoA(MonitorFromWindow(edit_, MONITOR_DEFAULTTONEAREST), &monitor);
+    GetMonitorInfoW(MonitorFromWindow(edit_, MONITOR_DEFAULTTONEAREST), &monitor);
     const POINT at = ChooserPosition({field.left, field.bottom},
                                      {chooser.right - chooser.left, chooser.bottom - chooser.top},
                                      monitor.rcWork);
@@ -122,6 +135,8 @@ LRESULT CALLBACK TAdvDirectoryEdit::EditProcedure(HWND hwnd, UINT message, WPARA
         reinterpret_cast<TAdvDirectoryEdit*>(self)->Browse();
         return 0;
     }
+    if (SelectAllKey(hwnd, message, wParam))
+        return 0;
     if (message == WM_NCDESTROY)
         RemoveWindowSubclass(hwnd, &TAdvDirectoryEdit::EditProcedure, SubclassId);
     return DefSubclassProc(hwnd, message, wParam, lParam);

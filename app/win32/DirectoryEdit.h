@@ -15,12 +15,17 @@ class TAdvDirectoryEdit {
 public:
     /// Creates the edit and, at its right end inside place, the browse button.
     TAdvDirectoryEdit(HWND parent, int editId, int buttonId, RECT place);
+    /// Moves the edit to place, the browse button buttonWidth wide at its
+    /// right end inside it, with the shell's folder picture of the size that
+    /// fits the button.
+    void Place(RECT place, int buttonWidth);
     ~TAdvDirectoryEdit();
     TAdvDirectoryEdit(const TAdvDirectoryEdit&) = delete;
     TAdvDirectoryEdit& operator=(const TAdvDirectoryEdit&) = delete;
 
     HWND Edit() const { return edit_; }
-    /// 18 wide with a folder picture; it hands the focus back to the edit.
+    /// 18 wide at 96 DPI, with a folder picture; it hands the focus back to
+    /// the edit.
     HWND BrowseButton() const { return button_; }
 
     /// The folder as typed or chosen.
@@ -50,5 +55,6 @@ private:
 
     HWND edit_ = nullptr;
     HWND button_ = nullptr;
-    HICON folderIcon_ = nullptr;
+    HICON smallFolderIcon_ = nullptr;
+    HICON largeFolderIcon_ = nullptr;
 };

@@ -7,6 +7,7 @@
 #include "app/win32/WindowText.h"
 
 #include <commctrl.h>
+#include <utility>
 
 namespace {
 
@@ -21,19 +22,32 @@ bool CommandKeyDown() {
 TMaskEdit::TMaskEdit(HWND parent, int id, RECT place, HFONT font, const std::string& pattern,
                      const std::string& text)
     : rules_(pattern, text) {
-    edit_ = CreateWindowExA(
-        WS_EX_CLIENTEDGE, "EDIT", "", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+    edit_ = CreateWindowExW(
+        WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
         place.left, place.top, place.right - place.left, place.bottom - place.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
     // The font first: the EDIT scrolls the caret into view in the font it has.
-    SendMessageA(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    SendMessageA(edit_, EM_LIMITTEXT, pattern.size(), 0);
+    SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(edit_, EM_LIMITTEXT, pattern.size(), 0);
     SetWindowSubclass(edit_, &TMaskEdit::Procedure, SubclassId, reinterpret_cast<DWORD_PTR>(this));
+    Push();
+}
+
+void TMaskEdit::Place(RECT place, HFONT font) {
+    SendMessageW(edit_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SetWindowPos(edit_, nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    // Set anew, the text scrolls back to its start in the new size and font.
+    Pull();
     Push();
 }
 
 std::string TMaskEdit::MaskedText() {
     return Pull().Text();
+}
+
+std::string TMaskEdit::Reading() {
+    return Pull().Reading();
 }
 
 bool TMaskEdit::HoldsInvalidChange() {
@@ -74,12 +88,15 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         }
         if (c == '\r' || c == '\n' || c == 0x1b || c == 0x1a) // Enter, Escape, Ctrl+Z
             return 0;
-        if (c < ' ') // Ctrl+C, Ctrl+V, Ctrl+X, Ctrl+A: the EDIT turns them into messages
+        if (SelectAllKey(edit_, message, wParam))
+            return 0;
+        if (c < ' ') // Ctrl+C, Ctrl+V, Ctrl+X: the EDIT turns them into messages
             return Default(message, wParam, lParam);
         TMaskRules& rules = Pull();
-        if (c >= 0x7f || !rules.Type(static_cast<char>(c)))
-            MessageBeep(MB_OK);
+        const bool typed = c < 0x7f && rules.Type(static_cast<char>(c));
         Push();
+        if (!typed)
+            Refuse();
         return 0;
     }
     case WM_KEYDOWN:
@@ -116,6 +133,22 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_UNDO:
     case EM_UNDO:
         return 0;
+    case WM_LBUTTONDOWN: {
+        // The click that brings the focus selects the whole field on its
+        // release, unless it dragged a selection of its own.
+        const bool entering = GetFocus() != edit_;
+        const LRESULT result = Default(message, wParam, lParam);
+        enteringClick_ = entering && GetFocus() == edit_;
+        return result;
+    }
+    case WM_LBUTTONUP: {
+        const LRESULT result = Default(message, wParam, lParam);
+        if (std::exchange(enteringClick_, false)) {
+            Pull().EnterByClick();
+            Push();
+        }
+        return result;
+    }
     case WM_SETFOCUS: {
         const LRESULT result = Default(message, wParam, lParam);
         Pull().Enter();
@@ -139,7 +172,7 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
 TMaskRules& TMaskEdit::Pull() {
     DWORD start = 0;
     DWORD end = 0;
-    SendMessageA(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+    SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
     rules_.Assign(WindowText(edit_), static_cast<int>(end), static_cast<int>(start),
                   static_cast<int>(end - start), rules_.Modified());
@@ -147,35 +180,35 @@ TMaskRules& TMaskEdit::Pull() {
 }
 
 void TMaskEdit::Push() {
-    SetWindowTextA(edit_, rules_.Shown().c_str());
+    SetControlText(edit_, rules_.Shown());
     if (rules_.SelectionLength() > 0)
-        SendMessageA(edit_, EM_SETSEL, rules_.SelectionStart(),
+        SendMessageW(edit_, EM_SETSEL, rules_.SelectionStart(),
                      rules_.SelectionStart() + rules_.SelectionLength());
     else
-        SendMessageA(edit_, EM_SETSEL, rules_.Caret(), rules_.Caret());
+        SendMessageW(edit_, EM_SETSEL, rules_.Caret(), rules_.Caret());
 }
 
 bool TMaskEdit::Validate() {
-    if (Pull().Validate())
+    if (Pull().Validate()) {
+        if (rules_.Shown() != WindowText(edit_))
+            Push(); // its short groups closed
         return true;
-    MessageBeep(MB_OK);
-    Push(); // the caret on the first unfilled position
-    if (OnValidationFailed)
-        OnValidationFailed(TMaskRules::InvalidInputMessage);
+    }
+    Push(); // the caret on the group at fault
+    Refuse();
     return false;
 }
 
+void TMaskEdit::Refuse() {
+    MessageBeep(MB_OK);
+    const std::string message = rules_.RefusalMessage();
+    if (!message.empty() && OnValidationFailed)
+        OnValidationFailed(message);
+}
+
 void TMaskEdit::PasteClipboard() {
-    if (!IsClipboardFormatAvailable(CF_TEXT) || !OpenClipboard(edit_))
-        return;
-    std::string text;
-    if (HANDLE data = GetClipboardData(CF_TEXT)) {
-        if (const auto* chars = static_cast<const char*>(GlobalLock(data))) {
-            text = chars;
-            GlobalUnlock(data);
-        }
-    }
-    CloseClipboard();
-    Pull().Paste(text);
+    const bool pasted = Pull().Paste(ClipboardText(edit_));
     Push();
+    if (!pasted)
+        Refuse();
 }

@@ -26,16 +26,22 @@ public:
     TMaskEdit& operator=(const TMaskEdit&) = delete;
 
     HWND Handle() const { return edit_; }
+    /// Moves the EDIT to place in font, its text shown from the start again.
+    void Place(RECT place, HFONT font);
     /// All positions with the literals in place and unfilled ones as blanks.
     std::string MaskedText();
+    /// The field as the program reads it, its short groups closed
+    /// (TMaskRules::Reading): what Connect takes.
+    std::string Reading();
     /// True while the user is in the field with a change that may not be
     /// left yet; a click elsewhere then counts for nothing.
     bool HoldsInvalidChange();
 
-    /// The user left a changed field, or pressed Enter in it, while a digit
-    /// position was unfilled; the field has beeped and put its caret on the
-    /// first unfilled position. Called from the field's own messages: the
-    /// receiver should open no box before the focus change has ended.
+    /// The field refused a digit or a paste that would take a group above
+    /// 255, or to be left (by the focus or Enter) with a group empty; it has
+    /// beeped, and the message names the group (GroupRangeMessage). Called
+    /// from the field's own messages: the receiver should open no box before
+    /// the key or focus change has ended.
     std::function<void(const std::string& message)> OnValidationFailed;
     /// Enter in a complete field that may be left.
     std::function<void()> OnConfirmed;
@@ -50,8 +56,12 @@ private:
     /// ...and the EDIT shows what they made of the field.
     void Push();
     bool Validate();
+    /// Beeps, and reports the rules' refusal message when they have one.
+    void Refuse();
     void PasteClipboard();
 
     HWND edit_ = nullptr;
     TMaskRules rules_;
+    /// The focus came with a button press whose release selects the field.
+    bool enteringClick_ = false;
 };

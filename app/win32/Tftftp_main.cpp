@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <filesystem>
 #include <fstream>
 #include <ole2.h>
 #include <tuple>
@@ -21,12 +22,16 @@
 
 namespace {
 
-constexpr char WindowClass[] = "Tftftp_main";
-constexpr char GroupClass[] = "Tftftp_group";
+constexpr wchar_t WindowClass[] = L"Tftftp_main";
+constexpr wchar_t GroupClass[] = L"Tftftp_group";
+constexpr DWORD WindowStyle = WS_OVERLAPPEDWINDOW;
+constexpr DWORD WindowExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+constexpr char Label1Text[] = "IP Address:";
 constexpr int LogLineHeight = 13;
 /// How far each drop-down list opens below its field.
 constexpr int DropDownHeight = 160;
-/// The address field refused to be left; the box opens once the focus change is over.
+/// The address field refused a key or to be left; the box opens once that
+/// key or focus change is over.
 constexpr UINT WmValidationFailed = WM_APP + 1;
 
 enum TControlId {
@@ -46,34 +51,60 @@ enum TControlId {
 };
 enum TMenuItem { miCopy = 1, miSaveAs };
 
-HFONT TahomaFont(int points) {
-    const HDC screen = GetDC(nullptr);
-    const int height = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
-    ReleaseDC(nullptr, screen);
-    return CreateFontA(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, "Tahoma");
+/// A length of the layout of 96 DPI at dpi.
+int Scaled(int length, int dpi) {
+    return MulDiv(length, dpi, USER_DEFAULT_SCREEN_DPI);
 }
 
-HWND Control(HWND parent, DWORD exStyle, const char* windowClass, const char* text, DWORD style,
-             RECT place, int id, HFONT font) {
-    const HWND control = CreateWindowExA(
-        exStyle, windowClass, text, WS_CHILD | style, place.left, place.top,
+HFONT TahomaFont(int points, int dpi) {
+    return CreateFontW(-MulDiv(points, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                       DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
+                       DEFAULT_PITCH | FF_SWISS, L"Tahoma");
+}
+
+HWND Control(HWND parent, DWORD exStyle, const wchar_t* windowClass, const std::string& text,
+             DWORD style, RECT place, int id, HFONT font) {
+    const HWND control = CreateWindowExW(
+        exStyle, windowClass, WideText(text).c_str(), WS_CHILD | style, place.left, place.top,
         place.right - place.left, place.bottom - place.top, parent,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleA(nullptr), nullptr);
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
     return control;
 }
 
-/// How wide text is in font on control.
-LONG TextWidth(HWND control, HFONT font, const std::string& text) {
-    const HDC dc = GetDC(control);
-    const HGDIOBJ old = SelectObject(dc, font);
-    SIZE extent{};
-    GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
-    SelectObject(dc, old);
-    ReleaseDC(control, dc);
-    return extent.cx;
+/// The width of the frame and margins that an edit draws around its text.
+LONG EditFrameWidth(HWND edit) {
+    RECT window{};
+    RECT client{};
+    GetWindowRect(edit, &window);
+    GetClientRect(edit, &client);
+    const auto margins = static_cast<DWORD>(SendMessageW(edit, EM_GETMARGINS, 0, 0));
+    return (window.right - window.left) - client.right + LOWORD(margins) + HIWORD(margins);
+}
+
+/// Moves control to place within its parent and gives it that size.
+void Move(HWND control, RECT place) {
+    SetWindowPos(control, nullptr, place.left, place.top, place.right - place.left,
+                 place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+/// place made at least width wide and height high, growing right and down.
+RECT AtLeast(RECT place, LONG width, LONG height) {
+    place.right = std::max(place.right, place.left + width);
+    place.bottom = std::max(place.bottom, place.top + height);
+    return place;
+}
+
+/// The text of a list's or drop-down list's item (getLength and getText its
+/// messages for them); empty for an index without an item.
+std::string ItemText(HWND list, UINT getLength, UINT getText, int index) {
+    const auto length = SendMessageW(list, getLength, static_cast<WPARAM>(index), 0);
+    if (length < 0) // LB_ERR, CB_ERR
+        return {};
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(SendMessageW(list, getText, static_cast<WPARAM>(index),
+                                                      reinterpret_cast<LPARAM>(text.data()))));
+    return Utf8Text(text);
 }
 
 /// left, top, width, height as the window's layout gives them.
@@ -83,19 +114,19 @@ RECT Place(int left, int top, int width, int height) {
 
 void RegisterClasses(WNDPROC window, WNDPROC group) {
     static const bool registered = [&] {
-        WNDCLASSEXA c{};
+        WNDCLASSEXW c{};
         c.cbSize = sizeof c;
         c.lpfnWndProc = window;
-        c.hInstance = GetModuleHandleA(nullptr);
-        c.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
-        c.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
+        c.hInstance = GetModuleHandleW(nullptr);
+        c.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        c.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
         c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         c.lpszClassName = WindowClass;
-        RegisterClassExA(&c);
+        RegisterClassExW(&c);
         c.lpfnWndProc = group;
         c.hIcon = nullptr;
         c.lpszClassName = GroupClass;
-        RegisterClassExA(&c);
+        RegisterClassExW(&c);
         return true;
     }();
     (void)registered;
@@ -109,19 +140,18 @@ Tftftp_main::Tftftp_main() {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
     InitCommonControlsEx(&controls);
     RegisterClasses(&Tftftp_main::WindowProcedure, &Tftftp_main::GroupProcedure);
-    font_ = TahomaFont(8);
-    statusFont_ = TahomaFont(10);
 
     // A window with no owner and WS_EX_APPWINDOW: the task bar shows it, not
-    // some hidden application window.
-    constexpr DWORD style = WS_OVERLAPPEDWINDOW;
-    constexpr DWORD exStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
-    RECT frame{0, 0, ClientWidth, ClientHeight};
-    AdjustWindowRectEx(&frame, style, FALSE, exStyle);
-    handle_ = CreateWindowExA(exStyle, WindowClass, Caption, style, 0, 0, frame.right - frame.left,
-                              frame.bottom - frame.top, nullptr, nullptr, GetModuleHandleA(nullptr),
-                              this);
+    // some hidden application window. Its size comes with the layout, once
+    // the monitor it is on tells the DPI.
+    handle_ = CreateWindowExW(WindowExStyle, WindowClass, WideText(Caption).c_str(), WindowStyle, 0,
+                              0, ClientWidth, ClientHeight, nullptr, nullptr,
+                              GetModuleHandleW(nullptr), this);
+    dpi_ = static_cast<int>(GetDpiForWindow(handle_));
+    font_ = TahomaFont(8, dpi_);
+    statusFont_ = TahomaFont(10, dpi_);
     CreateControls();
+    Layout();
 
     loader_ = std::make_unique<TLoader>(*this);
     // A transfer waits up to 4 s for each reply without a notification; the
@@ -144,56 +174,131 @@ Tftftp_main::~Tftftp_main() {
 
 void Tftftp_main::CreateControls() {
     const DWORD shown = WS_VISIBLE;
-    statuslab = Control(handle_, 0, "STATIC", "", shown | SS_LEFT | SS_NOPREFIX,
-                        Place(568, 200, 4, 16), idStatuslab, statusFont_);
-    Label1 = Control(handle_, 0, "STATIC", "IP Address:", shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
-                     Place(16, 12, 56, 13), idLabel1, font_);
-    // At least its designed width, wider when the font's rendering needs it
-    // to show the whole text.
-    SetWindowPos(Label1, nullptr, 0, 0, std::max<LONG>(56, TextWidth(Label1, font_, "IP Address:")),
-                 13, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, "LISTBOX", "",
+    const RECT unplaced{}; // Layout places each
+    statuslab = Control(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX, unplaced,
+                        idStatuslab, statusFont_);
+    Label1 = Control(handle_, 0, L"STATIC", Label1Text, shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
+                     unplaced, idLabel1, font_);
+    ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, L"LISTBOX", "",
                        shown | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL |
                            LBS_NOTIFY,
-                       Place(309, 8, 360, 177), idListBox1, font_);
-    SendMessageA(ListBox1, LB_SETITEMHEIGHT, 0, LogLineHeight);
-    ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, Place(78, 8, 98, 21), font_,
-                                         AddressPattern, DefaultAddress);
-    ipedit->OnValidationFailed = [this](const std::string&) {
-        PostMessageA(handle_, WmValidationFailed, 0, 0);
+                       unplaced, idListBox1, font_);
+    ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, unplaced, font_, AddressPattern,
+                                         DefaultAddress);
+    ipedit->OnValidationFailed = [this](const std::string& message) {
+        // One box for refusals that come quicker than it opens.
+        if (std::exchange(ipeditMessage_, message).empty())
+            PostMessageW(handle_, WmValidationFailed, 0, 0);
     };
     // Enter in a complete address connects, as a click on Connect would.
-    ipedit->OnConfirmed = [this] { PostMessageA(connectbut, BM_CLICK, 0, 0); };
-    connectbut = Control(handle_, 0, "BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
-                         Place(200, 8, 89, 25), idConnectbut, font_);
+    ipedit->OnConfirmed = [this] { PostMessageW(connectbut, BM_CLICK, 0, 0); };
+    connectbut = Control(handle_, 0, L"BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
+                         unplaced, idConnectbut, font_);
 
     // The group is a window of its own, so that hiding it hides what it holds
     // and the tab order walks into it; the frame with its caption is drawn
     // by a group box inside it.
-    filegroup = Control(handle_, WS_EX_CONTROLPARENT, GroupClass, "", 0, Place(16, 43, 273, 174),
-                        idFilegroup, font_);
-    Control(filegroup, 0, "BUTTON", "Select Files", shown | BS_GROUPBOX, Place(0, 0, 273, 174),
-            idGroupFrame, font_);
-    diredit =
-        std::make_unique<TAdvDirectoryEdit>(filegroup, idDiredit, idBrowse, Place(6, 32, 251, 21));
-    SendMessageA(diredit->Edit(), WM_SETFONT, reinterpret_cast<WPARAM>(font_), FALSE);
-    for (auto [list, top, id] :
-         {std::tuple{&file1edit, 64, idFile1edit}, std::tuple{&file2edit, 95, idFile2edit}}) {
+    filegroup =
+        Control(handle_, WS_EX_CONTROLPARENT, GroupClass, "", 0, unplaced, idFilegroup, font_);
+    groupFrame_ = Control(filegroup, 0, L"BUTTON", "Select Files", shown | BS_GROUPBOX, unplaced,
+                          idGroupFrame, font_);
+    diredit = std::make_unique<TAdvDirectoryEdit>(filegroup, idDiredit, idBrowse, unplaced);
+    for (auto [list, id] : {std::pair{&file1edit, idFile1edit}, std::pair{&file2edit, idFile2edit}})
         // Drop-down lists without an edit part: only the entries can be chosen.
-        *list = Control(filegroup, 0, "COMBOBOX", "",
+        *list = Control(filegroup, 0, L"COMBOBOX", "",
                         shown | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST | CBS_HASSTRINGS,
-                        Place(6, top, 251, 21 + DropDownHeight), id, font_);
-        // The closed field 21 high, as the other fields.
-        SendMessageA(*list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), 15);
+                        unplaced, id, font_);
+    uploadbut = Control(filegroup, 0, L"BUTTON", "Upload", shown | WS_TABSTOP | BS_PUSHBUTTON,
+                        unplaced, idUploadbut, font_);
+    transferbar = Control(handle_, 0, PROGRESS_CLASSW, "", 0, unplaced, idTransferbar, font_);
+    SendMessageW(transferbar, PBM_SETRANGE32, 0, 100);
+}
+
+void Tftftp_main::Layout() {
+    const auto scaled = [this](int length) { return Scaled(length, dpi_); };
+    // The layout of 96 DPI: left, top, width, height.
+    const auto at = [&](int left, int top, int width, int height) {
+        return Place(scaled(left), scaled(top), scaled(width), scaled(height));
+    };
+
+    // The fonts of this DPI on every control first: the texts are measured,
+    // and the edits and lists size their lines, in them.
+    const HFONT oldFont = std::exchange(font_, TahomaFont(8, dpi_));
+    const HFONT oldStatusFont = std::exchange(statusFont_, TahomaFont(10, dpi_));
+    EnumChildWindows(
+        handle_,
+        [](HWND control, LPARAM self) -> BOOL {
+            const auto* window = reinterpret_cast<const Tftftp_main*>(self);
+            const HFONT font = control == window->statuslab ? window->statusFont_ : window->font_;
+            SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(this));
+    DeleteObject(oldFont);
+    DeleteObject(oldStatusFont);
+    const LONG lineHeight = TextExtent(ListBox1, "Ag").cy;
+
+    // The frame of this DPI around the client area; where the system draws
+    // it otherwise, what it leaves of the client area is made up for.
+    const SIZE client{scaled(ClientWidth), scaled(ClientHeight)};
+    RECT frame{0, 0, client.cx, client.cy};
+    AdjustWindowRectExForDpi(&frame, WindowStyle, FALSE, WindowExStyle, static_cast<UINT>(dpi_));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        SetWindowPos(handle_, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        RECT got{};
+        GetClientRect(handle_, &got);
+        frame.right += client.cx - got.right;
+        frame.bottom += client.cy - got.bottom;
     }
-    uploadbut = Control(filegroup, 0, "BUTTON", "Upload", shown | WS_TABSTOP | BS_PUSHBUTTON,
-                        Place(96, 133, 75, 25), idUploadbut, font_);
+
+    // The address row: the label, the field wide enough for a whole address
+    // (or all its blanks) beside it, then Connect.
+    const SIZE label = TextExtent(Label1, Label1Text);
+    const RECT labelPlace = AtLeast(at(16, 12, 56, 13), label.cx, label.cy);
+    Move(Label1, labelPlace);
+    RECT field = at(78, 8, 98, 21);
+    OffsetRect(&field, std::max<LONG>(0, labelPlace.right + scaled(4) - field.left), 0);
+    ipedit->Place(field, font_);
+    std::string blanks = AddressPattern;
+    std::replace(blanks.begin(), blanks.end(), TMaskRules::DigitPosition, TMaskRules::BlankShown);
+    const LONG text = std::max(TextExtent(ipedit->Handle(), AddressPattern).cx,
+                               TextExtent(ipedit->Handle(), blanks).cx);
+    field = AtLeast(field, EditFrameWidth(ipedit->Handle()) + text + 2, 0); // and the caret
+    ipedit->Place(field, font_);
+    RECT connect = at(200, 8, 89, 25);
+    OffsetRect(&connect, std::max<LONG>(0, field.right + scaled(8) - connect.left), 0);
+    Move(connectbut, connect);
+
+    Move(ListBox1, at(309, 8, 360, 177));
+    SendMessageW(ListBox1, LB_SETITEMHEIGHT, 0, std::max<LONG>(scaled(LogLineHeight), lineHeight));
+
+    Move(filegroup, at(16, 43, 273, 174));
+    Move(groupFrame_, at(0, 0, 273, 174));
+    diredit->Place(at(6, 32, 251, 21), scaled(TAdvDirectoryEdit::ButtonWidth));
+    for (auto [list, top] : {std::pair{file1edit, 64}, std::pair{file2edit, 95}}) {
+        Move(list, at(6, top, 251, 21 + DropDownHeight));
+        // The closed field as high as the other fields: its selection line
+        // that high less the border the combo box draws around it.
+        LONG selection = std::max<LONG>(scaled(21) - 6, lineHeight);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SendMessageW(list, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), selection);
+            RECT closed{};
+            GetWindowRect(list, &closed);
+            selection =
+                std::max<LONG>(selection + scaled(21) - (closed.bottom - closed.top), lineHeight);
+        }
+        SendMessageW(list, CB_SETITEMHEIGHT, 0,
+                     std::max<LONG>(SendMessageW(list, CB_GETITEMHEIGHT, 0, 0), lineHeight));
+    }
+    Move(uploadbut, at(96, 133, 75, 25));
 
     // The free strip between the log's bottom (185) and the window's; ends
-    // short of the status label.
-    transferbar =
-        Control(handle_, 0, PROGRESS_CLASSA, "", 0, Place(309, 203, 251, 10), idTransferbar, font_);
-    SendMessageA(transferbar, PBM_SETRANGE32, 0, 100);
+    // short of the status label, which grows to the right with its text.
+    Move(transferbar, at(309, 203, 251, 10));
+    Move(statuslab, at(568, 200, 4, 16));
+    SetStatus(WindowText(statuslab));
+    InvalidateRect(handle_, nullptr, TRUE);
 }
 
 void Tftftp_main::Show() {
@@ -204,7 +309,7 @@ void Tftftp_main::Show() {
 
 int Tftftp_main::Run() {
     MSG msg{};
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         Dispatch(msg);
         RaiseHeldFailure();
     }
@@ -222,9 +327,9 @@ bool Tftftp_main::Dispatch(MSG& msg) {
         return true;
     }
     // Tab, the arrow keys and Enter move between and press the controls.
-    if (handle_ == nullptr || !IsDialogMessageA(handle_, &msg)) {
+    if (handle_ == nullptr || !IsDialogMessageW(handle_, &msg)) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
     return true;
 }
@@ -239,12 +344,12 @@ void Tftftp_main::RaiseHeldFailure() {
 LRESULT CALLBACK Tftftp_main::WindowProcedure(HWND hwnd, UINT message, WPARAM wParam,
                                               LPARAM lParam) {
     if (message == WM_NCCREATE) {
-        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-    auto* self = reinterpret_cast<Tftftp_main*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    auto* self = reinterpret_cast<Tftftp_main*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self == nullptr || self->handle_ != hwnd)
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     try {
         return self->Message(message, wParam, lParam);
     } catch (...) {
@@ -262,9 +367,9 @@ LRESULT CALLBACK Tftftp_main::GroupProcedure(HWND hwnd, UINT message, WPARAM wPa
     case WM_CTLCOLORBTN:
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
-        return SendMessageA(GetParent(hwnd), message, wParam, lParam);
+        return SendMessageW(GetParent(hwnd), message, wParam, lParam);
     default:
-        return DefWindowProcA(hwnd, message, wParam, lParam);
+        return DefWindowProcW(hwnd, message, wParam, lParam);
     }
 }
 
@@ -277,7 +382,7 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
             // Enter on a focused button presses it.
             const HWND focus = GetFocus();
             if (focus == connectbut || focus == uploadbut)
-                SendMessageA(focus, BM_CLICK, 0, 0);
+                SendMessageW(focus, BM_CLICK, 0, 0);
         }
         return 0;
     case WM_CTLCOLORSTATIC:
@@ -297,11 +402,21 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         break;
     case WmValidationFailed:
         SetFocus(ipedit->Handle());
-        ShowError(ErrorBoxText(TMaskRules::InvalidInputMessage));
+        ShowError(ErrorBoxText(std::exchange(ipeditMessage_, {})));
         // The box gives the focus back to whichever control the system
         // remembers; the field keeps it until it may be left.
         SetFocus(ipedit->Handle());
         return 0;
+    case WM_DPICHANGED: {
+        // Moved to a monitor of another DPI, or its DPI changed: the window
+        // goes where the system suggests, at the size of the new layout.
+        dpi_ = HIWORD(wParam);
+        const auto* suggested = reinterpret_cast<const RECT*>(lParam);
+        SetWindowPos(handle_, nullptr, suggested->left, suggested->top, 0, 0,
+                     SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        Layout();
+        return 0;
+    }
     case WM_CLOSE:
         Close();
         return 0;
@@ -310,12 +425,12 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         return 0;
     case WM_NCDESTROY: {
         const HWND window = std::exchange(handle_, nullptr);
-        return DefWindowProcA(window, message, wParam, lParam);
+        return DefWindowProcW(window, message, wParam, lParam);
     }
     default:
         break;
     }
-    return DefWindowProcA(handle_, message, wParam, lParam);
+    return DefWindowProcW(handle_, message, wParam, lParam);
 }
 
 void Tftftp_main::Command(HWND control, WORD code) {
@@ -357,8 +472,8 @@ void Tftftp_main::ListBox1ContextMenu(POINT at) {
         at = {list.left, list.top};
     }
     const HMENU menu = CreatePopupMenu();
-    AppendMenuA(menu, MF_STRING, miCopy, "Copy");
-    AppendMenuA(menu, MF_STRING, miSaveAs, "Save As...");
+    AppendMenuW(menu, MF_STRING, miCopy, L"Copy");
+    AppendMenuW(menu, MF_STRING, miSaveAs, L"Save As...");
     const int chosen =
         TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, handle_, nullptr);
     DestroyMenu(menu);
@@ -369,39 +484,28 @@ void Tftftp_main::ListBox1ContextMenu(POINT at) {
 }
 
 void Tftftp_main::CopyLog() const {
-    const std::string text = LogText();
-    if (!OpenClipboard(handle_))
-        return;
-    EmptyClipboard();
-    if (const HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, text.size() + 1)) {
-        auto* chars = static_cast<char*>(GlobalLock(data));
-        std::copy(text.c_str(), text.c_str() + text.size() + 1, chars);
-        GlobalUnlock(data);
-        if (SetClipboardData(CF_TEXT, data) == nullptr)
-            GlobalFree(data);
-    }
-    CloseClipboard();
+    SetClipboardText(handle_, LogText());
 }
 
 void Tftftp_main::SaveLogAs() {
-    char path[MAX_PATH] = {};
-    OPENFILENAMEA save{};
+    wchar_t path[MAX_PATH] = {};
+    OPENFILENAMEW save{};
     save.lStructSize = sizeof save;
     save.hwndOwner = handle_;
-    save.lpstrFilter = "Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
+    save.lpstrFilter = L"Text files (*.txt)\0*.txt\0All files (*.*)\0*.*\0";
     save.lpstrFile = path;
     save.nMaxFile = MAX_PATH;
-    save.lpstrTitle = "Save As";
-    save.lpstrDefExt = "txt";
+    save.lpstrTitle = L"Save As";
+    save.lpstrDefExt = L"txt";
     save.Flags = OFN_OVERWRITEPROMPT | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (GetSaveFileNameA(&save) && !SaveLog(path))
-        ShowError(ErrorBoxText("Cannot create file \"" + std::string(path) + "\""));
+    if (GetSaveFileNameW(&save) && !SaveLog(Utf8Text(path)))
+        ShowError(ErrorBoxText("Cannot create file \"" + Utf8Text(path) + "\""));
 }
 
 std::string Tftftp_main::LogText() const {
-    const int count = static_cast<int>(SendMessageA(ListBox1, LB_GETCOUNT, 0, 0));
+    const int count = static_cast<int>(SendMessageW(ListBox1, LB_GETCOUNT, 0, 0));
     std::vector<int> lines(static_cast<std::size_t>(count));
-    const auto selected = static_cast<int>(SendMessageA(ListBox1, LB_GETSELITEMS, lines.size(),
+    const auto selected = static_cast<int>(SendMessageW(ListBox1, LB_GETSELITEMS, lines.size(),
                                                         reinterpret_cast<LPARAM>(lines.data())));
     if (selected > 0)
         lines.resize(static_cast<std::size_t>(selected));
@@ -409,26 +513,16 @@ std::string Tftftp_main::LogText() const {
         for (int i = 0; i < count; ++i)
             lines[static_cast<std::size_t>(i)] = i;
     std::string text;
-    for (const int line : lines) {
-        std::string item(
-            static_cast<std::size_t>(SendMessageA(ListBox1, LB_GETTEXTLEN, line, 0)) + 1, '\0');
-        item.resize(static_cast<std::size_t>(
-            SendMessageA(ListBox1, LB_GETTEXT, line, reinterpret_cast<LPARAM>(item.data()))));
-        text += item + "\r\n";
-    }
+    for (const int line : lines)
+        text += ItemText(ListBox1, LB_GETTEXTLEN, LB_GETTEXT, line) + "\r\n";
     return text;
 }
 
 bool Tftftp_main::SaveLog(const std::string& path) const {
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    const int count = static_cast<int>(SendMessageA(ListBox1, LB_GETCOUNT, 0, 0));
-    for (int i = 0; i < count && file; ++i) {
-        std::string item(static_cast<std::size_t>(SendMessageA(ListBox1, LB_GETTEXTLEN, i, 0)) + 1,
-                         '\0');
-        item.resize(static_cast<std::size_t>(
-            SendMessageA(ListBox1, LB_GETTEXT, i, reinterpret_cast<LPARAM>(item.data()))));
-        file << item << "\r\n";
-    }
+    std::ofstream file(std::filesystem::path(WideText(path)), std::ios::binary | std::ios::trunc);
+    const int count = static_cast<int>(SendMessageW(ListBox1, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count && file; ++i)
+        file << ItemText(ListBox1, LB_GETTEXTLEN, LB_GETTEXT, i) << "\r\n";
     file.close();
     return !file.fail();
 }
@@ -437,19 +531,20 @@ bool Tftftp_main::SaveLog(const std::string& path) const {
 
 void Tftftp_main::LogLine(const std::string& text) {
     const auto line =
-        SendMessageA(ListBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
-    SendMessageA(ListBox1, LB_SETTOPINDEX, static_cast<WPARAM>(line), 0);
+        SendMessageW(ListBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(text).c_str()));
+    SendMessageW(ListBox1, LB_SETTOPINDEX, static_cast<WPARAM>(line), 0);
 }
 
 void Tftftp_main::ClearLog() {
-    SendMessageA(ListBox1, LB_RESETCONTENT, 0, 0);
+    SendMessageW(ListBox1, LB_RESETCONTENT, 0, 0);
 }
 
 void Tftftp_main::SetStatus(const std::string& text) {
-    SetWindowTextA(statuslab, text.c_str());
+    SetControlText(statuslab, text);
     // The label grows to the right with its text, as wide as the text needs.
-    SetWindowPos(statuslab, nullptr, 0, 0,
-                 std::max<LONG>(4, TextWidth(statuslab, statusFont_, text)), 16,
+    const SIZE extent = TextExtent(statuslab, text);
+    SetWindowPos(statuslab, nullptr, 0, 0, std::max<LONG>(Scaled(4, dpi_), extent.cx),
+                 std::max<LONG>(Scaled(16, dpi_), extent.cy),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(statuslab, nullptr, TRUE);
 }
@@ -457,16 +552,16 @@ void Tftftp_main::SetStatus(const std::string& text) {
 void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
     ShowWindow(transferbar, total > 0 ? SW_SHOWNA : SW_HIDE);
     if (total > 0)
-        SendMessageA(transferbar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(done, total)), 0);
+        SendMessageW(transferbar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(done, total)), 0);
 }
 
 void Tftftp_main::TraceOut(const std::string& text) {
-    OutputDebugStringA(text.c_str());
+    OutputDebugStringW(WideText(text).c_str());
 }
 
 void Tftftp_main::PumpMessages() {
     MSG msg{};
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (!Dispatch(msg)) {
             // The quit belongs to the outer message loop; the run only unwinds.
             PostQuitMessage(static_cast<int>(msg.wParam));
@@ -493,7 +588,7 @@ void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
 }
 
 std::string Tftftp_main::ReadAddress() {
-    return ipedit->MaskedText();
+    return ipedit->Reading();
 }
 
 void Tftftp_main::SetFileGroupVisible(bool visible) {
@@ -515,34 +610,27 @@ HWND Tftftp_main::List(TImageList list) const {
 }
 
 void Tftftp_main::ListClear(TImageList list) {
-    SendMessageA(List(list), CB_RESETCONTENT, 0, 0);
+    SendMessageW(List(list), CB_RESETCONTENT, 0, 0);
 }
 
 void Tftftp_main::ListAppend(TImageList list, const std::string& text) {
-    SendMessageA(List(list), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    SendMessageW(List(list), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(text).c_str()));
 }
 
 int Tftftp_main::ListCount(TImageList list) {
-    return static_cast<int>(SendMessageA(List(list), CB_GETCOUNT, 0, 0));
+    return static_cast<int>(SendMessageW(List(list), CB_GETCOUNT, 0, 0));
 }
 
 int Tftftp_main::ListItemIndex(TImageList list) {
-    return static_cast<int>(SendMessageA(List(list), CB_GETCURSEL, 0, 0));
+    return static_cast<int>(SendMessageW(List(list), CB_GETCURSEL, 0, 0));
 }
 
 void Tftftp_main::SetListItemIndex(TImageList list, int index) {
-    SendMessageA(List(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+    SendMessageW(List(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
 }
 
 std::string Tftftp_main::ListItem(TImageList list, int index) {
-    const HWND combo = List(list);
-    const auto length = SendMessageA(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
-    if (length == CB_ERR)
-        return {};
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    text.resize(static_cast<std::size_t>(SendMessageA(
-        combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()))));
-    return text;
+    return ItemText(List(list), CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
 }
 
 std::string Tftftp_main::ProgramFolder() {
@@ -550,7 +638,8 @@ std::string Tftftp_main::ProgramFolder() {
 }
 
 void Tftftp_main::ShowError(const std::string& text) {
-    MessageBoxA(handle_, text.c_str(), ApplicationTitleText, MB_OK | MB_ICONERROR);
+    MessageBoxW(handle_, WideText(text).c_str(), WideText(ApplicationTitleText).c_str(),
+                MB_OK | MB_ICONERROR);
 }
 
 void Tftftp_main::SetBusy(bool busy) {
@@ -563,7 +652,7 @@ void Tftftp_main::SetBusy(bool busy) {
         return;
     ShowWindow(transferbar, SW_HIDE);
     if (closing_) {
-        PostMessageA(handle_, WM_CLOSE, 0, 0);
+        PostMessageW(handle_, WM_CLOSE, 0, 0);
         return;
     }
     // Disabling took the keyboard from the control the run started from.

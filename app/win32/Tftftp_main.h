@@ -1,5 +1,6 @@
 // The main window `ftftp_main` of class `Tftftp_main` on the Windows GUI: its
-// controls at their fixed places, the error box, the message pump and the
+// controls at their places (the layout of 96 DPI, scaled to the monitor's
+// DPI and widened where a text needs it), the error box, the message pump and the
 // waits on the thread's message queue, and the wiring of the buttons and the
 // folder edit to the loader. Everything the window does for the loader goes
 // through TWindowOperations; no protocol logic belongs here.
@@ -24,11 +25,12 @@ class TIdAntiFreezeBase;
 class Tftftp_main : public TWindowOperations {
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
+    /// The client area at 96 DPI; at another DPI it is scaled.
     static constexpr int ClientWidth = 677;
     static constexpr int ClientHeight = 228;
 
     /// Creates the window with its controls at the screen's top-left corner,
-    /// not yet shown.
+    /// laid out for its monitor's DPI, not yet shown.
     Tftftp_main();
     ~Tftftp_main() override;
     Tftftp_main(const Tftftp_main&) = delete;
@@ -39,6 +41,8 @@ public:
     int Run();
 
     HWND Handle() const { return handle_; }
+    /// The DPI the window is laid out for: its monitor's, as last announced.
+    int Dpi() const { return dpi_; }
     // The controls, in creation order; filegroup holds the folder group's.
     HWND statuslab = nullptr;
     HWND Label1 = nullptr;
@@ -91,6 +95,10 @@ private:
     static LRESULT CALLBACK GroupProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam);
     void CreateControls();
+    /// Places every control for dpi_ in fonts of that DPI: the layout of 96
+    /// DPI scaled, each text at least as wide and high as it is drawn, the
+    /// controls right of a widened one moved along; sizes the window to fit.
+    void Layout();
     void Command(HWND control, WORD code);
     void ListBox1ContextMenu(POINT at);
     void CopyLog() const;
@@ -104,12 +112,17 @@ private:
     HWND List(TImageList list) const;
 
     HWND handle_ = nullptr;
+    int dpi_ = USER_DEFAULT_SCREEN_DPI;
+    HWND groupFrame_ = nullptr;
     HFONT font_ = nullptr;
     HFONT statusFont_ = nullptr;
     std::unique_ptr<TLoader> loader_;
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     HWND focusBeforeRun_ = nullptr;
+    /// What the address field last refused, for the box it opens; empty
+    /// while no box is due.
+    std::string ipeditMessage_;
     std::exception_ptr heldFailure_;
     bool closing_ = false;
     bool oleInitialized_ = false;

@@ -5,6 +5,7 @@
 #include <exception>
 
 #include "app/win32/Tftftp_main.h"
+#include "runtime/WideText.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
@@ -15,7 +16,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
     } catch (const std::exception& e) {
         // Only what no handler could take comes here; the loader's failures
         // are shown by their handlers and the window goes on.
-        MessageBoxA(nullptr, e.what(), ApplicationTitleText, MB_OK | MB_ICONERROR);
+        MessageBoxW(nullptr, WideText(e.what()).c_str(), WideText(ApplicationTitleText).c_str(),
+                    MB_OK | MB_ICONERROR);
         return 1;
     }
 }

@@ -45,22 +45,30 @@ TEST(MaskRules, KeysEditTheDigitPositionsOnly) {
         const char* reads;
         int caretAfter;
         int refused;
+        const char* refusal = ""; // for the last key refused
     };
     const char* Default = DefaultAddress;
     const TRow rows[] = {
-        {"dotted address into an empty field", "", 0, 0, "10.1.1.5", "10 .1  .1  .5  ", 13, 0},
+        {"dotted address into an empty field", "", 0, 0, "10.1.1.5", "010.001.001.5  ", 13, 0},
+        {"dotted address with single digits", "", 0, 0, "127.0.0.9", "127.000.000.9  ", 13, 0},
         {"digits run over the literals", "", 0, 0, "127000000100", "127.000.000.100", 15, 0},
         {"all selected first", Default, 0, 15, "127000000002", "127.000.000.002", 15, 0},
         {"selection typed over: rest of it unfilled", Default, 4, 7, "1", "192.1  .   .100", 5, 0},
-        {"literal clears the rest of the group", Default, 0, 0, "10.", "10 .168.100.100", 4, 0},
-        {"literal after a full group only confirms", Default, 0, 0, "192.16.", "192.16 .100.100", 8,
-         0},
-        {"digit overtypes", Default, 0, 0, "2", "292.168.100.100", 1, 0},
-        {"digit typed on a literal lands after it", Default, 3, 0, "5", "192.568.100.100", 5, 0},
-        {"digit past the end changes nothing", Default, 15, 0, "5", "192.168.100.100", 15, 0},
-        {"letter refused", Default, 0, 0, "a", "192.168.100.100", 0, 1},
-        {"blank and other punctuation refused", Default, 5, 0, " ,-_", "192.168.100.100", 5, 4},
-        {"literal in the last group refused", Default, 13, 0, ".", "192.168.100.100", 13, 1},
+        {"dot closes the group on the digits typed", Default, 0, 0, "10.", "010.168.100.100", 4, 0},
+        {"dot after a full group only confirms", Default, 0, 0, "192.16.", "192.016.100.100", 8, 0},
+        {"dot before any digit of the field refused", Default, 0, 0, ".", Default, 0, 1},
+        {"dot in the last group refused", Default, 13, 0, ".", Default, 13, 1},
+        {"digit overtypes", Default, 1, 0, "1", "112.168.100.100", 2, 0},
+        {"digit taking its group past 255 starts it anew", Default, 0, 0, "25", "25 .168.100.100",
+         2, 0},
+        {"digit typed on a literal lands after it", Default, 3, 0, "0", "192.068.100.100", 5, 0},
+        {"digit past the end changes nothing", Default, 15, 0, "5", Default, 15, 0},
+        {"group above 255 refused where typed", "", 0, 0, "256", "25 .   .   .   ", 2, 1,
+         "The first group must be 0 to 255"},
+        {"refusal names its group", Default, 4, 3, "3.2569", "192.003.250.100", 10, 2,
+         "The third group must be 0 to 255"},
+        {"letter refused", Default, 0, 0, "a", Default, 0, 1},
+        {"blank and other punctuation refused", Default, 5, 0, " ,-_", Default, 5, 4},
         {"Backspace unfills the digit before the caret",
          Default,
          2,
@@ -70,14 +78,7 @@ TEST(MaskRules, KeysEditTheDigitPositionsOnly) {
          1,
          0},
         {"Backspace steps over a literal", Default, 4, 0, {Backspace}, "19 .168.100.100", 2, 0},
-        {"Backspace at the start does nothing",
-         Default,
-         0,
-         0,
-         {Backspace},
-         "192.168.100.100",
-         0,
-         0},
+        {"Backspace at the start does nothing", Default, 0, 0, {Backspace}, Default, 0, 0},
         {"Delete unfills at the caret, which stays",
          Default,
          4,
@@ -86,7 +87,7 @@ TEST(MaskRules, KeysEditTheDigitPositionsOnly) {
          "192. 68.100.100",
          4,
          0},
-        {"Delete keeps a literal", Default, 3, 0, {Delete}, "192.168.100.100", 3, 0},
+        {"Delete keeps a literal", Default, 3, 0, {Delete}, Default, 3, 0},
         {"Delete of a selection", Default, 2, 4, {Delete}, "19 .  8.100.100", 2, 0},
     };
     for (const TRow& row : rows) {
@@ -97,6 +98,7 @@ TEST(MaskRules, KeysEditTheDigitPositionsOnly) {
         EXPECT_EQ(field.Caret(), row.caretAfter);
         EXPECT_EQ(field.SelectionLength(), 0);
         EXPECT_EQ(field.Modified(), row.reads != std::string(row.start));
+        EXPECT_EQ(field.RefusalMessage(), row.refusal);
     }
 }
 
@@ -107,64 +109,95 @@ TEST(MaskRules, APasteOfAWholeAddressFillsTheFieldGroupByGroup) {
         const char* pasted;
         const char* reads;
         int caretAfter;
+        const char* refusal = "";
     };
     const TRow rows[] = {
         {"all selected", 0, 15, "127.0.0.2", "127.000.000.002", 15},
         {"caret in the middle", 6, 0, "127.0.0.2", "127.000.000.002", 15},
         {"line end and blanks around it", 0, 0, " 10.1.1.5\n", "010.001.001.005", 15},
+        {"a group above 255 refused whole", 6, 0, "256.1.1.1", DefaultAddress, 6,
+         "The first group must be 0 to 255"},
         // Anything else is placed as typed from the caret.
         {"three groups only", 0, 15, "127.0.0", "127.0  .0  .   ", 9},
         {"five groups", 0, 15, "1.2.3.4.5", "1  .2  .3  .45 ", 14},
-        {"a group too long", 0, 15, "1.2.3.4444", "1  .2  .3  .444", 15},
+        {"a group too long, and above 255", 0, 15, "1.2.3.4444", DefaultAddress, 15,
+         "The fourth group must be 0 to 255"},
         {"digits only, over the selection", 4, 3, "12", "192.12 .100.100", 6},
-        {"nothing that fits", 0, 0, "abc", "192.168.100.100", 0},
+        {"nothing that fits", 0, 0, "abc", DefaultAddress, 0},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
         TMaskRules field = Field(DefaultAddress, row.selStart, row.selLength);
-        field.Paste(row.pasted);
+        EXPECT_EQ(field.Paste(row.pasted), *row.refusal == '\0');
         EXPECT_EQ(field.Text(), row.reads);
         EXPECT_EQ(field.Caret(), row.caretAfter);
+        EXPECT_EQ(field.RefusalMessage(), row.refusal);
         EXPECT_EQ(field.Shown().find(' '), std::string::npos);
     }
 }
 
-TEST(MaskRules, OnlyAChangedIncompleteFieldIsHeldAndEscapeRestoresIt) {
+TEST(MaskRules, LeavingClosesShortGroupsAndHoldsAnEmptyOne) {
     TMaskRules field(AddressPattern, DefaultAddress);
     field.SetText("1"); // set by the program, not the user: never validated
     EXPECT_EQ(field.Text(), "1  .   .   .   ");
     field.Enter();
     EXPECT_TRUE(field.Validate());
     EXPECT_FALSE(field.HoldsInvalidChange());
-    EXPECT_FALSE(field.Escape()); // nothing to abandon
+    EXPECT_FALSE(field.Escape());             // nothing to abandon
+    EXPECT_EQ(field.Reading(), field.Text()); // no number to close the groups on
     field.Leave();
 
+    // A click into the field selects all of it: the address typed replaces it.
     field.SetText(DefaultAddress);
     field.Enter();
-    field.Select(8, 0);
-    Press(field, "1.");
-    ASSERT_EQ(field.Text(), "192.168.1  .100");
-    EXPECT_EQ(field.Shown(), "192.168.1__.100");
+    field.EnterByClick();
+    Press(field, "127.0.0.9");
+    EXPECT_FALSE(field.HoldsInvalidChange());
+    EXPECT_EQ(field.Reading(), "127.000.000.009"); // what a Connect now would read
+    EXPECT_TRUE(field.Validate());
+    EXPECT_EQ(field.Text(), "127.000.000.009");
+    field.Leave();
+
+    // A group without a digit holds the field, named in the message.
+    field.Enter();
+    field.Select(8, 3);
+    Press(field, {Delete});
+    field.Select(2, 0);
+    Press(field, {Backspace}); // "1 7": the second group reads 17
+    ASSERT_EQ(field.Shown(), "1_7.000.___.009");
     EXPECT_TRUE(field.HoldsInvalidChange());
-    field.Select(0, 0);
     EXPECT_FALSE(field.Validate());
-    EXPECT_EQ(field.Caret(), 9); // the first unfilled position
-    EXPECT_EQ(std::string(TMaskRules::InvalidInputMessage),
-              "Invalid input value.  Use escape key to abandon changes");
+    EXPECT_EQ(field.Caret(), 8); // the empty group's start
+    EXPECT_EQ(field.RefusalMessage(), "The third group must be 0 to 255");
 
     // Back from the error box: entering again keeps what Escape restores.
     field.Enter();
     EXPECT_TRUE(field.Escape());
-    EXPECT_EQ(field.Text(), DefaultAddress);
+    EXPECT_EQ(field.Text(), "127.000.000.009");
     EXPECT_FALSE(field.Modified());
     EXPECT_TRUE(field.Validate());
 
-    // Completed, a changed field may be left; the next entry starts afresh.
-    Press(field, {Backspace});
-    Press(field, "7");
+    field.Select(8, 3);
+    Press(field, "5");
+    field.Select(0, 0);
+    Press(field, {Delete});
     EXPECT_TRUE(field.Validate());
+    EXPECT_EQ(field.Text(), "027.000.005.009");
+    EXPECT_EQ(field.RefusalMessage(), "");
     field.Leave();
     field.Enter();
-    EXPECT_FALSE(field.Escape());
-    EXPECT_EQ(field.Text(), "192.168.100.107");
+    EXPECT_FALSE(field.Escape()); // the next entry starts afresh
+}
+
+TEST(MaskRules, GroupRangeMessageNamesTheGroup) {
+    const std::pair<int, const char*> rows[] = {
+        {0, "The first group must be 0 to 255"},
+        {1, "The second group must be 0 to 255"},
+        {3, "The fourth group must be 0 to 255"},
+        {4, "Group 5 must be 0 to 255"},
+    };
+    for (const auto& [group, message] : rows) {
+        SCOPED_TRACE(group);
+        EXPECT_EQ(GroupRangeMessage(group), message);
+    }
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <optional>
 
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
@@ -91,6 +93,85 @@ TEST(TFileStream, DenyWriteShutsWritersOutWhileOpenButNotReaders) {
     std::remove(path.c_str());
 }
 
+// Each row checks first (which must leave the file as it was), then writes.
+// A failed write leaves the old content and no new file beside it.
+TEST(WriteFileWhole, ReplacesTheFileWholeOrLeavesItAsItWas) {
+    namespace fs = std::filesystem;
+    const std::string folder = testing::TempDir() + "whole-" + ProcessTag() + PathDelim;
+    fs::create_directories(folder);
+    enum TKind { tkNew, tkExisting, tkFailing, tkDirectory, tkNoFolder };
+    struct Row {
+        const char* what;
+        TKind kind;
+        std::string content; // after the write
+        int checkError, writeError;
+    };
+    const int directoryError = PlatformValue(EISDIR, 5); // access denied
+    const int missingError = PlatformValue(ENOENT, 3);   // path not found
+    const Row rows[] = {
+        {"new file", tkNew, "new", 0, 0},
+        {"replaced", tkExisting, "new", 0, 0},
+        {"failing write", tkFailing, "old", 0, PlatformValue(EFBIG, 5)}, // access denied
+        {"a directory", tkDirectory, "", directoryError, directoryError},
+        {"no folder", tkNoFolder, "", missingError, missingError},
+    };
+    const auto content = [](const std::string& path) {
+        std::ifstream file(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), {});
+    };
+    const auto expectFailure = [](const std::function<void()>& step, const std::string& path,
+                                  int error) {
+        if (error == 0) {
+            EXPECT_NO_THROW(step());
+            return;
+        }
+        ExpectFailure<EOSError>(step, Format("Cannot write %s: %s", path, SysErrorMessage(error)),
+                                [&](const EOSError& e) { EXPECT_EQ(e.ErrorCode(), error); });
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        const std::string path =
+            folder + (row.kind == tkNoFolder ? "missing" + std::string(1, PathDelim) : "") +
+            "result.json";
+        if (row.kind == tkExisting || row.kind == tkFailing)
+            std::ofstream(path, std::ios::binary) << "old";
+        if (row.kind == tkDirectory)
+            fs::create_directory(path);
+        expectFailure([&] { CheckWritable(path); }, path, row.checkError);
+        if (row.kind == tkExisting) {
+            EXPECT_EQ(content(path), "old");
+        }
+        {
+            std::optional<TFailingWrites> failing;
+            if (row.kind == tkFailing)
+                failing.emplace(path);
+            expectFailure([&] { WriteFileWhole(path, "new"); }, path, row.writeError);
+        }
+        if (row.kind == tkDirectory) {
+            EXPECT_TRUE(fs::is_directory(path));
+        } else if (row.kind != tkNoFolder) {
+            EXPECT_EQ(content(path), row.content);
+        }
+        std::vector<std::string> left;
+        for (const auto& entry : fs::directory_iterator(folder))
+            if (entry.path().filename() != "result.json")
+                left.push_back(entry.path().filename().string());
+        EXPECT_TRUE(left.empty()) << left.front();
+        fs::remove_all(path);
+    }
+    fs::remove_all(folder);
+}
+
+// A device is written to, never replaced: renaming over /dev/null would
+// put a file in its place for every program of the machine.
+TEST(WriteFileWhole, WritesADeviceStraight) {
+    if (kTestPlatform == TTestPlatform::tpWindows)
+        GTEST_SKIP() << "no device a program may replace";
+    EXPECT_NO_THROW(CheckWritable("/dev/null"));
+    EXPECT_NO_THROW(WriteFileWhole("/dev/null", "new"));
+    EXPECT_TRUE(std::filesystem::is_character_file("/dev/null"));
+}
+
 TEST(ProgramFolder, IsTheFolderOfTheRunningProgramWithItsSeparator) {
     const std::string folder = ProgramFolder();
     ASSERT_FALSE(folder.empty());
@@ -112,4 +193,40 @@ TEST(TStream, CopyFromTakesTheWholeSourceFromItsStart) {
     memory.CopyFrom(file);
     EXPECT_EQ(memory.Text(), content);
     std::remove(path.c_str());
+}
+
+// The program holds names as UTF-8, whatever script they are in; on Windows
+// the file calls take them beyond the system's code page.
+TEST(Files, FoldersAndFilesNamedInAnyScriptAreListedAndOpened) {
+    const struct {
+        const char* folder;
+        const char* file;
+    } rows[] = {
+        {"Firmware Ünïcødé 版本", "Bild Ünï 版本.bin"},
+        {"Fïrmwäre", "Prögram.bin"}, // within the Western code pages
+        {"Images 📦", "📦.bin"},       // beyond 16 bits: a surrogate pair
+    };
+    const std::string base = testing::TempDir();
+    const auto native = [](const std::string& utf8) {
+        return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.folder);
+        const std::string folder = base + r.folder + PathDelim;
+        const std::string path = folder + r.file;
+        std::filesystem::create_directory(native(folder));
+        std::ofstream(native(path), std::ios::binary) << "MPFS..";
+
+        EXPECT_TRUE(DirectoryExists(folder));
+        EXPECT_TRUE(FileExists(path));
+        EXPECT_EQ(ExpandFileName(path), path);
+        const auto entries = FolderEntries(folder, ".bin");
+        ASSERT_EQ(entries.size(), 1u);
+        EXPECT_EQ(entries[0].Name, r.file);
+        std::uint8_t magic[4] = {};
+        ReadFileStart(path, magic);
+        EXPECT_EQ(std::string(magic, magic + 4), "MPFS");
+        EXPECT_EQ(TFileStream(path, TFileStream::TOpenMode::fmOpenRead).Size(), 6);
+        std::filesystem::remove_all(native(folder));
+    }
 }

@@ -1,7 +1,9 @@
 // Child programs: process-child started as the child (its steps are its
 // arguments), its two streams read apart and whole, its arguments arriving
-// as they were given, its end as a shell reports it, Ctrl-C while the parent
-// holds its own, and a program that cannot be started.
+// as they were given, its end as a shell reports it (a closed pipe
+// included), Ctrl-C while the parent holds its own, a program that cannot be
+// started, the set's wait without a limit, and a child that ends with its
+// parent.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -74,7 +76,16 @@ TEST(TChildProcess, ReadsEachStreamApartAndWholeAndEndsAsAShellReports) {
          "",
          0},
         {{"ctrl-c"}, "", "", 128 + 2},
+        // A reader gone: the child keeps its default (SIGPIPE ends it)
+        // until it holds interrupts, however the parent holds its own.
+        {{"write-closed-pipe"},
+         PlatformValue<std::string>("", "write failed"),
+         "",
+         PlatformValue(128 + 13, 0)},
+        {{"hold", "write-closed-pipe"}, "write failed", "", 0},
     };
+    // Held here, so that a child inheriting how the parent holds them shows.
+    HoldInterrupts();
     std::vector<std::unique_ptr<TChildProcess>> children;
     for (const Row& row : rows)
         children.push_back(Child(row.steps));
@@ -101,7 +112,7 @@ TEST(TChildProcess, InterruptReachesAChildEvenWhileTheParentHoldsCtrlC) {
     };
     const Row rows[] = {
         {{"out", "started", "sleep", "30000"}, 128 + 2},
-        {{"hold", "out", "started", "take", "30000"}, 0},
+        {{"hold", "out", "started", "take", "30000"}, 2},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.steps[0]);
@@ -127,6 +138,73 @@ TEST(TChildProcess, AProgramThatCannotStartRaisesTheSystemsText) {
     ExpectFailure<EOSError>([&] { TChildProcess(program, {}); },
                             Format("Cannot start %s. %s", program, SysErrorMessage(error)),
                             [&](const EOSError& e) { EXPECT_EQ(e.ErrorCode(), error); });
+}
+
+// No limit of its own: a second child that writes after 20 s is the only
+// one, and a wait that missed what it waits for would end on that.
+TEST(TChildProcessSet, AWaitEndsOnOutputAndOnAnEndWithNothingLeftToRead) {
+    using std::chrono::milliseconds;
+    struct Row {
+        const char* what;
+        std::vector<std::string> steps;
+        std::optional<milliseconds> timeout;
+        TChildWake wake;
+        std::string output;
+        std::optional<int> status;
+    };
+    const Row rows[] = {
+        {"output",
+         {"sleep", "300", "out", "x", "sleep", "30000"},
+         {},
+         TChildWake::cwChild,
+         "x",
+         {}},
+        // Its streams closed and read to their end first: only its end is left.
+        {"end", {"close-streams", "sleep", "300", "exit", "7"}, {}, TChildWake::cwChild, "", 7},
+        {"timeout", {"sleep", "30000"}, milliseconds(300), TChildWake::cwTimeout, "", {}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TChildProcessSet set;
+        TChildProcess& child = set.Start(PROCESS_CHILD_PATH, row.steps);
+        set.Start(PROCESS_CHILD_PATH, {"sleep", "20000", "out", "late"});
+        const auto start = std::chrono::steady_clock::now();
+        std::string output;
+        while (row.status &&
+               (child.IsOpen(TChildStream::csOutput) || child.IsOpen(TChildStream::csError))) {
+            ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+            set.Wait();
+            child.Read(TChildStream::csOutput, output);
+            child.Read(TChildStream::csError, output);
+        }
+        const auto before = std::chrono::steady_clock::now();
+        EXPECT_EQ(set.Wait(row.timeout), row.wake);
+        const auto waited = std::chrono::steady_clock::now() - before;
+        EXPECT_LT(waited, std::chrono::seconds(10));
+        if (row.timeout) {
+            EXPECT_GE(waited, *row.timeout / 2);
+        }
+        child.Read(TChildStream::csOutput, output);
+        EXPECT_EQ(output, row.output);
+        EXPECT_EQ(child.Ended(), row.status);
+    }
+}
+
+// The parent passes on its child's process id and is then killed at once
+// (SIGKILL, TerminateProcess): the child, which holds interrupts, takes the
+// parent's end as SIGTERM in its wait and ends with that number.
+TEST(EndWithParent, AChildWhoseParentIsKilledEndsItsRunAsOnSigterm) {
+    TChildProcess parent(PROCESS_CHILD_PATH, {"set", "hold", "end-with-parent", "pid", "wait"});
+    std::string pid;
+    for (int i = 0; i < 100 && pid.empty(); ++i) {
+        TChildProcessSet::WaitFor(std::vector<TChildProcess*>{&parent},
+                                  std::chrono::milliseconds(100));
+        parent.Read(TChildStream::csOutput, pid);
+    }
+    ASSERT_FALSE(pid.empty());
+    TOrphanWatch child(pid);
+    parent.Kill();
+    EXPECT_EQ(child.WaitForEnd(std::chrono::seconds(10)), kSignalTerminate);
 }
 
 TEST(RunningProgramFile, NamesThisTestProgram) {

@@ -2,13 +2,14 @@
 // which platform the program was built for (tables whose rows carry each
 // platform's own error number or text pick their column with it), a writer
 // that holds a file open, files that are no files, a name no other test
-// process uses, whether a child program can be sent Ctrl-C, and the TFTP
-// server to test against. Each platform's calls are in its own file beside
-// this one (PlatformPosix.cpp, PlatformWindows.cpp), as is the UDP peer's
-// socket code; tests/CMakeLists.txt picks the file and sets
-// LOADER_TEST_PLATFORM.
+// process uses, whether a child program can be sent Ctrl-C, a signal to the
+// parent, a write to a closed pipe, a watch on an orphaned grandchild,
+// writes made to fail, and the TFTP server to test against. Each platform's calls are in its own
+// file beside this one (PlatformPosix.cpp, PlatformWindows.cpp), as is the UDP peer's socket code;
+// tests/CMakeLists.txt picks the file and sets LOADER_TEST_PLATFORM.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -68,6 +69,57 @@ std::string ProcessTag();
 /// Why a test cannot send a child program Ctrl-C (TChildProcess::Interrupt)
 /// here; empty when it can.
 std::string CtrlCUnavailable();
+
+/// Sends signal (1 SIGHUP, 2 SIGINT, 15 SIGTERM) to the parent of this
+/// program; false where the platform cannot (Windows: no program can send
+/// another a console's close or log-off event, and a child in a process
+/// group of its own ignores Ctrl-C).
+bool SignalParent(int signal);
+
+/// Writes to a pipe whose reading end is closed, as a program whose reader
+/// went away does: the system's error number of the write (EPIPE,
+/// ERROR_NO_DATA), 0 when it succeeded. A POSIX program that does not ignore
+/// SIGPIPE ends here.
+int WriteToClosedPipe();
+
+/// How a process that is not this program's child ends: a grandchild whose
+/// parent is killed. Made while the grandchild runs. On POSIX this program
+/// is the reaper of its orphaned descendants while the watch lasts
+/// (PR_SET_CHILD_SUBREAPER), so that it learns the orphan's status; a
+/// grandchild still running when the watch goes is killed.
+class TOrphanWatch {
+public:
+    explicit TOrphanWatch(const std::string& pid);
+    ~TOrphanWatch();
+    TOrphanWatch(const TOrphanWatch&) = delete;
+    TOrphanWatch& operator=(const TOrphanWatch&) = delete;
+
+    /// The exit status (128 + the signal for one that a signal ended) once
+    /// the process ended within limit; -1 when it did not.
+    int WaitForEnd(std::chrono::milliseconds limit);
+
+private:
+    std::int64_t pid_ = -1;
+    std::intptr_t watch_ = -1;
+    bool ended_ = false;
+};
+
+/// Makes replacing the file at path fail while it lasts, as a full disk or
+/// another program's hold does: on POSIX a file-size limit of zero for this
+/// program (SIGXFSZ ignored), so that every write to a file fails with
+/// EFBIG; on Windows the file held open without delete sharing, so that
+/// nothing can be moved over it.
+class TFailingWrites {
+public:
+    explicit TFailingWrites(const std::string& path);
+    ~TFailingWrites();
+    TFailingWrites(const TFailingWrites&) = delete;
+    TFailingWrites& operator=(const TFailingWrites&) = delete;
+
+private:
+    [[maybe_unused]] std::int64_t saved_ = -1;   // the file-size limit before (POSIX)
+    [[maybe_unused]] std::intptr_t handle_ = -1; // the file held (Windows)
+};
 
 /// tftpd-hpa, an independent TFTP server, on a loopback address and its own
 /// port, with a root folder that accepts new files. On POSIX the test starts

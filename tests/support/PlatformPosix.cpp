@@ -1,7 +1,9 @@
 // The tests' platform calls on POSIX: the UDP peer on plain BSD sockets, a
 // writer's hold as the exclusive lock that a writer playing by the rules
-// takes, a FIFO and devices for files that are none, the process id, and
-// tftpd-hpa started and stopped by its pid.
+// takes, a FIFO and devices for files that are none, the process id, a
+// signal to the parent, a pipe without a reader, a pidfd and the subreaper
+// role for an orphan, a file-size limit for failing writes, and tftpd-hpa
+// started and stopped by its pid.
 #include "tests/support/Platform.h"
 
 #include <arpa/inet.h>
@@ -12,8 +14,11 @@
 #include <pthread.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -130,6 +135,64 @@ void EndAsCtrlCWould() {
 
 std::string CtrlCUnavailable() {
     return "";
+}
+
+bool SignalParent(int signal) {
+    return ::kill(::getppid(), signal) == 0;
+}
+
+int WriteToClosedPipe() {
+    int ends[2];
+    if (::pipe(ends) != 0)
+        throw std::runtime_error("cannot make a pipe");
+    ::close(ends[0]);
+    const int error = ::write(ends[1], "x", 1) < 0 ? errno : 0;
+    ::close(ends[1]);
+    return error;
+}
+
+TOrphanWatch::TOrphanWatch(const std::string& pid) : pid_(std::stoll(pid)) {
+    ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+    watch_ = ::syscall(SYS_pidfd_open, static_cast<pid_t>(pid_), 0);
+    if (watch_ < 0)
+        throw std::runtime_error("cannot watch process " + pid);
+}
+
+TOrphanWatch::~TOrphanWatch() {
+    if (!ended_) {
+        ::syscall(SYS_pidfd_send_signal, static_cast<int>(watch_), SIGKILL, nullptr, 0);
+        ::waitpid(static_cast<pid_t>(pid_), nullptr, 0); // ECHILD at once unless it is ours
+    }
+    ::close(static_cast<int>(watch_));
+    ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+int TOrphanWatch::WaitForEnd(std::chrono::milliseconds limit) {
+    pollfd ended{static_cast<int>(watch_), POLLIN, 0};
+    int status = 0;
+    if (::poll(&ended, 1, static_cast<int>(limit.count())) != 1 ||
+        ::waitpid(static_cast<pid_t>(pid_), &status, 0) != pid_)
+        return -1;
+    ended_ = true;
+    return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+TFailingWrites::TFailingWrites(const std::string&) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    saved_ = static_cast<std::int64_t>(limit.rlim_cur);
+    limit.rlim_cur = 0;
+    std::signal(SIGXFSZ, SIG_IGN);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+        throw std::runtime_error("cannot limit the file size");
+}
+
+TFailingWrites::~TFailingWrites() {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = static_cast<rlim_t>(saved_);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::signal(SIGXFSZ, SIG_DFL);
 }
 
 namespace {

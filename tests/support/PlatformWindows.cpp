@@ -2,8 +2,9 @@
 // (linked directly, unlike the stack under test, which loads the library at
 // run time), a writer's hold as an open for writing that the platform's
 // sharing modes judge, the NUL device and a named pipe for files that are
-// none, the process id, and the tftpd-hpa that the test run started on the
-// Linux side.
+// none, the process id, a pipe without a reader, a process handle for an
+// orphan, a hold that keeps a file from being replaced, and the tftpd-hpa
+// that the test run started on the Linux side.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -163,6 +164,60 @@ std::string CtrlCUnavailable() {
     return UnderWine() ? "Wine delivers no Ctrl-Break to a child program, and no Ctrl-C without a "
                          "console"
                        : "";
+}
+
+bool SignalParent(int) {
+    return false;
+}
+
+int WriteToClosedPipe() {
+    HANDLE read = nullptr, write = nullptr;
+    if (!::CreatePipe(&read, &write, nullptr, 0))
+        throw std::runtime_error("cannot make a pipe");
+    ::CloseHandle(read);
+    DWORD n = 0;
+    const int error =
+        ::WriteFile(write, "x", 1, &n, nullptr) ? 0 : static_cast<int>(::GetLastError());
+    ::CloseHandle(write);
+    return error;
+}
+
+TOrphanWatch::TOrphanWatch(const std::string& pid) : pid_(std::stoll(pid)) {
+    const HANDLE h =
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                      static_cast<DWORD>(pid_));
+    if (!h)
+        throw std::runtime_error("cannot watch process " + pid);
+    watch_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+TOrphanWatch::~TOrphanWatch() {
+    const HANDLE h = reinterpret_cast<HANDLE>(watch_);
+    if (!ended_)
+        ::TerminateProcess(h, 1);
+    ::CloseHandle(h);
+}
+
+int TOrphanWatch::WaitForEnd(std::chrono::milliseconds limit) {
+    const HANDLE h = reinterpret_cast<HANDLE>(watch_);
+    DWORD code = 0;
+    if (::WaitForSingleObject(h, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0 ||
+        !::GetExitCodeProcess(h, &code))
+        return -1;
+    ended_ = true;
+    return static_cast<int>(code);
+}
+
+TFailingWrites::TFailingWrites(const std::string& path) {
+    const HANDLE h = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot hold " + path);
+    handle_ = reinterpret_cast<std::intptr_t>(h);
+}
+
+TFailingWrites::~TFailingWrites() {
+    ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
 namespace {

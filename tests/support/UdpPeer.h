@@ -69,6 +69,7 @@ inline TIdBytes Bytes(std::string_view text) {
 
 inline TIdBytes Words(std::initializer_list<std::uint16_t> words, std::string_view tail = {}) {
     TIdBytes b;
+    b.reserve(words.size() * 2 + tail.size());
     for (const std::uint16_t w : words) {
         b.push_back(static_cast<std::uint8_t>(w >> 8));
         b.push_back(static_cast<std::uint8_t>(w & 0xFF));

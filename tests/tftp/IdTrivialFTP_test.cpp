@@ -1,6 +1,6 @@
 // Tests of the write transfer: against a scripted loopback peer for every
-// exchange that can go wrong, and against tftpd-hpa, an independent server,
-// for files that must arrive byte for byte.
+// exchange that can go wrong, and against TFTP servers written elsewhere
+// (TftpServers.h) for files that must arrive byte for byte.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -19,10 +19,12 @@
 
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/Failure.h"
 #include "tests/support/ImageFolder.h"
 #include "tests/support/Platform.h"
 #include "tests/support/UdpPeer.h"
+#include "tests/tftp/TftpServers.h"
 #include "tftp/IdTrivialFTP.h"
 
 using namespace std::string_view_literals;
@@ -451,7 +453,7 @@ TEST_F(TransferTest, UnexpectedPacketsAreAnsweredWithIllegalOperation) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         TMemoryStream source = StreamOf(Pattern(2000));
-        // The first reply may come from any port of the server's address.
+        // The first reply may come from any port of any address.
         TUdpPeer other;
         TUdpPeer& sender = r.afterFirstBlock ? peer : other;
         auto done = Start(source);
@@ -519,55 +521,60 @@ TEST_F(TransferTest, SilentServerTimesOutAfterTheWait) {
 }
 
 TEST_F(TransferTest, TheFirstReplyFixesTheServerAndAnyoneElseIsToldUnknownTransferID) {
-    // The server answers from a port of its own; the intruders come from
-    // another port of its address or from another address. Under Wine a
-    // peer's datagrams come from 127.0.0.1 whatever loopback address it
-    // binds (PlatformWindows.cpp), so "another host" there is another port
-    // of the server's: once the server is fixed that is a stranger all the
-    // same, but before its first reply no peer can play another host.
+    // The server answers from a port of its own, from the request's address
+    // or from another one of its host (bound to the wildcard address, or
+    // with several); after its first reply the intruders come from another
+    // port of its address or from another address. Under Wine a peer's
+    // datagrams come from 127.0.0.1 whatever loopback address it binds
+    // (PlatformWindows.cpp), so "another host" there is another port of the
+    // server's: once the server is fixed that is a stranger all the same,
+    // but no first reply there can come from another host.
     TUdpPeer server, samePort, otherHost("127.0.0.62");
     const bool otherHostPlayable = otherHost.IP() != server.IP();
     const struct {
         const char* what;
+        TUdpPeer* first; // the sender of the first reply to the request
         TUdpPeer* intruder;
-        bool beforeFirstReply;
         TIdBytes packet;
+        bool answered; // with ERROR 5; an ERROR is never answered
     } rows[] = {
-        {"ACK 0 from another host before the server", &otherHost, true, Ack(0)},
-        {"expected ACK from another port", &samePort, false, Ack(1)},
-        {"expected ACK from another host", &otherHost, false, Ack(1)},
-        {"ERROR from another host", &otherHost, false, Words({5, 0}, "stop\0"sv)},
-        {"empty datagram from another host", &otherHost, false, {}},
-        {"one byte from another host", &otherHost, false, Bytes("\x04"sv)},
+        {"expected ACK from another port", &server, &samePort, Ack(1), true},
+        {"expected ACK from another host", &server, &otherHost, Ack(1), true},
+        {"ERROR from another host", &server, &otherHost, Words({5, 0}, "stop\0"sv), false},
+        // Two transfers that took each other for strangers would trade these for ever.
+        {"ERROR 5 from another port", &server, &samePort, Words({5, 5}, "Unknown transfer ID\0"sv),
+         false},
+        {"bare ERROR opcode from another port", &server, &samePort, Words({5}), false},
+        {"empty datagram from another host", &server, &otherHost, {}, true},
+        {"one byte from another host", &server, &otherHost, Bytes("\x04"sv), true},
+        {"first reply from another host, then one from the request's address", &otherHost, &server,
+         Ack(0), true},
     };
     const TIdBytes content = Pattern(1500);
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
-        if (r.intruder == &otherHost && r.beforeFirstReply && !otherHostPlayable) {
+        if (r.first == &otherHost && !otherHostPlayable) {
             std::cout << "  not run: " << r.what << " (no peer here sends from another host)\n";
             continue;
         }
         TMemoryStream source = StreamOf(content);
         auto done = Start(source);
         const Datagram wrq = Request();
-        const auto intrude = [&] {
-            r.intruder->Reply(wrq, r.packet);
+        r.first->Reply(wrq, Ack(0));
+        const auto d1 = r.first->Receive();
+        ASSERT_TRUE(d1);
+        r.intruder->Reply(wrq, r.packet);
+        if (r.answered) {
             const auto error = r.intruder->Receive();
             ASSERT_TRUE(error);
             EXPECT_EQ(error->Bytes, Words({5, 5}, "Unknown transfer ID\0"sv));
-        };
-        if (r.beforeFirstReply)
-            intrude();
-        server.Reply(wrq, Ack(0));
-        const auto d1 = server.Receive();
-        ASSERT_TRUE(d1);
-        if (!r.beforeFirstReply)
-            intrude();
-        server.Reply(*d1, Ack(1));
-        EXPECT_EQ(AckAll(512, 2, &server), TIdBytes(content.begin() + 512, content.end()));
+        }
+        r.first->Reply(*d1, Ack(1));
+        EXPECT_EQ(AckAll(512, 2, r.first), TIdBytes(content.begin() + 512, content.end()));
         EXPECT_NO_THROW(done.get());
         EXPECT_TRUE(Silent(*r.intruder, 50));
-        EXPECT_EQ(tftp.ReplyPort(), server.Port());
+        EXPECT_EQ(tftp.ReplyIP(), r.first->IP());
+        EXPECT_EQ(tftp.ReplyPort(), r.first->Port());
     }
 }
 
@@ -775,42 +782,109 @@ TEST_F(TransferTest, UnopenableFilesFailBeforeAnythingIsSent) {
     fs::remove_all(dir);
 }
 
-TEST(TftpdHpaInterop, StoredFilesAreByteIdentical) {
-    if (const std::string missing = TTftpdHpa::Missing(); !missing.empty())
-        GTEST_SKIP() << "skipped: " << missing;
-    TTftpdHpa server("127.0.0.61");
-    ASSERT_TRUE(server.Ready()) << "in.tftpd did not answer";
-
+TEST(TftpServerInterop, StoredFilesAreByteIdentical) {
+    // Each server on an address of its own (127.0.0.61 is where the Windows
+    // test run starts tftpd-hpa). npm tftp and Net::TFTPd answer from a
+    // socket bound to the wildcard address, so from 127.0.0.1, not from the
+    // address the request went to.
+    const struct {
+        TServerVariant server;
+        const char* ip;
+    } servers[] = {
+        {{"tftpd-hpa", TServerProgram::spTftpdHpa}, "127.0.0.61"},
+        {{"tftpd-hpa, options refused", TServerProgram::spTftpdHpa, true}, "127.0.0.161"},
+        {{"atftpd", TServerProgram::spAtftpd}, "127.0.0.162"},
+        {{"atftpd, options refused", TServerProgram::spAtftpd, true}, "127.0.0.163"},
+        {{"npm tftp", TServerProgram::spNpmTftp}, "127.0.0.164"},
+        {{"Net::TFTPd", TServerProgram::spNetTftpd}, "127.0.0.165"},
+        {{"Net::TFTPd, from the request's port", TServerProgram::spNetTftpd, false, true},
+         "127.0.0.166"},
+    };
+    // tftp-put, and the transfer as the loader makes it: the endpoint opened
+    // (connected to the request's address and port). A connected endpoint
+    // never hears a server that answers from another port, which ends its
+    // wait: 2 s here, the loader's is 4 s. Nothing is re-sent, as by the
+    // loader: on a busy machine a re-sent DATA would make the outcome depend
+    // on timing, and Net::TFTPd answers a repeated DATA with ERROR 5.
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        bool connected;
+    } clients[] = {
+        {"tftp-put", {"--retries", "0", "--timeout", "2000"}, false},
+        {"the loader's transfer", {"--open", "--retries", "0", "--timeout", "2000"}, true},
+    };
+    const std::int32_t blockSizes[] = {512, 1468};
     const fs::path sources = fs::temp_directory_path() / ("tftp-src-" + ProcessTag());
     fs::create_directories(sources);
     std::mt19937 random(20261207);
-    const struct {
-        std::size_t size;
-        std::int32_t blksize;
-    } rows[] = {{0, 1500}, {511, 1500}, {512, 512}, {1000000, 1500}, {6000000, 1500}, {1500, 1500}};
-    for (const auto& r : rows) {
-        const std::string name = "upload-" + std::to_string(r.size) + ".bin";
-        SCOPED_TRACE(name);
-        TIdBytes content(r.size);
-        for (auto& b : content)
-            b = static_cast<std::uint8_t>(random());
-        const fs::path local = sources / name;
-        std::ofstream(local, std::ios::binary)
-            .write(reinterpret_cast<const char*>(content.data()),
-                   static_cast<std::streamsize>(content.size()));
-
-        TIdTrivialFTP tftp;
-        tftp.SetHost("127.0.0.61");
-        tftp.SetPort(server.Port());
-        tftp.SetRequestedBlockSize(r.blksize);
-        std::int64_t sent = -1;
-        tftp.OnWork = [&](TIdComponent*, TWorkMode, std::int64_t n) { sent = n; };
-        ASSERT_NO_THROW(tftp.UploadFile(local.string(), name));
-        EXPECT_EQ(sent, static_cast<std::int64_t>(r.size));
-        EXPECT_FALSE(tftp.IsOpen());
-        EXPECT_EQ(tftp.BufferSize(), r.blksize + 4) << "the server's OACK was applied";
-        EXPECT_NE(tftp.ReplyPort(), server.Port()) << "the server answers from a port of its own";
-        EXPECT_TRUE(ReadAll(server.Root() / name) == content);
+    struct Cell {
+        std::string what, name;
+        TIdBytes content;
+        const TTftpServer* server;
+        bool stored; // else the transfer times out and nothing is stored
+        std::unique_ptr<TChildProcess> put;
+        std::optional<int> status; // -1: still running after a minute
+        std::string errors;
+    };
+    const auto finish = [](Cell& cell) {
+        std::string output;
+        const bool ended = ReadUntilEnd(*cell.put, std::chrono::minutes(1), output, cell.errors);
+        cell.status = ended ? *cell.put->Ended() : -1;
+        std::erase(cell.errors, '\r'); // Windows ends its lines with CR LF
+    };
+    std::vector<std::unique_ptr<TTftpServer>> running;
+    std::vector<Cell> cells;
+    // Every transfer at once, the servers' and the clients' waits overlapping;
+    // but a server that answers from the request's port takes one at a time,
+    // as the unit does: while its transfer socket is bound and not yet
+    // connected, a second request could reach that socket.
+    for (const auto& s : servers) {
+        if (const std::string missing = TTftpServer::Missing(s.server); !missing.empty()) {
+            std::cout << "  not run: " << s.server.Name << " (" << missing << ")\n";
+            continue;
+        }
+        auto& server = *running.emplace_back(std::make_unique<TTftpServer>(s.server, s.ip));
+        ASSERT_TRUE(server.Ready()) << s.server.Name << " did not answer";
+        for (const auto& c : clients)
+            for (const std::int32_t blksize : blockSizes)
+                // Empty, exactly filled (a last DATA of no bytes) and many blocks.
+                for (const std::size_t size :
+                     {std::size_t{0}, std::size_t(blksize) * 4, std::size_t{200000}}) {
+                    Cell& cell = cells.emplace_back();
+                    cell.what = std::string(s.server.Name) + ", " + c.name + ", blksize " +
+                                std::to_string(blksize) + ", " + std::to_string(size) + " bytes";
+                    cell.name = "upload-" + std::to_string(cells.size()) + ".bin";
+                    cell.content.resize(size);
+                    for (auto& b : cell.content)
+                        b = static_cast<std::uint8_t>(random());
+                    cell.server = &server;
+                    cell.stored = !c.connected || s.server.OwnPort;
+                    const fs::path local = sources / cell.name;
+                    std::ofstream(local, std::ios::binary)
+                        .write(reinterpret_cast<const char*>(cell.content.data()),
+                               static_cast<std::streamsize>(size));
+                    std::vector<std::string> args = c.args;
+                    args.insert(args.end(),
+                                {"--blksize", std::to_string(blksize), "--port",
+                                 std::to_string(server.Port()), s.ip, local.string(), cell.name});
+                    cell.put = std::make_unique<TChildProcess>(TFTP_PUT_PATH, args);
+                    if (s.server.OwnPort)
+                        finish(cell);
+                }
+    }
+    for (Cell& cell : cells) {
+        SCOPED_TRACE(cell.what);
+        if (!cell.status)
+            finish(cell);
+        if (cell.stored) {
+            EXPECT_EQ(cell.status, 0) << cell.errors;
+            EXPECT_TRUE(ReadAll(cell.server->Root() / cell.name) == cell.content);
+        } else {
+            EXPECT_EQ(cell.status, 1);
+            EXPECT_EQ(cell.errors, "tftp-put: Timeout\n");
+            EXPECT_TRUE(ReadAll(cell.server->Root() / cell.name).empty());
+        }
     }
     fs::remove_all(sources);
 }

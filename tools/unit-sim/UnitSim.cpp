@@ -46,6 +46,11 @@ constexpr unsigned LargestBlockSize = 1468;
 constexpr unsigned SmallestBlockSize = 8; // RFC 2348
 /// How long the unit waits for the client's next DATA packet.
 constexpr auto DataTimeout = std::chrono::seconds(5);
+/// How long the unit stays after its final ACK to answer the final DATA
+/// again, should that ACK be lost (RFC 1350 section 6): longer than a
+/// client waits before it gives up (the loader: 4 s). The next request ends
+/// the stay at once.
+constexpr auto DallyTime = DataTimeout;
 /// How often the loops look whether they should stop.
 constexpr int PollMilliseconds = 100;
 
@@ -94,6 +99,16 @@ void SendError(int fd, std::uint32_t address, std::uint16_t port, std::uint16_t 
     Put16(packet, code);
     PutText(packet, text);
     SendPacket(fd, address, port, packet);
+}
+
+/// Tells the sender of a datagram that belongs to no transfer so (RFC 1350
+/// section 4), unless the datagram is an ERROR: an ERROR is never answered,
+/// or two ends that each take the other for a stranger trade them without end.
+void SendUnknownTransferId(int fd, std::uint32_t address, std::uint16_t port,
+                           const std::vector<std::uint8_t>& packet) {
+    if (packet.size() >= 2 && Get16(packet, 0) == opERROR)
+        return;
+    SendError(fd, address, port, teUnknownTransferId, "Unknown transfer ID");
 }
 
 void SendAck(int fd, std::uint32_t address, std::uint16_t port, std::uint16_t block) {
@@ -147,6 +162,12 @@ bool ReceivePacket(int fd, std::vector<std::uint8_t>& packet, std::uint32_t& add
         return true;
     }
     return false;
+}
+
+/// True when a datagram waits on fd.
+bool Readable(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) == 1;
 }
 
 /// Appends item to a history of the unit, forgetting the oldest beyond
@@ -220,6 +241,7 @@ void TUnitSim::Start() {
                                  settings_.Address);
     address_ = a.s_addr;
     homePage_.clear();
+    pending_.reset();
 
     tftpSocket_ = BoundUdpSocket(address_, settings_.Loss.Any() ? 0 : settings_.TftpPort);
     if (settings_.Loss.Any())
@@ -400,30 +422,36 @@ void TUnitSim::HttpLoop() {
 
 // --- TFTP server --------------------------------------------------------------
 
+bool TUnitSim::Stopping() const {
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
 void TUnitSim::TftpLoop() {
-    const auto stop = [this] {
-        std::lock_guard lock(mutex_);
-        return stopping_;
-    };
+    const auto stop = [this] { return Stopping(); };
     while (!stop()) {
-        std::vector<std::uint8_t> packet;
-        std::uint32_t peer = 0;
-        std::uint16_t port = 0;
-        if (!ReceivePacket(tftpSocket_.Get(), packet, peer, port,
-                           std::chrono::steady_clock::now() + std::chrono::seconds(1), stop))
+        TDatagram d;
+        if (pending_) {
+            d = std::move(*pending_);
+            pending_.reset();
+        } else if (!ReceivePacket(tftpSocket_.Get(), d.Bytes, d.Address, d.Port,
+                                  std::chrono::steady_clock::now() + std::chrono::seconds(1),
+                                  stop)) {
             continue;
-        if (packet.size() < 2)
+        }
+        if (d.Bytes.size() < 2)
             continue;
-        switch (Get16(packet, 0)) {
+        switch (Get16(d.Bytes, 0)) {
         case opWRQ:
-            ServeWrite(packet, peer, port);
+            ServeWrite(d.Bytes, d.Address, d.Port);
             break;
         case opRRQ:
             Log("TFTP read request refused");
-            SendError(tftpSocket_.Get(), peer, port, teIllegalOperation, "Write requests only");
+            SendError(tftpSocket_.Get(), d.Address, d.Port, teIllegalOperation,
+                      "Write requests only");
             break;
         default:
-            SendError(tftpSocket_.Get(), peer, port, teUnknownTransferId, "Unknown transfer ID");
+            SendUnknownTransferId(tftpSocket_.Get(), d.Address, d.Port, d.Bytes);
             break;
         }
     }
@@ -517,7 +545,8 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
     SendPacket(socket.Get(), peerAddress, peerPort, reply);
 
     TReceivedImage image{name, path, 0, blockSize};
-    const auto lastBlock = ReceiveData(socket, peerAddress, peerPort, blockSize, out, image.Size);
+    const auto lastBlock =
+        ReceiveData(socket, peerAddress, peerPort, request, reply, blockSize, out, image.Size);
     if (lastBlock) {
         out.close();
         if (!out || std::rename(partial.c_str(), path.c_str()) != 0) {
@@ -533,6 +562,7 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
             }
             SendAck(socket.Get(), peerAddress, peerPort, *lastBlock);
             Reboot(); // the unit starts its new image
+            Dally(socket, peerAddress, peerPort, *lastBlock);
             return;
         }
     }
@@ -540,14 +570,12 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
     std::remove(partial.c_str());
 }
 
-std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
-                                                   std::uint32_t peerAddress,
-                                                   std::uint16_t peerPort, unsigned blockSize,
-                                                   std::ofstream& out, std::uint64_t& size) {
-    const auto stop = [this] {
-        std::lock_guard lock(mutex_);
-        return stopping_;
-    };
+std::optional<std::uint16_t>
+TUnitSim::ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress, std::uint16_t peerPort,
+                      const std::vector<std::uint8_t>& request,
+                      const std::vector<std::uint8_t>& reply, unsigned blockSize,
+                      std::ofstream& out, std::uint64_t& size) {
+    const auto stop = [this] { return Stopping(); };
     std::uint16_t expected = 1;
     for (;;) {
         std::vector<std::uint8_t> packet;
@@ -559,12 +587,19 @@ std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
             return std::nullopt;
         }
         if (from != peerAddress || fromPort != peerPort) {
-            SendError(socket.Get(), from, fromPort, teUnknownTransferId, "Unknown transfer ID");
+            SendUnknownTransferId(socket.Get(), from, fromPort, packet);
             continue;
         }
         if (packet.size() < 4)
             continue;
         const std::uint16_t opcode = Get16(packet, 0);
+        // The answer to the request was lost and the client asks again: it
+        // gets the same answer, as long as no DATA has come. (A unit that
+        // answers from another port hears no repeat here: it goes to port 69.)
+        if (opcode == opWRQ && expected == 1 && packet == request) {
+            SendPacket(socket.Get(), peerAddress, peerPort, reply);
+            continue;
+        }
         if (opcode == opERROR) {
             // The text up to its terminating zero, kept on one line.
             std::string text(packet.begin() + 4, std::find(packet.begin() + 4, packet.end(), 0));
@@ -601,5 +636,32 @@ std::optional<std::uint16_t> TUnitSim::ReceiveData(const TSocketFd& socket,
             return block;
         SendAck(socket.Get(), peerAddress, peerPort, block);
         ++expected;
+    }
+}
+
+void TUnitSim::Dally(const TSocketFd& socket, std::uint32_t peerAddress, std::uint16_t peerPort,
+                     std::uint16_t lastBlock) {
+    const auto until = std::chrono::steady_clock::now() + DallyTime;
+    // A unit that answered from another port ends its stay as well once
+    // port 69 has the next request.
+    const auto stop = [this, &socket] {
+        return Stopping() || (&socket != &tftpSocket_ && Readable(tftpSocket_.Get()));
+    };
+    TDatagram d;
+    while (ReceivePacket(socket.Get(), d.Bytes, d.Address, d.Port, until, stop)) {
+        const bool fromClient = d.Address == peerAddress && d.Port == peerPort;
+        if (fromClient && d.Bytes.size() >= 4 && Get16(d.Bytes, 0) == opDATA &&
+            Get16(d.Bytes, 2) == lastBlock) {
+            Log("TFTP final ACK sent again");
+            SendAck(socket.Get(), peerAddress, peerPort, lastBlock);
+            continue;
+        }
+        // Anything else on port 69 is the next request's business.
+        if (&socket == &tftpSocket_) {
+            pending_ = std::move(d);
+            return;
+        }
+        if (!fromClient)
+            SendUnknownTransferId(socket.Get(), d.Address, d.Port, d.Bytes);
     }
 }

@@ -130,14 +130,30 @@ private:
 
     void HttpLoop();
     void TftpLoop();
+    /// A datagram and its sender (address in network order).
+    struct TDatagram {
+        std::vector<std::uint8_t> Bytes;
+        std::uint32_t Address = 0;
+        std::uint16_t Port = 0;
+    };
+
+    bool Stopping() const;
     void ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_t peerAddress,
                     std::uint16_t peerPort);
     /// Receives the DATA packets of one write on socket into out,
-    /// acknowledging all but the last; gives the last block's number, none
-    /// when the client fell silent or gave up or the file could not be written.
-    std::optional<std::uint16_t> ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress,
-                                             std::uint16_t peerPort, unsigned blockSize,
-                                             std::ofstream& out, std::uint64_t& size);
+    /// acknowledging all but the last, and answers a repeat of the request
+    /// with reply again until DATA comes; gives the last block's number,
+    /// none when the client fell silent or gave up or the file could not be
+    /// written.
+    std::optional<std::uint16_t>
+    ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress, std::uint16_t peerPort,
+                const std::vector<std::uint8_t>& request, const std::vector<std::uint8_t>& reply,
+                unsigned blockSize, std::ofstream& out, std::uint64_t& size);
+    /// After the final ACK: answers the client's final DATA again with that
+    /// ACK for a while. A datagram on port 69 that is not that DATA ends the
+    /// stay and waits in pending_ for the TFTP loop.
+    void Dally(const TSocketFd& socket, std::uint32_t peerAddress, std::uint16_t peerPort,
+               std::uint16_t lastBlock);
     /// Puts the relay with the loss settings on TftpPort, in front of the
     /// server's socket.
     void StartLossyLink();
@@ -167,6 +183,9 @@ private:
     std::unique_ptr<httplib::Server> server_;
 
     TSocketFd tftpSocket_;
+    /// A datagram received on tftpSocket_ that the TFTP loop has yet to take
+    /// (the TFTP thread's own).
+    std::optional<TDatagram> pending_;
     std::unique_ptr<TUdpRelay> lossyLink_; // in front of tftpSocket_, with Loss set
     std::thread httpThread_;
     std::thread tftpThread_;

@@ -20,8 +20,6 @@ namespace {
 
 constexpr const char* Pattern = AddressPattern;
 constexpr const char* Default = DefaultAddress;
-const QString InvalidInput =
-    QStringLiteral("Invalid input value.  Use escape key to abandon changes");
 
 // The field and a second edit to leave it for, in one active window.
 struct TFieldHost {
@@ -53,13 +51,17 @@ TEST(MaskEdit, EveryWayOfEditingGoesThroughTheRules) {
         const char* reads;
         int caretAfter;
         int beeps;
+        const char* message = nullptr; // what the field reported, if anything
     };
     const auto paste = [](const char* text) {
         QGuiApplication::clipboard()->setText(QString::fromLatin1(text));
     };
     const TRow rows[] = {
         {"typed digits and the literal", 0, 0,
-         [](TMaskEdit* f) { QTest::keyClicks(f, QStringLiteral("10.")); }, "10 .168.100.100", 4, 0},
+         [](TMaskEdit* f) { QTest::keyClicks(f, QStringLiteral("10.")); }, "010.168.100.100", 4, 0},
+        {"digit above 255 refused", 4, 0,
+         [](TMaskEdit* f) { QTest::keyClicks(f, QStringLiteral("300")); }, "192.30 .100.100", 6, 1,
+         "The second group must be 0 to 255"},
         {"refused key", 5, 0, [](TMaskEdit* f) { QTest::keyClicks(f, QStringLiteral("a,")); },
          Default, 5, 2},
         {"non-ASCII digit refused", 5, 0,
@@ -78,6 +80,12 @@ TEST(MaskEdit, EveryWayOfEditingGoesThroughTheRules) {
              QTest::keyClick(f, Qt::Key_V, Qt::ControlModifier);
          },
          "127.000.000.002", 15, 0},
+        {"Ctrl+V of an address out of range", 6, 0,
+         [&](TMaskEdit* f) {
+             paste("256.1.1.1");
+             QTest::keyClick(f, Qt::Key_V, Qt::ControlModifier);
+         },
+         Default, 6, 1, "The first group must be 0 to 255"},
         {"the context menu's Paste", 0, 15,
          [&](TMaskEdit* f) {
              paste("127.0.0.2");
@@ -103,25 +111,57 @@ TEST(MaskEdit, EveryWayOfEditingGoesThroughTheRules) {
         EXPECT_EQ(host.field->displayText(), QString::fromLatin1(row.reads).replace(u' ', u'_'));
         EXPECT_EQ(host.field->cursorPosition(), row.caretAfter);
         EXPECT_EQ(host.beeps.count(), row.beeps);
+        if (row.message != nullptr) {
+            ASSERT_TRUE(WaitFor([&] { return host.failures.count() == 1; }));
+            EXPECT_EQ(host.failures.at(0).at(0).toString(), QString::fromLatin1(row.message));
+        } else {
+            QCoreApplication::processEvents();
+            EXPECT_EQ(host.failures.count(), 0);
+        }
     }
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("192"));
 }
 
-TEST(MaskEdit, LeavingAChangedIncompleteFieldIsRefused) {
+TEST(MaskEdit, AClickThatEntersTheFieldSelectsItsText) {
     TFieldHost host;
-    host.field->setCursorPosition(8);
-    QTest::keyClicks(host.field, QStringLiteral("1."));
-    ASSERT_EQ(host.field->MaskedText(), QStringLiteral("192.168.1  .100"));
-    EXPECT_EQ(host.field->displayText(), QStringLiteral("192.168.1__.100"));
+    host.other->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(WaitFor([&] { return host.other->hasFocus(); }));
+    // Mid-field, as a user clicks: the address typed replaces the old one.
+    QTest::mouseClick(host.field, Qt::LeftButton, {}, QPoint(50, 10));
+    EXPECT_TRUE(host.field->hasFocus());
+    EXPECT_EQ(host.field->selectedText(), QString::fromLatin1(Default));
+    QTest::keyClicks(host.field, QStringLiteral("127000000002"));
+    EXPECT_EQ(host.field->MaskedText(), QStringLiteral("127.000.000.002"));
+    // A click in the field it is already in places the caret.
+    QTest::mouseClick(host.field, Qt::LeftButton, {}, QPoint(5, 10));
+    EXPECT_FALSE(host.field->hasSelectedText());
+    EXPECT_LT(host.field->cursorPosition(), 3);
+}
+
+TEST(MaskEdit, LeavingClosesShortGroupsButNotAnEmptyOne) {
+    TFieldHost host;
+    host.field->selectAll();
+    QTest::keyClicks(host.field, QStringLiteral("10.1.1.5"));
+    EXPECT_EQ(host.field->Reading(), QStringLiteral("010.001.001.005"));
+    QTest::keyClick(host.field, Qt::Key_Tab);
+    EXPECT_TRUE(WaitFor([&] { return host.other->hasFocus(); }));
+    EXPECT_EQ(host.field->displayText(), QStringLiteral("010.001.001.005"));
+
+    host.field->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(WaitFor([&] { return host.field->hasFocus(); }));
+    host.field->setSelection(8, 3);
+    QTest::keyClick(host.field, Qt::Key_Delete);
+    EXPECT_EQ(host.field->displayText(), QStringLiteral("010.001.___.005"));
     QTest::keyClick(host.field, Qt::Key_Tab);
     ASSERT_TRUE(WaitFor([&] { return host.failures.count() == 1; }));
-    EXPECT_EQ(host.failures.at(0).at(0).toString(), InvalidInput);
+    EXPECT_EQ(host.failures.at(0).at(0).toString(),
+              QStringLiteral("The third group must be 0 to 255"));
     EXPECT_TRUE(host.field->hasFocus());
-    EXPECT_EQ(host.field->cursorPosition(), 9);
+    EXPECT_EQ(host.field->cursorPosition(), 8);
     EXPECT_EQ(host.beeps.count(), 1);
     // Escape brings back what the field held on entry; then it may be left.
     QTest::keyClick(host.field, Qt::Key_Escape);
-    EXPECT_EQ(host.field->MaskedText(), QString::fromLatin1(Default));
+    EXPECT_EQ(host.field->MaskedText(), QStringLiteral("010.001.001.005"));
     QTest::keyClick(host.field, Qt::Key_Tab);
     EXPECT_TRUE(WaitFor([&] { return host.other->hasFocus(); }));
     EXPECT_EQ(host.failures.count(), 1);
@@ -129,16 +169,17 @@ TEST(MaskEdit, LeavingAChangedIncompleteFieldIsRefused) {
 
 TEST(MaskEdit, EnterValidatesAChangedFieldAndConfirmsACompleteOne) {
     TFieldHost host;
-    host.field->setCursorPosition(0);
+    host.field->setSelection(0, 3);
     QTest::keyClick(host.field, Qt::Key_Delete);
     QTest::keyClick(host.field, Qt::Key_Return);
     ASSERT_TRUE(WaitFor([&] { return host.failures.count() == 1; }));
     EXPECT_EQ(host.field->cursorPosition(), 0);
     EXPECT_EQ(host.confirmations.count(), 0);
-    // Completed, the field passes Enter and may be left.
+    // With a digit in the group, Enter closes it and confirms.
     QTest::keyClicks(host.field, QStringLiteral("7"));
     QTest::keyClick(host.field, Qt::Key_Return);
     EXPECT_EQ(host.confirmations.count(), 1);
+    EXPECT_EQ(host.field->MaskedText(), QStringLiteral("007.168.100.100"));
     QTest::keyClick(host.field, Qt::Key_Tab);
     EXPECT_TRUE(WaitFor([&] { return host.other->hasFocus(); }));
     EXPECT_EQ(host.failures.count(), 1);

@@ -5,6 +5,7 @@
 // so that ctest may run them side by side.
 #include "app/qt/Tftftp_main.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -179,16 +180,16 @@ TEST_F(WindowTest, StatusLabelIsABlueThatReadsOnThePalette) {
 }
 
 TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
-    // As the README says, with the unit's own address: select the address
-    // field's text whatever the caret does, type the digits, Enter connects;
-    // type the folder key by key, and press Upload (here by Enter).
+    // As the README says, with the unit's own address: a click anywhere in
+    // the address field selects its text, the address typed with its dots
+    // replaces it, Enter connects; type the folder key by key, and press
+    // Upload (here by Enter).
     const TUnit unit("127.0.0.105");
     TTempFolder programFolder; // where Connect points the empty folder edit
     window.Folder = programFolder.Path();
     QTest::mouseClick(window.ipedit, Qt::LeftButton, {}, QPoint(50, 10)); // mid-field
-    QTest::keyClick(window.ipedit, Qt::Key_A, Qt::ControlModifier);
-    QTest::keyClicks(window.ipedit, QStringLiteral("127000000105"));
-    EXPECT_EQ(window.ReadAddress(), "127.000.000.105");
+    QTest::keyClicks(window.ipedit, QStringLiteral("127.0.0.105"));
+    EXPECT_EQ(window.ipedit->MaskedText(), QStringLiteral("127.000.000.105"));
     QTest::keyClick(window.ipedit, Qt::Key_Return);
     EXPECT_EQ(Log(window), TLines{"Connected, H/W revision 171"});
     // The focus is back on a control that shows it, not on the log.
@@ -214,22 +215,29 @@ TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
     EXPECT_EQ(QApplication::focusWidget(), window.uploadbut);
 }
 
-TEST_F(WindowTest, IncompleteAddressShowsTheBoxAndKeepsTheFocus) {
+TEST_F(WindowTest, AnEmptyGroupShowsTheBoxAndKeepsTheFocus) {
     // Should Connect run after all, it goes to loopback, never to the default.
     TypeAddress(window, "127000000101");
     window.ipedit->setFocus(Qt::TabFocusReason);
-    window.ipedit->setCursorPosition(4);
+    window.ipedit->setSelection(4, 3);
     QTest::keyClick(window.ipedit, Qt::Key_Delete);
-    ASSERT_EQ(window.ReadAddress(), "127. 00.000.101"); // read with the field focused
+    ASSERT_EQ(window.ReadAddress(), "127.   .000.101"); // read with the field focused
     // A click on Connect leaves the field: it is refused, and Connect does not run.
     const auto texts =
         BoxesDuring([&] { QTest::mouseClick(window.connectbut, Qt::LeftButton); }, 1);
     ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0], QStringLiteral("Invalid input value.  Use escape key to abandon changes."));
+    EXPECT_EQ(texts[0], QStringLiteral("The second group must be 0 to 255."));
     ASSERT_TRUE(ShowActive(window)); // offscreen, the activation is the test's to do
     EXPECT_TRUE(window.ipedit->hasFocus());
     EXPECT_EQ(window.ipedit->cursorPosition(), 4);
     EXPECT_EQ(window.ListBox1->count(), 0);
+    // A digit above the group's range is refused where it is typed, with the
+    // same box; the digits before it stay.
+    const auto typed =
+        BoxesDuring([&] { QTest::keyClicks(window.ipedit, QStringLiteral("260")); }, 1);
+    EXPECT_EQ(typed, std::vector<QString>{QStringLiteral("The second group must be 0 to 255.")});
+    ASSERT_TRUE(ShowActive(window));
+    EXPECT_EQ(window.ipedit->MaskedText(), QStringLiteral("127.26 .000.101"));
     // Escape abandons the change; then the field may be left without a box.
     QTest::keyClick(window.ipedit, Qt::Key_Escape);
     EXPECT_EQ(window.ReadAddress(), "127.000.000.101");
@@ -288,6 +296,18 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     // The lists take no typed text: they show the entry that Upload sends.
     QTest::keyClicks(window.file1edit, QStringLiteral("zz"));
     EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
+    // A folder of thousands of images opens a list of DropDownRows rows that
+    // scrolls, not one as tall as the screen.
+    for (int i = 0; i < 2000; ++i)
+        window.ListAppend(TImageList::ilPrograms, "boot" + std::to_string(i) + ".bin");
+    window.file2edit->showPopup();
+    QAbstractItemView* view = window.file2edit->view();
+    ASSERT_TRUE(WaitFor([&] { return view->isVisible(); }));
+    const int rows = view->viewport()->height() / view->sizeHintForRow(0);
+    EXPECT_GE(rows, Tftftp_main::DropDownRows - 1);
+    EXPECT_LE(rows, Tftftp_main::DropDownRows);
+    EXPECT_LT(view->window()->height(), window.screen()->geometry().height() / 2);
+    window.file2edit->hidePopup();
 
     // A Connect that finds no unit appends its line, and one with why, and
     // hides the group again. Enter on the focused button presses it.

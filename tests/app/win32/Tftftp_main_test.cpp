@@ -6,6 +6,7 @@
 // stored), the error box, the log's text, and a close during a run.
 #include "app/win32/Tftftp_main.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -48,9 +49,9 @@ bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
         if (Clock::now() >= end)
             return false;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
-            DispatchMessageA(&msg);
+            DispatchMessageW(&msg);
         }
     }
     return true;
@@ -66,6 +67,7 @@ struct TBox {
     bool errorIcon = false;
     TLines buttons; // the visible ones
     bool hasEdit = false;
+    std::string treeSelected; // a folder chooser's chosen folder
     RECT place{};
 };
 
@@ -105,7 +107,7 @@ private:
         if (process != GetCurrentProcessId() || std::string(windowClass) != "#32770" ||
             !IsWindowVisible(hwnd) || WindowText(hwnd) != caption_)
             return;
-        TBox box{WindowText(hwnd), "", false, {}, false, {}};
+        TBox box{WindowText(hwnd), "", false, {}, false, "", {}};
         GetWindowRect(hwnd, &box.place);
         EnumChildWindows(
             hwnd,
@@ -123,7 +125,16 @@ private:
                     box.text = WindowText(child);
                 else if (_stricmp(name.c_str(), "Button") == 0 && IsWindowVisible(child))
                     box.buttons.push_back(WindowText(child));
-                else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
+                else if (_stricmp(name.c_str(), "SysTreeView32") == 0) {
+                    wchar_t text[MAX_PATH] = {};
+                    TVITEMW item{};
+                    item.mask = TVIF_TEXT;
+                    item.hItem = TreeView_GetSelection(child);
+                    item.pszText = text;
+                    item.cchTextMax = MAX_PATH;
+                    SendMessageW(child, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
+                    box.treeSelected = Utf8Text(text);
+                } else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
                     box.hasEdit = true;
                 return TRUE;
             },
@@ -178,14 +189,7 @@ protected:
     void EnterAddress(const std::string& address) {
         SetFocus(window.ipedit->Handle());
         SendMessageA(window.ipedit->Handle(), EM_SETSEL, 0, -1);
-        ASSERT_TRUE(OpenClipboard(window.Handle()));
-        EmptyClipboard();
-        const HGLOBAL data = GlobalAlloc(GMEM_MOVEABLE, address.size() + 1);
-        std::copy(address.c_str(), address.c_str() + address.size() + 1,
-                  static_cast<char*>(GlobalLock(data)));
-        GlobalUnlock(data);
-        SetClipboardData(CF_TEXT, data);
-        CloseClipboard();
+        ASSERT_TRUE(SetClipboardText(window.Handle(), address));
         SendMessageA(window.ipedit->Handle(), WM_PASTE, 0, 0);
         SetFocus(window.ListBox1);
         PumpFor(50ms);
@@ -210,13 +214,166 @@ LOGFONTA FontOf(HWND control) {
     return font;
 }
 
-TEST_F(Win32WindowTest, StartsWithItsLayout) {
+/// The window's layout, for the DPI it announces: tests of these run again
+/// on a display of 192 DPI (win32_window_tests_192dpi).
+class Win32WindowLayout : public Win32WindowTest {
+protected:
+    /// A length of the layout of 96 DPI at the window's DPI.
+    int Scaled(int length) const { return MulDiv(length, window.Dpi(), 96); }
+
+    /// Every control where the layout of 96 DPI, scaled, puts it; the
+    /// address row's label and field wider, and what follows them further
+    /// right, where their texts need it.
+    void ExpectTheLayout() const {
+        const HWND main = window.Handle();
+        RECT client{};
+        GetClientRect(main, &client);
+        EXPECT_EQ(client.right, Scaled(677));
+        EXPECT_EQ(client.bottom, Scaled(228));
+        enum TGrowth { gNone, gWider, gMovedRight };
+        struct Row {
+            const char* name;
+            HWND control, parent;
+            RECT place; // left, top, width, height at 96 DPI
+            TGrowth growth;
+            int fontPoints;
+        } rows[] = {
+            {"statuslab", window.statuslab, main, {568, 200, 4, 16}, gWider, 10},
+            {"Label1", window.Label1, main, {16, 12, 56, 13}, gWider, 8},
+            {"ListBox1", window.ListBox1, main, {309, 8, 360, 177}, gNone, 8},
+            {"ipedit", window.ipedit->Handle(), main, {78, 8, 98, 21}, gWider, 8},
+            {"connectbut", window.connectbut, main, {200, 8, 89, 25}, gMovedRight, 8},
+            {"filegroup", window.filegroup, main, {16, 43, 273, 174}, gNone, 0},
+            {"filegroup frame",
+             GetWindow(window.filegroup, GW_CHILD),
+             window.filegroup,
+             {0, 0, 273, 174},
+             gNone,
+             8},
+            {"diredit", window.diredit->Edit(), window.filegroup, {6, 32, 251 - 18, 21}, gNone, 8},
+            {"browse button",
+             window.diredit->BrowseButton(),
+             window.filegroup,
+             {6 + 251 - 18, 32, 18, 21},
+             gNone,
+             0},
+            {"file1edit", window.file1edit, window.filegroup, {6, 64, 251, 21}, gNone, 8},
+            {"file2edit", window.file2edit, window.filegroup, {6, 95, 251, 21}, gNone, 8},
+            {"uploadbut", window.uploadbut, window.filegroup, {96, 133, 75, 25}, gNone, 8},
+            {"transferbar", window.transferbar, main, {309, 203, 251, 10}, gNone, 0},
+        };
+        for (const Row& r : rows) {
+            SCOPED_TRACE(r.name);
+            EXPECT_EQ(GetParent(r.control), r.parent);
+            const RECT at = PlaceOf(r.control);
+            const RECT want{Scaled(r.place.left), Scaled(r.place.top),
+                            Scaled(r.place.left + r.place.right) - Scaled(r.place.left),
+                            Scaled(r.place.top + r.place.bottom) - Scaled(r.place.top)};
+            EXPECT_EQ(at.top, want.top);
+            if (r.growth == gNone) {
+                EXPECT_EQ(at.left, want.left);
+                EXPECT_NEAR(at.right, want.right, 1); // scaled width or scaled right end
+                EXPECT_NEAR(at.bottom, want.bottom, 1);
+            } else if (r.growth == gWider) {
+                EXPECT_GE(at.left, want.left);
+                EXPECT_GE(at.right, want.right);
+                EXPECT_GE(at.bottom, want.bottom);
+            } else {
+                EXPECT_GE(at.left, want.left);
+                EXPECT_EQ(at.right, want.right);
+                EXPECT_EQ(at.bottom, want.bottom);
+            }
+            if (r.fontPoints != 0) {
+                EXPECT_STREQ(FontOf(r.control).lfFaceName, "Tahoma");
+                EXPECT_EQ(FontOf(r.control).lfHeight, -MulDiv(r.fontPoints, window.Dpi(), 72));
+            }
+        }
+    }
+
+    /// Every text whole in its control, measured in the control's own font:
+    /// what the user could not read otherwise ("IP Add", "00.100", lines of
+    /// the log drawn over each other).
+    void ExpectEveryTextFits() {
+        window.SetStatus("Done");
+        const auto clientOf = [](HWND control) {
+            RECT client{};
+            GetClientRect(control, &client);
+            return client;
+        };
+        enum TKind { kStatic, kEdit, kButton, kGroup };
+        const HWND frame = GetWindow(window.filegroup, GW_CHILD);
+        std::string blanks = AddressPattern;
+        std::replace(blanks.begin(), blanks.end(), '0', '_');
+        const struct {
+            const char* name;
+            HWND control;
+            TKind kind;
+            std::string text;
+        } rows[] = {
+            {"Label1", window.Label1, kStatic, WindowText(window.Label1)},
+            {"statuslab", window.statuslab, kStatic, WindowText(window.statuslab)},
+            {"ipedit", window.ipedit->Handle(), kEdit, WindowText(window.ipedit->Handle())},
+            {"ipedit, every digit blank", window.ipedit->Handle(), kEdit, blanks},
+            {"connectbut", window.connectbut, kButton, WindowText(window.connectbut)},
+            {"uploadbut", window.uploadbut, kButton, WindowText(window.uploadbut)},
+            {"filegroup frame", frame, kGroup, WindowText(frame)},
+            {"diredit", window.diredit->Edit(), kEdit, "C:\\"},
+        };
+        for (const auto& r : rows) {
+            SCOPED_TRACE(r.name);
+            ASSERT_FALSE(r.text.empty());
+            const SIZE text = TextExtent(r.control, r.text);
+            RECT room = clientOf(r.control);
+            if (r.kind == kEdit) {
+                const auto margins =
+                    static_cast<DWORD>(SendMessageA(r.control, EM_GETMARGINS, 0, 0));
+                room.right -= LOWORD(margins) + HIWORD(margins) + 1; // and the caret
+            } else if (r.kind == kButton) {
+                InflateRect(&room, -2, -2); // the button's edges
+            } else if (r.kind == kGroup) {
+                room.right -= 2 * 8; // the caption starts inside the frame's corner
+            }
+            EXPECT_GE(room.right - room.left, text.cx);
+            EXPECT_GE(room.bottom - room.top, text.cy);
+        }
+        // Lines: the log's, and the drop-down lists' closed and open ones.
+        const LONG line = TextExtent(window.ListBox1, "Ag").cy;
+        EXPECT_GE(SendMessageA(window.ListBox1, LB_GETITEMHEIGHT, 0, 0), line);
+        for (const HWND list : {window.file1edit, window.file2edit}) {
+            EXPECT_GE(SendMessageA(list, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0), line);
+            EXPECT_GE(SendMessageA(list, CB_GETITEMHEIGHT, 0, 0), line);
+            RECT closed{};
+            GetWindowRect(list, &closed);
+            EXPECT_NEAR(closed.bottom - closed.top, Scaled(21), 1); // as high as the edits
+        }
+        // And no control over another: in the window, and in the group.
+        for (const HWND parent : {window.Handle(), window.filegroup}) {
+            std::vector<RECT> places;
+            for (HWND c = GetWindow(parent, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+                if (c != frame)
+                    places.push_back(PlaceOf(c));
+            for (std::size_t i = 0; i < places.size(); ++i)
+                for (std::size_t j = i + 1; j < places.size(); ++j) {
+                    const RECT& a = places[i];
+                    const RECT& b = places[j];
+                    EXPECT_TRUE(a.left + a.right <= b.left || b.left + b.right <= a.left ||
+                                a.top + a.bottom <= b.top || b.top + b.bottom <= a.top)
+                        << i << " and " << j;
+                }
+        }
+    }
+};
+
+TEST_F(Win32WindowLayout, StartsWithTheLayoutOfItsMonitorsDpi) {
     const HWND main = window.Handle();
     EXPECT_EQ(WindowText(main), "TFTP Upload Utility");
-    RECT client{};
-    GetClientRect(main, &client);
-    EXPECT_EQ(client.right, 677);
-    EXPECT_EQ(client.bottom, 228);
+    // Aware of each monitor's DPI (the program's manifest): the system
+    // neither stretches the window nor keeps it at 96 DPI.
+    EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetWindowDpiAwarenessContext(main)),
+              DPI_AWARENESS_PER_MONITOR_AWARE);
+    EXPECT_EQ(window.Dpi(), static_cast<int>(GetDpiForWindow(main)));
+    const std::string asked = Env("LOADER_TEST_DPI");
+    EXPECT_EQ(window.Dpi(), asked.empty() ? 96 : std::stoi(asked));
     RECT frame{};
     GetWindowRect(main, &frame);
     EXPECT_EQ(frame.left, 0);
@@ -224,59 +381,19 @@ TEST_F(Win32WindowTest, StartsWithItsLayout) {
     // A task-bar button of its own: no owner, and asked for.
     EXPECT_EQ(GetWindow(main, GW_OWNER), nullptr);
     EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
-
-    struct Row {
-        const char* name;
-        HWND control, parent;
-        RECT place; // left, top, width, height
-        const char* text;
-        int fontHeight;
-    } rows[] = {
-        {"statuslab", window.statuslab, main, {568, 200, 4, 16}, "", -13},
-        {"Label1", window.Label1, main, {16, 12, 56, 13}, "IP Address:", -11},
-        {"ListBox1", window.ListBox1, main, {309, 8, 360, 177}, "", -11},
-        {"ipedit", window.ipedit->Handle(), main, {78, 8, 98, 21}, "192.168.100.100", -11},
-        {"connectbut", window.connectbut, main, {200, 8, 89, 25}, "Connect", -11},
-        {"filegroup", window.filegroup, main, {16, 43, 273, 174}, "", 0},
-        // The group's frame, which carries its caption.
-        {"filegroup frame",
-         GetWindow(window.filegroup, GW_CHILD),
-         window.filegroup,
-         {0, 0, 273, 174},
-         "Select Files",
-         -11},
-        {"file1edit", window.file1edit, window.filegroup, {6, 64, 251, 21}, "", -11},
-        {"file2edit", window.file2edit, window.filegroup, {6, 95, 251, 21}, "", -11},
-        {"uploadbut", window.uploadbut, window.filegroup, {96, 133, 75, 25}, "Upload", -11},
-    };
-    for (const Row& r : rows) {
-        SCOPED_TRACE(r.name);
-        EXPECT_EQ(GetParent(r.control), r.parent);
-        const RECT at = PlaceOf(r.control);
-        EXPECT_EQ(at.left, r.place.left);
-        EXPECT_EQ(at.top, r.place.top);
-        // The label is at least its designed width, wider if its text needs it.
-        if (r.control == window.Label1) {
-            EXPECT_GE(at.right, r.place.right);
-        } else {
-            EXPECT_EQ(at.right, r.place.right);
-        }
-        EXPECT_EQ(at.bottom, r.place.bottom);
-        EXPECT_EQ(WindowText(r.control), r.text);
-        if (r.fontHeight != 0) {
-            EXPECT_STREQ(FontOf(r.control).lfFaceName, "Tahoma");
-            EXPECT_EQ(FontOf(r.control).lfHeight, r.fontHeight);
-        }
+    ExpectTheLayout();
+    ExpectEveryTextFits();
+    if (window.Dpi() == 96) { // the address row as designed, the field wide enough
+        EXPECT_EQ(PlaceOf(window.ipedit->Handle()).left, 78);
+        EXPECT_EQ(PlaceOf(window.connectbut).left, 200);
     }
-    // The folder edit and its browse button share the edit's place.
-    const RECT edit = PlaceOf(window.diredit->Edit());
-    const RECT button = PlaceOf(window.diredit->BrowseButton());
-    EXPECT_EQ(edit.left, 6);
-    EXPECT_EQ(edit.top, 32);
-    EXPECT_EQ(edit.right + button.right, 251);
-    EXPECT_EQ(button.right, 18);
-    EXPECT_EQ(edit.left + edit.right, button.left);
 
+    for (const auto& [control, text] :
+         {std::pair{window.Label1, "IP Address:"},
+          std::pair{window.ipedit->Handle(), DefaultAddress},
+          std::pair{window.connectbut, "Connect"}, std::pair{window.uploadbut, "Upload"},
+          std::pair{GetWindow(window.filegroup, GW_CHILD), "Select Files"}})
+        EXPECT_EQ(WindowText(control), text);
     // The status label writes in blue on the window's colour.
     const HDC dc = CreateCompatibleDC(nullptr);
     SendMessageA(main, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
@@ -289,6 +406,25 @@ TEST_F(Win32WindowTest, StartsWithItsLayout) {
     EXPECT_FALSE(IsWindowVisible(window.transferbar));
     for (HWND list : {window.file1edit, window.file2edit})
         EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
+}
+
+TEST_F(Win32WindowLayout, FollowsItsMonitorToAnotherDpi) {
+    // The system's word that the window's monitor has another DPI, with the
+    // place it suggests: the window goes there and lays itself out anew.
+    const int start = window.Dpi();
+    for (const int dpi : {144, 192, start}) {
+        SCOPED_TRACE(dpi);
+        const RECT suggested{8, 16, 8 + MulDiv(700, dpi, 96), 16 + MulDiv(260, dpi, 96)};
+        SendMessageA(window.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi),
+                     reinterpret_cast<LPARAM>(&suggested));
+        EXPECT_EQ(window.Dpi(), dpi);
+        RECT frame{};
+        GetWindowRect(window.Handle(), &frame);
+        EXPECT_EQ(frame.left, 8);
+        EXPECT_EQ(frame.top, 16);
+        ExpectTheLayout();
+        ExpectEveryTextFits();
+    }
 }
 
 TEST_F(Win32WindowTest, TabOrderWalksThroughTheShownControls) {
@@ -325,15 +461,21 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
          [&] {
              SendMessageA(edit, EM_SETSEL, 0, -1);
              key(VK_DELETE);
-             chars("10.1.1.5");
+             chars("127.0.0.9");
          },
-         "10 .1  .1  .5  "},
+         "127.000.000.9  "},
+        {"Ctrl+A selects all: the digits typed replace it", 5,
+         [&] {
+             chars("\x01"
+                   "127000000002");
+         },
+         "127.000.000.002"},
         {"a letter is refused", 0, [&] { chars("a"); }, "192.168.100.100"},
         {"backspace", 3, [&] { chars("\b"); }, "19 .168.100.100"},
         {"delete", 0, [&] { key(VK_DELETE); }, " 92.168.100.100"},
         {"escape restores", 0,
          [&] {
-             chars("999");
+             chars("99");
              key(VK_ESCAPE);
          },
          "192.168.100.100"},
@@ -347,7 +489,7 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
         SetFocus(edit);
         SendMessageA(edit, EM_SETSEL, r.caret, r.caret);
         r.keys();
-        EXPECT_EQ(window.ReadAddress(), r.address);
+        EXPECT_EQ(window.ipedit->MaskedText(), r.address);
         SendMessageA(edit, WM_KEYDOWN, VK_ESCAPE, 0); // leave it as it was
     }
     EXPECT_TRUE(answerer.Boxes().empty());
@@ -356,25 +498,70 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
     EnterAddress("127.0.0.2");
     EXPECT_EQ(window.ReadAddress(), "127.000.000.002");
 
-    // A changed field with a digit missing cannot be left: the box, and the
-    // caret back on the missing digit. The click on Connect that left it
-    // does nothing.
+    // A changed field with an empty group cannot be left: the box names the
+    // group, and the caret is back at its start. The click on Connect that
+    // left it does nothing.
     SetFocus(edit);
-    SendMessageA(edit, EM_SETSEL, 5, 5);
+    SendMessageA(edit, EM_SETSEL, 4, 7);
     key(VK_DELETE);
     SetFocus(window.connectbut);
     SendMessageA(window.connectbut, BM_CLICK, 0, 0);
     ASSERT_TRUE(PumpUntil([&] { return !answerer.Boxes().empty() && GetFocus() == edit; }));
     const TBox box = answerer.Boxes().front();
     EXPECT_EQ(box.caption, "Tessik TFTP Loader");
-    EXPECT_EQ(box.text, "Invalid input value.  Use escape key to abandon changes.");
+    EXPECT_EQ(box.text, "The second group must be 0 to 255.");
     EXPECT_TRUE(box.errorIcon);
     EXPECT_EQ(box.buttons, TLines{"OK"});
     DWORD start = 0;
     SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), 0);
-    EXPECT_EQ(start, 5u);
-    EXPECT_EQ(window.ReadAddress(), "127.0 0.000.002");
-    EXPECT_TRUE(Log().empty());
+    EXPECT_EQ(start, 4u);
+    EXPECT_EQ(window.ReadAddress(), "127.   .000.002");
+    // A digit that takes the group above 255 is refused where it is typed,
+    // with the same box.
+    chars("260");
+    ASSERT_TRUE(PumpUntil([&] { return answerer.Boxes().size() == 2 && GetFocus() == edit; }));
+    EXPECT_EQ(answerer.Boxes().back().text, "The second group must be 0 to 255.");
+    EXPECT_EQ(window.ipedit->MaskedText(), "127.26 .000.002");
+    // Enter closes the short group and connects to loopback; no unit is there.
+    key(VK_RETURN);
+    ASSERT_TRUE(PumpUntil([&] { return !Log().empty() && !window.Loader().Busy(); }));
+    EXPECT_EQ(Log(), TLines{"Unable to Connect to 127.026.000.002"});
+    EXPECT_EQ(window.ipedit->MaskedText(), "127.026.000.002");
+    EXPECT_EQ(answerer.Boxes().size(), 2u);
+}
+
+TEST_F(Win32WindowTest, AClickThatEntersTheAddressFieldSelectsIt) {
+    // Real mouse input, as the user's click mid-field: the address typed
+    // then replaces the old one.
+    const HWND edit = window.ipedit->Handle();
+    const auto click = [&](int x) {
+        RECT field{};
+        GetWindowRect(edit, &field);
+        SetCursorPos(field.left + x, (field.top + field.bottom) / 2);
+        INPUT press[2]{};
+        press[0].type = press[1].type = INPUT_MOUSE;
+        press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        SendInput(2, press, sizeof(INPUT));
+    };
+    const auto selection = [&] {
+        DWORD start = 0;
+        DWORD end = 0;
+        SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                     reinterpret_cast<LPARAM>(&end));
+        return std::pair<DWORD, DWORD>(start, end);
+    };
+    SetFocus(window.ListBox1);
+    click(50);
+    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == edit && selection().second == 15; }));
+    EXPECT_EQ(selection().first, 0u);
+    for (const char c : std::string("127000000002"))
+        SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
+    EXPECT_EQ(window.ipedit->MaskedText(), "127.000.000.002");
+    // A click in the field it is already in places the caret.
+    click(4);
+    ASSERT_TRUE(PumpUntil([&] { return selection().second < 3; }));
+    EXPECT_EQ(selection().first, selection().second);
 }
 
 TEST_F(Win32WindowTest, LogTextAndFile) {
@@ -525,6 +712,47 @@ TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
     EXPECT_EQ(box.place.left, edit.left);
     EXPECT_EQ(box.place.top, edit.bottom);
     EXPECT_EQ(window.DirEditText(), "C:\\windows");
+    EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, AFolderNamedInAnyScriptListsItsImages) {
+    // Named beyond the system's code page, as a folder of any user may be;
+    // the window shows its path and its images' names as they are.
+    TTempFolder temp;
+    const std::string folder = temp.Path() + "Firmware Ünïcødé 版本\\";
+    const std::string program = "Bild Ünï 版本.bin";
+    std::filesystem::create_directory(std::filesystem::path(WideText(folder)));
+    for (const auto& [name, bytes] :
+         {std::pair{std::string("pagesV1.bin"), ImageBytes(true, 0, 1500)},
+          std::pair{program, ImageBytes(false, 1, 3000)}})
+        std::ofstream(std::filesystem::path(WideText(folder + name)), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    window.Loader().HardwareRevision = 171; // as Connect found it: pages images are V1
+    window.SetFileGroupVisible(true);
+    SetWindowTextW(window.diredit->Edit(), WideText(folder).c_str()); // as typed or chosen
+    EXPECT_EQ(window.DirEditText(), folder);
+    EXPECT_EQ(window.ListItem(TImageList::ilWebPages, window.ListItemIndex(TImageList::ilWebPages)),
+              "pagesV1.bin");
+    EXPECT_EQ(window.ListItem(TImageList::ilPrograms, window.ListItemIndex(TImageList::ilPrograms)),
+              program);
+
+    // Ctrl+A selects the whole path, as in the address field.
+    SendMessageA(window.diredit->Edit(), EM_SETSEL, 3, 3);
+    SendMessageA(window.diredit->Edit(), WM_CHAR, 0x01, 0);
+    DWORD start = 1;
+    DWORD end = 0;
+    SendMessageA(window.diredit->Edit(), EM_GETSEL, reinterpret_cast<WPARAM>(&start),
+                 reinterpret_cast<LPARAM>(&end));
+    EXPECT_EQ(start, 0u);
+    EXPECT_EQ(end, static_cast<DWORD>(WideText(folder).size()));
+
+    // The folder chooser opens at the folder in the edit.
+    TDialogAnswerer chooser("Select Directory", IDCANCEL);
+    SendMessageA(window.diredit->Edit(), WM_KEYDOWN, VK_F4, 0);
+    ASSERT_EQ(chooser.Boxes().size(), 1u);
+    EXPECT_EQ(chooser.Boxes().front().treeSelected, "Firmware Ünïcødé 版本");
+    EXPECT_EQ(window.DirEditText(), folder);
     EXPECT_TRUE(answerer.Boxes().empty());
 }
 

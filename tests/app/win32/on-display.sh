@@ -7,6 +7,7 @@
 # window of the prefix, stays on the display it started on.
 #
 # Usage: on-display.sh DISPLAY_FILE WINE PROGRAM [ARGS...]
+# (environment: LOADER_TEST_DISPLAY, LOADER_TEST_DPI, WINEPREFIX)
 set -euo pipefail
 display_file="$1" wine="$2"
 shift 2
@@ -14,8 +15,19 @@ DISPLAY=":${LOADER_TEST_DISPLAY:-$(head -n 1 "$display_file")}"
 export DISPLAY
 
 prefix="${WINEPREFIX:-$HOME/.wine}"
+# LOADER_TEST_DPI asks for a display of that many dots per inch: Wine takes
+# it from the prefix's registry (LogPixels) when a program starts, so such a
+# run gets a prefix of its own beside the usual one, made for it once.
+dpi="${LOADER_TEST_DPI:-96}"
+if [ "$dpi" != 96 ]; then
+    prefix="$prefix-dpi$dpi"
+    export WINEPREFIX="$prefix"
+fi
 if [ ! -d "$prefix/drive_c/windows/Fonts" ]; then
     "$wine" wineboot -i >/dev/null 2>&1
+fi
+if [ "$dpi" != 96 ]; then
+    "$wine" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f >/dev/null 2>&1
 fi
 # Debian's wine64, started without the wine package's wrapper, does not load
 # its own fonts (Tahoma among them, from fonts-wine); linked into the
