@@ -162,6 +162,8 @@ control_path_dir = $work/ansible-cp
 ssh_args = -F /dev/null -o UserKnownHostsFile=$work/known_hosts -o GlobalKnownHostsFile=/dev/null -o IdentitiesOnly=yes -o BatchMode=yes -o ControlMaster=no
 EOF
 export HOME="$work/home" ANSIBLE_CONFIG="$work/ansible.cfg"
+# Ansible stops at a locale that is not installed; this one always is.
+export LC_ALL=C.UTF-8
 
 # Ansible and the loader reach only loopback: every site and every unit of
 # both inventories, the test's and the example one, is a 127.x address.
