@@ -55,6 +55,9 @@ public:
     /// the number of the signal that ended it, as a shell reports it. None
     /// while it runs.
     std::optional<int> Ended();
+    /// The platform's identity of the child (its process id, or its process
+    /// handle); valid until Ended has told its end.
+    process_t Id() const noexcept { return process_; }
 
 private:
     friend class TChildProcessSet;

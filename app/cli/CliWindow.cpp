@@ -5,7 +5,6 @@
 #include "app/cli/CliWindow.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 
 #include "runtime/Console.h"
@@ -28,7 +27,7 @@ int TCliWindow::InterruptSignal() {
 }
 
 void TCliWindow::PollInterrupt(std::chrono::nanoseconds timeout) {
-    const int signal = ::TakeInterrupt(timeout) ? SIGINT : 0; // PENDING-PROC
+    const int signal = ::TakeInterrupt(timeout);
     if (signal != 0 && interruptSignal_ == 0) {
         interruptSignal_ = signal;
         if (OnInterrupt)

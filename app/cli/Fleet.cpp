@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <fmt/format.h>
-#include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -17,6 +16,7 @@
 #include "app/cli/Report.h"
 #include "runtime/Console.h"
 #include "runtime/Convert.h"
+#include "runtime/Files.h"
 #include "runtime/Process.h"
 #include "runtime/Stream.h"
 
@@ -26,8 +26,6 @@ using Clock = std::chrono::steady_clock;
 
 /// An address list is a few kilobytes; a file beyond this is some other file.
 constexpr std::int64_t AddressFileLimit = 1024 * 1024;
-/// How long a poll waits before Ctrl-C is looked at again.
-constexpr auto PollSlice = std::chrono::milliseconds(100);
 /// Status lines are redrawn at most this often: a transfer reports every
 /// block, far more often than anyone can read.
 constexpr auto RedrawInterval = std::chrono::milliseconds(100);
@@ -88,13 +86,14 @@ public:
     }
 
     /// Shows lines as the status lines: at once when they were erased for a
-    /// log line, else at most every RedrawInterval.
-    void Statuses(std::vector<std::string> lines) {
+    /// log line, else at most every RedrawInterval. When it had to leave
+    /// them for later: how long until they may be drawn.
+    std::optional<std::chrono::milliseconds> Statuses(std::vector<std::string> lines) {
         if (!statusOnTerminal_ || (drawn_ > 0 && lines == shown_ && !erased_))
-            return;
+            return std::nullopt;
         const auto now = Clock::now();
         if (!erased_ && lines.size() == shown_.size() && now - lastDraw_ < RedrawInterval)
-            return;
+            return std::chrono::ceil<std::chrono::milliseconds>(lastDraw_ + RedrawInterval - now);
         Erase();
         std::string block;
         for (const std::string& line : lines)
@@ -105,6 +104,7 @@ public:
         shown_ = std::move(lines);
         erased_ = false;
         lastDraw_ = now;
+        return std::nullopt;
     }
 
     /// Removes the status lines, so that nothing is drawn over them.
@@ -128,14 +128,10 @@ private:
 /// One unit's run while it goes on: its process, the partial lines read so
 /// far, and what its report said.
 struct TUnitRun {
-    TUnitRun(std::size_t index, const TFleetSettings& settings) : Index(index) {
-        std::vector<std::string> args = settings.Arguments;
-        args.insert(args.end(), {"--address", settings.Addresses[index], "--report"});
-        Child = std::make_unique<TChildProcess>(settings.Program, args);
-    }
+    TUnitRun(std::size_t index, TChildProcess& child) : Index(index), Child(child) {}
 
     std::size_t Index;
-    std::unique_ptr<TChildProcess> Child;
+    TChildProcess& Child;
     Clock::time_point Start = Clock::now();
     std::string Output, Error;
     std::string Status;
@@ -167,15 +163,19 @@ private:
     const TFleetSettings& settings_;
     std::vector<TUnitResult>& results_;
     TFleetConsole console_;
+    TChildProcessSet children_;
     std::vector<std::unique_ptr<TUnitRun>> running_;
     std::size_t next_ = 0;
     int interrupts_ = 0;
+    /// The signal that asked the fleet to end first; 0 while none has.
+    int signal_ = 0;
     bool failed_ = false;
 };
 
 int TFleetRun::Run() {
-    // Ctrl-C reaches the parent as a request, and the parent passes it on;
-    // each unit's run holds its own and ends its update cleanly.
+    // Ctrl-C (and SIGTERM, SIGHUP) reach the parent as a request, and the
+    // parent passes it on; each unit's run holds its own and ends its update
+    // cleanly, telling its unit. A closed stdout ends nothing either.
     HoldInterrupts();
     results_.assign(settings_.Addresses.size(), {});
     for (std::size_t i = 0; i < results_.size(); ++i) {
@@ -183,46 +183,59 @@ int TFleetRun::Run() {
         results_[i].Result = "Not started";
     }
     const std::size_t jobs = static_cast<std::size_t>(std::max(settings_.Jobs, 1));
+    std::optional<std::chrono::milliseconds> redraw;
     for (;;) {
         while (interrupts_ == 0 && next_ < results_.size() && running_.size() < jobs)
             StartNext();
         if (running_.empty())
             break;
-        std::vector<TChildProcess*> children;
-        for (const auto& run : running_)
-            children.push_back(run->Child.get());
-        WaitForChildOutput(children, PollSlice);
-        if (TakeInterrupt(std::chrono::nanoseconds::zero()))
+        // One wait for every unit: it wakes on output, on a run's end or on
+        // a signal, and on a timer only when status lines are owed a redraw.
+        if (children_.Wait(redraw) == TChildWake::cwInterrupt)
             Interrupt();
-        std::erase_if(running_, [this](const auto& run) { return Drain(*run); });
-        console_.Statuses(StatusLines());
+        std::erase_if(running_, [this](const auto& run) {
+            if (!Drain(*run))
+                return false;
+            children_.Remove(run->Child);
+            return true;
+        });
+        redraw = console_.Statuses(StatusLines());
     }
     console_.Erase();
-    if (interrupts_ > 0)
-        return 130;
-    return failed_ || next_ < results_.size() ? 1 : 0;
+    if (signal_ != 0)
+        return esSignalled + signal_;
+    return failed_ || next_ < results_.size() ? esFailed : esDone;
 }
 
 void TFleetRun::StartNext() {
     const std::size_t index = next_++;
+    std::vector<std::string> args = settings_.Arguments;
+    args.insert(args.end(), {"--address", settings_.Addresses[index], "--report"});
     try {
-        running_.push_back(std::make_unique<TUnitRun>(index, settings_));
+        running_.push_back(
+            std::make_unique<TUnitRun>(index, children_.Start(settings_.Program, args)));
     } catch (const Exception& e) {
         results_[index].Result = e.Message();
+        results_[index].Outcome = ResultName(TRunResult::rrFailed);
         failed_ = true;
         console_.Line(stderr, settings_.Addresses[index], "error: " + e.Message());
     }
 }
 
 void TFleetRun::Interrupt() {
-    // The first Ctrl-C lets every update end cleanly (a transfer tells its
+    const int signal = TakeInterrupt(std::chrono::nanoseconds::zero());
+    if (signal == 0)
+        return;
+    if (signal_ == 0)
+        signal_ = signal;
+    // The first signal lets every update end cleanly (a transfer tells its
     // unit); a second one ends them at once.
     ++interrupts_;
     for (const auto& run : running_) {
         if (interrupts_ == 1)
-            run->Child->Interrupt();
+            run->Child.Interrupt();
         else
-            run->Child->Kill();
+            run->Child.Kill();
     }
 }
 
@@ -236,13 +249,13 @@ bool TFleetRun::Drain(TUnitRun& run) {
             pending.erase(0, end + 1);
         }
     };
-    const bool outputOpen = run.Child->Read(TChildStream::csOutput, run.Output);
+    const bool outputOpen = run.Child.Read(TChildStream::csOutput, run.Output);
     lines(run.Output, [&](const std::string& line) { Record(run, line); });
-    const bool errorOpen = run.Child->Read(TChildStream::csError, run.Error);
+    const bool errorOpen = run.Child.Read(TChildStream::csError, run.Error);
     lines(run.Error, [&](const std::string& line) { console_.Line(stderr, address, line); });
     if (outputOpen || errorOpen)
         return false;
-    const auto status = run.Child->Ended();
+    const auto status = run.Child.Ended();
     if (!status)
         return false;
     // A last line without its line feed still counts.
@@ -439,8 +452,8 @@ void PrintResultTable(const std::vector<TUnitResult>& results, std::FILE* out) {
     std::fflush(out);
 }
 
-/// The end table as JSON: an array with one object a unit. Throws
-/// EFleetUsage when the file cannot be written.
+/// The end table as JSON: an array with one object a unit, written whole or
+/// not at all. Throws EFleetUsage when the file cannot be written.
 void WriteResultJson(const std::vector<TUnitResult>& results, const std::string& path) {
     auto table = nlohmann::ordered_json::array();
     for (const TUnitResult& r : results) {
@@ -460,13 +473,15 @@ void WriteResultJson(const std::vector<TUnitResult>& results, const std::string&
             {"succeeded", r.Succeeded},
         });
     }
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    // Image names are bytes in whatever encoding their folder has; JSON
-    // wants UTF-8, so what is not UTF-8 shows as replacement characters.
-    file << table.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
-    file.close();
-    if (!file)
-        throw EFleetUsage("--json: cannot write " + EscapeControls(path));
+    try {
+        // Image names are bytes in whatever encoding their folder has; JSON
+        // wants UTF-8, so what is not UTF-8 shows as replacement characters.
+        WriteFileWhole(path,
+                       table.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) +
+                           '\n');
+    } catch (const Exception& e) {
+        throw EFleetUsage("--json: " + EscapeControls(e.Message()));
+    }
 }
 } // namespace
 
@@ -496,12 +511,12 @@ int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addr
     settings.Jobs = options.Jobs;
     std::vector<TUnitResult> results;
     try {
-        // Written now, so that a file that cannot be written stops the run
-        // before any unit is touched.
+        // A file that cannot be written stops the run before any unit is
+        // touched; the check leaves the file as it is until the run's end.
         if (!options.Json.empty())
-            WriteResultJson(results, options.Json);
-    } catch (const EFleetUsage& e) {
-        std::fprintf(stderr, "error: %s\n", e.what());
+            CheckWritable(options.Json);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "error: --json: %s\n", EscapeControls(e.Message()).c_str());
         return esUsage;
     }
     int status = RunFleet(settings, results);

@@ -11,6 +11,7 @@
 #include "app/WindowAntiFreeze.h"
 #include "app/cli/CliWindow.h"
 #include "runtime/Files.h"
+#include "runtime/Process.h"
 
 namespace {
 
@@ -113,6 +114,11 @@ std::vector<std::string> UnitRunArguments(const TCliOptions& options) {
 
 int RunCli(const TCliOptions& options, const std::string& address) {
     TCliWindow window(options.Trace, options.Report);
+    // A unit's run of a fleet must not outlive the fleet: the fleet's end,
+    // however it comes, reaches it as a signal, and it ends its update
+    // cleanly, telling its unit.
+    if (options.Report)
+        EndWithParent();
     TLoader loader(window);
     window.OnDirEditChange = [&loader] { loader.direditChange(); };
     window.OnInterrupt = [&loader] { loader.Cancel(); };

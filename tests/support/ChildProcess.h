@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/Process.h"
+#include "tests/support/Platform.h"
 #include "tests/support/UdpPeer.h"
 
 /// Reads what child writes into output and error until it has ended and
@@ -39,18 +40,22 @@ inline int WaitForEnd(TChildProcess& child, std::chrono::milliseconds limit) {
     return -1;
 }
 
-/// Ctrl-C while the program waits for its TFTP server: server answers the
-/// program's write request (within requestWait) with ACK 0 and takes DATA 1,
-/// then falls silent and the program is interrupted. What the server hears
-/// within 1.5 seconds after; none when the request, DATA 1 or that never came.
+/// Ctrl-C (or another signal) while the program waits for its TFTP server:
+/// server answers the program's write request (within requestWait) with ACK
+/// 0 and takes DATA 1, then falls silent and the program is interrupted.
+/// What the server hears within 1.5 seconds after; none when the request,
+/// DATA 1 or that never came.
 inline std::optional<Datagram> InterruptDuringAWait(TChildProcess& program, TUdpPeer& server,
-                                                    int requestWait) {
+                                                    int requestWait, int signal = 2) {
     const auto request = server.Receive(requestWait);
     if (!request)
         return std::nullopt;
     server.Reply(*request, Ack(0));
     if (!server.Receive())
         return std::nullopt;
-    program.Interrupt();
+    if (signal == 2)
+        program.Interrupt();
+    else
+        SignalChild(program, signal);
     return server.Receive(1500);
 }

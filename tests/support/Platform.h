@@ -3,7 +3,7 @@
 // platform's own error number or text pick their column with it), a writer
 // that holds a file open, files that are no files, a name no other test
 // process uses, whether a child program can be sent Ctrl-C, a signal to the
-// parent, a write to a closed pipe, a watch on an orphaned grandchild,
+// parent or to a child, a write to a closed pipe, a watch on an orphaned grandchild,
 // writes made to fail, and the TFTP server to test against. Each platform's calls are in its own
 // file beside this one (PlatformPosix.cpp, PlatformWindows.cpp), as is the UDP peer's socket code;
 // tests/CMakeLists.txt picks the file and sets LOADER_TEST_PLATFORM.
@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "runtime/Process.h"
 
 enum class TTestPlatform { tpPosix, tpWindows };
 
@@ -75,6 +77,11 @@ std::string CtrlCUnavailable();
 /// another a console's close or log-off event, and a child in a process
 /// group of its own ignores Ctrl-C).
 bool SignalParent(int signal);
+
+/// Sends signal (1 SIGHUP, 2 SIGINT, 15 SIGTERM) to child, as a user's
+/// kill or the closing terminal would; false where the platform cannot
+/// (Windows: only Ctrl-C, which TChildProcess::Interrupt sends).
+bool SignalChild(TChildProcess& child, int signal);
 
 /// Writes to a pipe whose reading end is closed, as a program whose reader
 /// went away does: the system's error number of the write (EPIPE,

@@ -141,6 +141,10 @@ bool SignalParent(int signal) {
     return ::kill(::getppid(), signal) == 0;
 }
 
+bool SignalChild(TChildProcess& child, int signal) {
+    return !child.Ended() && ::kill(static_cast<pid_t>(child.Id()), signal) == 0;
+}
+
 int WriteToClosedPipe() {
     int ends[2];
     if (::pipe(ends) != 0)

@@ -170,6 +170,13 @@ bool SignalParent(int) {
     return false;
 }
 
+bool SignalChild(TChildProcess& child, int signal) {
+    if (signal != 2)
+        return false;
+    child.Interrupt();
+    return true;
+}
+
 int WriteToClosedPipe() {
     HANDLE read = nullptr, write = nullptr;
     if (!::CreatePipe(&read, &write, nullptr, 0))

@@ -10,6 +10,7 @@
 #include "app/cli/Report.h"
 #include "runtime/Process.h"
 #include "tests/app/LoaderRig.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/ImageFolder.h"
 #include "tests/support/Platform.h"
 #include "tools/unit-sim/UnitSim.h"
@@ -25,10 +26,12 @@ struct TFleetRun {
     Clock::duration Took{}, AfterInterrupt{};
 };
 
-/// Runs tftp-loader-cli with args, bounded by 120 s. With interruptAt, Ctrl-C
-/// is sent once interruptAt says yes to the output so far.
+/// Runs tftp-loader-cli with args, bounded by 120 s. With interruptAt, the
+/// signal (Ctrl-C by default) is sent once interruptAt says yes to the output
+/// so far.
 TFleetRun RunFleetCli(const Lines& args,
-                      const std::function<bool(const std::string&)>& interruptAt = nullptr) {
+                      const std::function<bool(const std::string&)>& interruptAt = nullptr,
+                      int signal = 2) {
     TFleetRun run;
     TChildProcess cli(LOADER_CLI_PATH, args);
     const auto start = Clock::now();
@@ -39,7 +42,7 @@ TFleetRun RunFleetCli(const Lines& args,
         cli.Read(TChildStream::csError, run.Err);
         if (interruptAt && interrupted == Clock::time_point{} && interruptAt(run.Out)) {
             interrupted = Clock::now();
-            cli.Interrupt();
+            SignalChild(cli, signal);
         }
         if (Clock::now() - start > std::chrono::seconds(120))
             cli.Kill();
@@ -71,6 +74,11 @@ Lines LinesOf(const std::string& text, const std::string& prefix) {
 
 std::string WriteText(const TTempFolder& folder, const std::string& name, const std::string& text) {
     return folder.Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
+}
+
+std::string ReadText(const std::string& path) {
+    const auto bytes = FileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 } // namespace
@@ -194,38 +202,92 @@ TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
     EXPECT_TRUE(unit.Requests().empty());
 }
 
-// Ctrl-C while the units are awaited after their reboot ends every running
-// update within 2 s; the table still shows every unit: the one that had
-// ended, the ones cancelled and the one never started.
-TEST(TftpLoaderCliFleet, CtrlCCancelsEveryRunningUpdateAndStillPrintsTheTable) {
+// Ctrl-C, SIGTERM or SIGHUP while the units are awaited after their reboot
+// ends every running update within 2 s, with 128 and the signal's number; the
+// table still shows every unit (the one that had ended, the ones cancelled
+// and the one never started), and so does the results file, which until then
+// kept what it held.
+TEST(TftpLoaderCliFleet, EachSignalCancelsEveryRunningUpdateAndStillGivesTheTable) {
     if (const std::string why = CtrlCUnavailable(); !why.empty())
         GTEST_SKIP() << why;
     TImages images(171);
-    TTempFolder stores;
+    TTempFolder stores, lists;
+    const std::string json = lists.Path() + "results.json";
+    for (const int signal : {2, 15, 1}) {
+        SCOPED_TRACE(signal);
+        if (signal != 2 && kTestPlatform == TTestPlatform::tpWindows)
+            continue; // no program sends another a console's close
+        // Units that reboot and stay down, fresh for each signal.
+        std::vector<std::unique_ptr<TUnitSim>> units;
+        for (const char* address : {"127.0.14.6", "127.0.14.7"}) {
+            auto settings = UnitAt(address, stores.Path());
+            settings.NeverComesBack = true;
+            units.push_back(std::make_unique<TUnitSim>(settings));
+            units.back()->Start();
+        }
+        WriteText(lists, "results.json", "[\"the last run's\"]\n");
+        std::string before;
+        // Nothing answers on 127.0.14.5: its run ends at once and makes room.
+        const TFleetRun run = RunFleetCli(
+            {"--address", "127.0.14.5", "--address", "127.0.14.6", "--address", "127.0.14.7",
+             "--address", "127.0.14.8", "--jobs", "2", "--folder", images.Folder.Path(), "--json",
+             json},
+            [&](const std::string& out) {
+                const bool now = out.find("127.000.014.006: Rebooting unit") != std::string::npos &&
+                                 out.find("127.000.014.007: Rebooting unit") != std::string::npos;
+                if (now)
+                    before = ReadText(json);
+                return now;
+            },
+            signal);
+        EXPECT_EQ(run.Status, 128 + signal) << run.Err;
+        EXPECT_LT(run.AfterInterrupt, std::chrono::seconds(2));
+        EXPECT_EQ(before, "[\"the last run's\"]\n");
+        const Lines rows = {"Failed at connect: ", "Cancelled", "Cancelled", "Not started"};
+        const auto table = nlohmann::json::parse(std::ifstream(json));
+        ASSERT_EQ(table.size(), rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(i);
+            const std::string address = "127.000.014.00" + std::to_string(i + 5);
+            const Lines row = LinesOf(run.Out, address + "  ");
+            ASSERT_EQ(row.size(), 1u) << run.Out;
+            EXPECT_NE(row[0].find(rows[i]), std::string::npos) << row[0];
+            EXPECT_EQ(table[i]["address"], address);
+            EXPECT_EQ(table[i]["result"].get<std::string>().rfind(rows[i], 0), 0u);
+            EXPECT_EQ(table[i]["succeeded"], false);
+        }
+        EXPECT_TRUE(LinesOf(run.Out, "127.000.014.008: ").empty());
+    }
+}
+
+// A reader that goes away ends nothing: with the fleet's output piped into
+// one that reads a line and leaves, every update still runs to its end, and
+// the results file says so.
+TEST(TftpLoaderCliFleet, AClosedOutputEndsNoUpdate) {
+    if (kTestPlatform != TTestPlatform::tpPosix)
+        GTEST_SKIP() << "the shell's pipe is a POSIX test";
+    TImages images(171);
+    TTempFolder stores, lists;
     std::vector<std::unique_ptr<TUnitSim>> units;
-    for (const char* address : {"127.0.14.6", "127.0.14.7"}) {
-        auto settings = UnitAt(address, stores.Path());
-        settings.NeverComesBack = true;
+    for (const char* last : {"4", "5"}) {
+        auto settings = UnitAt(std::string("127.0.17.") + last, stores.Path() + last + "/");
+        std::filesystem::create_directories(settings.Store);
         units.push_back(std::make_unique<TUnitSim>(settings));
         units.back()->Start();
     }
-    // Nothing answers on 127.0.14.5: its run ends at once and makes room.
-    const TFleetRun run = RunFleetCli(
-        {"--address", "127.0.14.5", "--address", "127.0.14.6", "--address", "127.0.14.7",
-         "--address", "127.0.14.8", "--jobs", "2", "--folder", images.Folder.Path()},
-        [](const std::string& out) {
-            return out.find("127.000.014.006: Rebooting unit") != std::string::npos &&
-                   out.find("127.000.014.007: Rebooting unit") != std::string::npos;
-        });
-    EXPECT_EQ(run.Status, 130) << run.Err;
-    EXPECT_LT(run.AfterInterrupt, std::chrono::seconds(2));
-    const Lines rows = {"Failed at connect: ", "Cancelled", "Cancelled", "Not started"};
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        SCOPED_TRACE(i);
-        const std::string address = "127.000.014.00" + std::to_string(i + 5);
-        const Lines row = LinesOf(run.Out, address + "  ");
-        ASSERT_EQ(row.size(), 1u) << run.Out;
-        EXPECT_NE(row[0].find(rows[i]), std::string::npos) << row[0];
+    const std::string json = lists.Path() + "results.json";
+    const std::string command = std::string(LOADER_CLI_PATH) +
+                                " --address 127.0.17.4 --address 127.0.17.5 --folder '" +
+                                images.Folder.Path() + "' --json '" + json + "' | head -n 1";
+    TChildProcess shell("/bin/bash", {"-c", "set -o pipefail; " + command});
+    EXPECT_EQ(WaitForEnd(shell, std::chrono::seconds(60)), 0);
+    const auto table = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(table.size(), 2u);
+    for (const char* last : {"4", "5"}) {
+        SCOPED_TRACE(last);
+        EXPECT_EQ(FileBytes(stores.Path() + last + "/rrpages.bin"), images.Pages);
+        EXPECT_EQ(FileBytes(stores.Path() + last + "/rrboot.bin"), images.Program);
     }
-    EXPECT_TRUE(LinesOf(run.Out, "127.000.014.008: ").empty());
+    for (const auto& row : table)
+        EXPECT_EQ(row["succeeded"], true) << row.dump();
 }

@@ -223,24 +223,77 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
     }
 }
 
-// Ctrl-C while a transfer waits for the unit: the unit is told at once, and
-// the run ends with 130, not after the reply's time-out.
-TEST(TftpLoaderCli, CtrlCDuringATransferTellsTheUnitAndEndsTheRun) {
+// Ctrl-C, SIGTERM or SIGHUP while a transfer waits for the unit: the unit is
+// told at once, and the run ends with 128 and the signal's number, not after
+// the reply's time-out.
+TEST(TftpLoaderCli, EachSignalDuringATransferTellsTheUnitAndEndsTheRun) {
     if (const std::string why = CtrlCUnavailable(); !why.empty())
         GTEST_SKIP() << why;
-    TTempFolder store;
-    TImages images(171);
-    auto settings = UnitAt("127.0.0.99", store.Path());
-    settings.TftpPort = 0; // the unit's TFTP side is the scripted peer on port 69
-    TUnitSim unit(settings);
-    unit.Start();
-    TUdpPeer tftp("127.0.0.99", 69);
-    TChildProcess cli(LOADER_CLI_PATH,
-                      {"--address", "127.0.0.99", "--folder", images.Folder.Path()});
-    const auto heard = InterruptDuringAWait(cli, tftp, 30000);
-    ASSERT_TRUE(heard);
-    EXPECT_EQ(heard->Bytes, Words({5, 0}, std::string("Transfer cancelled") + '\0'));
-    EXPECT_EQ(WaitForEnd(cli, std::chrono::seconds(10)), 130);
+    for (const int signal : {2, 15, 1}) {
+        SCOPED_TRACE(signal);
+        if (signal != 2 && kTestPlatform == TTestPlatform::tpWindows)
+            continue; // no program sends another a console's close
+        TTempFolder store;
+        TImages images(171);
+        auto settings = UnitAt("127.0.0.99", store.Path());
+        settings.TftpPort = 0; // the unit's TFTP side is the scripted peer on port 69
+        TUnitSim unit(settings);
+        unit.Start();
+        TUdpPeer tftp("127.0.0.99", 69);
+        TChildProcess cli(LOADER_CLI_PATH,
+                          {"--address", "127.0.0.99", "--folder", images.Folder.Path()});
+        const auto heard = InterruptDuringAWait(cli, tftp, 30000, signal);
+        ASSERT_TRUE(heard);
+        EXPECT_EQ(heard->Bytes, Words({5, 0}, std::string("Transfer cancelled") + '\0'));
+        EXPECT_EQ(WaitForEnd(cli, std::chrono::seconds(10)), 128 + signal);
+    }
+}
+
+// --time-limit bounds the whole run wherever it is: a unit that never comes
+// back, a transfer whose unit falls silent (the unit told); the failure
+// names the step.
+TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
+    struct Row {
+        std::string name;
+        bool neverBack, silentTftp;
+        std::string limit, line;
+    };
+    const std::vector<Row> rows = {
+        {"never back", true, false, "2",
+         "Stopped at wait after the reboot: time limit of 2 s reached"},
+        {"silent transfer", false, true, "3", "Stopped at web pages: time limit of 3 s reached"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TTempFolder store;
+        TImages images(171);
+        auto settings = UnitAt("127.0.17.3", store.Path());
+        settings.NeverComesBack = row.neverBack;
+        if (row.silentTftp)
+            settings.TftpPort = 0;
+        TUnitSim unit(settings);
+        unit.Start();
+        std::optional<TUdpPeer> tftp;
+        if (row.silentTftp)
+            tftp.emplace("127.0.17.3", 69);
+        const auto start = std::chrono::steady_clock::now();
+        TChildProcess cli(LOADER_CLI_PATH, {"--address", "127.0.17.3", "--time-limit", row.limit,
+                                            "--folder", images.Folder.Path()});
+        std::string out, err;
+        ASSERT_TRUE(ReadUntilEnd(cli, std::chrono::seconds(30), out, err));
+        const auto took = std::chrono::steady_clock::now() - start;
+        EXPECT_EQ(*cli.Ended(), 1) << err;
+        EXPECT_EQ(SplitLines(err), Lines{row.line});
+        EXPECT_LT(took, std::chrono::seconds(std::stoi(row.limit) + 3));
+        if (tftp) {
+            // The unit was told, after the request and the block it took.
+            std::vector<std::vector<std::uint8_t>> heard;
+            while (const auto datagram = tftp->Receive(100))
+                heard.push_back(datagram->Bytes);
+            ASSERT_FALSE(heard.empty());
+            EXPECT_EQ(heard.back(), Words({5, 0}, std::string("Transfer cancelled") + '\0'));
+        }
+    }
 }
 
 // Runs that would reach no chosen unit or send it nothing are refused before
