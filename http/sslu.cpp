@@ -91,8 +91,12 @@ bool THttp_Socket::OpenConnection() {
     CloseInternetHandle(ConnectHandle);
     // A root left from an earlier run would otherwise be overwritten and leak.
     CloseInternetHandle(RootHandle);
-    RootHandle = InternetOpenA(ApplicationTitle().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                               nullptr, 0);
+    // The unit is on the local network: no proxy of the environment or of the
+    // system's settings may stand between, or the revision and the commands
+    // would reach whatever the proxy answers for the address, while the TFTP
+    // transfers go to the unit itself.
+    RootHandle =
+        InternetOpenA(ApplicationTitle().c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     const TServiceServer server = ServiceServer(Host, ServerPort);
     ConnectHandle = InternetConnectA(RootHandle, server.name.c_str(), server.port, UserName.c_str(),
                                      Password.c_str(), INTERNET_SERVICE_HTTP, 0,

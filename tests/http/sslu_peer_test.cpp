@@ -262,6 +262,26 @@ TEST_F(HttpPeerTest, SendFailures) {
     }
 }
 
+TEST_F(HttpPeerTest, ProxiesOfTheEnvironmentAreNeverUsed) {
+    // The service reads the proxies of the environment that the program
+    // started with, so ctest runs this case in a program of its own
+    // (http_tests_proxied) whose environment names a proxy at
+    // LOADER_TEST_PROXY, where nothing listens: a request sent there fails.
+    const char* proxy = std::getenv("LOADER_TEST_PROXY");
+    if (proxy == nullptr)
+        GTEST_SKIP() << "runs in http_tests_proxied";
+    for (const char* name : {"http_proxy", "all_proxy"}) {
+        const char* value = std::getenv(name);
+        ASSERT_NE(value, nullptr) << name;
+        EXPECT_EQ(std::string(value), "http://" + std::string(proxy)) << name;
+    }
+    THttp_Socket s;
+    PrepareFetch(s, "/unproxied");
+    EXPECT_EQ(FailureOf(s), "");
+    const std::string echo = s.Response.Text();
+    EXPECT_EQ(echo.substr(0, echo.find("\r\n")), "GET /unproxied");
+}
+
 TEST_F(HttpPeerTest, PumpFailureIsRaisedAfterTheServiceCallAndTheDestructorReleases) {
     struct Cancelled {};
     int pumps = 0;

@@ -297,6 +297,37 @@ TEST_F(HttpSocketTest, SendFailuresCarryTheServiceErrorNumber) {
     }
 }
 
+TEST_F(HttpSocketTest, ProxiesOfTheEnvironmentAreNeverUsed) {
+    // The unit is on the local network: a proxy that the environment names
+    // must see nothing, while the unit's own server answers.
+    THttpPeer proxy("127.0.1.2", 0, [](const std::string&, const THttpPeer::TSend& send) {
+        send(THttpPeer::Answer("200 OK\r\nContent-Length: 5", "proxy"));
+    });
+    TestServer server("127.0.0.20", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("unit", "text/plain");
+    });
+    const std::string at = "127.0.1.2:" + std::to_string(proxy.Port());
+    struct Row {
+        const char* name;
+        std::string value;
+    } rows[] = {
+        {"http_proxy", "http://" + at},
+        {"HTTP_PROXY", "http://" + at},
+        {"ALL_PROXY", "http://" + at},
+        {"all_proxy", "socks5h://" + at},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const TScopedVariable proxied(r.name, r.value);
+        THttp_Socket s;
+        PrepareFetch(s, "http://127.0.0.20/index2.htm", server.Port());
+        s.Execute();
+        EXPECT_EQ(s.Response.Text(), "unit");
+        EXPECT_EQ(proxy.Connections(), 0);
+    }
+    EXPECT_EQ(server.Requests().size(), std::size(rows));
+}
+
 TEST_F(HttpSocketTest, ServerNameWithPortUsesThatPort) {
     TestServer server("127.0.0.21");
     InternetSetNameAnswerForTesting("unit.test", "127.0.0.21");

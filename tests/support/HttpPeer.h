@@ -4,7 +4,8 @@
 // body, a page without end, a redirect elsewhere) before it closes the
 // connection. Plain POSIX sockets on purpose: no HTTP library in between
 // that would tidy the answer. One connection at a time, each bounded in
-// time. Only 127.0.0.0/8 addresses belong here.
+// time. It counts the connections it accepted, so that it can also stand for
+// a proxy that must see nothing. Only 127.0.0.0/8 addresses belong here.
 #pragma once
 
 #include <arpa/inet.h>
@@ -72,6 +73,8 @@ public:
         std::lock_guard lock(mutex_);
         return requests_;
     }
+    /// The connections accepted so far, whether or not a request came on them.
+    int Connections() const { return connections_; }
 
     /// A whole answer: status line, header lines and body as given.
     static std::string Answer(const std::string& head, std::string_view body = {}) {
@@ -101,6 +104,7 @@ private:
             const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0)
                 continue;
+            ++connections_;
             Answer(client);
             ::shutdown(client, SHUT_WR);
             ::close(client);
@@ -143,6 +147,7 @@ private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
     std::mutex mutex_;
     TScript script_;
     std::vector<std::string> requests_;
