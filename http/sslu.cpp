@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,6 +35,36 @@ constexpr DWORD ChunkSize = 16384;
 constexpr DWORD RawHeadersBufferSize = 2024;
 constexpr DWORD SetCookieBufferSize = 16384;
 constexpr DWORD ErrorTextBufferSize = 255;
+
+// The texts of the service's numbers that reach the user, for a platform
+// that has none of its own (the libcurl stand-in; wininet.dll has its own).
+const std::map<DWORD, std::string_view> OwnErrorTexts = {
+    {ERROR_INTERNET_TIMEOUT, "The operation timed out."},
+    {ERROR_INTERNET_INVALID_URL, "The URL is invalid"},
+    {ERROR_INTERNET_UNRECOGNIZED_SCHEME,
+     "The URL scheme could not be recognized or is not supported."},
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, "The server name could not be resolved."},
+    {ERROR_INTERNET_CANNOT_CONNECT, "A connection with the server could not be established."},
+    {ERROR_INTERNET_CONNECTION_ABORTED,
+     "The connection with the server was terminated abnormally."},
+    {ERROR_INTERNET_CONNECTION_RESET, "The connection with the server was reset."},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "An error occurred in the secure channel support."},
+};
+
+// The text as one line: a system text ends in CR LF and may span several
+// lines, but a reason reaches the user as one line of a log or of stderr.
+std::string OneLine(std::string_view text) {
+    std::string line;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+        const std::string part = Trim(text.substr(start, end - start));
+        if (!part.empty())
+            line += (line.empty() ? "" : " ") + part;
+        start = end + 1;
+    }
+    return line;
+}
 
 std::function<void()>& PumpHook() {
     static std::function<void()> pump;
@@ -296,25 +328,13 @@ std::string PathOfUrl(const std::string& url) {
 std::string InternetErrorText(DWORD code) {
     std::array<char, ErrorTextBufferSize> buffer{};
     const DWORD written = ServiceErrorMessage(code, buffer.data(), ErrorTextBufferSize);
-    std::string description;
-    if (written != 0) {
-        description.assign(buffer.data(), std::min(written, ErrorTextBufferSize));
-    } else {
-        switch (code) {
-        case ERROR_INTERNET_INVALID_URL:
-            description = "The URL is invalid";
-            break;
-        case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
-            description = "The URL scheme could not be recognized or is not supported.";
-            break;
-        case ERROR_INTERNET_NAME_NOT_RESOLVED:
-            description = "The server name could not be resolved.";
-            break;
-        default:
-            break;
-        }
-    }
-    return std::to_string(code) + " " + description;
+    std::string_view description;
+    if (written != 0)
+        description = std::string_view(buffer.data(), std::min(written, ErrorTextBufferSize));
+    else if (const auto own = OwnErrorTexts.find(code); own != OwnErrorTexts.end())
+        description = own->second;
+    const std::string line = OneLine(description);
+    return line.empty() ? std::to_string(code) : std::to_string(code) + " " + line;
 }
 
 void HttpStatusCallback(HINTERNET /*hInternet*/, DWORD_PTR dwContext, DWORD dwInternetStatus,

@@ -101,8 +101,11 @@ std::string HostOfUrl(const std::string& url);
 /// The object part of the URL: from the first "/" after the scheme, query
 /// included; "/" when there is none.
 std::string PathOfUrl(const std::string& url);
-/// The decimal code, a blank and the system's text for it, or the service's
-/// own text for 12005 to 12007, or nothing.
+/// The decimal code, a blank and the system's text for it, or, where the
+/// system has none, this layer's own text for the numbers that reach the user
+/// (a time-out, a refused or broken connection, a name not found, a bad URL);
+/// the code alone when neither has a text. Always one line: the line breaks
+/// of a system text become blanks.
 std::string InternetErrorText(DWORD code);
 /// The status callback of every request: pumps the application's messages
 /// once, then hands the status to the THttp_Socket named by the context.

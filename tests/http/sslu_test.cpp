@@ -112,7 +112,7 @@ TEST_F(HttpSocketTest, ContentLengthAmongRequestHeadersIsASendFailure) {
     quiet.OnError = [&](const std::string& text, bool fatal) { reports.emplace_back(text, fatal); };
     quiet.Execute();
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].first, "Send request failed with error 12155 ");
+    EXPECT_EQ(reports[0].first, "Send request failed with error 12155");
     EXPECT_TRUE(reports[0].second);
     EXPECT_EQ(quiet.StatusCode, 0);
     EXPECT_EQ(quiet.Response.Size(), 0);
@@ -226,7 +226,9 @@ TEST_F(HttpSocketTest, ABodyNotReadWholeIsAFailureNotAPage) {
         std::int64_t limit;
         std::string message; // "": the page arrives whole
     };
-    const std::string cutShort = "Read response failed with error 12030 ";
+    const std::string cutShort =
+        "Read response failed with error 12030 The connection with the server was terminated "
+        "abnormally.";
     const std::string tooLarge = "Response larger than 999 bytes";
     const std::vector<Row> rows = {
         {"whole, at the limit", THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page), 1000,
@@ -278,10 +280,13 @@ TEST_F(HttpSocketTest, SendFailuresCarryTheServiceErrorNumber) {
         bool secure;
         std::string message;
     } rows[] = {
-        {"127.0.0.23", closedPort, false, "Send request failed with error 12029 "},
+        {"127.0.0.23", closedPort, false,
+         "Send request failed with error 12029 A connection with the server could not be "
+         "established."},
         {"unit.invalid", 80, false,
          "Send request failed with error 12007 The server name could not be resolved."},
-        {"127.0.0.22", plain.Port(), true, "Send request failed with error 12157 "},
+        {"127.0.0.22", plain.Port(), true,
+         "Send request failed with error 12157 An error occurred in the secure channel support."},
         // A server text that names no server (the refused forms: HttpText_test).
         {"127.0.22", plain.Port(), false,
          "Send request failed with error 12005 The URL is invalid"},
@@ -416,7 +421,7 @@ TEST_F(HttpSocketTest, VerbOutsideTheTableIsAFailureNotARead) {
     THttp_Socket s;
     PrepareFetch(s, "http://127.0.0.20/", server.Port());
     s.Verb = 3;
-    EXPECT_EQ(FailureOf(s), "Send request failed with error 6 The handle is invalid.\r\n");
+    EXPECT_EQ(FailureOf(s), "Send request failed with error 6 The handle is invalid.");
     EXPECT_TRUE(server.Requests().empty());
 }
 
@@ -442,7 +447,7 @@ TEST_F(HttpSocketTest, StalledServerEndsTheRequestWithATimeout) {
     THttp_Socket s;
     PrepareFetch(s, "http://127.0.0.24/", server.Port());
     const auto start = Clock::now();
-    EXPECT_EQ(FailureOf(s), "Send request failed with error 12002 ");
+    EXPECT_EQ(FailureOf(s), "Send request failed with error 12002 The operation timed out.");
     EXPECT_GE(Clock::now() - start, 14s);
     EXPECT_LT(Clock::now() - start, 30s);
 }
