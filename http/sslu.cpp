@@ -35,6 +35,8 @@ constexpr DWORD ChunkSize = 16384;
 constexpr DWORD RawHeadersBufferSize = 2024;
 constexpr DWORD SetCookieBufferSize = 16384;
 constexpr DWORD ErrorTextBufferSize = 255;
+// How far before the deadline a service's own clock may end a step.
+constexpr auto ServiceClockSlack = std::chrono::milliseconds(10);
 
 // The texts of the service's numbers that reach the user, for a platform
 // that has none of its own (the libcurl stand-in; wininet.dll has its own).
@@ -69,6 +71,22 @@ std::string OneLine(std::string_view text) {
 std::function<void()>& PumpHook() {
     static std::function<void()> pump;
     return pump;
+}
+
+// Pumps the application's messages once, while a service call waits.
+void PumpOnce() {
+    // A copy: the pump may replace the hook while it runs.
+    if (const std::function<void()> pump = PumpHook())
+        pump();
+}
+
+TServiceDeadline DeadlineAfter(std::chrono::milliseconds limit) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto room =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TServiceDeadline::max() - now);
+    if (limit <= std::chrono::milliseconds::zero() || limit >= room)
+        return TServiceDeadline::max();
+    return now + limit;
 }
 
 // The objects alive now, so that the status callback can tell whether a
@@ -112,7 +130,7 @@ void THttp_Socket::Execute() {
     OpenRequest();
     if (!SendRequest()) {
         const DWORD code = GetLastError();
-        ReportError("Send request failed with error " + InternetErrorText(code), true);
+        ReportError(FailureText("Send request failed with error ", code), true);
     }
     FillResponseStream();
     CloseHandles();
@@ -120,6 +138,7 @@ void THttp_Socket::Execute() {
 }
 
 bool THttp_Socket::OpenConnection() {
+    deadline_ = DeadlineAfter(TimeLimit);
     CloseInternetHandle(ConnectHandle);
     // A root left from an earlier run would otherwise be overwritten and leak.
     CloseInternetHandle(RootHandle);
@@ -181,9 +200,7 @@ bool THttp_Socket::SendRequest() {
     if (!HttpAddRequestHeadersA(RequestHandle, length.c_str(), static_cast<DWORD>(length.size()),
                                 HTTP_ADDREQ_FLAG_ADD_IF_NEW))
         return false;
-    const bool sent =
-        HttpSendRequestA(RequestHandle, nullptr, 0, body.empty() ? nullptr : body.data(),
-                         static_cast<DWORD>(body.size()));
+    const bool sent = ServiceSendRequest(RequestHandle, body, deadline_, PumpOnce);
     RaiseHeldFailure();
     return sent;
 }
@@ -235,7 +252,7 @@ bool THttp_Socket::FillResponseStream() {
         return false;
     };
     const auto readFailure = [&](DWORD code) {
-        return fail("Read response failed with error " + InternetErrorText(code));
+        return fail(FailureText("Read response failed with error ", code));
     };
     const auto tooLarge = [&] {
         return fail(Format("Response larger than %d bytes", ResponseLimit));
@@ -252,7 +269,7 @@ bool THttp_Socket::FillResponseStream() {
         DWORD available = 0;
         DWORD read = 0;
         const bool received =
-            InternetQueryDataAvailable(RequestHandle, &available, 0, 0) &&
+            ServiceQueryDataAvailable(RequestHandle, available, deadline_, PumpOnce) &&
             InternetReadFile(RequestHandle, buffer.data(), std::min(ChunkSize, available), &read);
         const DWORD code = received ? ERROR_SUCCESS : GetLastError();
         RaiseHeldFailure();
@@ -290,6 +307,19 @@ void THttp_Socket::ReportError(const std::string& text, bool fatal) {
     }
     if (fatal)
         throw Exception(text);
+}
+
+std::string THttp_Socket::FailureText(const std::string& step, DWORD code) const {
+    // A step that the time limit ended fails with whatever the service makes
+    // of the end (its own time-out, a connection aborted, a call given up):
+    // once the deadline has passed, the limit is the reason. A service that
+    // reads the bound in whole milliseconds on a clock of its own (libcurl)
+    // may end the step a moment before the deadline by this clock.
+    if (deadline_ != TServiceDeadline::max() &&
+        std::chrono::steady_clock::now() + ServiceClockSlack >= deadline_)
+        return Format("Request timed out after %d ms",
+                      static_cast<std::int64_t>(TimeLimit.count()));
+    return step + InternetErrorText(code);
 }
 
 void THttp_Socket::RaiseHeldFailure() {

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "http/sslu.h"
 #include "runtime/Application.h"
@@ -331,6 +333,71 @@ TEST_F(HttpSocketTest, ProxiesOfTheEnvironmentAreNeverUsed) {
         EXPECT_EQ(proxy.Connections(), 0);
     }
     EXPECT_EQ(server.Requests().size(), std::size(rows));
+}
+
+TEST_F(HttpSocketTest, TimeLimitEndsTheRequestAtWhicheverStep) {
+    // A unit that stops answering while it reboots, or answers at a crawl,
+    // holds a request no longer than its limit: the service's own bounds (5 s
+    // to connect, 15 s without a byte, 60 s in all) come far later.
+    const std::string page = "<p>g_HwId = \"171\"</p>";
+    const std::string head = "200 OK\r\nContent-Length: " + std::to_string(page.size());
+    const std::string answer = THttpPeer::Answer(head, page);
+    const auto drip = [](THttpPeer& peer, const THttpPeer::TSend& send, std::string_view bytes) {
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            if (!send(bytes.substr(i, 1)) || !peer.Hold(1s))
+                return;
+    };
+    int closedPort = 0;
+    {
+        THttpPeer gone("127.0.1.3", 0);
+        closedPort = gone.Port();
+    }
+    const TUnansweredPort unanswered("127.0.1.4");
+    enum TServer { svPeer, svUnanswered, svClosed };
+    using TScript = std::function<void(THttpPeer&, const THttpPeer::TSend&)>;
+    struct Row {
+        const char* name;
+        TServer server;
+        TScript script;
+        std::chrono::milliseconds limit;
+        std::string message; // "": the page arrives whole; %d: the limit
+    } rows[] = {
+        {"drips a byte a second", svPeer,
+         [&](THttpPeer& peer, const THttpPeer::TSend& send) { drip(peer, send, answer); }, 1200ms,
+         TimedOut},
+        {"accepts, never answers", svPeer,
+         [](THttpPeer& peer, const THttpPeer::TSend&) { peer.Hold(10s); }, 200ms, TimedOut},
+        {"head at once, then drips the body", svPeer,
+         [&](THttpPeer& peer, const THttpPeer::TSend& send) {
+             if (send(THttpPeer::Answer(head)))
+                 drip(peer, send, page);
+         },
+         1200ms, TimedOut},
+        {"connect gets no answer", svUnanswered, {}, 500ms, TimedOut},
+        {"fast, under a limit", svPeer,
+         [&](THttpPeer&, const THttpPeer::TSend& send) { send(answer); }, 2000ms, ""},
+        {"nothing listens, under a limit",
+         svClosed,
+         {},
+         3000ms,
+         "Send request failed with error " + InternetErrorText(ERROR_INTERNET_CANNOT_CONNECT)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        THttpPeer peer("127.0.1.3", 0);
+        peer.SetScript(
+            [&](const std::string&, const THttpPeer::TSend& send) { r.script(peer, send); });
+        const std::string host = r.server == svUnanswered ? "127.0.1.4" : "127.0.1.3";
+        const int port = r.server == svPeer         ? peer.Port()
+                         : r.server == svUnanswered ? unanswered.Port()
+                                                    : closedPort;
+        THttp_Socket s;
+        PrepareFetch(s, "http://" + host + "/", port);
+        ExpectRunUnderTimeLimit(s, r.limit, r.message);
+        if (r.message.empty()) {
+            EXPECT_EQ(s.Response.Text(), page);
+        }
+    }
 }
 
 TEST_F(HttpSocketTest, ServerNameWithPortUsesThatPort) {
