@@ -12,7 +12,9 @@
 //   the handles stay valid and are released by InternetCloseHandle.
 // - Closing a handle never calls the status callback and never throws.
 // - Failures set the calling thread's last error (GetLastError).
-// - Time-outs: 5 s to connect, 15 s without any progress, 60 s per request.
+// - Time-outs: 5 s to connect, 15 s without any progress, 60 s per request;
+//   InternetSetTransferTimeLimit, the stand-in's own, bounds one request
+//   tighter.
 #pragma once
 
 #include <cstdint>
@@ -155,6 +157,12 @@ bool InternetQueryDataAvailable(HINTERNET hFile, DWORD* lpdwNumberOfBytesAvailab
 /// end of the body and after a failure. Throws whatever the callback throws.
 bool InternetReadFile(HINTERNET hFile, void* lpBuffer, DWORD dwNumberOfBytesToRead,
                       DWORD* lpdwNumberOfBytesRead);
+
+/// The stand-in's own; wininet.dll has no such call. Bounds the transfer that
+/// the next HttpSendRequestA on the request starts, from its connect to the
+/// last byte of the body, to dwMilliseconds (0: the service's own time-outs
+/// only); past it the calls on the request fail with ERROR_INTERNET_TIMEOUT.
+bool InternetSetTransferTimeLimit(HINTERNET hRequest, DWORD dwMilliseconds) noexcept;
 
 /// Releases a handle of any kind. Handles created under it stay usable until
 /// closed themselves.

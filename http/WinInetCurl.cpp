@@ -103,6 +103,7 @@ struct Request : Handle {
     std::string verb, path, referrer;
     bool http10 = false;
     DWORD flags = 0;
+    DWORD timeLimitMs = 0;            // 0: RequestTimeoutMs
     std::vector<std::string> headers; // "Name: value"
 
     CurlList headerList, resolveList;
@@ -374,7 +375,10 @@ DWORD Prepare(Request& r, const void* body, DWORD bodyLength) {
         .Set(CURLOPT_POSTREDIR, long{CURL_REDIR_POST_ALL})
         .Set(CURLOPT_NOSIGNAL, 1L)
         .Set(CURLOPT_CONNECTTIMEOUT_MS, ConnectTimeoutMs)
-        .Set(CURLOPT_TIMEOUT_MS, RequestTimeoutMs)
+        // The connect ends by the shorter one of its own bound and this one.
+        .Set(CURLOPT_TIMEOUT_MS, r.timeLimitMs != 0
+                                     ? std::min(static_cast<long>(r.timeLimitMs), RequestTimeoutMs)
+                                     : RequestTimeoutMs)
         .Set(CURLOPT_LOW_SPEED_LIMIT, 1L)
         .Set(CURLOPT_LOW_SPEED_TIME, StallSeconds)
         .Set(CURLOPT_PATH_AS_IS, 1L)
@@ -735,6 +739,14 @@ bool InternetReadFile(HINTERNET hFile, void* lpBuffer, DWORD dwNumberOfBytesToRe
         r.bodyPos = 0;
     }
     *lpdwNumberOfBytesRead = count;
+    return true;
+}
+
+bool InternetSetTransferTimeLimit(HINTERNET hRequest, DWORD dwMilliseconds) noexcept {
+    auto request = Find<Request>(hRequest, Kind::request);
+    if (!request)
+        return false;
+    request->timeLimitMs = dwMilliseconds;
     return true;
 }
 

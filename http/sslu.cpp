@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
 #include <mutex>
 #include <set>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -33,10 +35,58 @@ constexpr DWORD ChunkSize = 16384;
 constexpr DWORD RawHeadersBufferSize = 2024;
 constexpr DWORD SetCookieBufferSize = 16384;
 constexpr DWORD ErrorTextBufferSize = 255;
+// How far before the deadline a service's own clock may end a step.
+constexpr auto ServiceClockSlack = std::chrono::milliseconds(10);
+
+// The texts of the service's numbers that reach the user, for a platform
+// that has none of its own (the libcurl stand-in; wininet.dll has its own).
+const std::map<DWORD, std::string_view> OwnErrorTexts = {
+    {ERROR_INTERNET_TIMEOUT, "The operation timed out."},
+    {ERROR_INTERNET_INVALID_URL, "The URL is invalid"},
+    {ERROR_INTERNET_UNRECOGNIZED_SCHEME,
+     "The URL scheme could not be recognized or is not supported."},
+    {ERROR_INTERNET_NAME_NOT_RESOLVED, "The server name could not be resolved."},
+    {ERROR_INTERNET_CANNOT_CONNECT, "A connection with the server could not be established."},
+    {ERROR_INTERNET_CONNECTION_ABORTED,
+     "The connection with the server was terminated abnormally."},
+    {ERROR_INTERNET_CONNECTION_RESET, "The connection with the server was reset."},
+    {ERROR_INTERNET_SECURITY_CHANNEL_ERROR, "An error occurred in the secure channel support."},
+};
+
+// The text as one line: a system text ends in CR LF and may span several
+// lines, but a reason reaches the user as one line of a log or of stderr.
+std::string OneLine(std::string_view text) {
+    std::string line;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find_first_of("\r\n", start), text.size());
+        const std::string part = Trim(text.substr(start, end - start));
+        if (!part.empty())
+            line += (line.empty() ? "" : " ") + part;
+        start = end + 1;
+    }
+    return line;
+}
 
 std::function<void()>& PumpHook() {
     static std::function<void()> pump;
     return pump;
+}
+
+// Pumps the application's messages once, while a service call waits.
+void PumpOnce() {
+    // A copy: the pump may replace the hook while it runs.
+    if (const std::function<void()> pump = PumpHook())
+        pump();
+}
+
+TServiceDeadline DeadlineAfter(std::chrono::milliseconds limit) {
+    const auto now = std::chrono::steady_clock::now();
+    const auto room =
+        std::chrono::duration_cast<std::chrono::milliseconds>(TServiceDeadline::max() - now);
+    if (limit <= std::chrono::milliseconds::zero() || limit >= room)
+        return TServiceDeadline::max();
+    return now + limit;
 }
 
 // The objects alive now, so that the status callback can tell whether a
@@ -80,7 +130,7 @@ void THttp_Socket::Execute() {
     OpenRequest();
     if (!SendRequest()) {
         const DWORD code = GetLastError();
-        ReportError("Send request failed with error " + InternetErrorText(code), true);
+        ReportError(FailureText("Send request failed with error ", code), true);
     }
     FillResponseStream();
     CloseHandles();
@@ -88,11 +138,16 @@ void THttp_Socket::Execute() {
 }
 
 bool THttp_Socket::OpenConnection() {
+    deadline_ = DeadlineAfter(TimeLimit);
     CloseInternetHandle(ConnectHandle);
     // A root left from an earlier run would otherwise be overwritten and leak.
     CloseInternetHandle(RootHandle);
-    RootHandle = InternetOpenA(ApplicationTitle().c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
-                               nullptr, 0);
+    // The unit is on the local network: no proxy of the environment or of the
+    // system's settings may stand between, or the revision and the commands
+    // would reach whatever the proxy answers for the address, while the TFTP
+    // transfers go to the unit itself.
+    RootHandle =
+        InternetOpenA(ApplicationTitle().c_str(), INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
     const TServiceServer server = ServiceServer(Host, ServerPort);
     ConnectHandle = InternetConnectA(RootHandle, server.name.c_str(), server.port, UserName.c_str(),
                                      Password.c_str(), INTERNET_SERVICE_HTTP, 0,
@@ -145,9 +200,7 @@ bool THttp_Socket::SendRequest() {
     if (!HttpAddRequestHeadersA(RequestHandle, length.c_str(), static_cast<DWORD>(length.size()),
                                 HTTP_ADDREQ_FLAG_ADD_IF_NEW))
         return false;
-    const bool sent =
-        HttpSendRequestA(RequestHandle, nullptr, 0, body.empty() ? nullptr : body.data(),
-                         static_cast<DWORD>(body.size()));
+    const bool sent = ServiceSendRequest(RequestHandle, body, deadline_, PumpOnce);
     RaiseHeldFailure();
     return sent;
 }
@@ -199,7 +252,7 @@ bool THttp_Socket::FillResponseStream() {
         return false;
     };
     const auto readFailure = [&](DWORD code) {
-        return fail("Read response failed with error " + InternetErrorText(code));
+        return fail(FailureText("Read response failed with error ", code));
     };
     const auto tooLarge = [&] {
         return fail(Format("Response larger than %d bytes", ResponseLimit));
@@ -216,7 +269,7 @@ bool THttp_Socket::FillResponseStream() {
         DWORD available = 0;
         DWORD read = 0;
         const bool received =
-            InternetQueryDataAvailable(RequestHandle, &available, 0, 0) &&
+            ServiceQueryDataAvailable(RequestHandle, available, deadline_, PumpOnce) &&
             InternetReadFile(RequestHandle, buffer.data(), std::min(ChunkSize, available), &read);
         const DWORD code = received ? ERROR_SUCCESS : GetLastError();
         RaiseHeldFailure();
@@ -256,6 +309,19 @@ void THttp_Socket::ReportError(const std::string& text, bool fatal) {
         throw Exception(text);
 }
 
+std::string THttp_Socket::FailureText(const std::string& step, DWORD code) const {
+    // A step that the time limit ended fails with whatever the service makes
+    // of the end (its own time-out, a connection aborted, a call given up):
+    // once the deadline has passed, the limit is the reason. A service that
+    // reads the bound in whole milliseconds on a clock of its own (libcurl)
+    // may end the step a moment before the deadline by this clock.
+    if (deadline_ != TServiceDeadline::max() &&
+        std::chrono::steady_clock::now() + ServiceClockSlack >= deadline_)
+        return Format("Request timed out after %d ms",
+                      static_cast<std::int64_t>(TimeLimit.count()));
+    return step + InternetErrorText(code);
+}
+
 void THttp_Socket::RaiseHeldFailure() {
     if (heldFailure_)
         std::rethrow_exception(std::exchange(heldFailure_, nullptr));
@@ -292,25 +358,13 @@ std::string PathOfUrl(const std::string& url) {
 std::string InternetErrorText(DWORD code) {
     std::array<char, ErrorTextBufferSize> buffer{};
     const DWORD written = ServiceErrorMessage(code, buffer.data(), ErrorTextBufferSize);
-    std::string description;
-    if (written != 0) {
-        description.assign(buffer.data(), std::min(written, ErrorTextBufferSize));
-    } else {
-        switch (code) {
-        case ERROR_INTERNET_INVALID_URL:
-            description = "The URL is invalid";
-            break;
-        case ERROR_INTERNET_UNRECOGNIZED_SCHEME:
-            description = "The URL scheme could not be recognized or is not supported.";
-            break;
-        case ERROR_INTERNET_NAME_NOT_RESOLVED:
-            description = "The server name could not be resolved.";
-            break;
-        default:
-            break;
-        }
-    }
-    return std::to_string(code) + " " + description;
+    std::string_view description;
+    if (written != 0)
+        description = std::string_view(buffer.data(), std::min(written, ErrorTextBufferSize));
+    else if (const auto own = OwnErrorTexts.find(code); own != OwnErrorTexts.end())
+        description = own->second;
+    const std::string line = OneLine(description);
+    return line.empty() ? std::to_string(code) : std::to_string(code) + " " + line;
 }
 
 void HttpStatusCallback(HINTERNET /*hInternet*/, DWORD_PTR dwContext, DWORD dwInternetStatus,

@@ -6,6 +6,7 @@
 // belongs here: http/ must not depend on app/.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -33,15 +34,20 @@ public:
     /// RawHeaders, SetCookie and Response. A send failure goes to ReportError
     /// ("Send request failed with error " and InternetErrorText), and so does
     /// a body that could not be read whole (see FillResponseStream); without
-    /// OnError that raises Exception. Throws what the message pump throws.
+    /// OnError that raises Exception. A request that TimeLimit ended, at
+    /// whichever step, reports "Request timed out after N ms" instead, N
+    /// being TimeLimit. Throws what the message pump throws.
     void Execute();
-    /// Opens RootHandle and ConnectHandle; false when no connect handle came.
+    /// Opens RootHandle and ConnectHandle, for direct access: no proxy of the
+    /// environment or of the system's settings is used. TimeLimit counts from
+    /// here. False when no connect handle came.
     bool OpenConnection();
     /// Opens RequestHandle with the request flags and adds RequestHeaders and
     /// the Range header.
     void OpenRequest();
     /// Adds Content-Length and sends the request with PostData as its body;
-    /// false when either failed (GetLastError tells why).
+    /// false when either failed or TimeLimit ended it (GetLastError tells why).
+    /// The message pump runs at least every 50 ms meanwhile.
     bool SendRequest();
     /// Reads the response's headers, status, first Set-Cookie and body.
     /// Throws EInternalError without a request handle. A body that could not
@@ -81,6 +87,11 @@ public:
     bool FollowRedirects = false;
     /// The most body bytes that Response may take; -1 for no limit.
     std::int64_t ResponseLimit = -1;
+    /// The most time that the request may take, from the open to the last
+    /// byte of the body, whether it connects, waits or receives meanwhile;
+    /// past it the request ends as a failed one. Zero or less: no bound but
+    /// the service's own.
+    std::chrono::milliseconds TimeLimit{0};
     std::function<void(const std::string& text, bool fatal)> OnError;
 
 private:
@@ -89,8 +100,12 @@ private:
     /// Raises the failure that the message pump threw inside a service call
     /// whose service could not pass it on, once that call has returned.
     void RaiseHeldFailure();
+    /// The reason for a failed step: step and the text of code, or the time
+    /// limit's once the deadline has passed.
+    std::string FailureText(const std::string& step, DWORD code) const;
 
     std::exception_ptr heldFailure_;
+    TServiceDeadline deadline_ = TServiceDeadline::max();
 };
 
 /// The URL less a leading "HTTP://" in any letter case; no other scheme.
@@ -101,8 +116,11 @@ std::string HostOfUrl(const std::string& url);
 /// The object part of the URL: from the first "/" after the scheme, query
 /// included; "/" when there is none.
 std::string PathOfUrl(const std::string& url);
-/// The decimal code, a blank and the system's text for it, or the service's
-/// own text for 12005 to 12007, or nothing.
+/// The decimal code, a blank and the system's text for it, or, where the
+/// system has none, this layer's own text for the numbers that reach the user
+/// (a time-out, a refused or broken connection, a name not found, a bad URL);
+/// the code alone when neither has a text. Always one line: the line breaks
+/// of a system text become blanks.
 std::string InternetErrorText(DWORD code);
 /// The status callback of every request: pumps the application's messages
 /// once, then hands the status to the THttp_Socket named by the context.

@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 
 #include "http/sslu.h"
 #include "runtime/Exception.h"
+#include "runtime/Format.h"
 
 /// Set up as the device conversation does for a URL on a server at port.
 inline void PrepareFetch(THttp_Socket& s, const std::string& url, int port) {
@@ -30,6 +32,19 @@ inline std::string FailureOf(THttp_Socket& s) {
         return e.Message();
     }
     return "";
+}
+
+/// The reason of a request that its time limit ended, %d standing for the limit.
+inline const std::string TimedOut = "Request timed out after %d ms";
+
+/// Runs s under limit and expects message ("" for none; %d stands for the
+/// limit), within the limit and a generous margin.
+inline void ExpectRunUnderTimeLimit(THttp_Socket& s, std::chrono::milliseconds limit,
+                                    const std::string& message) {
+    s.TimeLimit = limit;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(FailureOf(s), Format(message, static_cast<std::int64_t>(limit.count())));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, limit + std::chrono::seconds(2));
 }
 
 /// Runs a fetch of url whose message pump raises Failure: expects Execute to

@@ -9,9 +9,11 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <httplib.h>
@@ -109,3 +111,27 @@ inline void ClearProxyEnvironment() {
                              "ALL_PROXY", "all_proxy", "NO_PROXY"})
         unsetenv(name);
 }
+
+/// An environment variable set for the object's lifetime and then restored
+/// as it was (unset when it was), so that a test leaves no proxy to the tests
+/// after it in the same process.
+class TScopedVariable {
+public:
+    TScopedVariable(std::string name, const std::string& value) : name_(std::move(name)) {
+        if (const char* old = std::getenv(name_.c_str()))
+            old_ = old;
+        setenv(name_.c_str(), value.c_str(), 1);
+    }
+    ~TScopedVariable() {
+        if (old_)
+            setenv(name_.c_str(), old_->c_str(), 1);
+        else
+            unsetenv(name_.c_str());
+    }
+    TScopedVariable(const TScopedVariable&) = delete;
+    TScopedVariable& operator=(const TScopedVariable&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> old_;
+};

@@ -1,7 +1,8 @@
 // THttp_Socket on the platform's own HTTP service, against http-peer, a Linux
 // HTTP server on loopback that ctest starts beside the test (LOADER_HTTP_PEER
-// names the file in which it wrote its ADDRESS:PORT). The peer echoes what it
-// received, so the request is read back from the response body.
+// names the file in which it wrote its ADDRESS:PORT, and on a second line
+// that of a port which answers no connection request). The peer echoes what
+// it received, so the request is read back from the response body.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,17 +27,21 @@ using Clock = std::chrono::steady_clock;
 struct TPeer {
     std::string address;
     int port = 0;
+    int unansweredPort = 0;
 };
 
 TPeer Peer() {
     const char* file = std::getenv("LOADER_HTTP_PEER");
-    std::string line;
-    if (file != nullptr)
-        std::getline(std::ifstream(file), line);
+    std::ifstream ready(file != nullptr ? file : "");
+    std::string line, unanswered;
+    std::getline(ready, line);
+    std::getline(ready, unanswered);
     const auto colon = line.find(':');
-    if (colon == std::string::npos)
+    const auto otherColon = unanswered.find(':');
+    if (colon == std::string::npos || otherColon == std::string::npos)
         return {};
-    return {line.substr(0, colon), std::atoi(line.c_str() + colon + 1)};
+    return {line.substr(0, colon), std::atoi(line.c_str() + colon + 1),
+            std::atoi(unanswered.c_str() + otherColon + 1)};
 }
 
 /// The value of the header line name in an echoed request (letter case of
@@ -260,6 +265,63 @@ TEST_F(HttpPeerTest, SendFailures) {
             EXPECT_FALSE(PeerSaw(r.path));
         }
     }
+}
+
+TEST_F(HttpPeerTest, TimeLimitEndsTheRequestAtWhicheverStep) {
+    // The service bounds no whole request, and under Wine neither a closed
+    // handle nor its own time-outs end a connect or a read that bytes keep
+    // alive: the limit must end each all the same.
+    struct Row {
+        const char* name;
+        std::string host;
+        int port;
+        std::string path;
+        std::chrono::milliseconds limit;
+        std::string message; // "": the page arrives; %d: the limit
+    } rows[] = {
+        {"accepts, never answers", peer.address, peer.port, "/silent", 200ms, TimedOut},
+        {"head at once, then drips the body", peer.address, peer.port, "/drip", 1200ms, TimedOut},
+        {"connect gets no answer", peer.address, peer.unansweredPort, "/", 500ms, TimedOut},
+        {"fast, under a limit", peer.address, peer.port, "/page", 2000ms, ""},
+        {"nothing listens, under a limit", "127.0.0.76", peer.port, "/", 3000ms,
+         "Send request failed with error " + InternetErrorText(ERROR_INTERNET_CANNOT_CONNECT)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        int pumps = 0;
+        SetPumpMessagesHook([&] { ++pumps; });
+        THttp_Socket s;
+        PrepareFetch(s, r.path);
+        s.Host = r.host;
+        s.ServerPort = static_cast<std::uint16_t>(r.port);
+        ExpectRunUnderTimeLimit(s, r.limit, r.message);
+        if (r.message.empty()) {
+            EXPECT_EQ(s.Response.Text(), "<p>g_HwId = \"171\"</p>");
+        } else if (r.message == TimedOut) {
+            // The application's messages were pumped while the request waited.
+            EXPECT_GE(pumps, static_cast<int>(r.limit / 100ms));
+        }
+    }
+}
+
+TEST_F(HttpPeerTest, ProxiesOfTheEnvironmentAreNeverUsed) {
+    // The service reads the proxies of the environment that the program
+    // started with, so ctest runs this case in a program of its own
+    // (http_tests_proxied) whose environment names a proxy at
+    // LOADER_TEST_PROXY, where nothing listens: a request sent there fails.
+    const char* proxy = std::getenv("LOADER_TEST_PROXY");
+    if (proxy == nullptr)
+        GTEST_SKIP() << "runs in http_tests_proxied";
+    for (const char* name : {"http_proxy", "all_proxy"}) {
+        const char* value = std::getenv(name);
+        ASSERT_NE(value, nullptr) << name;
+        EXPECT_EQ(std::string(value), "http://" + std::string(proxy)) << name;
+    }
+    THttp_Socket s;
+    PrepareFetch(s, "/unproxied");
+    EXPECT_EQ(FailureOf(s), "");
+    const std::string echo = s.Response.Text();
+    EXPECT_EQ(echo.substr(0, echo.find("\r\n")), "GET /unproxied");
 }
 
 TEST_F(HttpPeerTest, PumpFailureIsRaisedAfterTheServiceCallAndTheDestructorReleases) {

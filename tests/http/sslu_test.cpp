@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "http/sslu.h"
 #include "runtime/Application.h"
@@ -112,7 +114,7 @@ TEST_F(HttpSocketTest, ContentLengthAmongRequestHeadersIsASendFailure) {
     quiet.OnError = [&](const std::string& text, bool fatal) { reports.emplace_back(text, fatal); };
     quiet.Execute();
     ASSERT_EQ(reports.size(), 1u);
-    EXPECT_EQ(reports[0].first, "Send request failed with error 12155 ");
+    EXPECT_EQ(reports[0].first, "Send request failed with error 12155");
     EXPECT_TRUE(reports[0].second);
     EXPECT_EQ(quiet.StatusCode, 0);
     EXPECT_EQ(quiet.Response.Size(), 0);
@@ -226,7 +228,9 @@ TEST_F(HttpSocketTest, ABodyNotReadWholeIsAFailureNotAPage) {
         std::int64_t limit;
         std::string message; // "": the page arrives whole
     };
-    const std::string cutShort = "Read response failed with error 12030 ";
+    const std::string cutShort =
+        "Read response failed with error 12030 The connection with the server was terminated "
+        "abnormally.";
     const std::string tooLarge = "Response larger than 999 bytes";
     const std::vector<Row> rows = {
         {"whole, at the limit", THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page), 1000,
@@ -278,10 +282,13 @@ TEST_F(HttpSocketTest, SendFailuresCarryTheServiceErrorNumber) {
         bool secure;
         std::string message;
     } rows[] = {
-        {"127.0.0.23", closedPort, false, "Send request failed with error 12029 "},
+        {"127.0.0.23", closedPort, false,
+         "Send request failed with error 12029 A connection with the server could not be "
+         "established."},
         {"unit.invalid", 80, false,
          "Send request failed with error 12007 The server name could not be resolved."},
-        {"127.0.0.22", plain.Port(), true, "Send request failed with error 12157 "},
+        {"127.0.0.22", plain.Port(), true,
+         "Send request failed with error 12157 An error occurred in the secure channel support."},
         // A server text that names no server (the refused forms: HttpText_test).
         {"127.0.22", plain.Port(), false,
          "Send request failed with error 12005 The URL is invalid"},
@@ -294,6 +301,102 @@ TEST_F(HttpSocketTest, SendFailuresCarryTheServiceErrorNumber) {
         const auto start = Clock::now();
         EXPECT_EQ(FailureOf(s), r.message);
         EXPECT_LT(Clock::now() - start, 5s);
+    }
+}
+
+TEST_F(HttpSocketTest, ProxiesOfTheEnvironmentAreNeverUsed) {
+    // The unit is on the local network: a proxy that the environment names
+    // must see nothing, while the unit's own server answers.
+    THttpPeer proxy("127.0.1.2", 0, [](const std::string&, const THttpPeer::TSend& send) {
+        send(THttpPeer::Answer("200 OK\r\nContent-Length: 5", "proxy"));
+    });
+    TestServer server("127.0.0.20", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content("unit", "text/plain");
+    });
+    const std::string at = "127.0.1.2:" + std::to_string(proxy.Port());
+    struct Row {
+        const char* name;
+        std::string value;
+    } rows[] = {
+        {"http_proxy", "http://" + at},
+        {"HTTP_PROXY", "http://" + at},
+        {"ALL_PROXY", "http://" + at},
+        {"all_proxy", "socks5h://" + at},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const TScopedVariable proxied(r.name, r.value);
+        THttp_Socket s;
+        PrepareFetch(s, "http://127.0.0.20/index2.htm", server.Port());
+        s.Execute();
+        EXPECT_EQ(s.Response.Text(), "unit");
+        EXPECT_EQ(proxy.Connections(), 0);
+    }
+    EXPECT_EQ(server.Requests().size(), std::size(rows));
+}
+
+TEST_F(HttpSocketTest, TimeLimitEndsTheRequestAtWhicheverStep) {
+    // A unit that stops answering while it reboots, or answers at a crawl,
+    // holds a request no longer than its limit: the service's own bounds (5 s
+    // to connect, 15 s without a byte, 60 s in all) come far later.
+    const std::string page = "<p>g_HwId = \"171\"</p>";
+    const std::string head = "200 OK\r\nContent-Length: " + std::to_string(page.size());
+    const std::string answer = THttpPeer::Answer(head, page);
+    const auto drip = [](THttpPeer& peer, const THttpPeer::TSend& send, std::string_view bytes) {
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            if (!send(bytes.substr(i, 1)) || !peer.Hold(1s))
+                return;
+    };
+    int closedPort = 0;
+    {
+        THttpPeer gone("127.0.1.3", 0);
+        closedPort = gone.Port();
+    }
+    const TUnansweredPort unanswered("127.0.1.4");
+    enum TServer { svPeer, svUnanswered, svClosed };
+    using TScript = std::function<void(THttpPeer&, const THttpPeer::TSend&)>;
+    struct Row {
+        const char* name;
+        TServer server;
+        TScript script;
+        std::chrono::milliseconds limit;
+        std::string message; // "": the page arrives whole; %d: the limit
+    } rows[] = {
+        {"drips a byte a second", svPeer,
+         [&](THttpPeer& peer, const THttpPeer::TSend& send) { drip(peer, send, answer); }, 1200ms,
+         TimedOut},
+        {"accepts, never answers", svPeer,
+         [](THttpPeer& peer, const THttpPeer::TSend&) { peer.Hold(10s); }, 200ms, TimedOut},
+        {"head at once, then drips the body", svPeer,
+         [&](THttpPeer& peer, const THttpPeer::TSend& send) {
+             if (send(THttpPeer::Answer(head)))
+                 drip(peer, send, page);
+         },
+         1200ms, TimedOut},
+        {"connect gets no answer", svUnanswered, {}, 500ms, TimedOut},
+        {"fast, under a limit", svPeer,
+         [&](THttpPeer&, const THttpPeer::TSend& send) { send(answer); }, 2000ms, ""},
+        {"nothing listens, under a limit",
+         svClosed,
+         {},
+         3000ms,
+         "Send request failed with error " + InternetErrorText(ERROR_INTERNET_CANNOT_CONNECT)},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        THttpPeer peer("127.0.1.3", 0);
+        peer.SetScript(
+            [&](const std::string&, const THttpPeer::TSend& send) { r.script(peer, send); });
+        const std::string host = r.server == svUnanswered ? "127.0.1.4" : "127.0.1.3";
+        const int port = r.server == svPeer         ? peer.Port()
+                         : r.server == svUnanswered ? unanswered.Port()
+                                                    : closedPort;
+        THttp_Socket s;
+        PrepareFetch(s, "http://" + host + "/", port);
+        ExpectRunUnderTimeLimit(s, r.limit, r.message);
+        if (r.message.empty()) {
+            EXPECT_EQ(s.Response.Text(), page);
+        }
     }
 }
 
@@ -385,7 +488,7 @@ TEST_F(HttpSocketTest, VerbOutsideTheTableIsAFailureNotARead) {
     THttp_Socket s;
     PrepareFetch(s, "http://127.0.0.20/", server.Port());
     s.Verb = 3;
-    EXPECT_EQ(FailureOf(s), "Send request failed with error 6 The handle is invalid.\r\n");
+    EXPECT_EQ(FailureOf(s), "Send request failed with error 6 The handle is invalid.");
     EXPECT_TRUE(server.Requests().empty());
 }
 
@@ -411,7 +514,7 @@ TEST_F(HttpSocketTest, StalledServerEndsTheRequestWithATimeout) {
     THttp_Socket s;
     PrepareFetch(s, "http://127.0.0.24/", server.Port());
     const auto start = Clock::now();
-    EXPECT_EQ(FailureOf(s), "Send request failed with error 12002 ");
+    EXPECT_EQ(FailureOf(s), "Send request failed with error 12002 The operation timed out.");
     EXPECT_GE(Clock::now() - start, 14s);
     EXPECT_LT(Clock::now() - start, 30s);
 }

@@ -4,7 +4,9 @@
 // body, a page without end, a redirect elsewhere) before it closes the
 // connection. Plain POSIX sockets on purpose: no HTTP library in between
 // that would tidy the answer. One connection at a time, each bounded in
-// time. Only 127.0.0.0/8 addresses belong here.
+// time. It counts the connections it accepted, so that it can also stand for
+// a proxy that must see nothing; beside it, a port that answers no connection
+// request at all. Only 127.0.0.0/8 addresses belong here.
 #pragma once
 
 #include <arpa/inet.h>
@@ -14,6 +16,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -72,6 +75,20 @@ public:
         std::lock_guard lock(mutex_);
         return requests_;
     }
+    /// The connections accepted so far, whether or not a request came on them.
+    int Connections() const { return connections_; }
+
+    /// For a script: waits for the time given, or less when the client hangs
+    /// up or the peer stops; true when the time passed with the client there.
+    bool Hold(std::chrono::milliseconds time) const {
+        const auto end = std::chrono::steady_clock::now() + time;
+        while (!stop_ && std::chrono::steady_clock::now() < end) {
+            pollfd p{client_, POLLRDHUP, 0};
+            if (::poll(&p, 1, static_cast<int>(Slice.count())) > 0)
+                return false;
+        }
+        return !stop_;
+    }
 
     /// A whole answer: status line, header lines and body as given.
     static std::string Answer(const std::string& head, std::string_view body = {}) {
@@ -101,6 +118,8 @@ private:
             const int client = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0)
                 continue;
+            ++connections_;
+            client_ = client;
             Answer(client);
             ::shutdown(client, SHUT_WR);
             ::close(client);
@@ -143,8 +162,54 @@ private:
     int fd_ = -1;
     std::uint16_t port_ = 0;
     std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    int client_ = -1; // the connection being answered; only the serving thread reads it
     std::mutex mutex_;
     TScript script_;
     std::vector<std::string> requests_;
     std::thread thread_;
+};
+
+/// A port whose connection requests get no answer at all, as when a link
+/// drops them: a listening socket with the shortest queue, filled by one
+/// connection that is never accepted, so that the system drops every further
+/// request unanswered and the client's connect waits for its own time-out.
+class TUnansweredPort {
+public:
+    explicit TUnansweredPort(const std::string& ip) {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        socklen_t len = sizeof a;
+        listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        filler_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        pollfd p{filler_, POLLOUT, 0};
+        if (listener_ < 0 || filler_ < 0 || ::inet_pton(AF_INET, ip.c_str(), &a.sin_addr) != 1 ||
+            (ntohl(a.sin_addr.s_addr) >> 24) != 127 ||
+            ::bind(listener_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+            ::listen(listener_, 0) != 0 ||
+            ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &len) != 0 ||
+            (::connect(filler_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 &&
+             errno != EINPROGRESS) ||
+            ::poll(&p, 1, 5000) != 1) {
+            Close();
+            throw std::runtime_error("unanswered port: cannot fill a queue on " + ip);
+        }
+        port_ = ntohs(a.sin_port);
+    }
+    ~TUnansweredPort() { Close(); }
+    TUnansweredPort(const TUnansweredPort&) = delete;
+    TUnansweredPort& operator=(const TUnansweredPort&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+
+private:
+    void Close() {
+        for (int fd : {filler_, listener_})
+            if (fd >= 0)
+                ::close(fd);
+    }
+
+    int listener_ = -1;
+    int filler_ = -1;
+    std::uint16_t port_ = 0;
 };

@@ -2,7 +2,9 @@
 // object's tests on a platform that cannot host cpp-httplib in the test
 // program itself. Every path without an answer of its own echoes the request
 // as the server saw it, so a test reads what went over the wire from the
-// body. Runs until it is killed, or until its lifetime is over.
+// body. Beside it, on the same address, it keeps a port whose connection
+// requests go unanswered. Runs until it is killed, or until its lifetime is
+// over.
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cstdio>
@@ -12,7 +14,11 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/HttpPeer.h"
+
 namespace {
+
+using namespace std::chrono_literals;
 
 /// The request line, the header lines and the body, as the server received
 /// them; lines end in CR LF and an empty line comes before the body.
@@ -40,7 +46,9 @@ int main(int argc, char** argv) {
     CLI::App app{"HTTP peer of the http tests: fixed answers, everything else echoed. "
                  "Loopback addresses only."};
     app.add_option("--address", address, "Address to listen on, in 127.0.0.0/8")->required();
-    app.add_option("--ready-file", readyFile, "File that receives ADDRESS:PORT once listening")
+    app.add_option("--ready-file", readyFile,
+                   "File that receives ADDRESS:PORT once listening, and on a second line "
+                   "ADDRESS:PORT of the port that answers no connection request")
         ->required();
     app.add_option("--lifetime", lifetime, "Seconds after which the peer ends by itself")
         ->capture_default_str();
@@ -83,6 +91,19 @@ int main(int argc, char** argv) {
             res.set_redirect("/new");
         } else if (req.path == "/new") {
             res.set_content("arrived", "text/plain");
+        } else if (req.path == "/silent") {
+            // Accepts and answers only after far longer than the tests'
+            // limits; not longer, as the wait holds one of the server's few
+            // threads.
+            std::this_thread::sleep_for(3s);
+        } else if (req.path == "/drip") {
+            // The head at once, then a byte of the body a second until the
+            // client goes.
+            res.set_content_provider(60, "text/plain",
+                                     [](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                         std::this_thread::sleep_for(1s);
+                                         return sink.is_writable() && sink.write("x", 1);
+                                     });
         } else {
             res.set_content(Echo(req), "text/plain");
         }
@@ -93,11 +114,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "http-peer: cannot listen on %s\n", address.c_str());
         return 1;
     }
+    const TUnansweredPort unanswered(address);
     std::thread serving([&] { server.listen_after_bind(); });
     {
         // Written whole under another name first: a reader never sees half of it.
         const std::string partial = readyFile + ".part";
-        std::ofstream(partial) << address << ":" << port << "\n";
+        std::ofstream(partial) << address << ":" << port << "\n"
+                               << address << ":" << unanswered.Port() << "\n";
         std::rename(partial.c_str(), readyFile.c_str());
     }
 
