@@ -226,7 +226,7 @@ std::string TLoader::FetchUrlText(const std::string& url, std::chrono::milliseco
             http.Unattended = true;
             http.Path = path;
             http.ResponseLimit = MaxPageSize;
-            // PENDING-HTTP http.TimeLimit = left;
+            http.TimeLimit = left;
             http.Execute();
             // The unit's answers count, whatever their status, unless they
             // send the loader elsewhere.

@@ -3,6 +3,7 @@
 // images that are links, FIFOs, devices or files that refuse writers even to
 // root.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "runtime/Format.h"
@@ -31,52 +33,112 @@ TEST(Connect, APageThatIsNotWholeOrNotTheUnitsOwnIsNoUnit) {
     THttpPeer otherHost("127.0.1.12", 80, elsewhere);
     THttpPeer otherPort("127.0.1.11", 0, elsewhere);
     const std::string otherPortUrl = "http://127.0.1.11:" + std::to_string(otherPort.Port()) + "/";
+    using TScript = THttpPeer::TScript;
+    const auto answer = [](std::function<std::string(const std::string&)> text) -> TScript {
+        return [text](const std::string& line, const THttpPeer::TSend& send) { send(text(line)); };
+    };
+    // Sends text a byte at a time, one every interval: a peer that keeps a
+    // fetch alive without ever finishing it (bounded, so no test runs for ever).
+    const auto drip = [](const std::string& text, std::chrono::milliseconds interval) {
+        return [=](const std::string&, const THttpPeer::TSend& send) {
+            for (const char c : text.substr(0, 60))
+                if (!send(std::string(1, c)) || (std::this_thread::sleep_for(interval), false))
+                    return;
+        };
+    };
     struct Row {
         std::string name;
-        std::function<std::string(const std::string& requestLine)> answer;
-        std::size_t requests;
+        TScript script;
+        std::size_t requests; // 0: as many as the fetch's time allows
         int revision;
+        std::string reason; // the start of the outcome's reason
     };
+    const std::string timedOut = "Request timed out after ";
     const std::vector<Row> rows = {
-        {"cut short inside the revision",
-         [](auto&) {
+        {"cut short inside the revision", answer([](auto&) {
              return THttpPeer::Answer("200 OK\r\nContent-Length: 1000", "<p>g_HwId = \"17");
-         },
-         1, 0},
+         }),
+         1, 0, ""},
         {"cut short after the revision",
-         [&](auto&) { return THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page); }, 1, 0},
-        {"chunked, broken",
-         [&](auto&) {
+         answer([&](auto&) { return THttpPeer::Answer("200 OK\r\nContent-Length: 1000", page); }),
+         1, 0, ""},
+        {"chunked, broken", answer([&](auto&) {
              return THttpPeer::Answer("200 OK\r\nTransfer-Encoding: chunked",
                                       Format("%X\r\n%s\r\nzz\r\n", page.size(), page));
-         },
-         1, 0},
-        {"redirect to another host", [&](auto&) { return redirect("http://127.0.1.12/"); }, 1, 0},
-        {"redirect to another port", [&](auto&) { return redirect(otherPortUrl); }, 1, 0},
-        {"redirect without end", [&](auto&) { return redirect("/again"); }, 11, 0},
+         }),
+         1, 0, ""},
+        {"redirect to another host", answer([&](auto&) { return redirect("http://127.0.1.12/"); }),
+         1, 0, "redirect to another server refused: http://127.0.1.12/"},
+        {"redirect to another port", answer([&](auto&) { return redirect(otherPortUrl); }), 1, 0,
+         "redirect to another server refused: " + otherPortUrl},
+        {"redirect without end", answer([&](auto&) { return redirect("/again"); }), 11, 0,
+         "more than 10 redirects"},
+        // One fetch has one time limit, however its time is spent.
+        {"a page that drips a byte a second",
+         drip(THttpPeer::Answer(whole, page), std::chrono::seconds(1)), 1, 0, timedOut},
+        {"redirects on the unit, each dripping",
+         drip(redirect("/again").substr(0, 40) + std::string(20, ' '),
+              std::chrono::milliseconds(50)),
+         0, 0, timedOut},
         // The unit's own redirects are followed.
-        {"redirect on the unit",
-         [&](const std::string& line) {
+        {"redirect on the unit", answer([&](const std::string& line) {
              return line == "GET / HTTP/1.1" ? redirect("http://127.000.001.011/home.htm")
                                              : THttpPeer::Answer(whole, page);
-         },
-         2, 171},
+         }),
+         2, 171, ""},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const std::size_t before = unit.Requests().size();
-        unit.SetScript(
-            [&](const std::string& line, const THttpPeer::TSend& send) { send(row.answer(line)); });
+        unit.SetScript(row.script);
         TRig rig("127.000.001.011");
+        const auto start = steady_clock::now();
         rig.Loader.connectbutClick();
+        EXPECT_LT(steady_clock::now() - start, TLoader::FetchTimeLimit + std::chrono::seconds(3));
         EXPECT_EQ(rig.Window.Lines, Lines{row.revision == 0 ? "Unable to Connect to 127.000.001.011"
                                                             : "Connected, H/W revision 171"});
         EXPECT_TRUE(rig.Window.Errors.empty());
-        EXPECT_EQ(unit.Requests().size() - before, row.requests);
+        if (row.requests > 0) {
+            EXPECT_EQ(unit.Requests().size() - before, row.requests);
+        }
+        ASSERT_EQ(rig.Window.Outcomes.size(), 1u);
+        const std::string& reason = rig.Window.Outcomes[0].Reason;
+        EXPECT_EQ(reason.rfind(row.reason, 0), 0u) << reason;
+        EXPECT_EQ(reason.empty(), row.revision != 0) << reason;
     }
     // The requests of a run go to the unit's address only.
     EXPECT_TRUE(otherHost.Requests().empty());
     EXPECT_TRUE(otherPort.Requests().empty());
+}
+
+// The wait's limit is a deadline: a unit whose page drips after the reboot
+// holds no poll past it.
+TEST(Upload, AWaitEndsAtItsLimitEvenInAPoll) {
+    std::atomic<int> homePages{0};
+    THttpPeer unit("127.0.17.6", 80, [&](const std::string& line, const THttpPeer::TSend& send) {
+        const std::string page = Marker("171");
+        if (line.rfind("GET / ", 0) == 0 && homePages++ > 0) {
+            // After the reboot: a byte a second, bounded.
+            for (const char c :
+                 THttpPeer::Answer("200 OK\r\nContent-Length: 500", page).substr(0, 30))
+                if (!send(std::string(1, c)) ||
+                    (std::this_thread::sleep_for(std::chrono::seconds(1)), false))
+                    return;
+            return;
+        }
+        send(THttpPeer::Answer("200 OK\r\nContent-Length: " + std::to_string(page.size()), page));
+    });
+    TRig rig("127.000.017.006");
+    rig.Loader.connectbutClick();
+    ASSERT_EQ(rig.Loader.HardwareRevision, 171);
+    rig.Loader.WaitLimit = std::chrono::seconds(3);
+    const auto start = steady_clock::now();
+    rig.Loader.uploadbutClick();
+    const auto took = steady_clock::now() - start;
+    EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Unit did not come back"}));
+    EXPECT_GE(took, std::chrono::seconds(3));
+    EXPECT_LT(took, std::chrono::seconds(3) + TLoader::MinPollTime + std::chrono::seconds(3));
+    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::rsFirstWait);
 }
 
 TEST(Connect, AnEndlessPageEndsAtTheCapWithMemoryFlat) {
