@@ -138,18 +138,19 @@ per() { awk -v s="$1" -v n="$2" 'BEGIN {printf "%.2f", (n > 0 ? s / n / 1024 : 0
 echo "units on 127.1.0.1 onwards, reboot ${reboot} s, images 40 KB + 90 KB, $runs run(s) each" \
     "(medians); one unit alone: $(printf '%.2f' "$one") s, $(mib "$(figure one 1 rss)") MiB RSS," \
     "$(mib "$(figure one 1 pss)") MiB PSS, $(mib "$(figure one 1 private)") MiB private"
-printf '%6s %5s %7s %6s | %9s %9s %9s %7s | %-24s\n' units jobs wall "x one" "sum RSS" "sum PSS" \
-    private PTE "per run: RSS PSS private"
+printf '%6s %5s %7s %6s | %9s %9s %9s %7s | %-24s | %s\n' units jobs wall "x one" "sum RSS" \
+    "sum PSS" private PTE "per run: RSS PSS private" "fleet run's own peak"
 for units in "${sizes[@]}"; do
     wall=$(figure fleet "$units" wall)
     n=$(figure fleet "$units" children)
-    printf '%6d %5d %6.2fs %6.2f | %9s %9s %9s %7s | %6s %5s %5s MiB\n' "$units" \
+    printf '%6d %5d %6.2fs %6.2f | %9s %9s %9s %7s | %6s %5s %5s MiB | %5s MiB RSS\n' "$units" \
         "${JOBS:-$units}" "$wall" "$(awk "BEGIN {print $wall / $one}")" \
         "$(mib "$(figure fleet "$units" rss)")" "$(mib "$(figure fleet "$units" pss)")" \
         "$(mib "$(figure fleet "$units" private)")" "$(mib "$(figure fleet "$units" pte)")" \
         "$(per "$(figure fleet "$units" children_rss)" "$n")" \
         "$(per "$(figure fleet "$units" children_pss)" "$n")" \
-        "$(per "$(figure fleet "$units" children_private)" "$n")"
+        "$(per "$(figure fleet "$units" children_private)" "$n")" \
+        "$(mib "$(figure fleet "$units" own_hwm)")"
 done
 echo "(sums in MiB over the fleet run and every unit's run at their peaks)"
 if [ "$scale" -eq 0 ]; then
