@@ -16,8 +16,18 @@
 //   bench-helper measure COMMAND [ARGS...]
 //       runs COMMAND (killed after 120 s) and prints "<wall s> <CPU s> <peak
 //       KiB>" with microsecond CPU figures from wait4, finer than time(1).
+//   bench-helper tree-memory SECONDS COMMAND [ARGS...]
+//       runs COMMAND (killed after SECONDS) and samples it and every process
+//       below it from /proc every 100 ms (smaps_rollup, and VmPTE from
+//       status): the peak sums of Rss, Pss, private pages (Private_Clean +
+//       Private_Dirty) and page tables over the whole tree, the most
+//       processes seen at once, and the same sums over the processes below
+//       COMMAND alone at the sample where their Pss peaked, with their count,
+//       and COMMAND's own peak resident memory (VmHWM). Prints one line of
+//       "name=value" (KiB, seconds) and exits with COMMAND's status.
 // Loopback addresses only.
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -31,7 +41,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -66,8 +80,9 @@ void KillMeasured(int) {
         ::kill(measured, SIGKILL);
 }
 
-int Measure(char** argv) {
-    const auto start = std::chrono::steady_clock::now();
+/// Starts the command argv as measured, killed after seconds: every run
+/// ends by itself.
+void StartMeasured(char** argv, unsigned seconds) {
     measured = ::fork();
     if (measured < 0)
         Die("fork");
@@ -77,7 +92,12 @@ int Measure(char** argv) {
         _exit(127);
     }
     std::signal(SIGALRM, KillMeasured);
-    ::alarm(120); // every run ends by itself
+    ::alarm(seconds);
+}
+
+int Measure(char** argv) {
+    const auto start = std::chrono::steady_clock::now();
+    StartMeasured(argv, 120);
     int status = 0;
     rusage usage{};
     while (::wait4(measured, &status, 0, &usage) < 0)
@@ -88,6 +108,126 @@ int Measure(char** argv) {
     const auto secs = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     std::printf("%.4f %.4f %ld\n", wall, secs(usage.ru_utime) + secs(usage.ru_stime),
                 usage.ru_maxrss);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+}
+
+/// Memory figures of one process or a sum of them, in KiB.
+struct TMemory {
+    long Rss = 0, Pss = 0, Private = 0, PageTables = 0;
+    TMemory& operator+=(const TMemory& m) {
+        Rss += m.Rss;
+        Pss += m.Pss;
+        Private += m.Private;
+        PageTables += m.PageTables;
+        return *this;
+    }
+};
+
+/// The "Name: value" fields of a /proc file (values in kB where they have a unit).
+std::map<std::string, long> ProcFields(const std::string& path) {
+    std::map<std::string, long> fields;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        const auto colon = line.find(':');
+        if (colon != std::string::npos)
+            fields[line.substr(0, colon)] = std::strtol(line.c_str() + colon + 1, nullptr, 10);
+    }
+    return fields;
+}
+
+/// False for a process that has ended meanwhile (its files read empty).
+bool ReadMemory(pid_t pid, TMemory& m) {
+    const auto rollup = ProcFields("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    if (!rollup.count("Rss"))
+        return false;
+    m.Rss = rollup.at("Rss");
+    m.Pss = rollup.at("Pss");
+    m.Private = rollup.at("Private_Clean") + rollup.at("Private_Dirty");
+    m.PageTables = ProcFields("/proc/" + std::to_string(pid) + "/status")["VmPTE"];
+    return true;
+}
+
+/// Every process below root now, from each process's parent in /proc/PID/stat.
+std::vector<pid_t> Descendants(pid_t root) {
+    std::multimap<pid_t, pid_t> children;
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            const pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+            if (pid <= 0)
+                continue;
+            std::ifstream in("/proc/" + std::string(entry->d_name) + "/stat");
+            std::string stat;
+            std::getline(in, stat);
+            // The parent follows the name in parentheses, which may hold anything.
+            const auto close = stat.rfind(')');
+            if (close == std::string::npos)
+                continue;
+            std::istringstream rest(stat.substr(close + 1));
+            std::string state;
+            pid_t parent = 0;
+            rest >> state >> parent;
+            children.emplace(parent, pid);
+        }
+        ::closedir(proc);
+    }
+    std::vector<pid_t> found;
+    std::vector<pid_t> next = {root};
+    while (!next.empty()) {
+        const pid_t pid = next.back();
+        next.pop_back();
+        const auto [begin, end] = children.equal_range(pid);
+        for (auto it = begin; it != end; ++it) {
+            found.push_back(it->second);
+            next.push_back(it->second);
+        }
+    }
+    return found;
+}
+
+int TreeMemory(long seconds, char** argv) {
+    const auto start = std::chrono::steady_clock::now();
+    StartMeasured(argv, static_cast<unsigned>(seconds));
+    TMemory peak, below;
+    long mostProcesses = 0, belowCount = 0, ownPeak = 0;
+    int status = 0;
+    for (;;) {
+        const pid_t done = ::waitpid(measured, &status, WNOHANG);
+        if (done == measured || (done < 0 && errno != EINTR))
+            break;
+        TMemory all, children;
+        long count = 0, childCount = 0;
+        if (TMemory m; ReadMemory(measured, m)) {
+            all += m;
+            ++count;
+            ownPeak = std::max(
+                ownPeak, ProcFields("/proc/" + std::to_string(measured) + "/status")["VmHWM"]);
+        }
+        for (const pid_t pid : Descendants(measured)) {
+            if (TMemory m; ReadMemory(pid, m)) {
+                all += m;
+                children += m;
+                ++count;
+                ++childCount;
+            }
+        }
+        peak.Rss = std::max(peak.Rss, all.Rss);
+        peak.Pss = std::max(peak.Pss, all.Pss);
+        peak.Private = std::max(peak.Private, all.Private);
+        peak.PageTables = std::max(peak.PageTables, all.PageTables);
+        mostProcesses = std::max(mostProcesses, count);
+        if (children.Pss > below.Pss) {
+            below = children;
+            belowCount = childCount;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const double wall =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("wall=%.3f processes=%ld rss=%ld pss=%ld private=%ld pte=%ld own_hwm=%ld "
+                "children=%ld children_rss=%ld children_pss=%ld children_private=%ld "
+                "children_pte=%ld\n",
+                wall, mostProcesses, peak.Rss, peak.Pss, peak.Private, peak.PageTables, ownPeak,
+                belowCount, below.Rss, below.Pss, below.Private, below.PageTables);
     return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
@@ -194,6 +334,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "measure" && argc > 2)
         return Measure(argv + 2);
+    if (mode == "tree-memory" && argc > 3 && std::strtol(argv[2], nullptr, 10) > 0)
+        return TreeMemory(std::strtol(argv[2], nullptr, 10), argv + 3);
     if (mode == "free-port" && argc == 3) {
         sockaddr_in a;
         const int fd = BoundSocket(argv[2], a);
@@ -207,6 +349,7 @@ int main(int argc, char** argv) {
         return Floor(argv[2], std::strtoul(argv[3], nullptr, 10),
                      std::strtoul(argv[4], nullptr, 10), std::strtol(argv[5], nullptr, 10));
     std::fprintf(stderr, "usage: bench-helper floor IP REQUEST REPLY COUNT | free-port IP | "
-                         "put IP PORT BLKSIZE FILE NAME | measure COMMAND [ARGS...]\n");
+                         "put IP PORT BLKSIZE FILE NAME | measure COMMAND [ARGS...] | "
+                         "tree-memory SECONDS COMMAND [ARGS...]\n");
     return 2;
 }

@@ -2,8 +2,9 @@
 // with its arguments, read what it writes on its output and error streams
 // without ever blocking on one child, interrupt it as Ctrl-C would, learn how
 // it ended, and wait for all of them in one place (TChildProcessSet), waking
-// on a child's output, a child's end or a held interrupt, never on a timer.
-// A child that asks for it (EndWithParent) does not outlive its parent. No
+// on a child's output, a child's end or a held interrupt, never on a timer;
+// and how many the system lets run at once (ChildProcessRoom). A child that
+// asks for it (EndWithParent) does not outlive its parent. No
 // platform type or call belongs here: they live in the process
 // implementation file beside this one (ProcessPosix.cpp, ProcessWindows.cpp).
 #pragma once
@@ -140,3 +141,10 @@ void EndWithParent();
 /// The running program's own file, to start another copy of it; empty when
 /// the system does not tell.
 std::string RunningProgramFile();
+
+/// How many more children this program can run at once for the files that
+/// each one keeps open in it (its two streams and what tells its end), after
+/// raising the program's limit of open files as far as the system lets it
+/// (POSIX: the soft RLIMIT_NOFILE up to the hard one; the children inherit
+/// it). None where the system sets no such limit (Windows: handles).
+std::optional<std::size_t> ChildProcessRoom();

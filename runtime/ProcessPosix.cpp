@@ -1,6 +1,7 @@
 // Child programs on POSIX: posix_spawn with the child's streams on pipes, a
 // pidfd for each child's end, SIGINT for Ctrl-C, waitpid without waiting, and
-// one ppoll over the pipes, the pidfds and the held interrupts' signalfd. No
+// one ppoll over the pipes, the pidfds and the held interrupts' signalfd, and
+// the open-file limit that bounds how many children run at once. No
 // SIGCHLD is needed, so nothing process-wide changes for other code that
 // starts programs. Every process call of the program is here; nothing but
 // the platform's side of Process.h belongs in this file.
@@ -11,10 +12,12 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +38,14 @@ struct TChildProcess::TState {
 };
 
 namespace {
+
+/// The parent's descriptors a running child holds: the read ends of its
+/// output and error pipes and its pidfd.
+constexpr std::size_t DescriptorsPerChild = 3;
+/// Descriptors kept free besides: the write ends held while a child starts,
+/// the held interrupts' signalfd, a file written meanwhile, and whatever a
+/// library opens.
+constexpr std::size_t SpareDescriptors = 16;
 
 /// Names the parent in the child's environment, for EndWithParent: the
 /// parent the system reports can already be another process by the time
@@ -87,6 +98,19 @@ std::vector<std::string> ChildEnvironment() {
             entries.emplace_back(*entry);
     entries.push_back(prefix + std::to_string(::getpid()));
     return entries;
+}
+
+/// The descriptors this process has open now; none when /proc does not tell.
+std::optional<std::size_t> OpenDescriptors() {
+    DIR* folder = ::opendir("/proc/self/fd");
+    if (!folder)
+        return std::nullopt;
+    std::size_t count = 0;
+    while (const dirent* entry = ::readdir(folder))
+        if (entry->d_name[0] != '.')
+            ++count;
+    ::closedir(folder);
+    return count - 1; // the folder's own
 }
 
 /// A null-terminated array of the texts' characters, as exec takes it.
@@ -268,4 +292,22 @@ std::string RunningProgramFile() {
     char path[PATH_MAX];
     const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
     return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::optional<std::size_t> ChildProcessRoom() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return std::nullopt;
+    if (limit.rlim_cur < limit.rlim_max) {
+        // Refused only where the hard limit is beyond what the kernel takes
+        // (RLIM_INFINITY, above fs.nr_open): the soft one then stays.
+        const rlimit raised{limit.rlim_max, limit.rlim_max};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0)
+            limit = raised;
+    }
+    if (limit.rlim_cur == RLIM_INFINITY)
+        return std::nullopt;
+    const std::size_t files = static_cast<std::size_t>(limit.rlim_cur);
+    const std::size_t used = OpenDescriptors().value_or(SpareDescriptors) + SpareDescriptors;
+    return files > used ? (files - used) / DescriptorsPerChild : 0;
 }

@@ -547,3 +547,8 @@ std::string RunningProgramFile() {
     }
     return {};
 }
+
+std::optional<std::size_t> ChildProcessRoom() {
+    // A process may hold millions of handles: memory runs out first.
+    return std::nullopt;
+}

@@ -13,6 +13,10 @@
 #       starts one more unit-sim, revision 171, storing into the folder
 #       STORE (made if missing) and logging to STORE.log; returns once it
 #       listens. For a fleet of units after unit_sim_start.
+#   unit_sim_spawn BUILD_DIR ADDRESS STORE LOG [UNIT-SIM OPTIONS...]
+#   unit_sim_listening PID ADDRESS LOG
+#       the two halves of unit_sim_add (LOG: where its output goes), for
+#       starting many units at once and then waiting for each.
 
 work=$(mktemp -d)
 unit_pid=""
@@ -26,15 +30,21 @@ unit_sim_cleanup() {
 }
 trap unit_sim_cleanup EXIT
 
-# Starts unit-sim: BUILD_DIR ADDRESS STORE LOG [UNIT-SIM OPTIONS...].
-unit_sim_run() {
+# Starts unit-sim without waiting for it: BUILD_DIR ADDRESS STORE LOG
+# [UNIT-SIM OPTIONS...]; its pid is the last of unit_pids.
+unit_sim_spawn() {
     local build=$1 address=$2 store=$3 log=$4
     shift 4
     mkdir -p "$store"
     "$build/bin/unit-sim" --address "$address" --revision 171 --store "$store" "$@" \
         >"$log" 2>&1 &
-    local pid=$!
-    unit_pids+=("$pid")
+    unit_pids+=("$!")
+}
+
+# Returns once the unit-sim PID on ADDRESS, logging to LOG, listens (5 s at
+# most): PID ADDRESS LOG.
+unit_sim_listening() {
+    local pid=$1 address=$2 log=$3
     for _ in $(seq 50); do
         grep -q "^unit $address" "$log" 2>/dev/null && return 0
         kill -0 "$pid" 2>/dev/null || break
@@ -42,6 +52,13 @@ unit_sim_run() {
     done
     cat "$log" >&2
     return 1
+}
+
+# Starts unit-sim and waits until it listens: BUILD_DIR ADDRESS STORE LOG
+# [UNIT-SIM OPTIONS...].
+unit_sim_run() {
+    unit_sim_spawn "$@"
+    unit_sim_listening "${unit_pids[-1]}" "$2" "$4"
 }
 
 unit_sim_start() {

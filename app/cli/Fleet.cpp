@@ -519,6 +519,17 @@ int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addr
         std::fprintf(stderr, "error: --json: %s\n", EscapeControls(e.Message()).c_str());
         return esUsage;
     }
+    // Each running unit holds files open in this program: a --jobs that the
+    // system's limit cannot hold would fail units at their start instead.
+    const std::size_t atOnce =
+        std::min(static_cast<std::size_t>(std::max(options.Jobs, 1)), addresses.size());
+    if (const auto room = ChildProcessRoom(); room && atOnce > *room) {
+        std::fprintf(stderr,
+                     "error: --jobs %d: the system's limit of open files (ulimit -n) leaves "
+                     "room for %zu units at once\n",
+                     options.Jobs, *room);
+        return esUsage;
+    }
     int status = RunFleet(settings, results);
     PrintResultTable(results, stdout);
     try {

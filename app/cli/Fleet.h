@@ -32,7 +32,8 @@ std::vector<std::string> UnitAddresses(const TCliOptions& options);
 /// each unit's run is this program with the options of UnitRunArguments,
 /// for that unit's address alone. Prints the end table and writes the JSON
 /// file; gives the exit status: 0 when every unit was updated, 1 when any was
-/// not, 2 for --list (one unit at a time) and a results file that cannot be
-/// written, 130 after Ctrl-C.
+/// not, 2 for --list (one unit at a time), a results file that cannot be
+/// written and a --jobs beyond what the open-file limit lets run at once (the
+/// fewer of --jobs and the units count), 130 after Ctrl-C.
 int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addresses,
                 const std::string& program);

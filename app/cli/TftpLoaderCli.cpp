@@ -62,9 +62,10 @@ void AddCliOptions(CLI::App& app, TCliOptions& options) {
         });
     app.add_option("--addresses", options.AddressFile,
                    "A file of unit addresses, one a line (blank lines and # comments ignored)");
-    app.add_option("--jobs", options.Jobs, "Units updated at once in a fleet")
+    app.add_option("--jobs", options.Jobs,
+                   "Units updated at once in a fleet (at most what the open-file limit allows)")
         ->capture_default_str()
-        ->check(CLI::Range(1, 64));
+        ->check(CLI::PositiveNumber);
     app.add_option("--json", options.Json, "Write the table of a fleet's results to this file");
     app.add_flag("--report", options.Report)->group(""); // for the fleet run only
     app.add_option("--folder", options.Folder, "The image folder (default: the program's folder)");

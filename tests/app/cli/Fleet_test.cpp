@@ -58,6 +58,20 @@ TFleetRun RunFleetCli(const Lines& args,
     return run;
 }
 
+/// Runs tftp-loader-cli with args under bash's "ulimit limit" (POSIX only),
+/// bounded by 60 s.
+TFleetRun RunFleetCliUnder(const std::string& limit, const Lines& args) {
+    Lines words = {"-c", "ulimit " + limit + " && exec \"$0\" \"$@\"", LOADER_CLI_PATH};
+    words.insert(words.end(), args.begin(), args.end());
+    TChildProcess shell("/bin/bash", words);
+    TFleetRun run;
+    if (ReadUntilEnd(shell, std::chrono::seconds(60), run.Out, run.Err))
+        run.Status = *shell.Ended();
+    else
+        shell.Kill();
+    return run;
+}
+
 /// The lines of text that start with prefix, without it and without the CR
 /// that a Windows program's text mode puts before the line feed.
 Lines LinesOf(const std::string& text, const std::string& prefix) {
@@ -290,4 +304,49 @@ TEST(TftpLoaderCliFleet, AClosedOutputEndsNoUpdate) {
     }
     for (const auto& row : table)
         EXPECT_EQ(row["succeeded"], true) << row.dump();
+}
+
+// More units at once than 64, and than the soft limit of open files would
+// hold (each running unit keeps three open in the fleet run): the fleet run
+// raises that limit to the hard one and runs them all. A --jobs that even the
+// hard limit cannot hold stops the run with status 2 before any unit is
+// asked anything, rather than failing units at their start.
+TEST(TftpLoaderCliFleet, RunsAsManyUnitsAtOnceAsTheOpenFileLimitAllows) {
+    if (kTestPlatform != TTestPlatform::tpPosix)
+        GTEST_SKIP() << "the open-file limit is a POSIX one, set here with bash's ulimit";
+    TImages images(171);
+    TTempFolder store, lists;
+    TUnitSim unit(UnitAt("127.0.14.10", store.Path()));
+    unit.Start();
+    // Nothing listens on the others: each of their runs fails at once.
+    const std::string json = lists.Path() + "results.json";
+    Lines args = {"--jobs", "100", "--folder",  images.Folder.Path(),
+                  "--json", json,  "--address", "127.0.14.10"};
+    for (int last = 100; last < 169; ++last)
+        args.insert(args.end(), {"--address", "127.0.14." + std::to_string(last)});
+
+    const TFleetRun refused = RunFleetCliUnder("-n 64", args);
+    EXPECT_EQ(refused.Status, 2);
+    EXPECT_NE(refused.Err.find("--jobs 100: the system's limit of open files"), std::string::npos)
+        << refused.Err;
+    EXPECT_TRUE(unit.Requests().empty());
+
+    TChildProcess limit("/bin/bash", {"-c", "ulimit -H -n"});
+    std::string hard, ignored;
+    ASSERT_TRUE(ReadUntilEnd(limit, std::chrono::seconds(10), hard, ignored));
+    if (!hard.starts_with("unlimited") && std::stol(hard) < 256)
+        GTEST_SKIP() << "the hard limit of open files is below 256: " << hard;
+    const TFleetRun run = RunFleetCliUnder("-S -n 64", args);
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_EQ(run.Err.find("Cannot start"), std::string::npos) << run.Err;
+    EXPECT_EQ(FileBytes(store.Path() + "rrpages.bin"), images.Pages);
+    EXPECT_EQ(FileBytes(store.Path() + "rrboot.bin"), images.Program);
+    const auto table = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(table.size(), 70u);
+    EXPECT_EQ(table[0]["succeeded"], true);
+    for (std::size_t i = 1; i < table.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(table[i]["step"], "connect");
+        EXPECT_EQ(table[i]["outcome"], "failed");
+    }
 }

@@ -1,8 +1,7 @@
-// fmt's out-of-line functions, compiled into tftp-put so that the tool needs
-// neither libfmt.so nor, through it, the shared C++ runtime (see
-// CMakeLists.txt: the shared runtime's start-up alone costs about 2 MiB of
-// resident memory). The list is that of fmt 9's own format.cc; CMake uses
-// this file only with fmt 9.
+// fmt's out-of-line functions, compiled into a program that links the C++
+// runtime statically (loader_static_cxx_runtime in CMakeLists.txt), so that it
+// needs neither libfmt.so nor, through it, the shared C++ runtime. The list
+// is that of fmt 9's own format.cc; CMake uses this file only with fmt 9.
 #include <fmt/format-inl.h>
 
 FMT_BEGIN_NAMESPACE
