@@ -26,6 +26,8 @@ using Clock = std::chrono::steady_clock;
 
 /// An address list is a few kilobytes; a file beyond this is some other file.
 constexpr std::int64_t AddressFileLimit = 1024 * 1024;
+/// The most status lines shown at once, the last of them counting the rest.
+constexpr std::size_t MaxStatusLines = 12;
 /// Status lines are redrawn at most this often: a transfer reports every
 /// block, far more often than anyone can read.
 constexpr auto RedrawInterval = std::chrono::milliseconds(100);
@@ -349,6 +351,13 @@ void TFleetRun::Finish(TUnitRun& run, int status) {
 std::vector<std::string> TFleetRun::StatusLines() const {
     std::vector<std::string> lines;
     for (const auto& run : running_) {
+        // Kept within the shortest usual terminal: a block taller than the
+        // screen could not be redrawn in place.
+        if (lines.size() + 1 == MaxStatusLines && running_.size() > MaxStatusLines) {
+            lines.push_back(
+                fmt::format("and {} more units running", running_.size() - lines.size()));
+            break;
+        }
         std::string line = settings_.Addresses[run->Index] + ": " + EscapeControls(run->Status);
         if (run->Total > 0)
             line += fmt::format(" ({}%)", ProgressPercent(run->Done, run->Total));

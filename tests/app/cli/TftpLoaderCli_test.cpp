@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <sstream>
+#include <thread>
 
 #include "app/cli/CliWindow.h"
 #include "app/cli/TftpLoaderCli.h"
@@ -255,13 +256,15 @@ TEST(TftpLoaderCli, EachSignalDuringATransferTellsTheUnitAndEndsTheRun) {
 TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
     struct Row {
         std::string name;
-        bool neverBack, silentTftp;
+        bool neverBack, slowTftp;
         std::string limit, line;
     };
     const std::vector<Row> rows = {
         {"never back", true, false, "2",
          "Stopped at wait after the reboot: time limit of 2 s reached"},
-        {"silent transfer", false, true, "3", "Stopped at web pages: time limit of 3 s reached"},
+        // A unit that acknowledges each block after a second would keep the
+        // transfer going for 40 s; the limit ends it.
+        {"slow transfer", false, true, "6", "Stopped at web pages: time limit of 6 s reached"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -269,28 +272,47 @@ TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
         TImages images(171);
         auto settings = UnitAt("127.0.17.3", store.Path());
         settings.NeverComesBack = row.neverBack;
-        if (row.silentTftp)
+        if (row.slowTftp)
             settings.TftpPort = 0;
         TUnitSim unit(settings);
         unit.Start();
-        std::optional<TUdpPeer> tftp;
-        if (row.silentTftp)
-            tftp.emplace("127.0.17.3", 69);
+        // The slow unit's TFTP side: no options, so 512-byte blocks, each
+        // acknowledged a second late, until an ERROR or 30 s.
+        std::vector<TIdBytes> heard;
+        std::thread tftp;
+        if (row.slowTftp) {
+            tftp = std::thread([&heard] {
+                TUdpPeer peer("127.0.17.3", 69);
+                const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+                while (std::chrono::steady_clock::now() < giveUp) {
+                    const auto datagram = peer.Receive(500);
+                    if (!datagram)
+                        continue;
+                    heard.push_back(datagram->Bytes);
+                    const std::uint16_t opcode = datagram->Word(0);
+                    if (opcode == 5)
+                        return;
+                    if (opcode == 3)
+                        std::this_thread::sleep_for(std::chrono::seconds(1));
+                    peer.Reply(*datagram, Ack(opcode == 3 ? datagram->Word(2) : 0));
+                }
+            });
+        }
         const auto start = std::chrono::steady_clock::now();
         TChildProcess cli(LOADER_CLI_PATH, {"--address", "127.0.17.3", "--time-limit", row.limit,
                                             "--folder", images.Folder.Path()});
         std::string out, err;
-        ASSERT_TRUE(ReadUntilEnd(cli, std::chrono::seconds(30), out, err));
+        const bool ended = ReadUntilEnd(cli, std::chrono::seconds(30), out, err);
         const auto took = std::chrono::steady_clock::now() - start;
+        if (tftp.joinable())
+            tftp.join();
+        ASSERT_TRUE(ended);
         EXPECT_EQ(*cli.Ended(), 1) << err;
         EXPECT_EQ(SplitLines(err), Lines{row.line});
         EXPECT_LT(took, std::chrono::seconds(std::stoi(row.limit) + 3));
-        if (tftp) {
-            // The unit was told, after the request and the block it took.
-            std::vector<std::vector<std::uint8_t>> heard;
-            while (const auto datagram = tftp->Receive(100))
-                heard.push_back(datagram->Bytes);
-            ASSERT_FALSE(heard.empty());
+        if (row.slowTftp) {
+            // Some blocks went, and the unit was told.
+            ASSERT_GT(heard.size(), 3u);
             EXPECT_EQ(heard.back(), Words({5, 0}, std::string("Transfer cancelled") + '\0'));
         }
     }
