@@ -24,9 +24,9 @@ DWORD MillisecondsUntil(TServiceDeadline deadline) {
 // One blocking call of the service, what it needs and what it gave. The
 // caller may leave before the call returns (the deadline, a failure of the
 // beat); the call's thread still works with it then, so the two share it.
-// The thread and the call's end are the system's own: with winpthreads, a
-// detached thread was seen never to run its call under Wine, and a timed
-// wait on a condition variable never to end.
+// The thread and the event that marks the call's end are the system's own:
+// under Wine, a thread started and detached through winpthreads was seen,
+// now and then, never to run its call.
 struct TCall {
     TCall(HINTERNET r, BOOL (*o)(TCall&))
         : request(r), operation(o), finished(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
