@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 #include "runtime/Format.h"
@@ -37,13 +36,10 @@ TEST(Connect, APageThatIsNotWholeOrNotTheUnitsOwnIsNoUnit) {
     const auto answer = [](std::function<std::string(const std::string&)> text) -> TScript {
         return [text](const std::string& line, const THttpPeer::TSend& send) { send(text(line)); };
     };
-    // Sends text a byte at a time, one every interval: a peer that keeps a
-    // fetch alive without ever finishing it (bounded, so no test runs for ever).
-    const auto drip = [](const std::string& text, std::chrono::milliseconds interval) {
-        return [=](const std::string&, const THttpPeer::TSend& send) {
-            for (const char c : text.substr(0, 60))
-                if (!send(std::string(1, c)) || (std::this_thread::sleep_for(interval), false))
-                    return;
+    // A peer that keeps a fetch alive without ever finishing it.
+    const auto drip = [&unit](const std::string& text, std::chrono::milliseconds interval) {
+        return [=, &unit](const std::string&, const THttpPeer::TSend& send) {
+            unit.Drip(send, text, interval);
         };
     };
     struct Row {
@@ -115,18 +111,16 @@ TEST(Connect, APageThatIsNotWholeOrNotTheUnitsOwnIsNoUnit) {
 // holds no poll past it.
 TEST(Upload, AWaitEndsAtItsLimitEvenInAPoll) {
     std::atomic<int> homePages{0};
-    THttpPeer unit("127.0.17.6", 80, [&](const std::string& line, const THttpPeer::TSend& send) {
+    THttpPeer unit("127.0.17.6", 80);
+    unit.SetScript([&](const std::string& line, const THttpPeer::TSend& send) {
         const std::string page = Marker("171");
-        if (line.rfind("GET / ", 0) == 0 && homePages++ > 0) {
-            // After the reboot: a byte a second, bounded.
-            for (const char c :
-                 THttpPeer::Answer("200 OK\r\nContent-Length: 500", page).substr(0, 30))
-                if (!send(std::string(1, c)) ||
-                    (std::this_thread::sleep_for(std::chrono::seconds(1)), false))
-                    return;
-            return;
-        }
-        send(THttpPeer::Answer("200 OK\r\nContent-Length: " + std::to_string(page.size()), page));
+        const std::string answer =
+            THttpPeer::Answer("200 OK\r\nContent-Length: " + std::to_string(page.size()), page);
+        // After the reboot: a byte a second.
+        if (line.rfind("GET / ", 0) == 0 && homePages++ > 0)
+            unit.Drip(send, answer, std::chrono::seconds(1));
+        else
+            send(answer);
     });
     TRig rig("127.000.017.006");
     rig.Loader.connectbutClick();

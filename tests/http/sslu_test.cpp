@@ -343,9 +343,7 @@ TEST_F(HttpSocketTest, TimeLimitEndsTheRequestAtWhicheverStep) {
     const std::string head = "200 OK\r\nContent-Length: " + std::to_string(page.size());
     const std::string answer = THttpPeer::Answer(head, page);
     const auto drip = [](THttpPeer& peer, const THttpPeer::TSend& send, std::string_view bytes) {
-        for (std::size_t i = 0; i < bytes.size(); ++i)
-            if (!send(bytes.substr(i, 1)) || !peer.Hold(1s))
-                return;
+        peer.Drip(send, bytes, 1s);
     };
     int closedPort = 0;
     {

@@ -90,6 +90,15 @@ public:
         return !stop_;
     }
 
+    /// For a script: sends bytes one at a time, one every interval, as a peer
+    /// that keeps a request alive without ever finishing it; stops early when
+    /// the client hangs up or the peer stops.
+    void Drip(const TSend& send, std::string_view bytes, std::chrono::milliseconds interval) const {
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            if (!send(bytes.substr(i, 1)) || !Hold(interval))
+                return;
+    }
+
     /// A whole answer: status line, header lines and body as given.
     static std::string Answer(const std::string& head, std::string_view body = {}) {
         return "HTTP/1.1 " + head + "\r\n\r\n" + std::string(body);
