@@ -197,8 +197,8 @@ void Tftftp_main::CreateControls() {
     Label1 = Control(handle_, 0, L"STATIC", Label1Text, shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                      unplaced, idLabel1, font_);
     ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, L"LISTBOX", "",
-                       shown | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL |
-                           LBS_NOTIFY,
+                       shown | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT |
+                           LBS_EXTENDEDSEL | LBS_NOTIFY,
                        unplaced, idListBox1, font_);
     ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, unplaced, font_, AddressPattern,
                                          DefaultAddress);
@@ -289,6 +289,10 @@ void Tftftp_main::Layout() {
 
     Move(ListBox1, at(309, 8, 360, 177));
     SendMessageW(ListBox1, LB_SETITEMHEIGHT, 0, std::max<LONG>(scaled(LogLineHeight), lineHeight));
+    SendMessageW(ListBox1, LB_SETHORIZONTALEXTENT, 0, 0);
+    const int lines = static_cast<int>(SendMessageW(ListBox1, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < lines; ++i)
+        WidenLog(ItemText(ListBox1, LB_GETTEXTLEN, LB_GETTEXT, i));
 
     Move(filegroup, at(16, 43, 273, 174));
     Move(groupFrame_, at(0, 0, 273, 174));
@@ -620,10 +624,21 @@ void Tftftp_main::LogLine(const std::string& text) {
     const auto line =
         SendMessageW(ListBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(text).c_str()));
     SendMessageW(ListBox1, LB_SETTOPINDEX, static_cast<WPARAM>(line), 0);
+    WidenLog(text);
+}
+
+void Tftftp_main::WidenLog(const std::string& line) {
+    // A list box scrolls sideways only as far as it is told; a long reason
+    // would end at its edge otherwise. The margin is the one it draws before
+    // each line.
+    const LONG width = TextExtent(ListBox1, line).cx + Scaled(4, dpi_);
+    if (width > SendMessageW(ListBox1, LB_GETHORIZONTALEXTENT, 0, 0))
+        SendMessageW(ListBox1, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(width), 0);
 }
 
 void Tftftp_main::ClearLog() {
     SendMessageW(ListBox1, LB_RESETCONTENT, 0, 0);
+    SendMessageW(ListBox1, LB_SETHORIZONTALEXTENT, 0, 0);
 }
 
 void Tftftp_main::SetStatus(const std::string& text) {

@@ -119,6 +119,8 @@ private:
     void RaiseHeldFailure();
     HWND List(TImageList list) const;
     HWND Button(TRunKind button) const;
+    /// Lets the log scroll sideways as far as line reaches.
+    void WidenLog(const std::string& line);
     /// Places the status label for its whole text (StatusPlace).
     void PlaceStatus();
     /// Waits for the close question's thread to end, answering its box No

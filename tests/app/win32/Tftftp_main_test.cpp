@@ -576,6 +576,9 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
     EXPECT_EQ(label.left + label.right,
               PlaceOf(window.ListBox1).left + PlaceOf(window.ListBox1).right);
     EXPECT_TRUE(GetWindowLongA(window.statuslab, GWL_STYLE) & SS_ENDELLIPSIS);
+    // The log scrolls sideways to the end of the line, which is longer than it.
+    EXPECT_GE(SendMessageA(window.ListBox1, LB_GETHORIZONTALEXTENT, 0, 0),
+              TextExtent(window.ListBox1, log[1]).cx);
 }
 
 TEST_F(Win32WindowTest, AClickThatEntersTheAddressFieldSelectsIt) {
