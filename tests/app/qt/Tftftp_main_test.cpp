@@ -452,8 +452,17 @@ TEST(WindowClose, DuringARunAsksAndAYesEndsTheProgramPromptly) {
         ASSERT_TRUE(window.filegroup->isVisible());
         // The first close is answered No: the run goes on, and 300 ms later
         // the window is closed again and the answer is Yes.
-        TBoxAnswerer answerer([&] { return window.CloseBox(); },
-                              {QMessageBox::No, QMessageBox::Yes});
+        QString caption;
+        bool noIsTheDefault = false;
+        TBoxAnswerer answerer(
+            [&] {
+                if (QMessageBox* box = window.CloseBox()) {
+                    caption = box->windowTitle();
+                    noIsTheDefault = box->defaultButton() == box->button(QMessageBox::No);
+                }
+                return window.CloseBox();
+            },
+            {QMessageBox::No, QMessageBox::Yes});
         QElapsedTimer sinceYes;
         bool busyAfterNo = false;
         TLines logAfterNo;
@@ -479,6 +488,8 @@ TEST(WindowClose, DuringARunAsksAndAYesEndsTheProgramPromptly) {
         EXPECT_EQ(answerer.Texts,
                   (std::vector<QString>(2, QStringLiteral("An update is running. Stop it "
                                                           "and close?"))));
+        EXPECT_EQ(caption, QStringLiteral("Tessik TFTP Loader"));
+        EXPECT_TRUE(noIsTheDefault);
         EXPECT_TRUE(busyAfterNo);
         EXPECT_EQ(logAfterNo, row.log);
         EXPECT_LT(sinceYes.elapsed(), 2000);
