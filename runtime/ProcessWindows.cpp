@@ -22,6 +22,7 @@
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "runtime/HeldInterrupts.h"
+#include "runtime/WideText.h"
 
 namespace {
 
@@ -60,18 +61,6 @@ std::size_t IndexOf(TChildStream stream) {
     throw EOSError(Format("Cannot start %s. %s", program, SysErrorMessage(code)), code);
 }
 
-/// The program's 8-bit text as the system's UTF-16, by the ANSI code page,
-/// as the system's own ...A functions read it.
-std::wstring Wide(const std::string& text) {
-    if (text.empty())
-        return {};
-    const int size = static_cast<int>(text.size());
-    std::wstring wide(static_cast<std::size_t>(size), L'\0');
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), size, wide.data(), size);
-    wide.resize(static_cast<std::size_t>(std::max(n, 0)));
-    return wide;
-}
-
 /// One argument as the child's start-up code (CommandLineToArgvW and the C
 /// runtime alike) reads it back: quoted when it holds a blank or a quote or
 /// is empty; backslashes are literal except before a quote, so those
@@ -98,12 +87,14 @@ std::wstring QuotedArgument(const std::wstring& arg) {
     return quoted;
 }
 
-/// The whole command line. The program's own name is read up to its
-/// closing quote, without backslash rules; a path holds no quote.
+/// The whole command line, from the program's UTF-8 (so that a child reads
+/// a folder named in any script whole, see ProgramText.h). The program's
+/// own name is read up to its closing quote, without backslash rules; a path
+/// holds no quote.
 std::wstring CommandLine(const std::string& program, const std::vector<std::string>& args) {
-    std::wstring line = L"\"" + Wide(program) + L"\"";
+    std::wstring line = L"\"" + WideText(program) + L"\"";
     for (const std::string& arg : args)
-        line += L" " + QuotedArgument(Wide(arg));
+        line += L" " + QuotedArgument(WideText(arg));
     return line;
 }
 
@@ -259,7 +250,7 @@ TPipe MakePipe(const std::string& program) {
 /// This program's environment block for a child, naming this program its
 /// parent; kept sorted by name, as the system keeps its own.
 std::wstring ChildEnvironment() {
-    const std::wstring prefix = Wide(std::string(ParentVariable)) + L"=";
+    const std::wstring prefix = WideText(ParentVariable) + L"=";
     const auto name = [](const std::wstring& entry) {
         // "=C:=C:\\dir": a name may start with the equals sign.
         return entry.substr(0, entry.find(L'=', 1));
@@ -385,7 +376,7 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
     DWORD flags = CREATE_NEW_PROCESS_GROUP;
     if (inherited.List())
         flags |= EXTENDED_STARTUPINFO_PRESENT;
-    const std::wstring application = Wide(program);
+    const std::wstring application = WideText(program);
     std::wstring commandLine = CommandLine(program, args);
     std::wstring environment = ChildEnvironment();
     PROCESS_INFORMATION started{};

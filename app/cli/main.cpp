@@ -1,13 +1,19 @@
-// tftp-loader-cli: the loader without a screen. Parses the arguments and
-// runs once for one unit, or the fleet run for several; the runs themselves
-// are RunCli's and RunFleetCli's.
+// tftp-loader-cli: the loader without a screen. Parses the arguments (as
+// UTF-8 on every platform) and runs once for one unit, or the fleet run for
+// several; the runs themselves are RunCli's and RunFleetCli's.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
 #include "app/cli/Fleet.h"
 #include "app/cli/TftpLoaderCli.h"
+#include "runtime/ProgramText.h"
 
 int main(int argc, char** argv) {
+    UseUtf8Console();
+    std::vector<std::string> args = ProgramArguments(argc, argv);
+    std::vector<char*> words;
+    for (std::string& arg : args)
+        words.push_back(arg.data());
     TCliOptions options;
     CLI::App app{"Updates a unit over HTTP and TFTP without a window: connects, scans the "
                  "image folder and uploads the chosen web-page and program images."};
@@ -22,7 +28,7 @@ int main(int argc, char** argv) {
     });
     std::vector<std::string> addresses;
     try {
-        app.parse(argc, argv);
+        app.parse(static_cast<int>(words.size()), words.data());
         addresses = UnitAddresses(options);
         if (addresses.empty())
             throw CLI::RequiredError("--address"); // or --addresses, as the help says
@@ -35,5 +41,5 @@ int main(int argc, char** argv) {
     }
     if (addresses.size() == 1 && options.Json.empty())
         return RunCli(options, addresses[0]);
-    return RunFleetCli(options, addresses, argv[0]);
+    return RunFleetCli(options, addresses, args[0]);
 }

@@ -1,7 +1,9 @@
 // The main window: builds the controls at their fixed places, offers the
-// window operations to the loader, and runs every handler through the
-// loader's guard. Texts cross between the loader and Qt as 8-bit text in the
-// system's encoding, byte for byte where file names are concerned.
+// window operations to the loader, runs every handler through the loader's
+// guard and every run button through the window controller, and draws what
+// the controller says of the run. Texts cross between the loader and Qt as
+// 8-bit text in the system's encoding, byte for byte where file names are
+// concerned.
 #include "app/qt/Tftftp_main.h"
 
 #include <QApplication>
@@ -22,10 +24,10 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <initializer_list>
 #include <utility>
@@ -48,28 +50,10 @@ std::string FromQt(const QString& text) {
     return text.toLocal8Bit().toStdString();
 }
 
-// The status label's blue: the palette's link colour where it reads well on
-// the window's background, else a blue that does (a dark palette may keep
-// the light one's pure blue as its link colour).
-QColor StatusBlue(const QPalette& palette) {
-    constexpr double Readable = 4.5; // WCAG 2 contrast for normal text
-    const auto luminance = [](const QColor& c) {
-        const auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const double background = luminance(palette.color(QPalette::Window));
-    const auto contrast = [&](const QColor& c) {
-        const double l = luminance(c);
-        return (std::max(l, background) + 0.05) / (std::min(l, background) + 0.05);
-    };
-    const QColor link = palette.color(QPalette::Link);
-    if (contrast(link) >= Readable)
-        return link;
-    const QColor deep(0x00, 0x00, 0xff), light(0x6c, 0xb4, 0xff);
-    return contrast(deep) >= contrast(light) ? deep : light;
+TRgb Rgb(const QColor& colour) {
+    const QColor rgb = colour.toRgb();
+    return {static_cast<std::uint8_t>(rgb.red()), static_cast<std::uint8_t>(rgb.green()),
+            static_cast<std::uint8_t>(rgb.blue())};
 }
 
 // Room for a caption in a title bar: the text in a bold font a little larger
@@ -119,7 +103,6 @@ Tftftp_main::Tftftp_main(QWidget* parent)
 
     statuslab->setObjectName(QStringLiteral("statuslab"));
     statuslab->setFont(TahomaFont(10));
-    ShowStatusInBlue();
     statuslab->setGeometry(568, 200, 4, 16);
 
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -186,11 +169,16 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     setTabOrder(file1edit, file2edit);
     setTabOrder(file2edit, uploadbut);
 
-    loader_ = std::make_unique<TLoader>(*this);
+    TRunView& view = *this;
+    controller_ = std::make_unique<TWindowController>(*this, view);
+    ShowStatusColour();
     // A transfer waits up to 4 s for each reply without a notification; the
     // window must repaint and take a close meanwhile. One hook per process.
     if (TIdAntiFreezeBase::CurrentAntiFreeze == nullptr)
-        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>(*this, *loader_);
+        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>(*this, Loader());
+    escape_ = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    escape_->setEnabled(false);
+    connect(escape_, &QShortcut::activated, this, [this] { controller_->Escape(); });
 
     connect(connectbut, &QPushButton::clicked, this, &Tftftp_main::connectbutClick);
     connect(uploadbut, &QPushButton::clicked, this, &Tftftp_main::uploadbutClick);
@@ -211,12 +199,12 @@ Tftftp_main::~Tftftp_main() = default;
 // to be left, the click is part of that refused move and runs nothing.
 void Tftftp_main::connectbutClick() {
     if (!ipedit->HoldsInvalidChange())
-        loader_->connectbutClick();
+        controller_->Press(TRunKind::rkConnect);
 }
 
 void Tftftp_main::uploadbutClick() {
     if (!ipedit->HoldsInvalidChange())
-        loader_->uploadbutClick();
+        controller_->Press(TRunKind::rkUpload);
 }
 
 void Tftftp_main::direditChange() {
@@ -224,7 +212,7 @@ void Tftftp_main::direditChange() {
     // The failure must not unwind through the edit's signal: Qt is built
     // without exceptions, and the signal's later receivers would be skipped.
     try {
-        loader_->direditChange();
+        Loader().direditChange();
     } catch (...) {
         scanFailure_ = std::current_exception();
     }
@@ -281,26 +269,78 @@ bool Tftftp_main::eventFilter(QObject* watched, QEvent* event) {
 
 void Tftftp_main::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
-    if (event->type() == QEvent::PaletteChange)
-        ShowStatusInBlue();
+    if (event->type() == QEvent::PaletteChange && controller_)
+        ShowStatusColour();
 }
 
-void Tftftp_main::ShowStatusInBlue() {
+void Tftftp_main::ShowStatusColour() {
+    const TRgb colour =
+        StatusColour(controller_->StatusTone(), Rgb(palette().color(QPalette::Window)),
+                     Rgb(palette().color(QPalette::Link)));
     QPalette label = statuslab->palette();
-    label.setColor(QPalette::WindowText, StatusBlue(palette()));
+    label.setColor(QPalette::WindowText, QColor(colour.Red, colour.Green, colour.Blue));
     statuslab->setPalette(label);
 }
 
 void Tftftp_main::closeEvent(QCloseEvent* event) {
-    if (loader_->Busy()) {
+    switch (controller_->CloseRequested()) {
+    case TCloseAction::caKeepOpen:
+        event->ignore();
+        return;
+    case TCloseAction::caCloseAfterRun:
         // The running Connect or Upload ends at its next pump; the window is
         // destroyed only after it has unwound, once the message loop returns.
         closing_ = true;
-        loader_->Cancel();
         if (wait_ != nullptr)
             wait_->quit();
+        break;
+    case TCloseAction::caCloseNow:
+        break;
     }
     QWidget::closeEvent(event);
+}
+
+// --- Run state ----------------------------------------------------------------
+
+QPushButton* Tftftp_main::Button(TRunKind button) const {
+    return button == TRunKind::rkConnect ? connectbut : uploadbut;
+}
+
+void Tftftp_main::ShowRunState() {
+    for (const TRunKind kind : {TRunKind::rkConnect, TRunKind::rkUpload}) {
+        const std::string_view caption = controller_->ButtonCaption(kind);
+        Button(kind)->setText(
+            QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+        Button(kind)->setEnabled(controller_->ButtonEnabled(kind));
+    }
+    escape_->setEnabled(controller_->Running());
+    ShowStatusColour();
+}
+
+void Tftftp_main::AskToClose(const std::string& question) {
+    // Opened, not run: the update goes on in the run's own pumps while the
+    // user reads the question.
+    auto* box = new QMessageBox(QMessageBox::Question, QString::fromLatin1(ApplicationTitleText),
+                                ToQt(question), QMessageBox::Yes | QMessageBox::No, this);
+    box->setObjectName(QStringLiteral("closebox"));
+    box->setDefaultButton(QMessageBox::No);
+    box->setEscapeButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::WindowModal);
+    FitCaption(*box);
+    connect(box, &QMessageBox::finished, this, [this, box] {
+        controller_->CloseAnswered(box->clickedButton() == box->button(QMessageBox::Yes));
+    });
+    closeBox_ = box;
+    box->open();
+}
+
+QMessageBox* Tftftp_main::CloseBox() const {
+    return closeBox_;
+}
+
+void Tftftp_main::CloseWindow() {
+    close();
 }
 
 // --- Window operations ------------------------------------------------------
@@ -315,14 +355,31 @@ void Tftftp_main::ClearLog() {
 }
 
 void Tftftp_main::SetStatus(const std::string& text) {
-    statuslab->setText(ToQt(text));
-    statuslab->resize(std::max(4, statuslab->sizeHint().width()), statuslab->height());
+    statusText_ = ToQt(text);
+    PlaceStatus();
+}
+
+void Tftftp_main::PlaceStatus() {
+    constexpr int Home = 568;
+    statuslab->setText(statusText_);
+    const TStatusPlace place = StatusPlace(std::max(4, statuslab->sizeHint().width()), Home,
+                                           transferbar->isVisible() ? Home : transferbar->x(),
+                                           ListBox1->geometry().right() + 1);
+    if (place.Elided)
+        statuslab->setText(
+            statuslab->fontMetrics().elidedText(statusText_, Qt::ElideRight, place.Width));
+    statuslab->setToolTip(place.Elided ? statusText_ : QString());
+    statuslab->setGeometry(place.Left, statuslab->y(), place.Width, statuslab->height());
 }
 
 void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
+    const bool shown = transferbar->isVisible();
     transferbar->setVisible(total > 0);
     if (total > 0)
         transferbar->setValue(ProgressPercent(done, total));
+    // The status reaches left over the strip only while the bar is away.
+    if (transferbar->isVisible() != shown)
+        PlaceStatus();
 }
 
 void Tftftp_main::TraceOut(const std::string& text) {
@@ -408,10 +465,7 @@ std::string Tftftp_main::ProgramFolder() {
     return ::ProgramFolder();
 }
 
-void Tftftp_main::ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitleText), ToQt(text),
-                    QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("errorbox"));
+void Tftftp_main::FitCaption(QMessageBox& box) {
     box.setTextFormat(Qt::PlainText); // a message is never markup
     // Qt sizes the box for its caption in the box's own small font; the title
     // bar draws it larger and beside its buttons, and would cut it short.
@@ -419,6 +473,13 @@ void Tftftp_main::ShowError(const std::string& text) {
         grid->addItem(new QSpacerItem(CaptionRoom(box.windowTitle()), 0, QSizePolicy::Minimum,
                                       QSizePolicy::Fixed),
                       grid->rowCount(), 0, 1, grid->columnCount());
+}
+
+void Tftftp_main::ShowError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitleText), ToQt(text),
+                    QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("errorbox"));
+    FitCaption(box);
     QMessageBox* outer = errorBox_;
     errorBox_ = &box;
     box.exec();
@@ -430,13 +491,22 @@ void Tftftp_main::SetBusy(bool busy) {
         QWidget* focus = QApplication::focusWidget();
         focusBeforeRun_ = focus != nullptr && isAncestorOf(focus) ? focus : nullptr;
     }
+    // The run's button becomes its Cancel, the other one is disabled.
+    controller_->SetBusy(busy);
+    if (busy) {
+        // A control about to be disabled leaves the focus to the log, where
+        // Escape cancels; Qt would pass it on along the tab order, to the
+        // run's Cancel, which a held Enter would press.
+        const auto button = controller_->RunButton();
+        if (focusBeforeRun_ != nullptr && (!button || focusBeforeRun_ != Button(*button)))
+            ListBox1->setFocus(Qt::OtherFocusReason);
+    }
     // One unit and one pair of images from the start of a run to its end.
-    for (QWidget* control : std::initializer_list<QWidget*>{ipedit, connectbut, diredit, file1edit,
-                                                            file2edit, uploadbut})
+    for (QWidget* control : std::initializer_list<QWidget*>{ipedit, diredit, file1edit, file2edit})
         control->setEnabled(!busy);
     if (busy)
         return;
-    transferbar->setVisible(false);
+    SetProgress(0, 0);
     // Disabling the focused control passed the focus on to the log, which
     // shows no mark for it; the control the run started from takes it back.
     QWidget* focus = focusBeforeRun_;
@@ -446,8 +516,5 @@ void Tftftp_main::SetBusy(bool busy) {
 }
 
 void Tftftp_main::RunEnded(const TRunOutcome& outcome) {
-    ShowOutcomeInLog(*this, outcome);
-    // A failed run must not leave "Wait" or "Done" in the label.
-    if (!outcome.Succeeded())
-        SetStatus(OutcomeStatus(outcome));
+    controller_->RunEnded(outcome);
 }

@@ -1,7 +1,9 @@
 // The main window `ftftp_main` of class `Tftftp_main`: its controls at their
-// fixed places, the error box, the message pump, and the wiring of the
-// buttons and the folder edit to the loader. Everything the window does for
-// the loader goes through TWindowOperations; no protocol logic belongs here.
+// fixed places, the error box and the close question, the message pump, and
+// the wiring of the buttons and the folder edit to the loader through the
+// window controller. Everything the window does for the loader goes through
+// TWindowOperations, and what a run looks like is the controller's (through
+// TRunView); no protocol logic and no run state belong here.
 #pragma once
 
 #include <QPointer>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "app/Loader.h"
+#include "app/WindowController.h"
 #include "app/WindowOperations.h"
 
 class QComboBox;
@@ -22,11 +25,12 @@ class QListWidget;
 class QMessageBox;
 class QProgressBar;
 class QPushButton;
+class QShortcut;
 class TAdvDirectoryEdit;
 class TIdAntiFreezeBase;
 class TMaskEdit;
 
-class Tftftp_main : public QWidget, public TWindowOperations {
+class Tftftp_main : public QWidget, public TWindowOperations, private TRunView {
     Q_OBJECT
 
 public:
@@ -54,10 +58,14 @@ public:
     QProgressBar* const transferbar;
 
     /// The logic behind the buttons and the folder edit.
-    TLoader& Loader() { return *loader_; }
+    TLoader& Loader() { return controller_->Loader(); }
     /// The error box while it is open, else null; lets the box be read and
     /// dismissed without a click.
     QMessageBox* ErrorBox() const { return errorBox_; }
+    /// The question a close during a run asks while it is open, else null.
+    QMessageBox* CloseBox() const;
+    /// The status label's whole text, which the label may show cut short.
+    const QString& StatusText() const { return statusText_; }
 
     /// The log's lines, "\n" after each: the selected ones, or all when none is.
     QString LogText() const;
@@ -66,7 +74,8 @@ public:
 
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil returns early once the
-    // window is closed during a run.
+    // window is closed during a run. SetStatus shows a text too long for the
+    // strip under the log cut short, the whole text in the label's tooltip.
     void LogLine(const std::string& text) override;
     void ClearLog() override;
     void SetStatus(const std::string& text) override;
@@ -101,10 +110,26 @@ private:
     void ipeditValidationFailed(const QString& message);
     void ListBox1ContextMenu(const QPoint& at);
     QComboBox* List(TImageList list) const;
-    /// The status label in the blue that reads on the window's palette.
-    void ShowStatusInBlue();
+    QPushButton* Button(TRunKind button) const;
+    /// Sets up a box of the window: plain text, wide enough for its caption.
+    static void FitCaption(QMessageBox& box);
+    /// The status label in the colour of its tone that reads on the
+    /// window's palette.
+    void ShowStatusColour();
+    /// Places the status label for its whole text (StatusPlace).
+    void PlaceStatus();
 
-    std::unique_ptr<TLoader> loader_;
+    // TRunView, as documented there.
+    void ShowRunState() override;
+    void AskToClose(const std::string& question) override;
+    void CloseWindow() override;
+
+    std::unique_ptr<TWindowController> controller_;
+    /// Escape cancels the run under way; on only while one goes on, when the
+    /// address field, which takes Escape itself, is disabled.
+    QShortcut* escape_ = nullptr;
+    QPointer<QMessageBox> closeBox_;
+    QString statusText_;
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     QMessageBox* errorBox_ = nullptr;

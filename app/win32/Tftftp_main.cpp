@@ -1,9 +1,10 @@
 // The main window on the Windows GUI: builds the controls at their fixed
-// places, offers the window operations to the loader, and runs every handler
-// through the loader's guard. No failure may unwind through the system's
-// message dispatch: the window procedure holds it, and it is raised again
-// once the dispatch has returned (in the pump, or in SetDirEditText for a
-// scan that the loader started itself).
+// places, offers the window operations to the loader, runs every handler
+// through the loader's guard and every run button through the window
+// controller, and draws what the controller says of the run. No failure may unwind through the
+// system's message dispatch: the window procedure holds it, and it is raised again once the
+// dispatch has returned (in the pump, or in SetDirEditText for a scan that the loader started
+// itself).
 #include "app/win32/Tftftp_main.h"
 #include "app/win32/WindowText.h"
 
@@ -33,6 +34,11 @@ constexpr int DropDownHeight = 160;
 /// The address field refused a key or to be left; the box opens once that
 /// key or focus change is over.
 constexpr UINT WmValidationFailed = WM_APP + 1;
+/// The close question was answered: wParam is TRUE for Yes.
+constexpr UINT WmCloseAnswered = WM_APP + 2;
+/// The status label's place in the layout of 96 DPI, left and top; it
+/// grows right, and left over the transfer bar's strip when it must.
+constexpr POINT StatusHome{568, 200};
 
 enum TControlId {
     idStatuslab = 100,
@@ -80,6 +86,14 @@ LONG EditFrameWidth(HWND edit) {
     GetClientRect(edit, &client);
     const auto margins = static_cast<DWORD>(SendMessageW(edit, EM_GETMARGINS, 0, 0));
     return (window.right - window.left) - client.right + LOWORD(margins) + HIWORD(margins);
+}
+
+/// The place of control in its parent's client area.
+RECT PlaceOf(HWND control) {
+    RECT place{};
+    GetWindowRect(control, &place);
+    MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&place), 2);
+    return place;
 }
 
 /// Moves control to place within its parent and gives it that size.
@@ -153,14 +167,16 @@ Tftftp_main::Tftftp_main() {
     CreateControls();
     Layout();
 
-    loader_ = std::make_unique<TLoader>(*this);
+    TRunView& view = *this;
+    controller_ = std::make_unique<TWindowController>(*this, view);
     // A transfer waits up to 4 s for each reply without a notification; the
     // window must repaint and take a close meanwhile. One hook per process.
     if (TIdAntiFreezeBase::CurrentAntiFreeze == nullptr)
-        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>(*this, *loader_);
+        IdAntiFreeze1 = std::make_unique<TWindowAntiFreeze>(*this, Loader());
 }
 
 Tftftp_main::~Tftftp_main() {
+    EndQuestion();
     IdAntiFreeze1.reset();
     if (handle_ != nullptr) {
         const HWND window = std::exchange(handle_, nullptr); // no quit for this one
@@ -175,13 +191,14 @@ Tftftp_main::~Tftftp_main() {
 void Tftftp_main::CreateControls() {
     const DWORD shown = WS_VISIBLE;
     const RECT unplaced{}; // Layout places each
-    statuslab = Control(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX, unplaced,
-                        idStatuslab, statusFont_);
+    // One line, cut short with an ellipsis where the strip ends.
+    statuslab = Control(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS,
+                        unplaced, idStatuslab, statusFont_);
     Label1 = Control(handle_, 0, L"STATIC", Label1Text, shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX,
                      unplaced, idLabel1, font_);
     ListBox1 = Control(handle_, WS_EX_CLIENTEDGE, L"LISTBOX", "",
-                       shown | WS_TABSTOP | WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_EXTENDEDSEL |
-                           LBS_NOTIFY,
+                       shown | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | LBS_NOINTEGRALHEIGHT |
+                           LBS_EXTENDEDSEL | LBS_NOTIFY,
                        unplaced, idListBox1, font_);
     ipedit = std::make_unique<TMaskEdit>(handle_, idIpedit, unplaced, font_, AddressPattern,
                                          DefaultAddress);
@@ -272,6 +289,10 @@ void Tftftp_main::Layout() {
 
     Move(ListBox1, at(309, 8, 360, 177));
     SendMessageW(ListBox1, LB_SETITEMHEIGHT, 0, std::max<LONG>(scaled(LogLineHeight), lineHeight));
+    SendMessageW(ListBox1, LB_SETHORIZONTALEXTENT, 0, 0);
+    const int lines = static_cast<int>(SendMessageW(ListBox1, LB_GETCOUNT, 0, 0));
+    for (int i = 0; i < lines; ++i)
+        WidenLog(ItemText(ListBox1, LB_GETTEXTLEN, LB_GETTEXT, i));
 
     Move(filegroup, at(16, 43, 273, 174));
     Move(groupFrame_, at(0, 0, 273, 174));
@@ -296,8 +317,8 @@ void Tftftp_main::Layout() {
     // The free strip between the log's bottom (185) and the window's; ends
     // short of the status label, which grows to the right with its text.
     Move(transferbar, at(309, 203, 251, 10));
-    Move(statuslab, at(568, 200, 4, 16));
-    SetStatus(WindowText(statuslab));
+    Move(statuslab, at(StatusHome.x, StatusHome.y, 4, 16));
+    PlaceStatus();
     InvalidateRect(handle_, nullptr, TRUE);
 }
 
@@ -383,13 +404,19 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
             const HWND focus = GetFocus();
             if (focus == connectbut || focus == uploadbut)
                 SendMessageW(focus, BM_CLICK, 0, 0);
+        } else if (LOWORD(wParam) == IDCANCEL && controller_) {
+            controller_->Escape(); // the Escape key: ends the run under way
         }
         return 0;
     case WM_CTLCOLORSTATIC:
         if (reinterpret_cast<HWND>(lParam) == statuslab) {
             const auto dc = reinterpret_cast<HDC>(wParam);
-            SetTextColor(dc, RGB(0, 0, 255));
-            SetBkColor(dc, GetSysColor(COLOR_BTNFACE));
+            const COLORREF face = GetSysColor(COLOR_BTNFACE);
+            const TRgb text =
+                StatusColour(controller_ ? controller_->StatusTone() : TStatusTone::stNormal,
+                             {GetRValue(face), GetGValue(face), GetBValue(face)});
+            SetTextColor(dc, RGB(text.Red, text.Green, text.Blue));
+            SetBkColor(dc, face);
             return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
         }
         break;
@@ -406,6 +433,10 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         // The box gives the focus back to whichever control the system
         // remembers; the field keeps it until it may be left.
         SetFocus(ipedit->Handle());
+        return 0;
+    case WmCloseAnswered:
+        EndQuestion();
+        controller_->CloseAnswered(wParam != FALSE);
         return 0;
     case WM_DPICHANGED: {
         // Moved to a monitor of another DPI, or its DPI changed: the window
@@ -434,7 +465,7 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
 }
 
 void Tftftp_main::Command(HWND control, WORD code) {
-    if (!loader_)
+    if (!controller_)
         return; // the controls' own set-up, while the window is being built
     if (code == BN_CLICKED && (control == connectbut || control == uploadbut)) {
         // A click on a button leaves the address field first; when the field
@@ -442,27 +473,87 @@ void Tftftp_main::Command(HWND control, WORD code) {
         // runs nothing.
         if (ipedit->HoldsInvalidChange())
             return;
-        if (control == connectbut)
-            loader_->connectbutClick();
-        else
-            loader_->uploadbutClick();
+        controller_->Press(control == connectbut ? TRunKind::rkConnect : TRunKind::rkUpload);
     } else if (code == BN_CLICKED && control == diredit->BrowseButton()) {
         diredit->Browse();
     } else if (code == EN_CHANGE && control == diredit->Edit()) {
-        loader_->direditChange();
+        Loader().direditChange();
     }
 }
 
 void Tftftp_main::Close() {
-    if (loader_->Busy()) {
+    switch (controller_->CloseRequested()) {
+    case TCloseAction::caKeepOpen:
+        return;
+    case TCloseAction::caCloseAfterRun:
         // The running Connect or Upload ends at its next pump; the window is
         // destroyed once it has unwound (SetBusy posts the close again).
         closing_ = true;
         ShowWindow(handle_, SW_HIDE);
-        loader_->Cancel();
+        return;
+    case TCloseAction::caCloseNow:
+        DestroyWindow(handle_);
         return;
     }
-    DestroyWindow(handle_);
+}
+
+// --- Run state ----------------------------------------------------------------
+
+HWND Tftftp_main::Button(TRunKind button) const {
+    return button == TRunKind::rkConnect ? connectbut : uploadbut;
+}
+
+void Tftftp_main::ShowRunState() {
+    for (const TRunKind kind : {TRunKind::rkConnect, TRunKind::rkUpload}) {
+        SetControlText(Button(kind), std::string(controller_->ButtonCaption(kind)));
+        EnableWindow(Button(kind), controller_->ButtonEnabled(kind));
+    }
+    InvalidateRect(statuslab, nullptr, TRUE); // its colour: WM_CTLCOLORSTATIC
+}
+
+void Tftftp_main::AskToClose(const std::string& question) {
+    // A box run on this thread would hold the update in the box's own
+    // message loop until the user answers; on a thread of its own it leaves
+    // this one running the update, while it disables the window as any box
+    // does. The answer comes back as a message.
+    EndQuestion();
+    questionThread_ = 0;
+    questionDone_ = false;
+    question_ = std::thread([this, window = handle_, text = WideText(question)] {
+        questionThread_ = GetCurrentThreadId();
+        const int answer = MessageBoxW(window, text.c_str(), WideText(ApplicationTitleText).c_str(),
+                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        questionDone_ = true;
+        PostMessageW(window, WmCloseAnswered, answer == IDYES, 0);
+    });
+}
+
+void Tftftp_main::EndQuestion() {
+    if (!question_.joinable())
+        return;
+    while (!questionDone_) {
+        if (const DWORD thread = questionThread_)
+            EnumThreadWindows(
+                thread,
+                [](HWND box, LPARAM) -> BOOL {
+                    char boxClass[16] = {};
+                    GetClassNameA(box, boxClass, sizeof boxClass);
+                    if (std::string_view(boxClass) == "#32770")
+                        PostMessageW(box, WM_COMMAND, IDNO, 0);
+                    return TRUE;
+                },
+                0);
+        // The box's thread sends this one messages as it goes (its owner is
+        // enabled again): they are taken while waiting.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        MSG msg{};
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    question_.join();
+}
+
+void Tftftp_main::CloseWindow() {
+    Close();
 }
 
 void Tftftp_main::ListBox1ContextMenu(POINT at) {
@@ -533,26 +624,51 @@ void Tftftp_main::LogLine(const std::string& text) {
     const auto line =
         SendMessageW(ListBox1, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(text).c_str()));
     SendMessageW(ListBox1, LB_SETTOPINDEX, static_cast<WPARAM>(line), 0);
+    WidenLog(text);
+}
+
+void Tftftp_main::WidenLog(const std::string& line) {
+    // A list box scrolls sideways only as far as it is told; a long reason
+    // would end at its edge otherwise. The margin is the one it draws before
+    // each line.
+    const LONG width = TextExtent(ListBox1, line).cx + Scaled(4, dpi_);
+    if (width > SendMessageW(ListBox1, LB_GETHORIZONTALEXTENT, 0, 0))
+        SendMessageW(ListBox1, LB_SETHORIZONTALEXTENT, static_cast<WPARAM>(width), 0);
 }
 
 void Tftftp_main::ClearLog() {
     SendMessageW(ListBox1, LB_RESETCONTENT, 0, 0);
+    SendMessageW(ListBox1, LB_SETHORIZONTALEXTENT, 0, 0);
 }
 
 void Tftftp_main::SetStatus(const std::string& text) {
-    SetControlText(statuslab, text);
-    // The label grows to the right with its text, as wide as the text needs.
-    const SIZE extent = TextExtent(statuslab, text);
-    SetWindowPos(statuslab, nullptr, 0, 0, std::max<LONG>(Scaled(4, dpi_), extent.cx),
-                 std::max<LONG>(Scaled(16, dpi_), extent.cy),
-                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    statusText_ = text;
+    PlaceStatus();
+}
+
+void Tftftp_main::PlaceStatus() {
+    SetControlText(statuslab, statusText_);
+    // The label grows with its text, to the right and then to the left, as
+    // wide as the text needs and the strip under the log allows.
+    const SIZE extent = TextExtent(statuslab, statusText_);
+    const int home = Scaled(StatusHome.x, dpi_);
+    const bool bar = (GetWindowLongW(transferbar, GWL_STYLE) & WS_VISIBLE) != 0;
+    const TStatusPlace place =
+        StatusPlace(std::max<int>(Scaled(4, dpi_), extent.cx), home,
+                    bar ? home : PlaceOf(transferbar).left, PlaceOf(ListBox1).right);
+    SetWindowPos(statuslab, nullptr, place.Left, Scaled(StatusHome.y, dpi_), place.Width,
+                 std::max<LONG>(Scaled(16, dpi_), extent.cy), SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(statuslab, nullptr, TRUE);
 }
 
 void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
+    const bool shown = (GetWindowLongW(transferbar, GWL_STYLE) & WS_VISIBLE) != 0;
     ShowWindow(transferbar, total > 0 ? SW_SHOWNA : SW_HIDE);
     if (total > 0)
         SendMessageW(transferbar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(done, total)), 0);
+    // The status reaches left over the strip only while the bar is away.
+    if (shown != (total > 0))
+        PlaceStatus();
 }
 
 void Tftftp_main::TraceOut(const std::string& text) {
@@ -643,14 +759,25 @@ void Tftftp_main::ShowError(const std::string& text) {
 }
 
 void Tftftp_main::SetBusy(bool busy) {
-    if (busy)
-        focusBeforeRun_ = GetFocus();
-    for (const HWND control : {connectbut, uploadbut, ipedit->Handle(), file1edit, file2edit})
+    if (busy) {
+        const HWND focus = GetFocus();
+        focusBeforeRun_ = focus != nullptr && IsChild(handle_, focus) ? focus : nullptr;
+    }
+    // The run's button becomes its Cancel, the other one is disabled.
+    controller_->SetBusy(busy);
+    if (busy) {
+        // A control about to be disabled leaves the focus to the log, where
+        // Escape cancels; a disabled control would take the keys with it.
+        const auto button = controller_->RunButton();
+        if (focusBeforeRun_ != nullptr && (!button || focusBeforeRun_ != Button(*button)))
+            SetFocus(ListBox1);
+    }
+    for (const HWND control : {ipedit->Handle(), file1edit, file2edit})
         EnableWindow(control, !busy);
     diredit->SetEnabled(!busy);
     if (busy)
         return;
-    ShowWindow(transferbar, SW_HIDE);
+    SetProgress(0, 0);
     if (closing_) {
         PostMessageW(handle_, WM_CLOSE, 0, 0);
         return;
@@ -661,8 +788,5 @@ void Tftftp_main::SetBusy(bool busy) {
 }
 
 void Tftftp_main::RunEnded(const TRunOutcome& outcome) {
-    ShowOutcomeInLog(*this, outcome);
-    // A failed run must not leave "Wait" or "Done" in the label.
-    if (!outcome.Succeeded())
-        SetStatus(OutcomeStatus(outcome));
+    controller_->RunEnded(outcome);
 }

@@ -1,14 +1,18 @@
 // The main window `ftftp_main` of class `Tftftp_main` on the Windows GUI: its
 // controls at their places (the layout of 96 DPI, scaled to the monitor's
-// DPI and widened where a text needs it), the error box, the message pump and the
-// waits on the thread's message queue, and the wiring of the buttons and the
-// folder edit to the loader. Everything the window does for the loader goes
-// through TWindowOperations; no protocol logic belongs here.
+// DPI and widened where a text needs it), the error box and the close
+// question, the message pump and the waits on the thread's message queue, and
+// the wiring of the buttons and the folder edit to the loader through the
+// window controller. Everything the window does for the loader goes through
+// TWindowOperations, and what a run looks like is the controller's (through
+// TRunView); no protocol logic and no run state belong here.
 #pragma once
 
+#include <atomic>
 #include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -16,13 +20,14 @@
 #include <windows.h>
 
 #include "app/Loader.h"
+#include "app/WindowController.h"
 #include "app/WindowOperations.h"
 #include "app/win32/DirectoryEdit.h"
 #include "app/win32/MaskEdit.h"
 
 class TIdAntiFreezeBase;
 
-class Tftftp_main : public TWindowOperations {
+class Tftftp_main : public TWindowOperations, private TRunView {
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
     /// The client area at 96 DPI; at another DPI it is scaled.
@@ -58,7 +63,9 @@ public:
     HWND transferbar = nullptr;
 
     /// The logic behind the buttons and the folder edit.
-    TLoader& Loader() { return *loader_; }
+    TLoader& Loader() { return controller_->Loader(); }
+    /// The status label's whole text, which the label may show cut short.
+    const std::string& StatusText() const { return statusText_; }
 
     /// The log's lines, CR LF after each: the selected ones, or all when none is.
     std::string LogText() const;
@@ -68,6 +75,7 @@ public:
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil sleeps on the message
     // queue and returns early once the window is closed during a run.
+    // SetStatus shows a text too long for the strip under the log cut short.
     void LogLine(const std::string& text) override;
     void ClearLog() override;
     void SetStatus(const std::string& text) override;
@@ -110,13 +118,26 @@ private:
     /// system's message dispatch.
     void RaiseHeldFailure();
     HWND List(TImageList list) const;
+    HWND Button(TRunKind button) const;
+    /// Lets the log scroll sideways as far as line reaches.
+    void WidenLog(const std::string& line);
+    /// Places the status label for its whole text (StatusPlace).
+    void PlaceStatus();
+    /// Waits for the close question's thread to end, answering its box No
+    /// when it is still open.
+    void EndQuestion();
+
+    // TRunView, as documented there.
+    void ShowRunState() override;
+    void AskToClose(const std::string& question) override;
+    void CloseWindow() override;
 
     HWND handle_ = nullptr;
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
     HWND groupFrame_ = nullptr;
     HFONT font_ = nullptr;
     HFONT statusFont_ = nullptr;
-    std::unique_ptr<TLoader> loader_;
+    std::unique_ptr<TWindowController> controller_;
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     HWND focusBeforeRun_ = nullptr;
@@ -124,6 +145,12 @@ private:
     /// while no box is due.
     std::string ipeditMessage_;
     std::exception_ptr heldFailure_;
+    std::string statusText_;
+    /// The close question's box runs on this thread, so that the run goes
+    /// on on the window's; its id once it runs, and whether it has answered.
+    std::thread question_;
+    std::atomic<DWORD> questionThread_{0};
+    std::atomic<bool> questionDone_{false};
     bool closing_ = false;
     bool oleInitialized_ = false;
 };

@@ -1,7 +1,8 @@
 // Several units in one run of tftp-loader-cli, end to end against simulated
-// units on 127.0.14.2 to 127.0.14.9; and the record format of a unit's
-// report, whose escapes keep each record one line.
+// units on 127.0.14.2 to 127.0.14.9 and 127.0.18.20; and the record format
+// of a unit's report, whose escapes keep each record one line.
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -184,6 +185,43 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
         EXPECT_EQ(table[i]["outcome"], i == 1 ? "failed" : "succeeded");
         EXPECT_EQ(table[i]["succeeded"], i != 1);
     }
+}
+
+// A folder and an image named beyond any code page: the program takes the
+// folder from its command line whole, on its own and in a unit's run that a
+// fleet starts, and writes the names as they are.
+TEST(TftpLoaderCliFleet, AFolderNamedInAnyScriptListsAndUpdates) {
+    TTempFolder temp, stores;
+    const auto wide = [](const std::string& utf8) {
+        return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+    };
+    const std::string folder = temp.Path() + "Firmware Ünïcødé 版本";
+    const std::string program = "Bild Ünï 版本.bin";
+    std::filesystem::create_directory(wide(folder));
+    const auto pages = ImageBytes(true, 0, 1500), image = ImageBytes(false, 1, 3000);
+    for (const auto& [name, bytes] :
+         {std::pair{std::string("pagesV1.bin"), pages}, std::pair{program, image}})
+        std::ofstream(wide(folder + PathDelim + name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+    TUnitSim unit(UnitAt("127.0.18.20", stores.Path()));
+    unit.Start();
+
+    const TFleetRun list = RunFleetCli({"--address", "127.0.18.20", "--list", "--folder", folder});
+    EXPECT_EQ(list.Status, 0) << list.Err;
+    EXPECT_EQ(LinesOf(list.Out, ""),
+              (Lines{"Connected, H/W revision 171", "web page image: pagesV1.bin",
+                     "program image: " + program}));
+
+    const std::string json = stores.Path() + "results.json";
+    const TFleetRun fleet =
+        RunFleetCli({"--address", "127.0.18.20", "--folder", folder, "--json", json});
+    EXPECT_EQ(fleet.Status, 0) << fleet.Err;
+    EXPECT_EQ(LinesOf(fleet.Out, "127.000.018.020: Uploading Program file "), Lines{program});
+    EXPECT_EQ(FileBytes(stores.Path() + "rrboot.bin"), image);
+    const auto table = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(table.size(), 1u);
+    EXPECT_EQ(table[0]["program_image"], program);
 }
 
 // A list the fleet cannot take, or a results file it cannot write, ends the

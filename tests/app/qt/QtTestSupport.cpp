@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <cstdlib>
 #include <gtest/gtest.h>
 
@@ -46,24 +47,34 @@ void PickFromMenu(const QString& action, const std::function<void()>& open) {
     open();
 }
 
-std::vector<QString> AnswerBoxesDuring(const std::function<QMessageBox*()>& finder,
-                                       const std::function<void()>& action, std::size_t expected) {
-    std::vector<QString> texts;
-    QTimer answer;
-    // The box runs its own event loop; this timer fires inside it.
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-        if (QMessageBox* box = finder(); box != nullptr && box->isVisible()) {
-            texts.push_back(box->text());
-            box->button(QMessageBox::Ok)->click();
+TBoxAnswerer::TBoxAnswerer(std::function<QMessageBox*()> finder, std::vector<int> answers)
+    : finder_(std::move(finder)), answers_(std::move(answers)) {
+    // A box that runs its own event loop: this timer fires inside it.
+    QObject::connect(&timer_, &QTimer::timeout, [this] {
+        QMessageBox* box = finder_();
+        if (box == nullptr || !box->isVisible())
+            return;
+        const std::size_t next = std::min(Texts.size(), answers_.size() - 1);
+        Texts.push_back(box->text());
+        if (QAbstractButton* answer = box->button(QMessageBox::StandardButton(answers_[next])))
+            answer->click();
+        else {
+            ADD_FAILURE() << "no such button on the box " << box->text().toStdString();
+            box->reject();
         }
     });
-    answer.start(10);
+    timer_.start(10);
+}
+
+std::vector<QString> AnswerBoxesDuring(const std::function<QMessageBox*()>& finder,
+                                       const std::function<void()>& action, std::size_t expected) {
+    TBoxAnswerer answerer(finder, {QMessageBox::Ok});
     action();
     if (expected > 0)
-        WaitFor([&] { return texts.size() >= expected; });
+        WaitFor([&] { return answerer.Texts.size() >= expected; });
     else
         QTest::qWait(100);
-    return texts;
+    return answerer.Texts;
 }
 
 int main(int argc, char* argv[]) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <chrono>
 #include <functional>
@@ -22,6 +23,20 @@ bool ShowActive(QWidget& window);
 /// Runs open, which opens a context menu, and triggers the menu's action
 /// whose text (without its "&") starts with action.
 void PickFromMenu(const QString& action, const std::function<void()>& open);
+
+/// While it lives, answers every message box that finder yields, as soon as
+/// it shows, with the next of answers (the last one again once they run
+/// out), as a user who answers each at once; Texts holds their texts.
+class TBoxAnswerer {
+public:
+    TBoxAnswerer(std::function<QMessageBox*()> finder, std::vector<int> answers);
+    std::vector<QString> Texts;
+
+private:
+    std::function<QMessageBox*()> finder_;
+    std::vector<int> answers_; // QMessageBox::StandardButton
+    QTimer timer_;
+};
 
 /// Runs action while every message box that finder yields is answered with
 /// OK, then keeps answering until expected boxes were seen (up to 5 s; with

@@ -1,8 +1,9 @@
 // The main window as a user meets it: the start-up state and layout, the
 // address field's box, Connect and Upload against a simulated unit on
-// loopback, the error box, the controls during a run, the log's menu, and a
-// close during a run. Each test that starts a unit has an address of its own,
-// so that ctest may run them side by side.
+// loopback, the error box, the controls during a run, the status label's
+// outcome, a run's button as its Cancel, the log's menu, and a close during
+// a run with its question. Each test that starts a unit has an address of
+// its own, so that ctest may run them side by side.
 #include "app/qt/Tftftp_main.h"
 
 #include <QAbstractItemView>
@@ -152,7 +153,7 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
     EXPECT_EQ(chain, expected);
 }
 
-TEST_F(WindowTest, StatusLabelIsABlueThatReadsOnThePalette) {
+TEST_F(WindowTest, StatusLabelReadsOnThePaletteInBlueAndAfterAFailureInRed) {
     const auto palette = [](QColor window, QColor link) {
         QPalette p = QApplication::palette();
         p.setColor(QPalette::Window, window);
@@ -162,21 +163,32 @@ TEST_F(WindowTest, StatusLabelIsABlueThatReadsOnThePalette) {
     struct TRow {
         const char* name;
         QPalette palette;
-        QColor blue;
+        QColor blue, red;
     };
+    const QColor deepRed(0xc0, 0x00, 0x00), lightRed(0xff, 0x80, 0x80);
     const TRow rows[] = {
-        {"light, its link colour", palette(QColor(0xf0, 0xf0, 0xf0), Qt::blue), Qt::blue},
+        {"light, its link colour", palette(QColor(0xf0, 0xf0, 0xf0), Qt::blue), Qt::blue, deepRed},
         {"dark, its own light link colour",
-         palette(QColor(0x2d, 0x2d, 0x2d), QColor(0x8a, 0xb4, 0xf8)), QColor(0x8a, 0xb4, 0xf8)},
+         palette(QColor(0x2d, 0x2d, 0x2d), QColor(0x8a, 0xb4, 0xf8)), QColor(0x8a, 0xb4, 0xf8),
+         lightRed},
         {"dark that kept the light link colour", palette(QColor(0x2d, 0x2d, 0x2d), Qt::blue),
-         QColor(0x6c, 0xb4, 0xff)},
-        {"light with a pale link colour", palette(Qt::white, QColor(0xa0, 0xc0, 0xff)), Qt::blue},
+         QColor(0x6c, 0xb4, 0xff), lightRed},
+        {"light with a pale link colour", palette(Qt::white, QColor(0xa0, 0xc0, 0xff)), Qt::blue,
+         deepRed},
     };
-    for (const TRow& row : rows) {
-        SCOPED_TRACE(row.name);
-        window.setPalette(row.palette);
-        EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText), row.blue);
-    }
+    const auto expectEach = [&](QColor TRow::*colour) {
+        for (const TRow& row : rows) {
+            SCOPED_TRACE(row.name);
+            window.setPalette(row.palette);
+            EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText), row.*colour);
+        }
+    };
+    expectEach(&TRow::blue);
+    // A Connect that finds no unit (nothing listens there) ends in red.
+    TypeAddress(window, "127000018001");
+    QTest::mouseClick(window.connectbut, Qt::LeftButton);
+    ASSERT_EQ(Log(window).size(), 2u);
+    expectEach(&TRow::red);
 }
 
 TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
@@ -309,6 +321,9 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     EXPECT_LT(view->window()->height(), window.screen()->geometry().height() / 2);
     window.file2edit->hidePopup();
 
+    EXPECT_EQ(window.statuslab->text(), QStringLiteral("Connected"));
+    const QColor normal = window.statuslab->palette().color(QPalette::WindowText);
+
     // A Connect that finds no unit appends its line, and one with why, and
     // hides the group again. Enter on the focused button presses it.
     TypeAddress(window, "127000000101");
@@ -318,8 +333,29 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[1], "Unable to Connect to 127.000.000.101");
     EXPECT_EQ(log[2].rfind("Failed at connect: ", 0), 0u) << log[2];
-    EXPECT_EQ(window.statuslab->text().toStdString(), log[2]);
     EXPECT_FALSE(window.filegroup->isVisible());
+    // The label shows the same in another colour, from the left of the strip
+    // under the log to its right end; what does not fit is cut short there,
+    // and the tooltip holds it whole.
+    EXPECT_EQ(window.StatusText().toStdString(), log[2]);
+    EXPECT_NE(window.statuslab->palette().color(QPalette::WindowText), normal);
+    const QRect label = window.statuslab->geometry();
+    EXPECT_GE(label.left(), window.transferbar->x());
+    EXPECT_EQ(label.right(), window.ListBox1->geometry().right());
+    const QString shown = window.statuslab->text();
+    EXPECT_LE(window.statuslab->fontMetrics().horizontalAdvance(shown), label.width());
+    if (shown != window.StatusText()) {
+        EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+        EXPECT_EQ(window.statuslab->toolTip(), window.StatusText());
+    }
+
+    // A good run brings the label back to its place and its colour.
+    ASSERT_TRUE(ShowActive(window)); // offscreen, the drop-down list kept the activation
+    ConnectTo(window, unit, "127000000100");
+    EXPECT_EQ(window.statuslab->text(), QStringLiteral("Connected"));
+    EXPECT_EQ(window.statuslab->pos(), QPoint(568, 200));
+    EXPECT_TRUE(window.statuslab->toolTip().isEmpty());
+    EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText), normal);
 }
 
 TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
@@ -328,18 +364,23 @@ TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
     ASSERT_TRUE(window.filegroup->isVisible());
 
     // Sampled from inside the run's pumps, as a user would see the window.
-    // A run keeps its unit and images: nothing that chooses them is enabled.
-    const std::vector<QWidget*> choosers = {window.ipedit,    window.connectbut, window.diredit,
-                                            window.file1edit, window.file2edit,  window.uploadbut};
+    // A run keeps its unit and images: nothing that chooses them is enabled;
+    // Upload is the run's Cancel.
+    const std::vector<QWidget*> choosers = {window.ipedit, window.connectbut, window.diredit,
+                                            window.file1edit, window.file2edit};
     const auto anyEnabled = [&] {
         return std::any_of(choosers.begin(), choosers.end(),
                            [](QWidget* w) { return w->isEnabled(); });
     };
     std::vector<bool> enabledWhileBusy;
+    std::vector<QString> uploadWhileBusy;
     QTimer sampler;
     QObject::connect(&sampler, &QTimer::timeout, [&] {
-        if (window.Loader().Busy())
+        if (window.Loader().Busy()) {
             enabledWhileBusy.push_back(anyEnabled());
+            uploadWhileBusy.push_back(window.uploadbut->isEnabled() ? window.uploadbut->text()
+                                                                    : QString());
+        }
     });
     sampler.start(20);
     std::vector<int> shares;
@@ -360,19 +401,23 @@ TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
     EXPECT_EQ(FileBytes(received[0].Path), unit.pages);
     EXPECT_EQ(received[1].RemoteName, "rrboot.bin");
     EXPECT_EQ(FileBytes(received[1].Path), unit.program);
-    EXPECT_EQ(window.statuslab->text(), QStringLiteral("Done"));
+    EXPECT_EQ(window.statuslab->text(), QStringLiteral("Update successful"));
 
     ASSERT_FALSE(enabledWhileBusy.empty());
     EXPECT_EQ(std::count(enabledWhileBusy.begin(), enabledWhileBusy.end(), true), 0);
+    EXPECT_EQ(std::count(uploadWhileBusy.begin(), uploadWhileBusy.end(), QStringLiteral("Cancel")),
+              static_cast<std::ptrdiff_t>(uploadWhileBusy.size()));
+    EXPECT_EQ(window.uploadbut->geometry(), QRect(96, 133, 75, 25));
     EXPECT_TRUE(
         std::all_of(choosers.begin(), choosers.end(), [](QWidget* w) { return w->isEnabled(); }));
+    EXPECT_EQ(window.uploadbut->text(), QStringLiteral("Upload"));
     // The bar showed each transfer's share of bytes sent, block by block of
     // 1468 bytes (1500, then 3000 bytes), and is gone.
     EXPECT_EQ(shares, (std::vector<int>{0, 97, 100, 0, 48, 97, 100}));
     EXPECT_FALSE(window.transferbar->isVisible());
 }
 
-TEST(WindowClose, DuringARunEndsTheProgramPromptly) {
+TEST(WindowClose, DuringARunAsksAndAYesEndsTheProgramPromptly) {
     struct TRow {
         const char* name;
         const char* address;
@@ -405,11 +450,31 @@ TEST(WindowClose, DuringARunEndsTheProgramPromptly) {
         ASSERT_TRUE(ShowActive(window));
         ConnectTo(window, unit, row.digits);
         ASSERT_TRUE(window.filegroup->isVisible());
-        QElapsedTimer sinceLine;
+        // The first close is answered No: the run goes on, and 300 ms later
+        // the window is closed again and the answer is Yes.
+        QString caption;
+        bool noIsTheDefault = false;
+        TBoxAnswerer answerer(
+            [&] {
+                if (QMessageBox* box = window.CloseBox()) {
+                    caption = box->windowTitle();
+                    noIsTheDefault = box->defaultButton() == box->button(QMessageBox::No);
+                }
+                return window.CloseBox();
+            },
+            {QMessageBox::No, QMessageBox::Yes});
+        QElapsedTimer sinceYes;
+        bool busyAfterNo = false;
+        TLines logAfterNo;
         QObject::connect(window.ListBox1->model(), &QAbstractItemModel::rowsInserted, &window, [&] {
-            if (Log(window) == row.log && !sinceLine.isValid()) {
-                sinceLine.start();
+            if (Log(window) == row.log && !sinceYes.isValid()) {
                 QTimer::singleShot(300, &window, &QWidget::close);
+                QTimer::singleShot(600, &window, [&] {
+                    busyAfterNo = window.Loader().Busy() && window.isVisible();
+                    logAfterNo = Log(window);
+                    sinceYes.start();
+                    window.close();
+                });
             }
         });
         // As the program runs: Upload from the message loop, the close, the loop's end.
@@ -419,9 +484,17 @@ TEST(WindowClose, DuringARunEndsTheProgramPromptly) {
         QObject::connect(&watchdog, &QTimer::timeout, qApp, &QApplication::quit);
         watchdog.start(15000);
         QApplication::exec();
-        ASSERT_TRUE(sinceLine.isValid());
-        EXPECT_LT(sinceLine.elapsed(), 300 + 2000);
+        ASSERT_TRUE(sinceYes.isValid());
+        EXPECT_EQ(answerer.Texts,
+                  (std::vector<QString>(2, QStringLiteral("An update is running. Stop it "
+                                                          "and close?"))));
+        EXPECT_EQ(caption, QStringLiteral("Tessik TFTP Loader"));
+        EXPECT_TRUE(noIsTheDefault);
+        EXPECT_TRUE(busyAfterNo);
+        EXPECT_EQ(logAfterNo, row.log);
+        EXPECT_LT(sinceYes.elapsed(), 2000);
         EXPECT_FALSE(window.Loader().Busy());
+        EXPECT_FALSE(window.isVisible());
         TLines log = row.log;
         log.push_back(row.cancelledAt);
         EXPECT_EQ(Log(window), log);
@@ -453,4 +526,92 @@ TEST_F(WindowTest, LogMenuCopiesSelectedLinesOrAllAndSavesAll) {
     const auto saved = FileBytes(folder.Path() + "log.txt");
     EXPECT_EQ(std::string(saved.begin(), saved.end()), all);
     EXPECT_FALSE(window.SaveLog(QString::fromStdString(folder.Path() + "missing/log.txt")));
+}
+
+TEST(WindowCancel, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
+    struct TRow {
+        const char* name;
+        const char* address;
+        const char* digits;
+        bool neverComesBack;
+        bool escape;             // Escape cancels, rather than a click on the run's button
+        std::string cancelledAt; // the run's last line
+        TLines unitErrors;       // what the unit was told
+    };
+    const TRow rows[] = {
+        {"Upload's Cancel during a transfer",
+         "127.0.18.2",
+         "127000018002",
+         false,
+         false,
+         "Cancelled at web pages",
+         {"0 Transfer cancelled"}},
+        {"Escape during the wait for the unit",
+         "127.0.18.3",
+         "127000018003",
+         true,
+         true,
+         "Cancelled at wait after the reboot",
+         {}},
+    };
+    // The next run's unit: one that never came back answers no Connect.
+    const TUnit next("127.0.18.4");
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TUnit unit(row.address, row.neverComesBack);
+        // Blocks enough that the cancel comes while the image goes.
+        unit.images.Write("pagesV1.bin", ImageBytes(true, 0, 40 * 1468));
+        Tftftp_main window;
+        window.Loader().WaitLimit = std::chrono::seconds(10); // an Escape that is lost fails
+        ASSERT_TRUE(ShowActive(window));
+        ConnectTo(window, unit, row.digits);
+        ASSERT_TRUE(window.filegroup->isVisible());
+        const QColor normal = window.statuslab->palette().color(QPalette::WindowText);
+
+        // The cancel comes from the message loop, once the first block is
+        // sent or 300 ms into the wait, as a user's would.
+        QString caption;
+        bool enabled = false, cancelled = false;
+        const auto cancel = [&] {
+            if (std::exchange(cancelled, true))
+                return;
+            caption = window.uploadbut->text();
+            enabled = window.uploadbut->isEnabled();
+            if (row.escape)
+                QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            else
+                QTest::mouseClick(window.uploadbut, Qt::LeftButton);
+        };
+        QObject::connect(window.transferbar, &QProgressBar::valueChanged, &window, [&](int value) {
+            if (value > 0)
+                QTimer::singleShot(0, &window, cancel);
+        });
+        QObject::connect(window.ListBox1->model(), &QAbstractItemModel::rowsInserted, &window, [&] {
+            if (row.neverComesBack && Log(window).back() == "Rebooting unit")
+                QTimer::singleShot(300, &window, cancel);
+        });
+        QTest::mouseClick(window.uploadbut, Qt::LeftButton);
+        ASSERT_TRUE(cancelled);
+        EXPECT_EQ(caption, QStringLiteral("Cancel"));
+        EXPECT_TRUE(enabled);
+        EXPECT_FALSE(window.Loader().Busy());
+        EXPECT_EQ(window.Loader().Outcome().Result, TRunResult::rrCancelled);
+        EXPECT_EQ(Log(window).back(), row.cancelledAt);
+        EXPECT_EQ(window.statuslab->text().toStdString(), row.cancelledAt);
+        EXPECT_NE(window.statuslab->palette().color(QPalette::WindowText), normal);
+        EXPECT_EQ(window.uploadbut->text(), QStringLiteral("Upload"));
+        // The unit's side of the loopback takes its moment to read the ERROR.
+        WaitFor([&] { return unit.sim->ClientErrors().size() >= row.unitErrors.size(); });
+        EXPECT_EQ(unit.sim->ClientErrors(), row.unitErrors);
+        EXPECT_TRUE(unit.sim->Images().empty());
+
+        // The next run runs, and a good one brings the label's colour back.
+        ConnectTo(window, next, "127000018004");
+        EXPECT_EQ(Log(window).back(), "Connected, H/W revision 171");
+        EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText), normal);
+        EXPECT_EQ(window.connectbut->text(), QStringLiteral("Connect"));
+        // With no run, a close asks nothing.
+        EXPECT_TRUE(window.close());
+        EXPECT_EQ(window.CloseBox(), nullptr);
+    }
 }

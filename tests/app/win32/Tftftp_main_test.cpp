@@ -3,7 +3,10 @@
 // address field's keys, Connect and an Upload against the simulated unit
 // (a Linux program that ctest starts beside this one; LOADER_TEST_UNIT names
 // its address and LOADER_TEST_UNIT_STORE the folder of the images it
-// stored), the error box, the log's text, and a close during a run.
+// stored), the error box, the log's text, the status label's outcome, a
+// run's button as its Cancel (against units that unit-sim-host runs, which
+// tell what the loader sent them), and a close during a run with its
+// question.
 #include "app/win32/Tftftp_main.h"
 
 #include <commctrl.h>
@@ -21,6 +24,7 @@
 
 #include "app/win32/WindowText.h"
 #include "tests/support/ImageFolder.h"
+#include "tools/unit-sim/UnitSim.h"
 
 namespace {
 
@@ -78,6 +82,8 @@ class TDialogAnswerer {
 public:
     explicit TDialogAnswerer(std::string caption, int command = IDOK)
         : caption_(std::move(caption)), command_(command), thread_([this] { Watch(); }) {}
+    /// Answers the boxes from now on with command.
+    void AnswerWith(int command) { command_ = command; }
     ~TDialogAnswerer() {
         stop_ = true;
         thread_.join();
@@ -150,7 +156,7 @@ private:
     }
 
     const std::string caption_;
-    const int command_;
+    std::atomic<int> command_;
     std::mutex mutex_;
     std::vector<TBox> boxes_;
     std::atomic<bool> stop_{false};
@@ -213,6 +219,37 @@ LOGFONTA FontOf(HWND control) {
                &font);
     return font;
 }
+
+/// The colour in which the status label writes its text.
+COLORREF StatusTextColour(const Tftftp_main& window) {
+    const HDC dc = CreateCompatibleDC(nullptr);
+    SendMessageA(const_cast<Tftftp_main&>(window).Handle(), WM_CTLCOLORSTATIC,
+                 reinterpret_cast<WPARAM>(dc), reinterpret_cast<LPARAM>(window.statuslab));
+    const COLORREF colour = GetTextColor(dc);
+    DeleteDC(dc);
+    return colour;
+}
+
+/// Runs tick on the thread's message queue every 20 ms while it lives: in
+/// the pumps of a run, as a user's clicks and keys come.
+class TTicker {
+public:
+    explicit TTicker(std::function<void()> tick) {
+        Tick() = std::move(tick);
+        timer_ = SetTimer(nullptr, 0, 20, [](HWND, UINT, UINT_PTR, DWORD) { Tick()(); });
+    }
+    ~TTicker() {
+        KillTimer(nullptr, timer_);
+        Tick() = nullptr;
+    }
+
+private:
+    static std::function<void()>& Tick() {
+        static std::function<void()> tick;
+        return tick;
+    }
+    UINT_PTR timer_ = 0;
+};
 
 /// The window's layout, for the DPI it announces: tests of these run again
 /// on a display of 192 DPI (win32_window_tests_192dpi).
@@ -316,6 +353,8 @@ protected:
             {"ipedit, every digit blank", window.ipedit->Handle(), kEdit, blanks},
             {"connectbut", window.connectbut, kButton, WindowText(window.connectbut)},
             {"uploadbut", window.uploadbut, kButton, WindowText(window.uploadbut)},
+            {"uploadbut as the run's Cancel", window.uploadbut, kButton,
+             TWindowController::CancelCaption},
             {"filegroup frame", frame, kGroup, WindowText(frame)},
             {"diredit", window.diredit->Edit(), kEdit, "C:\\"},
         };
@@ -395,11 +434,7 @@ TEST_F(Win32WindowLayout, StartsWithTheLayoutOfItsMonitorsDpi) {
           std::pair{GetWindow(window.filegroup, GW_CHILD), "Select Files"}})
         EXPECT_EQ(WindowText(control), text);
     // The status label writes in blue on the window's colour.
-    const HDC dc = CreateCompatibleDC(nullptr);
-    SendMessageA(main, WM_CTLCOLORSTATIC, reinterpret_cast<WPARAM>(dc),
-                 reinterpret_cast<LPARAM>(window.statuslab));
-    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 255));
-    DeleteDC(dc);
+    EXPECT_EQ(StatusTextColour(window), RGB(0, 0, 255));
 
     EXPECT_FALSE(IsWindowVisible(window.filegroup));
     EXPECT_TRUE(Log().empty());
@@ -525,9 +560,25 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
     // Enter closes the short group and connects to loopback; no unit is there.
     key(VK_RETURN);
     ASSERT_TRUE(PumpUntil([&] { return !Log().empty() && !window.Loader().Busy(); }));
-    EXPECT_EQ(Log(), TLines{"Unable to Connect to 127.026.000.002"});
+    const TLines log = Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0], "Unable to Connect to 127.026.000.002");
+    EXPECT_EQ(log[1].rfind("Failed at connect: ", 0), 0u) << log[1];
     EXPECT_EQ(window.ipedit->MaskedText(), "127.026.000.002");
     EXPECT_EQ(answerer.Boxes().size(), 2u);
+    // The label says the same in red, from the left of the strip under the
+    // log to its right end, cut short there when it must be.
+    EXPECT_EQ(WindowText(window.statuslab), log[1]);
+    EXPECT_EQ(window.StatusText(), log[1]);
+    EXPECT_EQ(StatusTextColour(window), RGB(0xc0, 0, 0));
+    const RECT label = PlaceOf(window.statuslab);
+    EXPECT_GE(label.left, PlaceOf(window.transferbar).left);
+    EXPECT_EQ(label.left + label.right,
+              PlaceOf(window.ListBox1).left + PlaceOf(window.ListBox1).right);
+    EXPECT_TRUE(GetWindowLongA(window.statuslab, GWL_STYLE) & SS_ENDELLIPSIS);
+    // The log scrolls sideways to the end of the line, which is longer than it.
+    EXPECT_GE(SendMessageA(window.ListBox1, LB_GETHORIZONTALEXTENT, 0, 0),
+              TextExtent(window.ListBox1, log[1]).cx);
 }
 
 TEST_F(Win32WindowTest, AClickThatEntersTheAddressFieldSelectsIt) {
@@ -601,27 +652,33 @@ TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
     EXPECT_EQ(window.ListItem(TImageList::ilPrograms, window.ListItemIndex(TImageList::ilPrograms)),
               "boot.bin");
 
-    // What a user sees of the controls while the upload runs.
-    static std::vector<HWND> enabledDuringRun;
-    static Tftftp_main* running = nullptr;
-    running = &window;
-    enabledDuringRun.clear();
-    const UINT_PTR timer = SetTimer(nullptr, 0, 300, [](HWND, UINT, UINT_PTR, DWORD) {
-        for (HWND c : {running->connectbut, running->uploadbut, running->ipedit->Handle(),
-                       running->diredit->Edit(), running->file1edit, running->file2edit})
-            if (IsWindowEnabled(c))
-                enabledDuringRun.push_back(c);
-    });
-    SetFocus(window.uploadbut);
-    SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
-    KillTimer(nullptr, timer);
+    // What a user sees of the controls while the upload runs: nothing that
+    // chooses the unit or the images enabled, Upload as the run's Cancel.
+    std::vector<HWND> enabledDuringRun;
+    std::vector<std::string> uploadDuringRun;
+    {
+        const TTicker sampler([&] {
+            for (HWND c : {window.connectbut, window.ipedit->Handle(), window.diredit->Edit(),
+                           window.file1edit, window.file2edit})
+                if (IsWindowEnabled(c))
+                    enabledDuringRun.push_back(c);
+            uploadDuringRun.push_back(
+                IsWindowEnabled(window.uploadbut) ? WindowText(window.uploadbut) : "");
+        });
+        SetFocus(window.uploadbut);
+        SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+    }
 
     EXPECT_EQ(Log(),
               (TLines{"Rebooting unit", "Uploading Web page file pagesV1.bin",
                       "Web pages transfered", "Rebooting unit", "Uploading Program file boot.bin",
                       "Program transfered", "Update successful"}));
-    EXPECT_EQ(WindowText(window.statuslab), "Done");
+    EXPECT_EQ(WindowText(window.statuslab), "Update successful");
     EXPECT_TRUE(enabledDuringRun.empty());
+    ASSERT_FALSE(uploadDuringRun.empty());
+    EXPECT_EQ(std::count(uploadDuringRun.begin(), uploadDuringRun.end(), "Cancel"),
+              static_cast<std::ptrdiff_t>(uploadDuringRun.size()));
+    EXPECT_EQ(WindowText(window.uploadbut), "Upload");
     EXPECT_TRUE(IsWindowEnabled(window.connectbut));
     EXPECT_EQ(GetFocus(), window.uploadbut);
     EXPECT_TRUE(FileBytes(LinuxPath(store + "/rrpages.bin")) == pages);
@@ -649,7 +706,7 @@ TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
     EXPECT_TRUE(IsWindowEnabled(window.connectbut)); // the window goes on
 }
 
-TEST_F(Win32WindowTest, CloseDuringARunEndsItWithinTwoSeconds) {
+TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
     const std::string unit = Env("LOADER_TEST_LOST_UNIT");
     ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_LOST_UNIT)";
     EnterAddress(unit);
@@ -657,22 +714,130 @@ TEST_F(Win32WindowTest, CloseDuringARunEndsItWithinTwoSeconds) {
     ASSERT_EQ(Log(), TLines{"Connected, H/W revision 171"});
 
     // The unit never comes back from its reboot; the user closes the window
-    // while the upload waits for it.
-    static Clock::time_point closed;
-    static HWND main = nullptr;
-    main = window.Handle();
-    const UINT_PTR timer = SetTimer(nullptr, 0, 1500, [](HWND, UINT, UINT_PTR id, DWORD) {
-        KillTimer(nullptr, id);
-        closed = Clock::now();
-        PostMessageA(main, WM_CLOSE, 0, 0);
-    });
-    SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+    // while the upload waits for it, answers No, and 500 ms later closes it
+    // again and answers Yes.
+    answerer.AnswerWith(IDNO);
+    const HWND main = window.Handle();
+    const auto start = Clock::now();
+    Clock::time_point closedAgain{};
+    bool busyAfterNo = false;
+    TLines logAfterNo;
+    {
+        const TTicker user([&] {
+            const auto now = Clock::now();
+            if (now - start >= 1500ms && answerer.Boxes().empty() &&
+                closedAgain == Clock::time_point{} && IsWindowEnabled(main)) {
+                PostMessageA(main, WM_CLOSE, 0, 0);
+            } else if (now - start >= 2000ms && answerer.Boxes().size() == 1 &&
+                       closedAgain == Clock::time_point{}) {
+                busyAfterNo = window.Loader().Busy() && IsWindowVisible(main);
+                logAfterNo = Log();
+                answerer.AnswerWith(IDYES);
+                closedAgain = now;
+                PostMessageA(main, WM_CLOSE, 0, 0);
+            }
+        });
+        SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+    }
     const auto ended = Clock::now();
-    KillTimer(nullptr, timer);
-    EXPECT_LT(ended - closed, 2s);
-    EXPECT_EQ(Log(), TLines{"Rebooting unit"});
+    ASSERT_NE(closedAgain, Clock::time_point{});
+    EXPECT_LT(ended - closedAgain, 2s);
+    EXPECT_TRUE(busyAfterNo);
+    EXPECT_EQ(logAfterNo, TLines{"Rebooting unit"});
+    const auto boxes = answerer.Boxes();
+    ASSERT_EQ(boxes.size(), 2u);
+    for (const TBox& box : boxes) {
+        EXPECT_EQ(box.text, TWindowController::CloseQuestion);
+        EXPECT_EQ(box.buttons, (TLines{"&Yes", "&No"}));
+    }
+    EXPECT_EQ(Log(), (TLines{"Rebooting unit", "Cancelled at wait after the reboot"}));
     EXPECT_FALSE(IsWindowVisible(main));
     EXPECT_TRUE(PumpUntil([&] { return !IsWindow(main); }, 2s));
+}
+
+TEST_F(Win32WindowTest, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
+    // A unit that tells what it was sent (unit-sim-host runs it), back at
+    // once from each reboot.
+    if (Env("LOADER_UNIT_SIM_HOST").empty())
+        GTEST_SKIP() << "no unit-sim-host (LOADER_UNIT_SIM_HOST): scripts/test-windows.sh runs one";
+    TUnitSimSettings settings;
+    settings.Address = "127.0.18.12";
+    TUnitSim unit(settings);
+    unit.Start();
+    struct TRow {
+        const char* name;
+        bool escape;             // Escape cancels the wait, rather than Cancel the transfer
+        std::string cancelledAt; // the run's last line
+        TLines unitErrors;       // what the unit was told so far
+    };
+    const TRow rows[] = {
+        {"Escape during the wait for the unit", true, "Cancelled at wait after the reboot", {}},
+        {"Upload's Cancel during a transfer",
+         false,
+         "Cancelled at web pages",
+         {"0 Transfer cancelled"}},
+    };
+    TTempFolder images;
+    // Blocks enough that the cancel comes while the image goes.
+    images.Write("pagesV1.bin", ImageBytes(true, 0, 200 * 1468));
+    images.Write("boot.bin", ImageBytes(false, 1, 3000));
+    window.Loader().WaitLimit = 10s; // an Escape that is lost fails
+    EnterAddress(settings.Address);
+    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    ASSERT_EQ(Log().back(), "Connected, H/W revision 171");
+    SetWindowTextW(window.diredit->Edit(), WideText(images.Path()).c_str());
+    const COLORREF normal = StatusTextColour(window);
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        // The cancel comes 300 ms into the wait, or once the first block is
+        // sent, through the message queue as a user's would.
+        std::string caption;
+        bool enabled = false, cancelled = false;
+        Clock::time_point rebooting{};
+        {
+            const TTicker user([&] {
+                if (cancelled)
+                    return;
+                if (row.escape && rebooting == Clock::time_point{} &&
+                    Log() == TLines{"Rebooting unit"})
+                    rebooting = Clock::now();
+                const bool sent = IsWindowVisible(window.transferbar) &&
+                                  SendMessageA(window.transferbar, PBM_GETPOS, 0, 0) > 0;
+                if (row.escape
+                        ? rebooting == Clock::time_point{} || Clock::now() - rebooting < 300ms
+                        : !sent)
+                    return;
+                cancelled = true;
+                caption = WindowText(window.uploadbut);
+                enabled = IsWindowEnabled(window.uploadbut);
+                if (row.escape)
+                    PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+                else
+                    PostMessageA(window.uploadbut, BM_CLICK, 0, 0);
+            });
+            SetFocus(window.uploadbut);
+            SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+        }
+        ASSERT_TRUE(cancelled);
+        EXPECT_EQ(caption, "Cancel");
+        EXPECT_TRUE(enabled);
+        EXPECT_FALSE(window.Loader().Busy());
+        EXPECT_EQ(window.Loader().Outcome().Result, TRunResult::rrCancelled);
+        EXPECT_EQ(Log().back(), row.cancelledAt);
+        EXPECT_EQ(WindowText(window.statuslab), row.cancelledAt);
+        EXPECT_NE(StatusTextColour(window), normal);
+        EXPECT_EQ(WindowText(window.uploadbut), "Upload");
+        // The unit's side of the loopback takes its moment to read the ERROR.
+        PumpUntil([&] { return unit.ClientErrors().size() >= row.unitErrors.size(); }, 5s);
+        EXPECT_EQ(unit.ClientErrors(), row.unitErrors);
+        EXPECT_TRUE(unit.Images().empty());
+
+        // The next run runs, and a good one brings the label's colour back.
+        SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+        EXPECT_EQ(Log().back(), "Connected, H/W revision 171");
+        EXPECT_EQ(StatusTextColour(window), normal);
+        EXPECT_EQ(WindowText(window.connectbut), "Connect");
+    }
     EXPECT_TRUE(answerer.Boxes().empty());
 }
 

@@ -1,0 +1,130 @@
+// The window's run state shared by every toolkit, the status label's colour
+// and place.
+#include "app/WindowController.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+/// WCAG 2's relative luminance of a colour.
+double Luminance(TRgb c) {
+    const auto channel = [](std::uint8_t value) {
+        const double v = value / 255.0;
+        return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(c.Red) + 0.7152 * channel(c.Green) + 0.0722 * channel(c.Blue);
+}
+
+/// WCAG 2's contrast ratio of two colours, 1 to 21.
+double Contrast(TRgb a, TRgb b) {
+    const double la = Luminance(a), lb = Luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+/// Of a colour for light windows and one for dark windows, the one that
+/// stands out more on background.
+TRgb BetterOn(TRgb background, TRgb forLight, TRgb forDark) {
+    return Contrast(forLight, background) >= Contrast(forDark, background) ? forLight : forDark;
+}
+
+} // namespace
+
+TRgb StatusColour(TStatusTone tone, TRgb background, std::optional<TRgb> link) {
+    constexpr double Readable = 4.5; // WCAG 2 contrast for normal text
+    if (tone == TStatusTone::stError)
+        return BetterOn(background, {0xc0, 0x00, 0x00}, {0xff, 0x80, 0x80});
+    // A dark palette may keep the light one's pure blue as its link colour.
+    if (link && Contrast(*link, background) >= Readable)
+        return *link;
+    return BetterOn(background, {0x00, 0x00, 0xff}, {0x6c, 0xb4, 0xff});
+}
+
+TStatusPlace StatusPlace(int textWidth, int home, int farthestLeft, int right) {
+    if (home + textWidth <= right)
+        return {home, textWidth, false};
+    const int left = std::max(farthestLeft, right - textWidth);
+    return {left, right - left, textWidth > right - left};
+}
+
+TWindowController::TWindowController(TWindowOperations& window, TRunView& view)
+    : window_(window), view_(view), loader_(window) {}
+
+void TWindowController::Press(TRunKind button) {
+    if (loader_.Busy()) {
+        // The run's own button reads Cancel; the other one is disabled, but
+        // a click on it may have been on its way.
+        if (running_ == button)
+            loader_.CancelRun();
+        return;
+    }
+    pressed_ = button;
+    try {
+        if (button == TRunKind::rkConnect)
+            loader_.connectbutClick();
+        else
+            loader_.uploadbutClick();
+    } catch (...) {
+        pressed_.reset();
+        throw;
+    }
+    pressed_.reset();
+}
+
+bool TWindowController::Escape() {
+    if (!loader_.Busy())
+        return false;
+    loader_.CancelRun();
+    return true;
+}
+
+TCloseAction TWindowController::CloseRequested() {
+    if (!loader_.Busy())
+        return TCloseAction::caCloseNow;
+    if (stopAndClose_) {
+        loader_.Cancel();
+        return TCloseAction::caCloseAfterRun;
+    }
+    // An update cut short leaves the unit without its images: the user says
+    // so first. The run goes on while the question is open.
+    if (!asking_) {
+        asking_ = true;
+        view_.AskToClose(CloseQuestion);
+    }
+    return TCloseAction::caKeepOpen;
+}
+
+void TWindowController::CloseAnswered(bool stop) {
+    asking_ = false;
+    if (!stop)
+        return;
+    stopAndClose_ = true;
+    view_.CloseWindow();
+}
+
+void TWindowController::SetBusy(bool busy) {
+    running_ = busy ? pressed_ : std::nullopt;
+    // A new run's statuses are its own, not the last run's outcome.
+    if (busy)
+        tone_ = TStatusTone::stNormal;
+    view_.ShowRunState();
+}
+
+void TWindowController::RunEnded(const TRunOutcome& outcome) {
+    ShowOutcomeInLog(window_, outcome);
+    // The label ends on the outcome, never on a step's status ("Wait",
+    // "Done", "Connecting to ...") that the run left there.
+    window_.SetStatus(OutcomeStatus(outcome));
+    tone_ = outcome.Succeeded() ? TStatusTone::stNormal : TStatusTone::stError;
+    view_.ShowRunState();
+}
+
+std::string_view TWindowController::ButtonCaption(TRunKind button) const noexcept {
+    if (loader_.Busy() && running_ == button)
+        return CancelCaption;
+    return button == TRunKind::rkConnect ? "Connect" : "Upload";
+}
+
+bool TWindowController::ButtonEnabled(TRunKind button) const noexcept {
+    return !loader_.Busy() || running_ == button;
+}
