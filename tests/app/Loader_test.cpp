@@ -1,7 +1,8 @@
 // The loader's logic through its window operations: Connect against a
 // simulated unit, the folder scan on real folders, the upload sequence with
 // real HTTP and TFTP on loopback. Each test that needs the unit's fixed
-// ports has a 127.0.0.x of its own (80 to 89, 97 and 98), so tests may run in parallel.
+// ports has an address of its own (127.0.0.80 to 89, 97 and 98, 127.0.17.7),
+// so tests may run in parallel.
 // What only one platform can set up (a misbehaving HTTP peer in-process, FIFOs
 // and links, Windows' sharing modes) is in LoaderPosix_test.cpp and
 // LoaderWindows_test.cpp.
@@ -413,7 +414,7 @@ TEST(Upload, AUnitThatDoesNotComeBackEndsTheRunAtTheWaitLimit) {
 // The run's time limit ends it wherever it is, the wait included, and a
 // Cancel of the run ends that run only: the next one runs.
 TEST(Upload, TheTimeLimitAndACancelOfTheRunEndItAtTheStepReached) {
-    TUploadRig rig("127.0.0.85", "127.000.000.085", 171,
+    TUploadRig rig("127.0.17.7", "127.000.017.007", 171,
                    [](TUnitSimSettings& s) { s.NeverComesBack = true; });
     rig.Loader.SetTimeLimit(std::chrono::milliseconds(2500));
     const auto start = steady_clock::now();
