@@ -268,6 +268,11 @@ TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
+        // Under Wine the scripted peer takes 127.0.0.1 whatever address it is
+        // given (tests/support/PlatformWindows.cpp), so it cannot stand at the
+        // unit's address.
+        if (row.slowTftp && kTestPlatform == TTestPlatform::tpWindows)
+            continue;
         TTempFolder store;
         TImages images(171);
         auto settings = UnitAt("127.0.17.3", store.Path());
