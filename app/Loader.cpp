@@ -279,8 +279,9 @@ std::int32_t RevisionOfPage(std::string_view page) {
     return StrToInt(page.substr(start, end - start));
 }
 
-std::int32_t TLoader::QueryHardwareRevision(const std::string& address) {
-    return RevisionOfPage(FetchUrlText("http://" + address));
+std::int32_t TLoader::QueryHardwareRevision(const std::string& address,
+                                            std::chrono::milliseconds limit) {
+    return RevisionOfPage(FetchUrlText("http://" + address, limit));
 }
 
 void TLoader::connectbutClick() {
@@ -344,8 +345,7 @@ bool TLoader::WaitForUnit(std::uint8_t revision) {
         // A poll under way ends at the wait's limit too, but is given a
         // moment: one cut shorter could never see the unit.
         const auto left = std::chrono::duration_cast<milliseconds>(giveUp - Clock::now());
-        const std::int32_t r =
-            RevisionOfPage(FetchUrlText("http://" + address_, std::max(left, MinPollTime)));
+        const std::int32_t r = QueryHardwareRevision(address_, std::max(left, MinPollTime));
         if (static_cast<std::uint8_t>(r) == revision)
             return true;
         if (Clock::now() >= giveUp) {

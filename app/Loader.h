@@ -140,9 +140,11 @@ public:
     /// nothing but a cancel or the run's time limit.
     std::string FetchUrlText(const std::string& url,
                              std::chrono::milliseconds limit = FetchTimeLimit);
-    /// RevisionOfPage of the unit's home page; 0 when the fetch failed.
-    /// Throws EConvertError when the revision text is no integer.
-    std::int32_t QueryHardwareRevision(const std::string& address);
+    /// RevisionOfPage of the unit's home page, fetched within limit; 0 when
+    /// the fetch failed. Throws EConvertError when the revision text is no
+    /// integer.
+    std::int32_t QueryHardwareRevision(const std::string& address,
+                                       std::chrono::milliseconds limit = FetchTimeLimit);
     /// Shows or hides the group and rescans (or sets) the folder.
     void AfterConnect();
     /// Waits seconds while the window handles its messages.
