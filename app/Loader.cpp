@@ -175,6 +175,11 @@ void TLoader::Pump() {
     CheckCancel();
 }
 
+void TLoader::Succeed() {
+    outcome_.Step = TRunStep::rsDone;
+    outcome_.Result = TRunResult::rrSucceeded;
+}
+
 void TLoader::Fail(std::string reason) {
     outcome_.Result = TRunResult::rrFailed;
     outcome_.Reason = std::move(reason);
@@ -302,10 +307,8 @@ void TLoader::connectbutClick() {
             window_.LogLine("Connected, H/W revision " + std::to_string(HardwareRevision));
         }
         AfterConnect();
-        if (HardwareRevision != 0) {
-            outcome_.Step = TRunStep::rsDone;
-            outcome_.Result = TRunResult::rrSucceeded;
-        }
+        if (HardwareRevision != 0)
+            Succeed();
     });
 }
 
@@ -419,8 +422,7 @@ void TLoader::uploadbutClick() {
                          "rrboot" + suffix, "Program transfered", "Program transfer error"))
             return;
         window_.LogLine("Update successful");
-        outcome_.Step = TRunStep::rsDone;
-        outcome_.Result = TRunResult::rrSucceeded;
+        Succeed();
     });
 }
 

@@ -188,6 +188,8 @@ private:
     /// Ends the handler (silently) when a cancel has been asked for or the
     /// time limit has passed.
     void CheckCancel() const;
+    /// The run has done all it had to.
+    void Succeed();
     /// The run's failure at the step it reached: the outcome's reason.
     void Fail(std::string reason);
     /// Logs "Rebooting unit", shows "Wait" and waits for the unit to report
