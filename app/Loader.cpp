@@ -9,12 +9,14 @@
 #include <fmt/format.h>
 #include <functional>
 
+#include "app/ImageManifest.h"
 #include "http/HttpText.h"
 #include "http/sslu.h"
 #include "runtime/Application.h"
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
+#include "runtime/Sha256.h"
 
 namespace {
 
@@ -124,14 +126,16 @@ void TLoader::RunHandler(TNesting nesting, TRunKind kind, const std::function<vo
     if (run) {
         busy_ = true;
         runCancelled_ = false;
-        outcome_ =
-            TRunOutcome{kind,
-                        kind == TRunKind::rkConnect ? TRunStep::rsConnect : TRunStep::rsCommands,
-                        TRunResult::rrFailed,
-                        {}};
+        outcome_ = TRunOutcome{};
+        outcome_.Kind = kind;
+        // Whether the unit came back is asked of an Upload only, and stays
+        // false until it has.
+        if (kind == TRunKind::rkUpload && Verify)
+            outcome_.Verified = false;
         // One unit from start to end: a run talks to the address it began with.
         address_ = window_.ReadAddress();
         window_.SetBusy(true);
+        Reach(kind == TRunKind::rkConnect ? TRunStep::rsConnect : TRunStep::rsImageCheck);
     }
     const auto failed = [this, run](const std::string& message) {
         if (run)
@@ -173,6 +177,11 @@ void TLoader::CheckCancel() const {
 void TLoader::Pump() {
     window_.PumpMessages();
     CheckCancel();
+}
+
+void TLoader::Reach(TRunStep step) {
+    outcome_.Step = step;
+    window_.StepReached(step);
 }
 
 void TLoader::Succeed() {
@@ -291,6 +300,7 @@ std::int32_t TLoader::QueryHardwareRevision(const std::string& address,
 
 void TLoader::connectbutClick() {
     RunHandler(TNesting::nsRun, TRunKind::rkConnect, [this] {
+        connectedAddress_.clear();
         window_.SetStatus("Connecting to " + address_);
         const std::string page = FetchUrlText("http://" + address_);
         const std::int32_t r = RevisionOfPage(page);
@@ -307,8 +317,10 @@ void TLoader::connectbutClick() {
             window_.LogLine("Connected, H/W revision " + std::to_string(HardwareRevision));
         }
         AfterConnect();
-        if (HardwareRevision != 0)
+        if (HardwareRevision != 0) {
+            connectedAddress_ = address_;
             Succeed();
+        }
     });
 }
 
@@ -408,26 +420,71 @@ TImageKind TLoader::ClassifyImage(const std::string& path) {
 void TLoader::uploadbutClick() {
     RunHandler(TNesting::nsRun, TRunKind::rkUpload, [this] {
         const std::string suffix = HardwareRevision == 171 ? ".bin" : "2.bin";
+        CheckUpload();
         window_.ClearLog();
+        Reach(TRunStep::rsCommands);
         FetchUrlText("http://" + address_ + "/index2.htm?tftpp=69");
         FetchUrlText("http://" + address_ + "/index2.htm?REBOOT");
         if (!AnnounceRebootAndWait(TRunStep::rsFirstWait))
             return;
         if (!UploadImage(TImageList::ilWebPages, TRunStep::rsWebPages, "Uploading Web page file ",
-                         "rrpages" + suffix, "Web pages transfered", "Web pages transfer error"))
+                         "rrpages" + suffix, "Web pages transfered", "Web pages transfer error",
+                         outcome_.PagesSha256))
             return;
         if (!AnnounceRebootAndWait(TRunStep::rsSecondWait))
             return;
         if (!UploadImage(TImageList::ilPrograms, TRunStep::rsProgram, "Uploading Program file ",
-                         "rrboot" + suffix, "Program transfered", "Program transfer error"))
+                         "rrboot" + suffix, "Program transfered", "Program transfer error",
+                         outcome_.ProgramSha256))
             return;
+        // The unit reboots into its new program: only its answer tells that
+        // it runs. Without a program sent, the wait before told it already.
+        if (Verify && !outcome_.ProgramSha256.empty() &&
+            !AnnounceRebootAndWait(TRunStep::rsVerify)) {
+            outcome_.Reason = "Unit did not come back (" + outcome_.Reason + ")";
+            return;
+        }
+        if (Verify)
+            outcome_.Verified = true;
         window_.LogLine("Update successful");
         Succeed();
     });
 }
 
+void TLoader::CheckUpload() {
+    if (address_ != connectedAddress_)
+        throw Exception(connectedAddress_.empty()
+                            ? "No unit is connected: Connect to " + address_ + " first"
+                            : "The address is not that of the unit connected (" +
+                                  connectedAddress_ + "): Connect to " + address_ + " first");
+    expectedPages_.clear();
+    expectedProgram_.clear();
+    std::string manifestFile = ManifestFile;
+    if (manifestFile.empty() && FolderManifest && FileExists(ImageFolder + FolderManifestName))
+        manifestFile = ImageFolder + FolderManifestName;
+    if (manifestFile.empty())
+        return;
+    const TImageManifest manifest = TImageManifest::Read(manifestFile);
+    for (const TImageList list : {TImageList::ilWebPages, TImageList::ilPrograms}) {
+        const int index = window_.ListItemIndex(list);
+        if (index < 0 || index >= window_.ListCount(list))
+            continue;
+        const std::string entry = window_.ListItem(list, index);
+        // An image that cannot be read cannot be vouched for either.
+        std::string sha256;
+        try {
+            sha256 = FileSha256(ImageFolder + entry);
+        } catch (const Exception& e) {
+            throw EManifestError(e.Message());
+        }
+        if (const auto refusal = manifest.Refusal(entry, sha256))
+            throw EManifestError(*refusal);
+        ExpectedSha256(list) = sha256;
+    }
+}
+
 bool TLoader::AnnounceRebootAndWait(TRunStep step) {
-    outcome_.Step = step;
+    Reach(step);
     window_.LogLine("Rebooting unit");
     window_.SetStatus("Wait");
     return WaitForUnit(HardwareRevision);
@@ -435,20 +492,31 @@ bool TLoader::AnnounceRebootAndWait(TRunStep step) {
 
 bool TLoader::UploadImage(TImageList list, TRunStep step, const std::string& announcement,
                           const std::string& remoteName, const std::string& doneLine,
-                          const std::string& errorLine) {
+                          const std::string& errorLine, std::string& sha256) {
     const int index = window_.ListItemIndex(list);
     if (index < 0 || index >= window_.ListCount(list))
         return true;
-    outcome_.Step = step;
+    Reach(step);
     const std::string entry = window_.ListItem(list, index);
     // A chosen image that is gone since the scan (or is a folder now) is no
     // image sent: the transfer fails to open it, and the run with it.
     window_.LogLine(announcement + entry);
     const bool ok = TftpPutFile(address_, TftpPort, ImageFolder + entry, remoteName);
     window_.LogLine(ok ? doneLine : errorLine);
-    if (!ok)
+    if (!ok) {
         Fail(TransferFailure);
-    return ok;
+        return false;
+    }
+    sha256 = IdTrivialFTP1.SentSha256();
+    window_.TraceOut("SHA-256 " + sha256 + " sent as " + remoteName + " from " + entry);
+    // The file may have been replaced between the check and its transfer.
+    const std::string& expected = ExpectedSha256(list);
+    if (!expected.empty() && expected != sha256) {
+        Fail(EscapeControls(entry) + " was sent with SHA-256 " + sha256 +
+             ", not the one the manifest lists (" + expected + ")");
+        return false;
+    }
+    return true;
 }
 
 bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std::string& localPath,

@@ -63,6 +63,19 @@ public:
     std::string ImageFolder;
     /// How long WaitForUnit polls before it gives up.
     std::chrono::milliseconds WaitLimit{std::chrono::seconds(300)};
+    /// After the program image, Upload waits once more for the unit to
+    /// report its revision, and succeeds only when it does: the outcome's
+    /// Verified says whether it came back. Off: the sequence ends with the
+    /// program's transfer, and Verified is none.
+    bool Verify = false;
+    /// A list of SHA-256 digests (sha256sum's form) that every image an
+    /// Upload is about to send must be listed in, checked before the unit
+    /// gets any command; empty for none.
+    std::string ManifestFile;
+    /// When no ManifestFile is given: the image folder's own SHA256SUMS, if
+    /// it holds one, is the manifest. For the windows, where the user picks
+    /// a folder rather than a list.
+    bool FolderManifest = false;
     /// Why the last transfer failed: its failure's message, which the status
     /// label shows too. Empty after a transfer that succeeded.
     std::string TransferFailure;
@@ -114,6 +127,10 @@ public:
     void AbortCancelledTransfer();
     /// True while a handler runs.
     bool Busy() const noexcept { return busy_; }
+    /// The address (as ReadAddress gave it) of the unit that the last
+    /// Connect found; empty when it found none. Upload talks to this unit
+    /// only: a field that reads otherwise is refused.
+    const std::string& ConnectedAddress() const noexcept { return connectedAddress_; }
     /// How the last Connect or Upload ended; the window is told the same
     /// through RunEnded. Before the first run: a failed Connect.
     const TRunOutcome& Outcome() const noexcept { return outcome_; }
@@ -188,6 +205,8 @@ private:
     /// Ends the handler (silently) when a cancel has been asked for or the
     /// time limit has passed.
     void CheckCancel() const;
+    /// The run has reached step: the outcome's step, told to the window.
+    void Reach(TRunStep step);
     /// The run has done all it had to.
     void Succeed();
     /// The run's failure at the step it reached: the outcome's reason.
@@ -195,16 +214,30 @@ private:
     /// Logs "Rebooting unit", shows "Wait" and waits for the unit to report
     /// the connected revision; false when it did not come back.
     bool AnnounceRebootAndWait(TRunStep step);
+    /// Refuses an Upload whose unit is not the one connected, and one whose
+    /// chosen images the manifest (ManifestFile, or the folder's own) does
+    /// not list with their SHA-256: before the unit gets any command.
+    void CheckUpload();
     /// Sends the entry selected in list; false when the transfer failed,
-    /// a file that is gone since the scan included. No selection sends
-    /// nothing and succeeds.
+    /// a file that is gone since the scan included, or sent bytes other
+    /// than the manifest lists. The digest of what was sent goes to sha256.
+    /// No selection sends nothing and succeeds.
     bool UploadImage(TImageList list, TRunStep step, const std::string& announcement,
                      const std::string& remoteName, const std::string& doneLine,
-                     const std::string& errorLine);
+                     const std::string& errorLine, std::string& sha256);
+    /// The digest the manifest lists for the image chosen in list; empty
+    /// without a manifest.
+    std::string& ExpectedSha256(TImageList list) {
+        return list == TImageList::ilWebPages ? expectedPages_ : expectedProgram_;
+    }
 
     TWindowOperations& window_;
     /// The address of the running Connect or Upload, read at its start.
     std::string address_;
+    std::string connectedAddress_;
+    /// What the manifest lists for the chosen images, for the check of what
+    /// was sent; empty without one.
+    std::string expectedPages_, expectedProgram_;
     std::atomic<bool> cancelled_{false};
     std::atomic<bool> runCancelled_{false};
     bool busy_ = false;

@@ -5,6 +5,8 @@ std::string_view StepName(TRunStep step) noexcept {
     switch (step) {
     case TRunStep::rsConnect:
         return "connect";
+    case TRunStep::rsImageCheck:
+        return "image check";
     case TRunStep::rsCommands:
         return "commands";
     case TRunStep::rsFirstWait:
@@ -15,10 +17,23 @@ std::string_view StepName(TRunStep step) noexcept {
         return "wait after the web pages";
     case TRunStep::rsProgram:
         return "program";
+    case TRunStep::rsVerify:
+        return "verify";
     case TRunStep::rsDone:
         return "done";
     }
     return "unknown";
+}
+
+std::string_view RunKindName(TRunKind kind) noexcept {
+    return kind == TRunKind::rkConnect ? "connect" : "upload";
+}
+
+std::optional<TRunKind> RunKindOfName(std::string_view name) noexcept {
+    for (const TRunKind kind : {TRunKind::rkConnect, TRunKind::rkUpload})
+        if (RunKindName(kind) == name)
+            return kind;
+    return std::nullopt;
 }
 
 std::string_view ResultName(TRunResult result) noexcept {

@@ -13,15 +13,21 @@
 /// The runs that a front end starts.
 enum class TRunKind { rkConnect, rkUpload };
 
+/// The run's name in a unit's report: "connect", "upload".
+std::string_view RunKindName(TRunKind kind) noexcept;
+std::optional<TRunKind> RunKindOfName(std::string_view name) noexcept;
+
 /// The steps of a run, in the order in which an Upload passes them; a
 /// Connect has only the first.
 enum class TRunStep {
     rsConnect,    // asking the unit for its hardware revision
+    rsImageCheck, // the chosen images checked against their manifest
     rsCommands,   // the TFTP command and the reboot command
     rsFirstWait,  // waiting for the unit after the reboot command
     rsWebPages,   // the web-page image's transfer
     rsSecondWait, // waiting for the unit after the web pages
     rsProgram,    // the program image's transfer
+    rsVerify,     // waiting for the unit after the program image (when asked)
     rsDone        // the run has done all it had to
 };
 
@@ -41,12 +47,21 @@ struct TRunOutcome {
     /// unit's ERROR text, the system's text, the loader's own); empty after
     /// a success.
     std::string Reason;
+    /// Whether the unit answered with its revision after the last image it
+    /// was sent: none when the run was not asked to check (or never got
+    /// that far), false when it did not come back.
+    std::optional<bool> Verified;
+    /// The SHA-256 of each image over the bytes that its transfer sent, in
+    /// lower-case hex; empty when that image was not sent whole.
+    std::string PagesSha256, ProgramSha256;
 
     bool Succeeded() const noexcept { return Result == TRunResult::rrSucceeded; }
 };
 
-/// The step's name as the user reads it: "connect", "commands", "wait after
-/// the reboot", "web pages", "wait after the web pages", "program", "done".
+/// The step's name as the user reads it: "connect", "image check",
+/// "commands", "wait after
+/// the reboot", "web pages", "wait after the web pages", "program",
+/// "verify", "done".
 std::string_view StepName(TRunStep step) noexcept;
 /// The result's name in the results file: "succeeded", "failed", "cancelled",
 /// "time limit".

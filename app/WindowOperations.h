@@ -81,6 +81,10 @@ public:
     /// the end of every run, before SetBusy(false). A window shows it with
     /// ShowOutcomeInLog and its status label; the headless one prints it.
     virtual void RunEnded(const TRunOutcome& outcome) = 0;
+    /// The run under way has reached step: told as each step starts, so
+    /// that whoever watches a run from outside knows how far it got even
+    /// when it never reaches RunEnded. Nothing by default.
+    virtual void StepReached(TRunStep /*step*/) {}
 };
 
 /// A window's part of a run's end that every window shares: after a run that

@@ -48,3 +48,15 @@ void TMemoryStream::Clear() {
     data_.clear();
     position_ = 0;
 }
+
+std::optional<std::string> ReadFileUpTo(const std::string& path, std::int64_t limit) {
+    TFileStream file(path, TFileStream::TOpenMode::fmOpenRead);
+    std::string content;
+    char buffer[16 * 1024];
+    for (std::int64_t n; (n = file.Read(buffer, sizeof buffer)) > 0;) {
+        content.append(buffer, static_cast<std::size_t>(n));
+        if (static_cast<std::int64_t>(content.size()) > limit)
+            return std::nullopt;
+    }
+    return content;
+}

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,3 +80,8 @@ private:
     std::string path_;
     TFileHandle file_;
 };
+
+/// The whole content of the file at path, read as TFileStream reads it;
+/// none when it holds more than limit bytes (read no further than that).
+/// Throws what TFileStream throws.
+std::optional<std::string> ReadFileUpTo(const std::string& path, std::int64_t limit);

@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 # site playbook of deploy/ansible in its test.
 packages=(
     cmake g++ clang libclang-rt-14-dev pkg-config make
-    qt6-base-dev libqt6svg6 desktop-file-utils libcurl4-openssl-dev libgtest-dev libgmock-dev
+    qt6-base-dev libqt6svg6 desktop-file-utils libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev
     libcpp-httplib-dev libfmt-dev libcli11-dev libidn2-dev nlohmann-json3-dev
     tftpd-hpa tftp-hpa atftp curl xvfb xauth iproute2 util-linux clang-format
     g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine imagemagick

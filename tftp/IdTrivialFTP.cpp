@@ -134,6 +134,7 @@ void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFil
         abortRequested_ = false;
         replyIP_.clear();
         replyPort_ = 0;
+        sentSha256_.clear();
         SetBufferSize(TFTP_BLKSIZE_DEFAULT + TFTP_HEADER_SIZE);
         TTransfer T{ASource};
         // A source positioned past its end has nothing left to send, not a
@@ -170,6 +171,7 @@ void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFil
             WorkEnd(wmWrite);
             throw;
         }
+        sentSha256_ = T.Sent.HexDigest();
         WorkEnd(wmWrite);
     } catch (...) {
         ReleaseTransferSocket();
@@ -347,6 +349,7 @@ void TIdTrivialFTP::ReadBlock(TTransfer& T, std::uint16_t ABlock, std::int32_t A
     if (length < ABlockSize && StampOf(T.Source) != T.SourceStamp)
         throw EReadError(ChangedSourceText);
     T.DataLength = length;
+    T.Sent.Update(std::span(T.Packet).subspan(TFTP_HEADER_SIZE));
 }
 
 void TIdTrivialFTP::RaiseServerError(std::span<const std::uint8_t> APacket) {

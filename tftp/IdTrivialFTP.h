@@ -12,6 +12,7 @@
 #include <string>
 
 #include "net/IdUDPClient.h"
+#include "runtime/Sha256.h"
 #include "runtime/Stream.h"
 #include "tftp/IdRetransmitTimer.h"
 #include "tftp/IdTrivialFTPBase.h"
@@ -36,6 +37,12 @@ public:
     /// "" and 0 until a reply came.
     const std::string& ReplyIP() const { return replyIP_; }
     std::uint16_t ReplyPort() const { return replyPort_; }
+
+    /// The SHA-256 (lower-case hex) of the bytes that the latest transfer
+    /// sent, taken from the very packets that went out; set once the server
+    /// acknowledged the last block, empty until then and after a transfer
+    /// that failed.
+    const std::string& SentSha256() const { return sentSha256_; }
 
     /// "netascii" for tfNetAscii, "octet" for tfOctet.
     std::string ModeName() const;
@@ -101,6 +108,8 @@ private:
         TIdRetransmitTimer ResendTimer;
         /// The source as it was when the transfer began.
         TFileStamp SourceStamp;
+        /// Of every byte that DATA packets carried, each block once.
+        TSha256 Sent;
     };
 
     void InitDefaults();
@@ -128,5 +137,6 @@ private:
     std::int32_t retransmissions_ = 0;
     std::uint16_t replyPort_ = 0;
     std::string replyIP_;
+    std::string sentSha256_;
     std::atomic<bool> abortRequested_{false};
 };

@@ -76,8 +76,13 @@ void TCliWindow::Warn(const std::string& text) {
 
 void TCliWindow::RunEnded(const TRunOutcome& outcome) {
     if (report_) {
+        Report(TReportKind::rkRun, std::string(RunKindName(outcome.Kind)));
         Report(TReportKind::rkStep, std::string(StepName(outcome.Step)));
         Report(TReportKind::rkReason, outcome.Reason);
+        Report(TReportKind::rkVerified,
+               outcome.Verified ? (*outcome.Verified ? "true" : "false") : "");
+        Report(TReportKind::rkPagesSha256, outcome.PagesSha256);
+        Report(TReportKind::rkProgramSha256, outcome.ProgramSha256);
         // Last: the fleet takes a run for updated only with this record.
         Report(TReportKind::rkResult, std::string(ResultName(outcome.Result)));
         return;
@@ -93,6 +98,10 @@ void TCliWindow::RunEnded(const TRunOutcome& outcome) {
     } else {
         WriteLine(TConsoleStream::csError, line);
     }
+}
+
+void TCliWindow::StepReached(TRunStep step) {
+    Report(TReportKind::rkReached, std::string(StepName(step)));
 }
 
 void TCliWindow::Report(TReportKind kind, const std::string& text) {

@@ -73,6 +73,9 @@ public:
     /// on a terminal already and stays; elsewhere it becomes a line); for
     /// the fleet, reports the outcome.
     void RunEnded(const TRunOutcome& outcome) override;
+    /// For the fleet: reports the step, so that a run ended from outside
+    /// still tells how far it got.
+    void StepReached(TRunStep step) override;
 
 private:
     struct TList {

@@ -301,6 +301,12 @@ void TFleetRun::Record(TUnitRun& run, const std::string& line) {
     case TReportKind::rkProgram:
         result.Program = record->Text;
         break;
+    case TReportKind::rkReached:
+    case TReportKind::rkRun:
+    case TReportKind::rkVerified:
+    case TReportKind::rkPagesSha256:
+    case TReportKind::rkProgramSha256:
+        break;
     case TReportKind::rkStep:
         run.Outcome.Step = StepOfName(record->Text).value_or(TRunStep::rsConnect);
         result.Step = record->Text;
@@ -375,23 +381,17 @@ struct TFleetAddress {
 };
 
 std::vector<TFleetAddress> ReadAddressFile(const std::string& path) {
-    TMemoryStream content;
+    std::optional<std::string> content;
     try {
-        TFileStream file(path, TFileStream::TOpenMode::fmOpenRead);
-        char buffer[16 * 1024];
-        for (std::int64_t n; (n = file.Read(buffer, sizeof buffer)) > 0;) {
-            content.Write(buffer, n);
-            if (content.Size() > AddressFileLimit)
-                throw EFleetUsage(fmt::format("--addresses: {} is larger than {} bytes",
-                                              EscapeControls(path), AddressFileLimit));
-        }
-    } catch (const EFleetUsage&) {
-        throw;
+        content = ReadFileUpTo(path, AddressFileLimit);
     } catch (const Exception& e) {
         throw EFleetUsage("--addresses: " + EscapeControls(e.Message()));
     }
+    if (!content)
+        throw EFleetUsage(fmt::format("--addresses: {} is larger than {} bytes",
+                                      EscapeControls(path), AddressFileLimit));
     std::vector<TFleetAddress> addresses;
-    const std::string text = content.Text();
+    const std::string& text = *content;
     int number = 0;
     for (std::size_t at = 0; at < text.size();) {
         const std::size_t end = std::min(text.find('\n', at), text.size());

@@ -9,7 +9,7 @@
 
 namespace {
 
-constexpr std::array<std::pair<TReportKind, std::string_view>, 10> Names{{
+constexpr std::array<std::pair<TReportKind, std::string_view>, 15> Names{{
     {TReportKind::rkLog, "log"},
     {TReportKind::rkStatus, "status"},
     {TReportKind::rkProgress, "progress"},
@@ -17,8 +17,13 @@ constexpr std::array<std::pair<TReportKind, std::string_view>, 10> Names{{
     {TReportKind::rkRevision, "revision"},
     {TReportKind::rkPages, "pages"},
     {TReportKind::rkProgram, "program"},
+    {TReportKind::rkReached, "reached"},
+    {TReportKind::rkRun, "run"},
     {TReportKind::rkStep, "step"},
     {TReportKind::rkReason, "reason"},
+    {TReportKind::rkVerified, "verified"},
+    {TReportKind::rkPagesSha256, "pages-sha256"},
+    {TReportKind::rkProgramSha256, "program-sha256"},
     {TReportKind::rkResult, "result"},
 }};
 

@@ -18,10 +18,18 @@ enum class TReportKind {
     rkRevision, // the revision the unit reported, 0 for none
     rkPages,    // the web-page image chosen for upload
     rkProgram,  // the program image chosen for upload
-    // A run's outcome, at its end: the step it reached (StepName), why it
-    // did not succeed, and last how it ended (ResultName).
+    rkReached,  // the step (StepName) that the run under way has reached
+    // A run's outcome, at its end: which run it ends (RunKindName), the
+    // step it reached (StepName), why it did not succeed, whether the unit
+    // came back at the end ("true", "false", "" when not asked), the
+    // SHA-256 of each image sent ("" for none), and last how it ended
+    // (ResultName).
+    rkRun,
     rkStep,
     rkReason,
+    rkVerified,
+    rkPagesSha256,
+    rkProgramSha256,
     rkResult
 };
 

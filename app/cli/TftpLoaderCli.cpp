@@ -83,6 +83,12 @@ void AddCliOptions(CLI::App& app, TCliOptions& options) {
                    "Seconds to wait for the unit to come back after a reboot")
         ->capture_default_str()
         ->check(CheckSeconds);
+    app.add_flag("--verify", options.Verify,
+                 "After the program image, wait (within --wait-limit) until the unit reports its "
+                 "revision again; the update succeeds only then");
+    app.add_option("--manifest", options.Manifest,
+                   "A list of SHA-256 digests as sha256sum writes it: every image to be sent must "
+                   "be in it with its digest, or the unit gets no command");
     app.add_option("--time-limit", options.TimeLimit,
                    "Seconds that the whole run (of each unit, in a fleet) may take; 0: no limit")
         ->capture_default_str()
@@ -107,6 +113,10 @@ std::vector<std::string> UnitRunArguments(const TCliOptions& options) {
         args.push_back("--list");
     if (options.Trace)
         args.push_back("--trace");
+    if (options.Verify)
+        args.push_back("--verify");
+    if (!options.Manifest.empty())
+        args.insert(args.end(), {"--manifest", options.Manifest});
     args.insert(args.end(),
                 {"--wait-limit", number(options.WaitLimit), "--time-limit",
                  number(options.TimeLimit), "--retries", std::to_string(options.Retries)});
@@ -131,6 +141,8 @@ int RunCli(const TCliOptions& options, const std::string& address) {
     loader.WaitLimit = Milliseconds(options.WaitLimit);
     loader.SetTimeLimit(Milliseconds(options.TimeLimit));
     loader.IdTrivialFTP1.SetRetransmissions(options.Retries);
+    loader.Verify = options.Verify;
+    loader.ManifestFile = options.Manifest;
 
     // The outcome of the last run decides, never a line of its log.
     const auto status = [&window, &loader]() -> int {

@@ -44,6 +44,11 @@ struct TCliOptions {
     /// Seconds that the whole run (of each unit, in a fleet) may take; 0 for
     /// no limit.
     double TimeLimit = 0;
+    /// After the program image, wait for the unit to report its revision
+    /// again; the run succeeds only when it does.
+    bool Verify = false;
+    /// A sha256sum list that every image to be sent must be in.
+    std::string Manifest;
 };
 
 /// Adds the options of a run to app, each stored into options when parsed.

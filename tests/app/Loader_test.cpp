@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "runtime/Format.h"
+#include "runtime/Sha256.h"
 #include "tests/app/LoaderRig.h"
 #include "tests/support/ImageFolder.h"
 #include "tests/support/Platform.h"
@@ -308,7 +309,15 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Connected."), statuses.end());
         EXPECT_NE(std::find(statuses.begin(), statuses.end(), "3000"), statuses.end());
         EXPECT_EQ(statuses.back(), "Done");
-        EXPECT_EQ(rig.Window.Traces, (Lines{"2  Connected.", "Done", "2  Connected.", "Done"}));
+        // The digest of what went out is the digest of what the unit stored.
+        const std::string pagesSha = FileSha256(images[0].Path);
+        const std::string programSha = FileSha256(images[1].Path);
+        EXPECT_EQ(
+            rig.Window.Traces,
+            (Lines{"2  Connected.", "Done",
+                   "SHA-256 " + pagesSha + " sent as rrpages" + suffix + " from " + rig.PagesName,
+                   "2  Connected.", "Done",
+                   "SHA-256 " + programSha + " sent as rrboot" + suffix + " from prog.bin"}));
         // Each transfer's progress starts with its size, counts the bytes as
         // its blocks go out, up to the last, and ends.
         using P = std::pair<std::int64_t, std::int64_t>;
@@ -323,6 +332,9 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         EXPECT_EQ(outcome.Step, TRunStep::rsDone);
         EXPECT_TRUE(outcome.Succeeded());
         EXPECT_EQ(outcome.Reason, "");
+        EXPECT_EQ(outcome.PagesSha256, pagesSha);
+        EXPECT_EQ(outcome.ProgramSha256, programSha);
+        EXPECT_EQ(outcome.Verified, std::nullopt); // not asked
     }
 }
 

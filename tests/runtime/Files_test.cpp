@@ -11,8 +11,10 @@
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
 #include "runtime/Format.h"
+#include "runtime/Sha256.h"
 #include "runtime/Stream.h"
 #include "tests/support/Failure.h"
+#include "tests/support/ImageFolder.h"
 #include "tests/support/Platform.h"
 
 // Each platform's own error numbers: POSIX's errno values by condition, and
@@ -229,4 +231,34 @@ TEST(Files, FoldersAndFilesNamedInAnyScriptAreListedAndOpened) {
         EXPECT_EQ(TFileStream(path, TFileStream::TOpenMode::fmOpenRead).Size(), 6);
         std::filesystem::remove_all(native(folder));
     }
+}
+
+// FIPS 180-2's examples, whole and fed in pieces, and a file's digest.
+TEST(Sha256, DigestsWholeOrInPiecesAndAFileAsItsBytes) {
+    const std::string million(1000000, 'a');
+    struct Row {
+        std::string text;
+        const char* digest;
+    } rows[] = {
+        {"", "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+        {"abc", "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1"},
+        {million, "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+    };
+    TSha256 digest;
+    TTempFolder folder;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text.substr(0, 10));
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(row.text.data());
+        digest.Update({bytes, row.text.size()});
+        EXPECT_EQ(digest.HexDigest(), row.digest); // and starts anew
+        for (std::size_t at = 0; at < row.text.size(); at += 4093)
+            digest.Update({bytes + at, std::min<std::size_t>(4093, row.text.size() - at)});
+        EXPECT_EQ(digest.HexDigest(), row.digest);
+        const std::string path =
+            folder.Write("image.bin", std::vector<std::uint8_t>(bytes, bytes + row.text.size()));
+        EXPECT_EQ(FileSha256(path), row.digest);
+    }
+    EXPECT_THROW(FileSha256(folder.Path() + "missing.bin"), EFOpenError);
 }

@@ -59,6 +59,8 @@ TEST(UnitRunArguments, CarryEveryOptionOfARunAndNoneOfTheFleets) {
     given.WaitLimit = 12.25;
     given.TimeLimit = 0.1;
     given.Retries = 7;
+    given.Verify = true;
+    given.Manifest = "/lists/SHA256SUMS";
     std::vector<std::string> args = UnitRunArguments(given);
 
     TCliOptions parsed;
@@ -78,6 +80,8 @@ TEST(UnitRunArguments, CarryEveryOptionOfARunAndNoneOfTheFleets) {
     EXPECT_EQ(parsed.WaitLimit, given.WaitLimit);
     EXPECT_EQ(parsed.TimeLimit, given.TimeLimit);
     EXPECT_EQ(parsed.Retries, given.Retries);
+    EXPECT_EQ(parsed.Verify, given.Verify);
+    EXPECT_EQ(parsed.Manifest, given.Manifest);
 
     // Every option of the parser is a run's and among the arguments, but
     // those that only a fleet or its parent takes, and the one of each pair
