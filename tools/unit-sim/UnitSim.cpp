@@ -373,10 +373,11 @@ std::unique_ptr<httplib::Server> TUnitSim::MakeServer() {
     return server;
 }
 
-void TUnitSim::Reboot() {
+void TUnitSim::Reboot(bool intoProgram) {
     std::lock_guard lock(mutex_);
     ++reboots_;
     rebooting_ = true;
+    rebootIntoProgram_ = intoProgram;
     // Closes the listening socket at once; the answer being sent still goes out.
     if (server_)
         server_->stop();
@@ -399,7 +400,7 @@ void TUnitSim::HttpLoop() {
             break;
         if (!rebooting_) // a failure of the server itself
             break;
-        if (settings_.NeverComesBack) {
+        if (settings_.NeverComesBack || (settings_.DiesWithProgram && rebootIntoProgram_)) {
             changed_.wait(lock, [this] { return stopping_; });
             break;
         }
@@ -561,7 +562,7 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
                 Remember(images_, std::move(image));
             }
             SendAck(socket.Get(), peerAddress, peerPort, *lastBlock);
-            Reboot(); // the unit starts its new image
+            Reboot(name.rfind("rrboot", 0) == 0); // the unit starts its new image
             Dally(socket, peerAddress, peerPort, *lastBlock);
             return;
         }

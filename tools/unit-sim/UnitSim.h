@@ -59,6 +59,7 @@ struct TUnitSimSettings {
     std::uint16_t ForcedBlockSize = 0;
     bool ReplyFromOtherPort = false; // transfers answered from an ephemeral port
     bool NeverComesBack = false;     // the web server stays down after a reboot
+    bool DiesWithProgram = false;    // ... after the reboot into a program image (rrboot*)
 
     /// A lossy link in front of the TFTP server (towards the server: what the
     /// loader sends). With any rate set, a relay listens on TftpPort and the
@@ -159,7 +160,8 @@ private:
     void StartLossyLink();
     static TSocketFd BoundUdpSocket(std::uint32_t address, std::uint16_t port);
     std::unique_ptr<httplib::Server> MakeServer();
-    void Reboot();
+    /// intoProgram: the reboot starts a program image just stored.
+    void Reboot(bool intoProgram = false);
     void Log(const std::string& line);
 
     const TUnitSimSettings settings_;
@@ -173,6 +175,8 @@ private:
     bool stopping_ = false;
     bool httpDone_ = true;
     bool rebooting_ = false;
+    /// The reboot under way starts a program image.
+    bool rebootIntoProgram_ = false;
     bool tftpEnabled_;
     std::string homePage_;
     std::deque<std::string> requests_;

@@ -107,6 +107,7 @@ inline std::string EncodeSettings(const TUnitSimSettings& s) {
         "ForcedBlockSize=" + std::to_string(s.ForcedBlockSize),
         "ReplyFromOtherPort=" + std::to_string(s.ReplyFromOtherPort),
         "NeverComesBack=" + std::to_string(s.NeverComesBack),
+        "DiesWithProgram=" + std::to_string(s.DiesWithProgram),
         "LossToServer=" + EncodeRates(s.Loss.Rates[ldToServer]),
         "LossToClient=" + EncodeRates(s.Loss.Rates[ldToClient]),
         "LossSeed=" + std::to_string(s.Loss.Seed),
@@ -152,6 +153,8 @@ inline TUnitSimSettings DecodeSettings(const std::string& text) {
             s.ReplyFromOtherPort = number() != 0;
         else if (name == "NeverComesBack")
             s.NeverComesBack = number() != 0;
+        else if (name == "DiesWithProgram")
+            s.DiesWithProgram = number() != 0;
         else if (name == "LossToServer")
             s.Loss.Rates[ldToServer] = DecodeRates(value);
         else if (name == "LossToClient")

@@ -41,6 +41,8 @@ int main(int argc, char** argv) {
                  "Fault: answer transfers from an ephemeral port");
     app.add_flag("--never-back", settings.NeverComesBack,
                  "Fault: the web server stays down after a reboot");
+    app.add_flag("--dies-with-program", settings.DiesWithProgram,
+                 "Fault: the web server stays down after the reboot into a program image");
     AddLossOptions(app, settings.Loss); // a lossy link in front of the TFTP server
     CLI11_PARSE(app, argc, argv);
 
