@@ -15,6 +15,13 @@ constexpr int kSignalHangUp = 1;     // SIGHUP; on Windows the console closed
 constexpr int kSignalInterrupt = 2;  // SIGINT; on Windows Ctrl-C or Ctrl-Break
 constexpr int kSignalTerminate = 15; // SIGTERM; on Windows log-off or shut-down
 
+/// Opens the null device on each of the standard streams (input, output,
+/// error: descriptors 0 to 2) that the program was started without. Call it
+/// first thing in main: otherwise the next file or socket opened takes that
+/// number, and what the program writes to its error stream (a trace) goes
+/// there, to a unit's TFTP port as datagrams, say.
+void OpenClosedStandardStreams();
+
 /// True when the stream is a terminal (so a status line may be redrawn in place).
 bool IsTerminal(TConsoleStream stream);
 

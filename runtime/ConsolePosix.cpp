@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -67,4 +68,22 @@ void RaiseInterrupt(int signal) {
     // To the process, not to this thread: whichever thread takes interrupts
     // sees it pending.
     ::kill(::getpid(), signal);
+}
+
+void OpenClosedStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+        if (null < 0)
+            continue; // no null device: nothing better to put there
+        // The lowest free number is this one, since those below are open by
+        // now; dup2 all the same, as its own and without O_CLOEXEC.
+        if (null == fd) {
+            ::fcntl(fd, F_SETFD, 0);
+        } else {
+            ::dup2(null, fd);
+            ::close(null);
+        }
+    }
 }

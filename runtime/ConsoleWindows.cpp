@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cstdio>
 
 #include "runtime/HeldInterrupts.h"
 
@@ -134,4 +135,14 @@ void RaiseInterrupt(int signal) {
         Hold(signal);
     else
         ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(128 + signal));
+}
+
+void OpenClosedStandardStreams() {
+    // A socket is no C runtime descriptor here, so none can take a standard
+    // stream's number; a stream that has no descriptor still gets the null
+    // device, so that a write to it goes nowhere rather than failing.
+    FILE* const streams[] = {stdin, stdout, stderr};
+    for (int fd = 0; fd <= 2; ++fd)
+        if (_fileno(streams[fd]) < 0)
+            std::freopen("NUL", fd == 0 ? "r" : "w", streams[fd]);
 }

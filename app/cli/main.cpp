@@ -6,9 +6,11 @@
 
 #include "app/cli/Fleet.h"
 #include "app/cli/TftpLoaderCli.h"
+#include "runtime/Console.h"
 #include "runtime/ProgramText.h"
 
 int main(int argc, char** argv) {
+    OpenClosedStandardStreams();
     UseUtf8Console();
     std::vector<std::string> args = ProgramArguments(argc, argv);
     std::vector<char*> words;

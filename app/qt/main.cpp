@@ -6,8 +6,10 @@
 
 #include "app/qt/StartUp.h"
 #include "app/qt/Tftftp_main.h"
+#include "runtime/Console.h"
 
 int main(int argc, char* argv[]) {
+    OpenClosedStandardStreams();
     if (const auto status = HandleCommandLine(argc, argv))
         return *status;
     auto guard = std::make_unique<TDisplayGuard>();

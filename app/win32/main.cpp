@@ -5,10 +5,12 @@
 #include <exception>
 
 #include "app/win32/Tftftp_main.h"
+#include "runtime/Console.h"
 #include "runtime/WideText.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/,
                    int /*show*/) {
+    OpenClosedStandardStreams();
     try {
         Tftftp_main ftftp_main;
         ftftp_main.Show();

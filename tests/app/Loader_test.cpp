@@ -423,6 +423,53 @@ TEST(Upload, AUnitThatDoesNotComeBackEndsTheRunAtTheWaitLimit) {
         << outcome.Reason;
 }
 
+// Asked to, the run waits for the unit after its program, and succeeds only
+// once it answers: the outcome says whether it came back.
+TEST(Upload, VerifyTellsWhetherTheUnitCameBackAfterItsProgram) {
+    for (const bool dies : {false, true}) {
+        SCOPED_TRACE(dies);
+        TUploadRig rig(dies ? "127.0.0.116" : "127.0.0.117",
+                       dies ? "127.000.000.116" : "127.000.000.117", 171,
+                       [dies](TUnitSimSettings& s) { s.DiesWithProgram = dies; });
+        rig.Loader.Verify = true;
+        rig.Loader.WaitLimit = std::chrono::milliseconds(1500);
+        rig.Loader.uploadbutClick();
+        const TRunOutcome& outcome = rig.Window.Outcomes.back();
+        EXPECT_EQ(outcome.Verified, !dies);
+        EXPECT_EQ(outcome.Succeeded(), !dies);
+        EXPECT_EQ(outcome.Step, dies ? TRunStep::rsVerify : TRunStep::rsDone);
+        EXPECT_EQ(rig.Window.Lines.back(), dies ? "Unit did not come back" : "Update successful");
+        EXPECT_EQ(
+            OutcomeLine(outcome).rfind(dies ? "Failed at verify: Unit did not come back (" : "", 0),
+            0u)
+            << outcome.Reason;
+    }
+}
+
+// Upload talks to the unit that Connect found, and to no other: a field
+// changed since, or a Connect that found none, sends no command anywhere.
+TEST(Upload, OnlyTheUnitConnectedIsSentCommands) {
+    TUploadRig rig("127.0.0.118", "127.000.000.118", 171);
+    TUnitSim other(UnitAt("127.0.0.119"));
+    other.Start();
+    rig.Window.Address = "127.000.000.119";
+    rig.Loader.uploadbutClick();
+    ASSERT_EQ(rig.Window.Errors.size(), 1u);
+    EXPECT_EQ(rig.Window.Errors[0], "The address is not that of the unit connected "
+                                    "(127.000.000.118): Connect to 127.000.000.119 first.");
+    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::rsImageCheck);
+    EXPECT_EQ(other.Requests(), Lines{});
+    other.Stop();
+    rig.Loader.connectbutClick(); // finds no unit at 127.0.0.119
+    EXPECT_EQ(rig.Loader.ConnectedAddress(), "");
+    rig.Window.Address = "127.000.000.118";
+    rig.Loader.uploadbutClick();
+    ASSERT_EQ(rig.Window.Errors.size(), 2u);
+    EXPECT_EQ(rig.Window.Errors[1], "No unit is connected: Connect to 127.000.000.118 first.");
+    const auto requests = rig.Unit.Requests();
+    EXPECT_EQ(std::count(requests.begin(), requests.end(), "/index2.htm?REBOOT"), 0);
+}
+
 // The run's time limit ends it wherever it is, the wait included, and a
 // Cancel of the run ends that run only: the next one runs.
 TEST(Upload, TheTimeLimitAndACancelOfTheRunEndItAtTheStepReached) {

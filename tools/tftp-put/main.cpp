@@ -82,6 +82,7 @@ private:
 } // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardStreams();
     CLI::App app{"Sends LOCALFILE to the TFTP server at HOST as REMOTENAME (one write transfer)."};
     // The same options on every platform: on Windows too a value that starts
     // with "/" is a value, not an option.

@@ -5,11 +5,13 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "runtime/Console.h"
 #include "tools/StopSignals.h"
 #include "tools/udp-relay/LossOptions.h"
 #include "tools/udp-relay/UdpRelay.h"
 
 int main(int argc, char** argv) {
+    OpenClosedStandardStreams();
     TUdpRelaySettings settings;
     CLI::App app{"Relays UDP datagrams between clients and a server on loopback, through a lossy "
                  "link. Prints \"listening on ADDRESS:PORT\" once ready."};

@@ -3,11 +3,13 @@
 #include <CLI/CLI.hpp>
 #include <cstdio>
 
+#include "runtime/Console.h"
 #include "tools/StopSignals.h"
 #include "tools/udp-relay/LossOptions.h"
 #include "tools/unit-sim/UnitSim.h"
 
 int main(int argc, char** argv) {
+    OpenClosedStandardStreams();
     TUnitSimSettings settings;
     settings.Print = true;
     settings.Store = ".";

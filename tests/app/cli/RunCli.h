@@ -25,6 +25,7 @@ enum class TRunPlace {
     rpPipes,     // its stdout and stderr on pipes
     rpTerminal,  // on a terminal (POSIX only): Out holds what it was sent, stdout and stderr alike
     rpNoNetwork, // on pipes, with no network to reach (POSIX only)
+    rpStreamsClosed, // its stdout on a pipe, started without stdin and stderr (POSIX only)
 };
 
 /// Runs the program (LOADER_CLI_PATH) with args (words parted by spaces),

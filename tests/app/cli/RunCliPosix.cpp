@@ -28,7 +28,7 @@ TRun RunCli(const std::string& args, TRunEnd end, TRunPlace place) {
         prefix +
         (place == TRunPlace::rpTerminal ? " script -qec '" + program + "' /dev/null"
                                         : " " + program) +
-        " 2>" + errPath + " </dev/null";
+        (place == TRunPlace::rpStreamsClosed ? " 0<&- 2>&-" : " 2>" + errPath + " </dev/null");
     TRun run;
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe)
@@ -40,7 +40,9 @@ TRun RunCli(const std::string& args, TRunEnd end, TRunPlace place) {
     const int rc = ::pclose(pipe);
     run.Status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
     run.Out = SplitLines(out);
-    const auto err = FileBytes(errPath);
-    run.Err.assign(err.begin(), err.end());
+    if (place != TRunPlace::rpStreamsClosed) {
+        const auto err = FileBytes(errPath);
+        run.Err.assign(err.begin(), err.end());
+    }
     return run;
 }

@@ -11,6 +11,7 @@
 
 #include "app/cli/CliWindow.h"
 #include "app/cli/TftpLoaderCli.h"
+#include "runtime/Sha256.h"
 #include "tests/app/LoaderRig.h"
 #include "tests/app/cli/RunCli.h"
 #include "tests/support/ChildProcess.h"
@@ -105,11 +106,26 @@ TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
         int revision;
         std::string suffix;
         double loss = 0; // of the datagrams to the unit's TFTP server, met with --retries 5
+        std::string args = {};
+        TRunPlace place = TRunPlace::rpPipes;
     };
-    // 127.0.0.10 reads as "127.000.000.010": the zeros must not turn it octal.
-    for (const Row& row : {Row{"127.0.0.90", 171, ".bin"}, Row{"127.0.0.91", 5, "2.bin"},
-                           Row{"127.0.0.10", 171, ".bin"}, Row{"127.0.0.112", 171, ".bin", 0.2}}) {
+    const Row rows[] = {
+        {"127.0.0.90", 171, ".bin"},
+        {"127.0.0.91", 5, "2.bin"},
+        // 127.0.0.10 reads as "127.000.000.010": the zeros must not turn it octal.
+        {"127.0.0.10", 171, ".bin"},
+        {"127.0.0.112", 171, ".bin", 0.2, " --retries 5"},
+        // The unit came back after its program, and the images are those the
+        // manifest vouches for.
+        {"127.0.0.113", 5, "2.bin", 0, " --verify --manifest"},
+        // Started without its input and error streams: the trace must not
+        // reach the unit's port in their place.
+        {"127.0.0.114", 171, ".bin", 0, " --trace", TRunPlace::rpStreamsClosed},
+    };
+    for (const Row& row : rows) {
         SCOPED_TRACE(row.address);
+        if (row.place == TRunPlace::rpStreamsClosed && kTestPlatform == TTestPlatform::tpWindows)
+            continue;
         TTempFolder store;
         TImages images(row.revision);
         auto settings = UnitAt(row.address, store.Path());
@@ -117,16 +133,32 @@ TEST(TftpLoaderCli, UpdatesAUnitEndToEnd) {
         settings.Loss.Rates[ldToServer].Drop = row.loss;
         TUnitSim unit(settings);
         unit.Start();
-        const TRun run = RunCli("--address " + row.address + " --folder " + images.Folder.Path() +
-                                (row.loss > 0 ? " --retries 5" : ""));
+        std::string args = row.args;
+        const bool verify = args.find("--verify") != std::string::npos;
+        if (args.ends_with("--manifest")) {
+            const std::string list = FileSha256(images.Folder.Path() + images.PagesName) + "  " +
+                                     images.PagesName + "\n" +
+                                     FileSha256(images.Folder.Path() + "prog.bin") + " *prog.bin\n";
+            args += " " + store.Write("SHA256SUMS", {list.begin(), list.end()});
+        }
+        const TRun run =
+            RunCli("--address " + row.address + " --folder " + images.Folder.Path() + args,
+                   TRunEnd::reKillAfter120s, row.place);
         EXPECT_EQ(run.Status, 0) << run.Err;
-        EXPECT_EQ(run.Out, (Lines{"Connected, H/W revision " + std::to_string(row.revision),
-                                  "Rebooting unit", "Uploading Web page file " + images.PagesName,
-                                  "Web pages transfered", "Rebooting unit",
-                                  "Uploading Program file prog.bin", "Program transfered",
-                                  "Update successful"}));
+        Lines expected{"Connected, H/W revision " + std::to_string(row.revision),
+                       "Rebooting unit",
+                       "Uploading Web page file " + images.PagesName,
+                       "Web pages transfered",
+                       "Rebooting unit",
+                       "Uploading Program file prog.bin",
+                       "Program transfered",
+                       "Update successful"};
+        if (verify)
+            expected.insert(expected.end() - 1, "Rebooting unit");
+        EXPECT_EQ(run.Out, expected);
         EXPECT_EQ(FileBytes(store.Path() + "rrpages" + row.suffix), images.Pages);
         EXPECT_EQ(FileBytes(store.Path() + "rrboot" + row.suffix), images.Program);
+        EXPECT_EQ(unit.ClientErrors(), Lines{});
     }
 }
 
@@ -159,22 +191,44 @@ TEST(TftpLoaderCli, ListsTheImagesAndRefusesWhatTheWindowWouldNotTake) {
     EXPECT_EQ(list.Out, (Lines{"Connected, H/W revision 171", "web page image: pagesV1.bin",
                                "program image: prog.bin"}));
 
+    const std::string pagesSha = FileSha256(images.Folder.Path() + "pagesV1.bin");
+    const std::string programSha = FileSha256(images.Folder.Path() + "prog.bin");
+    const auto manifest = [&store](const std::string& name, const std::string& text) {
+        return store.Write(name, {text.begin(), text.end()});
+    };
+    const std::string wrong =
+        manifest("wrong", pagesSha + "  pagesV1.bin\n" + std::string(64, '0') + "  prog.bin\n");
+    const std::string unlisted = manifest("unlisted", pagesSha + "  pagesV1.bin\n");
+
     struct Row {
         std::string args;
         int status;
     };
-    for (const Row& row : {Row{"--address 127.0.0.93 --list --pages other.bin" + folder, 2},
-                           Row{"--address 127.0.0.256 --list" + folder, 2},
-                           Row{"--address 127.0.0 --list" + folder, 2},
-                           Row{"--address 127.0.0.93 --pages x.bin --no-pages" + folder, 2},
-                           // Beyond the clock's range the wait would end at once.
-                           Row{"--address 127.0.0.93 --list --wait-limit 1e10" + folder, 2},
-                           Row{"--address 127.0.0.93 --list --wait-limit nan" + folder, 2},
-                           Row{"--bogus", 2}, Row{"--version", 0}}) {
+    for (const Row& row :
+         {Row{"--address 127.0.0.93 --list --pages other.bin" + folder, 2},
+          Row{"--address 127.0.0.256 --list" + folder, 2},
+          Row{"--address 127.0.0 --list" + folder, 2},
+          Row{"--address 127.0.0.93 --pages x.bin --no-pages" + folder, 2},
+          // Beyond the clock's range the wait would end at once.
+          Row{"--address 127.0.0.93 --list --wait-limit 1e10" + folder, 2},
+          Row{"--address 127.0.0.93 --list --wait-limit nan" + folder, 2}, Row{"--bogus", 2},
+          Row{"--version", 0},
+          // The manifest vouches for another program, or for none.
+          Row{"--address 127.0.0.93 --manifest " + wrong + folder, 2},
+          Row{"--address 127.0.0.93 --manifest " + unlisted + folder, 2},
+          Row{"--address 127.0.0.93 --manifest " + store.Path() + "none" + folder, 2}}) {
         SCOPED_TRACE(row.args);
-        EXPECT_EQ(RunCli(row.args).Status, row.status);
+        const TRun run = RunCli(row.args);
+        EXPECT_EQ(run.Status, row.status);
+        if (row.args.find(wrong) != std::string::npos) {
+            EXPECT_EQ(run.Err, "error: prog.bin has SHA-256 " + programSha + ", but " + wrong +
+                                   " lists " + std::string(64, '0') + ".\n");
+        }
     }
     EXPECT_TRUE(unit.Images().empty());
+    // Not even the TFTP command went out.
+    for (const std::string& request : unit.Requests())
+        EXPECT_EQ(request, "/");
 }
 
 TEST(TftpLoaderCli, NoUnitEndsWithStatusOneAndAFailureWithTwo) {
@@ -196,17 +250,29 @@ TEST(TftpLoaderCli, NoUnitEndsWithStatusOneAndAFailureWithTwo) {
 }
 
 // A unit that never comes back: the wait limit ends the run with status 1,
-// Ctrl-C ends it sooner with 130; neither writes a line after it.
+// Ctrl-C ends it sooner with 130; neither writes a line after it. With
+// --verify the same holds for a unit that dies with its new program.
 TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
     struct Row {
         std::string address, args;
         TRunEnd end;
         int status;
         Lines tail;
+        std::string why = {};
     };
+    const Lines program = {"Uploading Web page file pagesV1.bin",
+                           "Web pages transfered",
+                           "Rebooting unit",
+                           "Uploading Program file prog.bin",
+                           "Program transfered",
+                           "Rebooting unit",
+                           "Unit did not come back"};
     const std::vector<Row> rows = {
         {"127.0.0.92", "--wait-limit 3", TRunEnd::reKillAfter120s, 1, {"Unit did not come back"}},
         {"127.0.0.95", "", TRunEnd::reCtrlCAfter3s, 130, {}},
+        {"127.0.0.115", "--verify --wait-limit 3", TRunEnd::reKillAfter120s, 1, program,
+         "Failed at verify: Unit did not come back (the unit did not report hardware revision "
+         "171 within 3 s"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.address);
@@ -215,7 +281,9 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
         TTempFolder store;
         TImages images(171);
         auto settings = UnitAt(row.address, store.Path());
-        settings.NeverComesBack = true;
+        const bool verify = row.args.find("--verify") != std::string::npos;
+        settings.NeverComesBack = !verify;
+        settings.DiesWithProgram = verify;
         TUnitSim unit(settings);
         unit.Start();
         const TRun run = RunCli("--address " + row.address + " " + row.args + " --folder " +
@@ -225,6 +293,7 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
         Lines expected{"Connected, H/W revision 171", "Rebooting unit"};
         expected.insert(expected.end(), row.tail.begin(), row.tail.end());
         EXPECT_EQ(run.Out, expected);
+        EXPECT_EQ(run.Err.rfind(row.why, 0), 0u) << run.Err;
     }
 }
 
