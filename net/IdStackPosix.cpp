@@ -195,8 +195,12 @@ int TIdStackPosix::SendToAddress(TIdStackSocketHandle ASocket, const TIdBytes& A
 // oversized datagram fails as "message too long" instead of passing as a
 // complete one.
 int TIdStackPosix::ReceiveOnSocket(TIdStackSocketHandle ASocket, TIdBytes& VBuffer) {
-    const int n = CheckSocketResult(
-        static_cast<int>(::recv(ASocket, VBuffer.data(), VBuffer.size(), MSG_TRUNC)));
+    ssize_t received;
+    // A stop and continue (Ctrl-Z, fg) interrupts the wait; it goes on.
+    do
+        received = ::recv(ASocket, VBuffer.data(), VBuffer.size(), MSG_TRUNC);
+    while (received < 0 && errno == EINTR);
+    const int n = CheckSocketResult(static_cast<int>(received));
     if (static_cast<std::size_t>(n) > VBuffer.size())
         ThrowSocketError(10040);
     return n;
@@ -234,7 +238,10 @@ int TIdStackPosix::ReceiveFrom(TIdStackSocketHandle ASocket, TIdBytes& VBuffer, 
     socklen_t length = sizeof from.Bytes;
     const auto n = ::recvfrom(static_cast<int>(ASocket), VBuffer.data(), VBuffer.size(),
                               MSG_TRUNC | AFlags, Record(from), &length);
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+    // A receive with a time limit is not restarted after the program was
+    // stopped and continued (Ctrl-Z, fg): like a time limit, that ends the
+    // wait without a datagram, and the caller's own clock decides what next.
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
         return -1; // the wait ended without a datagram
     CheckSocketResult(static_cast<int>(n));
     if (static_cast<std::size_t>(n) > VBuffer.size())
@@ -283,7 +290,11 @@ int TIdStackPosix::WaitForReadable(const std::vector<TIdStackSocketHandle>& ASoc
     fds.reserve(ASockets.size());
     for (TIdStackSocketHandle s : ASockets)
         fds.push_back(pollfd{static_cast<int>(s), POLLIN, 0});
-    const int ready = CheckSocketResult(::poll(fds.data(), fds.size(), AMSec == -2 ? -1 : AMSec));
+    const int polled = ::poll(fds.data(), fds.size(), AMSec == -2 ? -1 : AMSec);
+    // Stopped and continued, or a signal: the wait ends with nothing ready.
+    if (polled < 0 && errno == EINTR)
+        return 0;
+    const int ready = CheckSocketResult(polled);
     for (const pollfd& p : fds)
         if (p.revents & POLLNVAL)
             ThrowSocketError(SocketCodeOf(EBADF)); // as select() reports a closed descriptor

@@ -225,6 +225,7 @@ void TIdTrivialFTP::ExchangeBlocks(TTransfer& T) {
 std::span<const std::uint8_t> TIdTrivialFTP::AwaitReply(TTransfer& T) {
     std::string ip;
     std::uint16_t port = 0;
+    bool lastLook = false;
     for (;;) {
         if (abortRequested_)
             RaiseAborted(T);
@@ -232,9 +233,13 @@ std::span<const std::uint8_t> TIdTrivialFTP::AwaitReply(TTransfer& T) {
         // datagrams that do not (strays, strangers) cannot stretch it.
         const auto left =
             std::chrono::ceil<std::chrono::milliseconds>(T.Deadline - TClock::now()).count();
-        if (left <= 0)
+        // A reply that came in time but was not taken in time (the program
+        // was stopped, Ctrl-Z, and continued later) still counts: one look
+        // at what is waiting, without waiting, before the transfer gives up.
+        if (left <= 0 && lastLook)
             throw EIdTFTPException(TimeoutText);
-        std::int64_t wait = std::min<std::int64_t>(left, WaitSlice);
+        lastLook = left <= 0;
+        std::int64_t wait = std::clamp<std::int64_t>(left, 0, WaitSlice);
         if (T.Resends < retransmissions_) {
             const auto resendIn =
                 std::chrono::ceil<std::chrono::milliseconds>(T.ResendAt - TClock::now()).count();

@@ -323,6 +323,48 @@ TEST(TftpLoaderCli, EachSignalDuringATransferTellsTheUnitAndEndsTheRun) {
     }
 }
 
+// Stopped (Ctrl-Z) while a transfer waits for its unit and continued after
+// longer than a reply is awaited: the reply that came meanwhile moves the
+// transfer on, and the update ends as usual.
+TEST(TftpLoaderCli, AStopAndContinueDuringATransferEndsNothing) {
+    if (kTestPlatform == TTestPlatform::tpWindows)
+        GTEST_SKIP() << "no program is stopped and continued there";
+    constexpr int Stop = 19, Continue = 18; // SIGSTOP, SIGCONT
+    TTempFolder store;
+    TImages images(171);
+    auto settings = UnitAt("127.0.0.120", store.Path());
+    settings.TftpPort = 0; // the unit's TFTP side is the scripted peer on port 69
+    TUnitSim unit(settings);
+    unit.Start();
+    TUdpPeer tftp("127.0.0.120", 69);
+    TChildProcess cli(LOADER_CLI_PATH, {"--address", "127.0.0.120", "--folder",
+                                        images.Folder.Path(), "--no-program"});
+    const auto request = tftp.Receive(30000);
+    ASSERT_TRUE(request);
+    tftp.Reply(*request, Ack(0)); // no options: blocks of 512
+    std::vector<std::uint8_t> received;
+    for (std::uint16_t block = 1; block <= 100; ++block) {
+        const auto data = tftp.Receive(5000);
+        ASSERT_TRUE(data) << "block " << block;
+        ASSERT_EQ(data->Bytes[1], 3) << "block " << block; // DATA, not an ERROR
+        received.insert(received.end(), data->Bytes.begin() + 4, data->Bytes.end());
+        if (block == 2) {
+            // The loader waits for this block's ACK now.
+            ASSERT_TRUE(SignalChild(cli, Stop));
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            tftp.Reply(*data, Ack(block));
+            std::this_thread::sleep_for(std::chrono::seconds(6));
+            ASSERT_TRUE(SignalChild(cli, Continue));
+        } else {
+            tftp.Reply(*data, Ack(block));
+        }
+        if (data->Bytes.size() < 4 + 512)
+            break;
+    }
+    EXPECT_EQ(received, images.Pages);
+    EXPECT_EQ(WaitForEnd(cli, std::chrono::seconds(30)), 0);
+}
+
 // --time-limit bounds the whole run wherever it is: a unit that never comes
 // back, a transfer whose unit falls silent (the unit told); the failure
 // names the step.
