@@ -27,40 +27,8 @@ struct TStopped {
     TRunResult Result;
 };
 
-/// The revision marker on the unit's home page, opening quote included.
-constexpr std::string_view RevisionMarker = "g_HwId = \"";
 /// The largest slice of a wait, so that a cancel ends it quickly.
 constexpr auto PumpSlice = std::chrono::milliseconds(250);
-constexpr std::size_t ImageHeaderSize = 16;
-
-/// The first 16 bytes of the file at path. A read-only image is as good as
-/// any other, and a pipe named like an image ends the scan instead of
-/// freezing it. Throws EInOutError.
-std::array<std::uint8_t, ImageHeaderSize> ReadImageHeader(const std::string& path) {
-    std::array<std::uint8_t, ImageHeaderSize> header{};
-    ReadFileStart(path, header);
-    return header;
-}
-
-/// The names of the folder's entries that end in ".bin" in any letter case
-/// and are files, in ImageNameLess order. A folder that cannot be read has
-/// none. Directories, pipes and devices (or links to them) are no images: a
-/// link named like an image to an endless device would otherwise be
-/// offered, and sent, as a program.
-std::vector<std::string> ImageNames(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const TFolderEntry& entry : FolderEntries(folder, ".bin"))
-        if (!entry.Directory && !entry.Special)
-            names.push_back(entry.Name);
-    std::sort(names.begin(), names.end(), ImageNameLess);
-    return names;
-}
-
-/// The name part of a path: what follows its last separator.
-std::string_view FileNameOf(std::string_view path) {
-    const std::size_t slash = path.find_last_of(PathDelim == '/' ? "/" : "/\\");
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
 
 /// Whole seconds as the user reads them: "300", "1.5".
 std::string SecondsText(std::chrono::milliseconds time) {
@@ -68,11 +36,6 @@ std::string SecondsText(std::chrono::milliseconds time) {
 }
 
 } // namespace
-
-bool ImageNameLess(std::string_view a, std::string_view b) {
-    const std::string upperA = UpperCase(a), upperB = UpperCase(b);
-    return upperA != upperB ? upperA < upperB : a < b;
-}
 
 std::string ErrorBoxText(const std::string& message) {
     if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
@@ -204,112 +167,35 @@ void TLoader::SetTimeLimit(std::chrono::milliseconds limit) {
 
 // --- Device conversation ----------------------------------------------------
 
-std::string TLoader::FetchUrlText(const std::string& url, std::chrono::milliseconds limit) {
-    using Clock = TWindowOperations::Clock;
+TPageFetch TLoader::FetchUrlText(const std::string& url, std::chrono::milliseconds limit) {
     CheckCancel();
-    // One limit for the whole fetch, redirects included, and never past the
-    // run's own.
-    auto giveUp = Clock::now() + std::min(limit, FetchTimeLimit);
-    if (deadline_)
-        giveUp = std::min(giveUp, *deadline_);
-    const std::string host = HostOfUrl(url);
-    std::string path = PathOfUrl(url);
-    std::string page;
-    FetchFailure.clear();
-    // The HTTP layer pumps through this loader while the request blocks; a
-    // cancel thrown from there ends the request like any failure.
-    SetPumpMessagesHook([this] { Pump(); });
-    try {
-        // The service follows no redirect by itself: every request goes to
-        // the unit's own server, whatever a page says, on every platform.
-        for (int redirects = 0;; ++redirects) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
-            if (left <= std::chrono::milliseconds::zero()) {
-                FetchFailure =
-                    "no page within " + SecondsText(std::min(limit, FetchTimeLimit)) + " s";
-                break;
-            }
-            THttp_Socket http;
-            http.FollowRedirects = false;
-            http.Verb = 0; // GET
-            http.Host = host;
-            http.Referrer.clear();
-            http.Secure = false;
-            http.PostData.clear();
-            http.Unattended = true;
-            http.Path = path;
-            http.ResponseLimit = MaxPageSize;
-            http.TimeLimit = left;
-            http.Execute();
-            // The unit's answers count, whatever their status, unless they
-            // send the loader elsewhere.
-            const auto location =
-                IsRedirectStatus(http.StatusCode)
-                    ? HeaderValue(HeaderBlockLines(http.RawHeaders), "Location", 0)
-                    : std::nullopt;
-            if (!location) {
-                page = http.Response.Text();
-                break;
-            }
-            const auto next = SameServerTarget(host, path, *location);
-            // A page elsewhere is no page of this unit.
-            if (!next) {
-                FetchFailure = "redirect to another server refused: " + *location;
-                break;
-            }
-            if (redirects == MaxRedirects) {
-                FetchFailure = fmt::format("more than {} redirects", MaxRedirects);
-                break;
-            }
-            path = *next;
-        }
-    } catch (const std::exception& e) {
-        // Every failure yields the empty page: an unreachable unit, a page
-        // cut short or too large, and the callers read "no unit" from that.
-        FetchFailure = OneLine(e.what());
-    } catch (const TStopped&) {
-        // A cancel thrown by the pump inside the request; taken up below.
-    } catch (...) {
-        FetchFailure = "the request failed";
-    }
-    SetPumpMessagesHook(nullptr);
-    if (!FetchFailure.empty())
-        window_.TraceOut("GET " + url + ": " + FetchFailure);
+    // A cancel thrown by the pump inside the request ends the fetch; the
+    // run's own time limit bounds it too.
+    TPageFetch fetch = FetchPage(url, limit, deadline_, [this] { Pump(); });
+    if (!fetch.Failure.empty())
+        window_.TraceOut("GET " + url + ": " + fetch.Failure);
     CheckCancel();
-    return page;
+    return fetch;
 }
 
-std::int32_t RevisionOfPage(std::string_view page) {
-    const std::size_t marker = page.find(RevisionMarker);
-    if (marker == std::string_view::npos)
-        return 0;
-    const std::size_t start = marker + RevisionMarker.size();
-    // Without its closing quote the revision may be cut short ("17" of
-    // "171"): no revision then, rather than the wrong unit's images.
-    const std::size_t end = page.find('"', start);
-    if (end == std::string_view::npos)
-        return 0;
-    return StrToInt(page.substr(start, end - start));
-}
-
-std::int32_t TLoader::QueryHardwareRevision(const std::string& address,
-                                            std::chrono::milliseconds limit) {
-    return RevisionOfPage(FetchUrlText("http://" + address, limit));
+TRevisionQuery TLoader::QueryHardwareRevision(const std::string& address,
+                                              std::chrono::milliseconds limit) {
+    TPageFetch fetch = FetchUrlText("http://" + address, limit);
+    return {RevisionOfPage(fetch.Text), std::move(fetch.Failure)};
 }
 
 void TLoader::connectbutClick() {
     RunHandler(TNesting::nsRun, TRunKind::rkConnect, [this] {
         connectedAddress_.clear();
         window_.SetStatus("Connecting to " + address_);
-        const std::string page = FetchUrlText("http://" + address_);
-        const std::int32_t r = RevisionOfPage(page);
+        const TPageFetch home = FetchUrlText("http://" + address_);
+        const std::int32_t r = RevisionOfPage(home.Text);
         HardwareRevision = static_cast<std::uint8_t>(r); // the low 8 bits
         if (HardwareRevision == 0) {
             window_.LogLine("Unable to Connect to " + address_);
-            if (!FetchFailure.empty())
-                Fail(FetchFailure);
-            else if (page.find(RevisionMarker) == std::string::npos)
+            if (!home.Failure.empty())
+                Fail(home.Failure);
+            else if (!HasRevisionMarker(home.Text))
                 Fail("no hardware revision on the unit's home page");
             else
                 Fail(fmt::format("the unit reports hardware revision {}, which is none", r));
@@ -360,14 +246,14 @@ bool TLoader::WaitForUnit(std::uint8_t revision) {
         // A poll under way ends at the wait's limit too, but is given a
         // moment: one cut shorter could never see the unit.
         const auto left = std::chrono::duration_cast<milliseconds>(giveUp - Clock::now());
-        const std::int32_t r = QueryHardwareRevision(address_, std::max(left, MinPollTime));
-        if (static_cast<std::uint8_t>(r) == revision)
+        const TRevisionQuery poll = QueryHardwareRevision(address_, std::max(left, MinPollTime));
+        if (static_cast<std::uint8_t>(poll.Revision) == revision)
             return true;
         if (Clock::now() >= giveUp) {
             window_.LogLine("Unit did not come back");
             Fail(fmt::format("the unit did not report hardware revision {} within {} s", revision,
                              SecondsText(WaitLimit)) +
-                 (FetchFailure.empty() ? "" : " (last poll: " + FetchFailure + ")"));
+                 (poll.Failure.empty() ? "" : " (last poll: " + poll.Failure + ")"));
             return false;
         }
     }
@@ -379,21 +265,19 @@ void TLoader::direditChange() {
     RunHandler(TNesting::nsScan, TRunKind::rkConnect, [this] {
         window_.ListClear(TImageList::ilWebPages);
         window_.ListClear(TImageList::ilPrograms);
-        const std::string text = window_.DirEditText();
-        if (!DirectoryExists(text))
+        const auto scan = ScanImageFolder(window_.DirEditText(), HardwareRevision);
+        if (!scan)
             return;
-        ImageFolder = text.back() == PathDelim ? text : text + PathDelim;
-        for (const std::string& name : ImageNames(ImageFolder)) {
-            switch (ClassifyImage(ImageFolder + name)) {
-            case TImageKind::ikWebPages:
-                window_.ListAppend(TImageList::ilWebPages, name);
-                break;
-            case TImageKind::ikProgram:
-                window_.ListAppend(TImageList::ilPrograms, name);
-                break;
-            case TImageKind::ikNone:
-                break;
-            }
+        ImageFolder = scan->Folder;
+        for (const std::string& name : scan->WebPages)
+            window_.ListAppend(TImageList::ilWebPages, name);
+        for (const std::string& name : scan->Programs)
+            window_.ListAppend(TImageList::ilPrograms, name);
+        // A file that cannot be read ends the scan there, with what came
+        // before it listed and nothing chosen.
+        if (!scan->Failure.empty()) {
+            window_.TraceOut("scan stopped at " + scan->FailedName + ": " + scan->Failure);
+            throw Exception(scan->Failure);
         }
         for (const TImageList list : {TImageList::ilWebPages, TImageList::ilPrograms})
             if (window_.ListCount(list) > 0)
@@ -402,17 +286,7 @@ void TLoader::direditChange() {
 }
 
 TImageKind TLoader::ClassifyImage(const std::string& path) {
-    const auto header = ReadImageHeader(path);
-    if (std::memcmp(header.data(), "MPFS", 4) == 0) {
-        const char* tag = HardwareRevision == 171 ? "V1" : "V4";
-        // The tag names the family in the file's name. The folder's path is
-        // the same for every file of a scan and says nothing about any one
-        // image: a folder "DEV1-images" must not make every image in it one
-        // for revision 171.
-        return UpperCase(FileNameOf(path)).find(tag) != std::string::npos ? TImageKind::ikWebPages
-                                                                          : TImageKind::ikNone;
-    }
-    return header[6] != 0 ? TImageKind::ikProgram : TImageKind::ikNone;
+    return ::ClassifyImage(path, HardwareRevision);
 }
 
 // --- Upload sequence --------------------------------------------------------
@@ -501,13 +375,13 @@ bool TLoader::UploadImage(TImageList list, TRunStep step, const std::string& ann
     // A chosen image that is gone since the scan (or is a folder now) is no
     // image sent: the transfer fails to open it, and the run with it.
     window_.LogLine(announcement + entry);
-    const bool ok = TftpPutFile(address_, TftpPort, ImageFolder + entry, remoteName);
-    window_.LogLine(ok ? doneLine : errorLine);
-    if (!ok) {
-        Fail(TransferFailure);
+    const TTransferResult sent = TftpPutFile(address_, TftpPort, ImageFolder + entry, remoteName);
+    window_.LogLine(sent ? doneLine : errorLine);
+    if (!sent) {
+        Fail(sent.Failure);
         return false;
     }
-    sha256 = IdTrivialFTP1.SentSha256();
+    sha256 = sent.Sha256;
     window_.TraceOut("SHA-256 " + sha256 + " sent as " + remoteName + " from " + entry);
     // The file may have been replaced between the check and its transfer.
     const std::string& expected = ExpectedSha256(list);
@@ -519,29 +393,30 @@ bool TLoader::UploadImage(TImageList list, TRunStep step, const std::string& ann
     return true;
 }
 
-bool TLoader::TftpPutFile(const std::string& host, std::uint16_t port, const std::string& localPath,
-                          const std::string& remoteName) {
+TTransferResult TLoader::TftpPutFile(const std::string& host, std::uint16_t port,
+                                     const std::string& localPath, const std::string& remoteName) {
     IdTrivialFTP1.SetHost(host);
     IdTrivialFTP1.SetPort(port);
-    bool result = true;
-    TransferFailure.clear();
+    TTransferResult result;
     try {
         IdTrivialFTP1.OpenEndpoint();
         IdTrivialFTP1.UploadFile(localPath, remoteName);
+        result.Sha256 = IdTrivialFTP1.SentSha256();
     } catch (const std::exception& e) {
         // The log shows only that the transfer failed; the trace and the
-        // status label say why.
-        result = false;
-        // One line: a system text may carry its own line breaks.
-        TransferFailure = OneLine(e.what());
-        window_.TraceOut(TransferFailure);
+        // status label say why, on one line: a system text may carry its
+        // own line breaks.
+        result.Failure = OneLine(e.what());
+        if (result.Failure.empty())
+            result.Failure = "the transfer failed";
+        window_.TraceOut(result.Failure);
     }
     IdTrivialFTP1.CloseEndpoint();
     CheckCancel();
     // The transfer's end has shown "Done" even so; a failed run must not
     // read like a finished one.
     if (!result)
-        window_.SetStatus(TransferFailure);
+        window_.SetStatus(result.Failure);
     return result;
 }
 

@@ -1,8 +1,9 @@
-// The loader's logic: the conversation with the unit over HTTP (Connect, the
-// commands, the wait for the unit), the image folder scan, and the upload
-// sequence with its TFTP component. It reaches a window only through
-// TWindowOperations, so every front end (the Qt window, the headless one)
-// runs it unchanged. No toolkit type, no socket and no libcurl type belongs
+// The loader's sequence: Connect, the commands, the waits for the unit, the
+// upload with its TFTP component, the checks before it, and the runs' guard.
+// The unit's pages are read through UnitPages.h, the folder scanned through
+// ImageScan.h. It reaches a window only through TWindowOperations, so every
+// front end (the Qt window, the Win32 window, the headless one) runs it
+// unchanged. No toolkit type, no socket and no libcurl type belongs
 // here; HTTP goes through THttp_Socket, TFTP through TIdTrivialFTP.
 #pragma once
 
@@ -14,32 +15,35 @@
 #include <string>
 #include <string_view>
 
+#include "app/ImageScan.h"
 #include "app/RunOutcome.h"
+#include "app/UnitPages.h"
 #include "app/WindowOperations.h"
 #include "tftp/IdTrivialFTP.h"
 
 /// The application title: the caption of the error box and the HTTP agent.
 inline constexpr const char* ApplicationTitleText = "Tessik TFTP Loader";
 
-/// What the header of an image file makes of it.
-enum class TImageKind { ikNone, ikWebPages, ikProgram };
-
-/// The order in which the scan lists image names, the same on every
-/// platform: by name without regard to the letter case of a to z, compared
-/// in capitals as the Windows file system sorts them; names that differ only
-/// in case by their bytes. The first entries are what Upload sends when the
-/// user picks nothing, so the order must not depend on the platform.
-bool ImageNameLess(std::string_view a, std::string_view b);
-
 /// The error box's text for a failure message: "." appended when the last
 /// character sorts after "." (a letter or a digit, for instance).
 std::string ErrorBoxText(const std::string& message);
 
-/// The revision that a home page reports: the integer between the quotes
-/// after the first marker "g_HwId = \"". 0 when there is no marker or no
-/// closing quote after it. Throws EConvertError when the text between the
-/// quotes is no integer.
-std::int32_t RevisionOfPage(std::string_view page);
+/// A transfer's result and its failure together.
+struct TTransferResult {
+    /// Why the transfer failed, on one line; empty when the file was sent.
+    std::string Failure;
+    /// The SHA-256 of the bytes sent, once all of them were acknowledged.
+    std::string Sha256;
+    explicit operator bool() const noexcept { return Failure.empty(); }
+};
+
+/// The revision a home page reported, or why none was read.
+struct TRevisionQuery {
+    /// RevisionOfPage of the page; 0 when the fetch failed.
+    std::int32_t Revision = 0;
+    /// The fetch's failure; empty when a page came.
+    std::string Failure;
+};
 
 class TLoader {
 public:
@@ -76,12 +80,6 @@ public:
     /// it holds one, is the manifest. For the windows, where the user picks
     /// a folder rather than a list.
     bool FolderManifest = false;
-    /// Why the last transfer failed: its failure's message, which the status
-    /// label shows too. Empty after a transfer that succeeded.
-    std::string TransferFailure;
-    /// Why the last fetch gave no page (no answer, a time limit, a redirect
-    /// elsewhere, a page too large ...); empty after a fetch that got one.
-    std::string FetchFailure;
     /// The window's TFTP component: port 69, replies awaited 4000 ms.
     TIdTrivialFTP IdTrivialFTP1;
 
@@ -135,33 +133,22 @@ public:
     /// through RunEnded. Before the first run: a failed Connect.
     const TRunOutcome& Outcome() const noexcept { return outcome_; }
 
-    /// The largest page that a fetch takes, in bytes; a unit's pages are a
-    /// few kilobytes.
-    static constexpr std::int64_t MaxPageSize = 4 * 1024 * 1024;
-    /// The most redirects that one fetch follows.
-    static constexpr int MaxRedirects = 10;
-    /// How long one fetch may take, redirects included: a unit's page is a
-    /// few kilobytes on a local network, so anything slower is a unit (or
-    /// something else) that does not answer as a unit does.
-    static constexpr std::chrono::milliseconds FetchTimeLimit{5000};
+    static constexpr std::int64_t MaxPageSize = TPageLimits::MaxPageSize;
+    static constexpr int MaxRedirects = TPageLimits::MaxRedirects;
+    static constexpr std::chrono::milliseconds FetchTimeLimit = TPageLimits::FetchTimeLimit;
     /// The shortest time a poll of the wait is given, even when the wait's
     /// limit is nearer: a poll cut shorter could not succeed at all.
     static constexpr std::chrono::milliseconds MinPollTime{1000};
 
-    /// The whole body of the answer to a GET of url, byte for byte; empty
-    /// when the fetch failed in any way: no answer, a body cut short or
-    /// broken, one larger than MaxPageSize, a redirect to another server or
-    /// port, more than MaxRedirects redirects, FetchTimeLimit (or limit,
-    /// when shorter) passed. Redirects within the server of url are
-    /// followed. Why it failed is in FetchFailure and the trace. Throws
+    /// The page at url as FetchPage gets it, within limit and the run's
+    /// time limit, the window pumped meanwhile; a failure is traced. Throws
     /// nothing but a cancel or the run's time limit.
-    std::string FetchUrlText(const std::string& url,
-                             std::chrono::milliseconds limit = FetchTimeLimit);
-    /// RevisionOfPage of the unit's home page, fetched within limit; 0 when
-    /// the fetch failed. Throws EConvertError when the revision text is no
-    /// integer.
-    std::int32_t QueryHardwareRevision(const std::string& address,
-                                       std::chrono::milliseconds limit = FetchTimeLimit);
+    TPageFetch FetchUrlText(const std::string& url,
+                            std::chrono::milliseconds limit = FetchTimeLimit);
+    /// The revision that the unit's home page reports, fetched within
+    /// limit. Throws EConvertError when the revision text is no integer.
+    TRevisionQuery QueryHardwareRevision(const std::string& address,
+                                         std::chrono::milliseconds limit = FetchTimeLimit);
     /// Shows or hides the group and rescans (or sets) the folder.
     void AfterConnect();
     /// Waits seconds while the window handles its messages.
@@ -171,15 +158,12 @@ public:
     /// logging "Unit did not come back") once WaitLimit has passed, which
     /// also ends a poll under way.
     bool WaitForUnit(std::uint8_t revision);
-    /// Sends localPath to host:port as remoteName; false when the transfer
-    /// failed, its message then in TransferFailure, the trace and the status
-    /// label.
-    bool TftpPutFile(const std::string& host, std::uint16_t port, const std::string& localPath,
-                     const std::string& remoteName);
-    /// The kind of the image at path by its first 16 bytes and, for web
-    /// pages, the family tag in the file's name (not in its folder's path,
-    /// which is the same for every file of a scan). Throws EInOutError when
-    /// the file cannot be opened or is shorter.
+    /// Sends localPath to host:port as remoteName: the result says whether
+    /// it was sent and, if not, why (shown in the trace and the status
+    /// label too).
+    TTransferResult TftpPutFile(const std::string& host, std::uint16_t port,
+                                const std::string& localPath, const std::string& remoteName);
+    /// ClassifyImage for the connected unit's revision.
     TImageKind ClassifyImage(const std::string& path);
 
     void IdTrivialFTP1Status(TIdComponent* ASender, TIdStatus AStatus,

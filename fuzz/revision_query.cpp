@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "app/Loader.h"
+#include "app/UnitPages.h"
 #include "runtime/Convert.h"
 #include "runtime/Exception.h"
 

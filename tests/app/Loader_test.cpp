@@ -582,11 +582,14 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
         TUnitSim unit(settings);
         unit.Start();
         TRig rig("127.000.000.088");
-        EXPECT_EQ(rig.Loader.TftpPutFile(rig.Window.Address, 69, path, row.remoteName), row.ok);
+        const TTransferResult sent =
+            rig.Loader.TftpPutFile(rig.Window.Address, 69, path, row.remoteName);
+        EXPECT_EQ(static_cast<bool>(sent), row.ok);
         const auto images = unit.Images();
         if (row.ok) {
             ASSERT_EQ(images.size(), 1u);
             EXPECT_EQ(FileBytes(images[0].Path), bytes);
+            EXPECT_EQ(sent.Sha256, FileSha256(path));
             EXPECT_EQ(images[0].BlockSize, row.blockSize);
         } else {
             EXPECT_TRUE(images.empty());
@@ -596,7 +599,8 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
             // The status label ends on the reason, not on the transfer's "Done".
             ASSERT_FALSE(rig.Window.Statuses.empty());
             EXPECT_EQ(rig.Window.Statuses.back(), row.trace);
-            EXPECT_EQ(rig.Loader.TransferFailure, row.trace);
+            EXPECT_EQ(sent.Failure, row.trace);
+            EXPECT_EQ(sent.Sha256, "");
         }
     }
 }
