@@ -37,9 +37,30 @@ constexpr long MaxRedirects = 10;
 constexpr DWORD ERROR_INTERNET_OPERATION_CANCELLED = 12017;
 
 thread_local DWORD lastError = ERROR_SUCCESS;
+/// What failed inside the service, in the words of the failure itself, for
+/// the text of lastError; empty when the code says all.
+thread_local std::string lastErrorDetail;
 
 bool Fail(DWORD code) noexcept {
     lastError = code;
+    lastErrorDetail.clear();
+    return false;
+}
+
+/// Fail with the text of the exception being handled kept for the error's
+/// text, so that an internal error still says what went wrong.
+bool FailWithCurrentException(DWORD code) noexcept {
+    Fail(code);
+    try {
+        throw;
+    } catch (const std::exception& e) {
+        try {
+            lastErrorDetail = e.what();
+        } catch (...) {
+            // No room even for the text: the code alone must do.
+        }
+    } catch (...) {
+    }
     return false;
 }
 
@@ -112,6 +133,8 @@ struct Request : Handle {
     bool done = false;
     CURLcode result = CURLE_OK;
     long osErrno = 0;
+    /// What a callback of the transfer failed with, which ended it.
+    std::string callbackFailure;
 
     std::vector<std::string> block; // lines of the header block being received
     std::vector<std::string> head;  // lines of the final response's header block
@@ -217,6 +240,17 @@ DWORD ErrorOf(CURLcode code, long osErrno) {
     }
 }
 
+/// The error of a transfer that libcurl ended, with what a callback of ours
+/// failed with when that ended it.
+bool FailOfTransfer(const Request& r) noexcept {
+    Fail(ErrorOf(r.result, r.osErrno));
+    try {
+        lastErrorDetail = r.callbackFailure;
+    } catch (...) {
+    }
+    return false;
+}
+
 // Adds "Name: value" lines separated by CR LF; the error of the last line
 // refused, or ERROR_SUCCESS.
 DWORD AddHeaderLines(Request& r, std::string_view text, bool onlyIfNew) {
@@ -266,6 +300,9 @@ std::size_t OnHeader(char* data, std::size_t size, std::size_t count, void* user
             r.block.emplace_back(line);
         }
         return length;
+    } catch (const std::exception& e) {
+        r.callbackFailure = e.what();
+        return 0;
     } catch (...) {
         return 0;
     }
@@ -279,6 +316,9 @@ std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) 
             TakeHead(r);
         r.body.append(data, size * count);
         return size * count;
+    } catch (const std::exception& e) {
+        r.callbackFailure = e.what();
+        return 0;
     } catch (...) {
         return 0;
     }
@@ -478,7 +518,7 @@ bool BodyState(const Request& r, DWORD& unread) {
     if (r.closed)
         return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     if (r.done && r.result != CURLE_OK)
-        return Fail(ErrorOf(r.result, r.osErrno));
+        return FailOfTransfer(r);
     return true;
 }
 
@@ -520,7 +560,7 @@ HINTERNET InternetOpenA(const char* lpszAgent, DWORD dwAccessType, const char* /
         }
         return Register(root);
     } catch (...) {
-        Fail(ERROR_INTERNET_INTERNAL_ERROR);
+        FailWithCurrentException(ERROR_INTERNET_INTERNAL_ERROR);
         return nullptr;
     }
 }
@@ -547,7 +587,7 @@ HINTERNET InternetConnectA(HINTERNET hInternet, const char* lpszServerName,
         connect->context = dwContext;
         return Register(connect);
     } catch (...) {
-        Fail(ERROR_INTERNET_INTERNAL_ERROR);
+        FailWithCurrentException(ERROR_INTERNET_INTERNAL_ERROR);
         return nullptr;
     }
 }
@@ -610,7 +650,7 @@ bool HttpAddRequestHeadersA(HINTERNET hRequest, const char* lpszHeaders, DWORD d
             AddHeaderLines(*request, text, (dwModifiers & HTTP_ADDREQ_FLAG_ADD_IF_NEW) != 0);
         return error == ERROR_SUCCESS || Fail(error);
     } catch (...) {
-        return Fail(ERROR_INTERNET_INTERNAL_ERROR);
+        return FailWithCurrentException(ERROR_INTERNET_INTERNAL_ERROR);
     }
 }
 
@@ -635,7 +675,7 @@ bool HttpSendRequestA(HINTERNET hRequest, const char* lpszHeaders, DWORD dwHeade
     try {
         error = Prepare(r, lpOptional, dwOptionalLength);
     } catch (...) {
-        error = ERROR_INTERNET_INTERNAL_ERROR;
+        return FailWithCurrentException(ERROR_INTERNET_INTERNAL_ERROR);
     }
     if (error != ERROR_SUCCESS)
         return Fail(error);
@@ -644,8 +684,7 @@ bool HttpSendRequestA(HINTERNET hRequest, const char* lpszHeaders, DWORD dwHeade
     if (r.closed)
         return Fail(ERROR_INTERNET_OPERATION_CANCELLED);
     if (!r.headFinal)
-        return Fail(r.result != CURLE_OK ? ErrorOf(r.result, r.osErrno)
-                                         : ERROR_INTERNET_INTERNAL_ERROR);
+        return r.result != CURLE_OK ? FailOfTransfer(r) : Fail(ERROR_INTERNET_INTERNAL_ERROR);
     Notify(hRequest, r, INTERNET_STATUS_RESPONSE_RECEIVED);
     return true;
 }
@@ -695,7 +734,7 @@ bool HttpQueryInfoA(HINTERNET hRequest, DWORD dwInfoLevel, void* lpBuffer, DWORD
             return Fail(ERROR_HTTP_INVALID_QUERY_REQUEST);
         }
     } catch (...) {
-        return Fail(ERROR_INTERNET_INTERNAL_ERROR);
+        return FailWithCurrentException(ERROR_INTERNET_INTERNAL_ERROR);
     }
 }
 
@@ -774,7 +813,14 @@ DWORD FormatMessageA(DWORD dwFlags, const void* /*lpSource*/, DWORD dwMessageId,
     const auto it = SystemTexts.find(dwMessageId);
     if (it == SystemTexts.end())
         return Fail(ERROR_MR_MID_NOT_FOUND), 0;
-    const std::string_view text = it->second;
+    std::string text;
+    try {
+        text = it->second;
+        if (dwMessageId == lastError && !lastErrorDetail.empty())
+            text += " (" + lastErrorDetail + ")";
+    } catch (...) {
+        return Fail(ERROR_INTERNET_INTERNAL_ERROR), 0;
+    }
     if (nSize <= text.size())
         return Fail(ERROR_INSUFFICIENT_BUFFER), 0;
     std::memcpy(lpBuffer, text.data(), text.size());

@@ -5,6 +5,7 @@
 
 #include "net/IdComponent.h"
 #include "runtime/Format.h"
+#include "runtime/Trace.h"
 
 TIdSocketHandle::TIdSocketHandle() {
     TIdStack::IncUsage();
@@ -15,7 +16,8 @@ TIdSocketHandle::~TIdSocketHandle() {
     try {
         TIdStack::DecUsage();
     } catch (...) {
-        // The stack lock exists for the program's whole run; nothing to do.
+        // A destructor passes nothing on; the failure is told all the same.
+        TraceCurrentException("releasing the socket stack");
     }
 }
 

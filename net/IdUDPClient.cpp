@@ -4,6 +4,7 @@
 #include "net/IdUDPClient.h"
 
 #include "net/IdStackBSDBase.h"
+#include "runtime/Trace.h"
 
 TIdUDPClient::TIdUDPClient(TComponent* AOwner) : TIdUDPBase(AOwner) {
     InitDefaults();
@@ -22,7 +23,9 @@ TIdUDPClient::~TIdUDPClient() {
             CloseEndpoint();
     } catch (...) {
         // A handler that fails while the endpoint goes away has nobody left
-        // to report to; the socket is released by the handle regardless.
+        // to report to but the trace; the socket is released by the handle
+        // regardless.
+        TraceCurrentException("closing the UDP endpoint");
     }
     DropSocketHandle();
 }
