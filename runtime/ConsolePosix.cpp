@@ -1,8 +1,9 @@
 // The console on POSIX: isatty, and SIGINT, SIGTERM and SIGHUP kept blocked
 // so that each stays pending until sigtimedwait takes it. No signal handler
 // runs, so no system call anywhere in the program is interrupted by one; a
-// signalfd over the same signals lets a wait for children wake on one
-// without taking it. SIGPIPE is ignored, so a closed output makes a write
+// signal watch over the same signals (Linux: a signalfd) lets a wait for
+// children wake on one without taking it, and sigpending tells the same
+// where there is none. SIGPIPE is ignored, so a closed output makes a write
 // fail with EPIPE instead of ending the program in the middle of a transfer.
 #include "runtime/Console.h"
 
@@ -11,10 +12,10 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pthread.h>
-#include <sys/signalfd.h>
 #include <unistd.h>
 
 #include "runtime/HeldInterrupts.h"
+#include "runtime/PosixSystem.h"
 
 namespace {
 
@@ -45,8 +46,8 @@ void HoldInterrupts() {
     // Made once and kept for the program's life; a program without one still
     // holds its interrupts, and its waits for children then wake on them no
     // sooner than their own timeouts.
-    static const TFileHandle waitable(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
-    gWaitable = waitable.Get() < 0 ? kInvalidFile : waitable.Get();
+    static const TFileHandle waitable(OpenSignalWatch(set));
+    gWaitable = waitable.Get();
 }
 
 int TakeInterrupt(std::chrono::nanoseconds timeout) {
@@ -62,6 +63,16 @@ int TakeInterrupt(std::chrono::nanoseconds timeout) {
 
 file_t HeldInterruptWaitable() {
     return gWaitable;
+}
+
+bool HeldInterruptPending() {
+    sigset_t pending;
+    if (sigpending(&pending) != 0)
+        return false;
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        if (sigismember(&pending, signal) == 1)
+            return true;
+    return false;
 }
 
 void RaiseInterrupt(int signal) {

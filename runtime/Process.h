@@ -6,7 +6,9 @@
 // and how many the system lets run at once (ChildProcessRoom). A child that
 // asks for it (EndWithParent) does not outlive its parent. No
 // platform type or call belongs here: they live in the process
-// implementation file beside this one (ProcessPosix.cpp, ProcessWindows.cpp).
+// implementation file beside this one (ProcessPosix.cpp, with what only
+// Linux has in ProcessLinux.cpp and its portable side in
+// ProcessPosixPortable.cpp; ProcessWindows.cpp).
 #pragma once
 
 #include <chrono>
@@ -135,6 +137,7 @@ void WaitForChildOutput(std::span<TChildProcess* const> children,
 /// starts children or threads of its own. On POSIX the parent's end is the
 /// end of the thread that started the child (prctl PR_SET_PDEATHSIG): start
 /// children from a thread that lives as long as they should, such as main.
+/// Elsewhere on POSIX a thread looks for a new parent four times a second.
 /// On Windows a thread-pool wait on the parent's process handle raises it.
 void EndWithParent();
 

@@ -1,10 +1,13 @@
-// Child programs on POSIX: posix_spawn with the child's streams on pipes, a
-// pidfd for each child's end, SIGINT for Ctrl-C, waitpid without waiting, and
-// one ppoll over the pipes, the pidfds and the held interrupts' signalfd, and
-// the open-file limit that bounds how many children run at once. No
-// SIGCHLD is needed, so nothing process-wide changes for other code that
-// starts programs. Every process call of the program is here; nothing but
-// the platform's side of Process.h belongs in this file.
+// Child programs on POSIX: posix_spawn with the child's streams on pipes and
+// each child in a process group of its own, SIGINT for Ctrl-C, one poll over
+// the pipes, what tells the children's ends and the held interrupts, and the
+// open-file limit that bounds how many children run at once. A child is
+// reaped without waiting while it may still run, and with a blocking waitpid
+// once both its streams have closed: it is at its end then, and waiting for
+// it is what a system without a watch for a child's end must do. No SIGCHLD
+// is needed, so nothing process-wide changes for other code that starts
+// programs. What only Linux has comes through PosixSystem.h. Nothing but the
+// platform's side of Process.h belongs in this file.
 #include "runtime/Process.h"
 
 #include <algorithm>
@@ -12,13 +15,10 @@
 #include <climits>
 #include <csignal>
 #include <cstdlib>
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,6 +26,7 @@
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
 #include "runtime/HeldInterrupts.h"
+#include "runtime/PosixSystem.h"
 
 extern char** environ;
 
@@ -33,7 +34,8 @@ struct TChildProcess::TState {
     /// The parent's ends of the output and error pipes; none once ended.
     std::optional<TFileHandle> Streams[2];
     /// Polls readable once the child has ended; invalid where the system has
-    /// no pidfd (Linux before 5.3), and then the end is seen by its streams'.
+    /// none (not Linux, or Linux before 5.3), and then the end is seen by
+    /// its streams'.
     TFileHandle EndWatch;
 };
 
@@ -42,6 +44,9 @@ namespace {
 /// The parent's descriptors a running child holds: the read ends of its
 /// output and error pipes and its pidfd.
 constexpr std::size_t DescriptorsPerChild = 3;
+/// How long a wait looks at the held interrupts where no watch tells of
+/// them.
+constexpr auto InterruptLook = std::chrono::milliseconds(100);
 /// Descriptors kept free besides: the write ends held while a child starts,
 /// the held interrupts' signalfd, a file written meanwhile, and whatever a
 /// library opens.
@@ -83,12 +88,6 @@ public:
     posix_spawnattr_t attributes;
 };
 
-/// A pidfd for the child pid, or -1. Through syscall: glibc 2.36's
-/// <sys/pidfd.h> declares pidfd_open without C linkage.
-file_t OpenEndWatch(pid_t pid) {
-    return static_cast<file_t>(::syscall(SYS_pidfd_open, pid, 0));
-}
-
 /// This program's environment for a child, naming this program its parent.
 std::vector<std::string> ChildEnvironment() {
     const std::string prefix = std::string(ParentVariable) + "=";
@@ -100,17 +99,15 @@ std::vector<std::string> ChildEnvironment() {
     return entries;
 }
 
-/// The descriptors this process has open now; none when /proc does not tell.
-std::optional<std::size_t> OpenDescriptors() {
-    DIR* folder = ::opendir("/proc/self/fd");
-    if (!folder)
-        return std::nullopt;
-    std::size_t count = 0;
-    while (const dirent* entry = ::readdir(folder))
-        if (entry->d_name[0] != '.')
-            ++count;
-    ::closedir(folder);
-    return count - 1; // the folder's own
+/// A pipe whose ends close on exec, so that no other child keeps a stream
+/// of this one open: the parent would never see its end. dup2 in the child
+/// clears the flag on the copies it is meant to have.
+bool OpenPipe(int ends[2]) {
+    if (::pipe(ends) != 0)
+        return false;
+    for (int i = 0; i < 2; ++i)
+        ::fcntl(ends[i], F_SETFD, FD_CLOEXEC);
+    return true;
 }
 
 /// A null-terminated array of the texts' characters, as exec takes it.
@@ -125,14 +122,11 @@ std::vector<char*> Pointers(const std::vector<std::string>& texts) {
 } // namespace
 
 TChildProcess::TChildProcess(const std::string& program, const std::vector<std::string>& args) {
-    // Close-on-exec, so that no other child keeps a stream of this one open:
-    // the parent would never see its end. dup2 in the child clears the flag
-    // on the copies it is meant to have.
     int output[2], error[2];
-    if (::pipe2(output, O_CLOEXEC) != 0)
+    if (!OpenPipe(output))
         RaiseStartError(program, errno);
     TFileHandle outputRead(output[0]), outputWrite(output[1]);
-    if (::pipe2(error, O_CLOEXEC) != 0)
+    if (!OpenPipe(error))
         RaiseStartError(program, errno);
     TFileHandle errorRead(error[0]), errorWrite(error[1]);
 
@@ -150,7 +144,12 @@ TChildProcess::TChildProcess(const std::string& program, const std::vector<std::
         sigaddset(&defaults, signal);
     posix_spawnattr_setsigmask(&setup.attributes, &none);
     posix_spawnattr_setsigdefault(&setup.attributes, &defaults);
-    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A process group of its own: a terminal's Ctrl-C reaches the parent
+    // alone, which decides whom it interrupts, instead of every child at
+    // once and then again from the parent.
+    posix_spawnattr_setpgroup(&setup.attributes, 0);
+    posix_spawnattr_setflags(&setup.attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF |
+                                                    POSIX_SPAWN_SETPGROUP);
 
     std::vector<std::string> words = {program};
     words.insert(words.end(), args.begin(), args.end());
@@ -223,10 +222,13 @@ void TChildProcess::Kill() noexcept {
 std::optional<int> TChildProcess::Ended() {
     if (status_)
         return status_;
+    // Both streams closed: the child is at its end, and where no watch tells
+    // when it has got there, waiting for it is the only way to learn.
+    const bool atItsEnd = !IsOpen(TChildStream::csOutput) && !IsOpen(TChildStream::csError);
     int status = 0;
     pid_t pid = 0;
     do
-        pid = ::waitpid(static_cast<pid_t>(process_), &status, WNOHANG);
+        pid = ::waitpid(static_cast<pid_t>(process_), &status, atItsEnd ? 0 : WNOHANG);
     while (pid < 0 && errno == EINTR);
     if (pid == 0)
         return std::nullopt;
@@ -247,32 +249,44 @@ TChildWake TChildProcessSet::WaitUntil(std::span<TChildProcess* const> children,
     if (interrupt != kInvalidFile)
         watched.push_back({static_cast<int>(interrupt), POLLIN, 0});
     for (TChildProcess* child : children) {
+        bool streamOpen = false;
         for (const auto& pipe : child->state_->Streams)
-            if (pipe)
+            if (pipe) {
                 watched.push_back({Descriptor(*pipe), POLLIN, 0});
-        if (!child->status_ && child->state_->EndWatch.Get() != kInvalidFile)
+                streamOpen = true;
+            }
+        if (child->status_)
+            continue;
+        if (child->state_->EndWatch.Get() != kInvalidFile)
             watched.push_back({Descriptor(child->state_->EndWatch), POLLIN, 0});
+        else if (!streamOpen)
+            return TChildWake::cwChild; // at its end: Ended reaps it
     }
     using Clock = std::chrono::steady_clock;
     for (;;) {
-        timespec wait{};
-        if (deadline) {
-            const auto left = std::max(*deadline - Clock::now(), Clock::duration::zero());
-            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-            wait.tv_sec = static_cast<time_t>(seconds.count());
-            wait.tv_nsec = static_cast<long>(
-                std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
-        }
-        const int ready =
-            ::ppoll(watched.data(), watched.size(), deadline ? &wait : nullptr, nullptr);
+        if (interrupt == kInvalidFile && HeldInterruptPending())
+            return TChildWake::cwInterrupt;
+        std::optional<Clock::duration> left;
+        if (deadline)
+            left = std::max(*deadline - Clock::now(), Clock::duration::zero());
+        // Without a watch for the interrupts, the wait looks for them now
+        // and then.
+        if (interrupt == kInvalidFile && (!left || *left > InterruptLook))
+            left = InterruptLook;
+        const int ready = ::poll(
+            watched.data(), watched.size(),
+            left ? static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(*left).count())
+                 : -1);
         // A handler of some other signal ran: the wait goes on.
         if (ready < 0 && errno == EINTR)
             continue;
-        if (ready <= 0)
+        if (ready > 0) {
+            if (interrupt != kInvalidFile && watched.front().revents != 0)
+                return TChildWake::cwInterrupt;
+            return TChildWake::cwChild;
+        }
+        if (ready < 0 || (deadline && Clock::now() >= *deadline))
             return TChildWake::cwTimeout;
-        if (interrupt != kInvalidFile && watched.front().revents != 0)
-            return TChildWake::cwInterrupt;
-        return TChildWake::cwChild;
     }
 }
 
@@ -280,18 +294,11 @@ void EndWithParent() {
     const char* parent = std::getenv(std::string(ParentVariable).c_str());
     if (!parent)
         return;
-    const pid_t expected = static_cast<pid_t>(std::strtol(parent, nullptr, 10));
-    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-    // A parent that ended before the line above sends nothing: this program
-    // has another parent already.
-    if (::getppid() != expected)
-        RaiseInterrupt(kSignalTerminate);
+    AskForSignalAtParentEnd(static_cast<pid_t>(std::strtol(parent, nullptr, 10)));
 }
 
 std::string RunningProgramFile() {
-    char path[PATH_MAX];
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    return n > 0 ? std::string(path, static_cast<std::size_t>(n)) : std::string();
+    return SystemProgramFile();
 }
 
 std::optional<std::size_t> ChildProcessRoom() {
@@ -308,6 +315,6 @@ std::optional<std::size_t> ChildProcessRoom() {
     if (limit.rlim_cur == RLIM_INFINITY)
         return std::nullopt;
     const std::size_t files = static_cast<std::size_t>(limit.rlim_cur);
-    const std::size_t used = OpenDescriptors().value_or(SpareDescriptors) + SpareDescriptors;
+    const std::size_t used = OpenDescriptorCount().value_or(SpareDescriptors) + SpareDescriptors;
     return files > used ? (files - used) / DescriptorsPerChild : 0;
 }

@@ -46,9 +46,10 @@ int TakeAndTell() {
     return signal;
 }
 
-int RunInSet(const std::vector<std::string>& steps) {
+int RunInSet(const std::string& self, const std::vector<std::string>& steps) {
     TChildProcessSet set;
-    TChildProcess& child = set.Start(RunningProgramFile(), steps);
+    const std::string file = RunningProgramFile();
+    TChildProcess& child = set.Start(file.empty() ? self : file, steps);
     for (;;) {
         if (set.Wait() == TChildWake::cwInterrupt)
             return TakeAndTell();
@@ -104,8 +105,8 @@ int main(int argc, char** argv) {
         } else if (step == "wait") {
             return TChildProcessSet().Wait() == TChildWake::cwInterrupt ? TakeAndTell() : 121;
         } else if (step == "set") {
-            return RunInSet(
-                std::vector<std::string>(args.begin() + static_cast<long>(i) + 1, args.end()));
+            return RunInSet(argv[0], std::vector<std::string>(
+                                         args.begin() + static_cast<long>(i) + 1, args.end()));
         } else if (step == "end-with-parent") {
             EndWithParent();
         } else if (step == "signal-parent") {

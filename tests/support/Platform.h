@@ -78,6 +78,10 @@ std::string CtrlCUnavailable();
 /// group of its own ignores Ctrl-C).
 bool SignalParent(int signal);
 
+/// True when child leads a process group of its own, so that a terminal's
+/// Ctrl-C to its parent's group does not reach it.
+bool LeadsItsOwnProcessGroup(TChildProcess& child);
+
 /// Sends signal (1 SIGHUP, 2 SIGINT, 15 SIGTERM) to child, as a user's
 /// kill or the closing terminal would; false where the platform cannot
 /// (Windows: only Ctrl-C, which TChildProcess::Interrupt sends).

@@ -141,6 +141,11 @@ bool SignalParent(int signal) {
     return ::kill(::getppid(), signal) == 0;
 }
 
+bool LeadsItsOwnProcessGroup(TChildProcess& child) {
+    const auto pid = static_cast<pid_t>(child.Id());
+    return ::getpgid(pid) == pid;
+}
+
 bool SignalChild(TChildProcess& child, int signal) {
     return !child.Ended() && ::kill(static_cast<pid_t>(child.Id()), signal) == 0;
 }

@@ -170,6 +170,10 @@ bool SignalParent(int) {
     return false;
 }
 
+bool LeadsItsOwnProcessGroup(TChildProcess& /*child*/) {
+    return true; // every child is started with CREATE_NEW_PROCESS_GROUP
+}
+
 bool SignalChild(TChildProcess& child, int signal) {
     if (signal != 2)
         return false;
