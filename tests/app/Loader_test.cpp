@@ -604,35 +604,3 @@ TEST(TftpPutFile, FollowsTheUnitsAnswerToTheOptionsAndHearsOnlyPort69) {
         }
     }
 }
-
-TEST(UnitSim, ListensOnLoopbackAddressesOnly) {
-    for (const std::string address : {"192.168.100.100", "10.0.0.1", "0.0.0.0", "localhost"}) {
-        SCOPED_TRACE(address);
-        TUnitSim unit(UnitAt(address));
-        EXPECT_THROW(unit.Start(), std::runtime_error);
-    }
-}
-
-TEST(UnitSim, KeepsImagesInAFolderOfItsOwnThatGoesWithIt) {
-    TTempFolder images;
-    const auto bytes = ImageBytes(false, 1, 3000);
-    const std::string path = images.Write("prog.bin", bytes);
-    std::string store;
-    {
-        TUnitSimSettings settings = UnitAt("127.0.0.98");
-        settings.TftpEnabled = true;
-        TUnitSim unit(settings);
-        unit.Start();
-        store = unit.StoreFolder();
-        TRig rig("127.000.000.098");
-        ASSERT_TRUE(rig.Loader.TftpPutFile(rig.Window.Address, 69, path, "rrboot.bin"));
-        ASSERT_EQ(unit.Images().size(), 1u);
-        EXPECT_EQ(unit.Images()[0].Path, store + "rrboot.bin");
-        EXPECT_EQ(unit.Images()[0].Size, bytes.size());
-        // The image alone: no partial file stays behind.
-        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(store),
-                                std::filesystem::directory_iterator()),
-                  1);
-    }
-    EXPECT_FALSE(std::filesystem::exists(store));
-}

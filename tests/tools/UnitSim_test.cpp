@@ -3,6 +3,7 @@
 // repeated request, a repeated final DATA) and never answers an ERROR.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <optional>
 
 #include "tests/support/ImageFolder.h"
@@ -110,17 +111,40 @@ TEST(UnitSim, AnswersRepeatsAsAGoodServerDoesAndNeverAnswersAnError) {
     for (const auto& r : rows) {
         SCOPED_TRACE(r.what);
         settings.ReplyFromOtherPort = r.otherPort;
-        TUnitSim unit(settings);
-        unit.Start();
-        play(r.steps, r.otherPort);
-        const auto images = unit.Images();
-        EXPECT_EQ(images.size(), 1u) << "the image once";
-        TIdBytes expected = Payload(1, 512);
-        const TIdBytes last = Payload(2, 100);
-        expected.insert(expected.end(), last.begin(), last.end());
-        if (!images.empty()) {
-            EXPECT_EQ(FileBytes(images.back().Path), expected);
+        std::string store;
+        {
+            TUnitSim unit(settings);
+            unit.Start();
+            store = unit.StoreFolder();
+            play(r.steps, r.otherPort);
+            const auto images = unit.Images();
+            EXPECT_EQ(images.size(), 1u) << "the image once";
+            TIdBytes expected = Payload(1, 512);
+            const TIdBytes last = Payload(2, 100);
+            expected.insert(expected.end(), last.begin(), last.end());
+            if (!images.empty()) {
+                EXPECT_EQ(images.back().Path, store + "rrboot.bin");
+                EXPECT_EQ(FileBytes(images.back().Path), expected);
+            }
+            EXPECT_TRUE(unit.ClientErrors().empty()) << "a stranger's ERROR ends no transfer";
+            // The image alone in the unit's folder once its transfer ended:
+            // no partial file stays behind.
+            if (r.steps.back().packet != wrq) {
+                EXPECT_EQ(std::distance(std::filesystem::directory_iterator(store),
+                                        std::filesystem::directory_iterator()),
+                          1);
+            }
         }
-        EXPECT_TRUE(unit.ClientErrors().empty()) << "a stranger's ERROR ends no transfer";
+        EXPECT_FALSE(std::filesystem::exists(store)) << "the unit's folder goes with it";
+    }
+}
+
+TEST(UnitSim, ListensOnLoopbackAddressesOnly) {
+    for (const char* address : {"192.168.100.100", "10.0.0.1", "0.0.0.0", "localhost"}) {
+        SCOPED_TRACE(address);
+        TUnitSimSettings settings;
+        settings.Address = address;
+        TUnitSim unit(settings);
+        EXPECT_THROW(unit.Start(), std::runtime_error);
     }
 }
