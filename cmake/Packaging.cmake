@@ -80,6 +80,8 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
 if(WIN32)
+    # The programs' icon, made from the Linux icon's drawing.
+    include(${CMAKE_CURRENT_LIST_DIR}/WindowsIcon.cmake)
     set(CPACK_GENERATOR ZIP)
     set(CPACK_PACKAGE_FILE_NAME tftp-loader-${PROJECT_VERSION}-windows-x86_64)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/README-windows.txt.in
