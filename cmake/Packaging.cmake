@@ -6,7 +6,8 @@
 # simulated unit, wanted only by those who try the loader without hardware.
 # Their dependencies are what dpkg-shlibdeps reads from the programs.
 # In the Windows cross build: one zip of the three .exe files with a README
-# and the license.
+# and the license, and an installer (.msi) of the same programs, which wixl
+# builds (cmake/WindowsInstaller.cmake, cmake/tftp-loader.wxs).
 #
 # Included before the folders, so that their install rules can use
 # loader_install_program(); the top-level CMakeLists includes CPack after
@@ -80,10 +81,27 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
 
 if(WIN32)
-    # The programs' icon, made from the Linux icon's drawing.
+    # The programs' icon, made from the Linux icon's drawing; the installer
+    # takes it too.
     include(${CMAKE_CURRENT_LIST_DIR}/WindowsIcon.cmake)
-    set(CPACK_GENERATOR ZIP)
+    add_dependencies(packaged loader_icon)
+    find_program(LOADER_WIXL wixl)
+    if(NOT LOADER_WIXL)
+        message(FATAL_ERROR "wixl not found: scripts/install-deps.sh installs it")
+    endif()
+    # External: cpack stages the files as for the zip and runs
+    # WindowsInstaller.cmake on them, which makes the .msi.
+    set(CPACK_GENERATOR ZIP External)
     set(CPACK_PACKAGE_FILE_NAME tftp-loader-${PROJECT_VERSION}-windows-x86_64)
+    set(CPACK_EXTERNAL_REQUESTED_VERSIONS 1.0)
+    set(CPACK_EXTERNAL_ENABLE_STAGING ON)
+    set(CPACK_EXTERNAL_PACKAGE_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/WindowsInstaller.cmake)
+    set(CPACK_LOADER_WIXL ${LOADER_WIXL})
+    set(CPACK_LOADER_WXS ${CMAKE_CURRENT_LIST_DIR}/tftp-loader.wxs)
+    set(CPACK_LOADER_ICON ${LOADER_WINDOWS_ICON})
+    # Windows finds the installed versions to replace by this code: it never
+    # changes.
+    set(CPACK_LOADER_UPGRADE_CODE 3612B9EE-DB70-4BEB-BC93-CAD17C7E4426)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/README-windows.txt.in
                    ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE CRLF)
     configure_file(${PROJECT_SOURCE_DIR}/LICENSE ${CMAKE_BINARY_DIR}/LICENSE.txt

@@ -18,7 +18,7 @@ packages=(
     qt6-base-dev libqt6svg6 desktop-file-utils libcurl4-openssl-dev libssl-dev libgtest-dev libgmock-dev
     libcpp-httplib-dev libfmt-dev libcli11-dev libidn2-dev nlohmann-json3-dev
     tftpd-hpa tftp-hpa atftp curl xvfb xauth iproute2 util-linux clang-format
-    g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine imagemagick librsvg2-bin icoutils
+    g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine imagemagick wixl librsvg2-bin icoutils
     help2man dpkg-dev file lintian man-db
     busybox libnet-tftpd-perl libwrap0
     ansible-core openssh-server openssh-client python3-apt

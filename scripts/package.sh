@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Makes the installable packages in one folder (build-packages/ unless one is
 # given): the Debian packages tftp-loader and tftp-loader-sim with cpack from
-# the Release build in build/, and the Windows zip with cpack from the cross
-# build in build-win/ (scripts/build-windows.sh). Each build makes only what
-# its packages carry; cmake/Packaging.cmake says what goes where.
+# the Release build in build/, and the Windows zip and installer (.msi, made
+# by wixl) with cpack from the cross build in build-win/
+# (scripts/build-windows.sh). Each build makes only what its packages carry;
+# cmake/Packaging.cmake says what goes where.
 #
 # Usage: package.sh [OUT_DIR]
 set -euo pipefail
@@ -29,5 +30,5 @@ rm -rf build/packages build-win/packages
 (cd build && cpack >/dev/null)
 (cd build-win && cpack >/dev/null)
 mkdir -p "$out"
-cp build/packages/*.deb build-win/packages/*.zip "$out"/
+cp build/packages/*.deb build-win/packages/*.zip build-win/packages/*.msi "$out"/
 ls -l "$out"

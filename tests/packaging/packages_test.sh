@@ -12,7 +12,9 @@ out="$3"
 version="$4"
 rm -rf "$out"
 mkdir -p "$out"
-cpack --config "$2/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 || { cat "$out/cpack.log"; exit 1; }
+generator=$(tr '[:lower:]' '[:upper:]' <<<"$kind")
+cpack -G "$generator" --config "$2/CPackConfig.cmake" -B "$out" >"$out/cpack.log" 2>&1 ||
+    { cat "$out/cpack.log"; exit 1; }
 failed=0
 fail() {
     echo "$*"
