@@ -196,17 +196,24 @@ TEST(TftpLoaderCli, NoUnitEndsWithStatusOneAndAFailureWithTwo) {
 }
 
 // A unit that never comes back: the wait limit ends the run with status 1,
-// Ctrl-C ends it sooner with 130; neither writes a line after it.
+// Ctrl-C ends it sooner with 130; neither writes a log line after it, and
+// each says on stderr how it ended.
 TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
     struct Row {
         std::string address, args;
         TRunEnd end;
         int status;
         Lines tail;
+        std::string why; // the start of stderr's one line
     };
     const std::vector<Row> rows = {
-        {"127.0.0.92", "--wait-limit 3", TRunEnd::reKillAfter120s, 1, {"Unit did not come back"}},
-        {"127.0.0.95", "", TRunEnd::reCtrlCAfter3s, 130, {}},
+        {"127.0.0.92",
+         "--wait-limit 3",
+         TRunEnd::reKillAfter120s,
+         1,
+         {"Unit did not come back"},
+         "Failed at wait after the reboot: "},
+        {"127.0.0.95", "", TRunEnd::reCtrlCAfter3s, 130, {}, "Cancelled at wait after the reboot"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.address);
@@ -225,6 +232,9 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
         Lines expected{"Connected, H/W revision 171", "Rebooting unit"};
         expected.insert(expected.end(), row.tail.begin(), row.tail.end());
         EXPECT_EQ(run.Out, expected);
+        const Lines why = SplitLines(run.Err);
+        ASSERT_EQ(why.size(), 1u) << run.Err;
+        EXPECT_EQ(why[0].substr(0, row.why.size()), row.why);
     }
 }
 
