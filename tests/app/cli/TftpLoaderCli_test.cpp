@@ -266,7 +266,7 @@ TEST(TftpLoaderCli, EachSignalDuringATransferTellsTheUnitAndEndsTheRun) {
 
 // --time-limit bounds the whole run wherever it is: a unit that never comes
 // back, a transfer whose unit falls silent (the unit told); the failure
-// names the step.
+// names the step. However short, a limit is one.
 TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
     struct Row {
         std::string name;
@@ -335,6 +335,17 @@ TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
             EXPECT_EQ(heard.back(), Words({5, 0}, std::string("Transfer cancelled") + '\0'));
         }
     }
+
+    // A positive limit under a millisecond is the shortest limit, not none:
+    // the run ends before the unit is told anything.
+    TTempFolder store;
+    TImages images(171);
+    TUnitSim unit(UnitAt("127.0.17.3", store.Path()));
+    unit.Start();
+    const TRun run =
+        RunCli("--address 127.0.17.3 --time-limit 0.0009 --folder " + images.Folder.Path());
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_EQ(unit.Reboots(), 0);
 }
 
 // Runs that would reach no chosen unit or send it nothing are refused before
