@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "app/cli/FleetRun.h"
+#include "runtime/Console.h"
 #include "runtime/Convert.h"
 #include "runtime/Files.h"
 #include "runtime/Process.h"
@@ -28,7 +29,8 @@ int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addr
         // A file that cannot be written stops the run before any unit is
         // touched; the check leaves the file as it is until the run's end.
         if (!options.Json.empty())
-            CheckWritable(options.Json);
+            CheckResultsFile(options.Json,
+                             options.Folder.empty() ? ProgramFolder() : options.Folder);
     } catch (const Exception& e) {
         std::fprintf(stderr, "error: --json: %s\n", EscapeControls(e.Message()).c_str());
         return esUsage;
@@ -50,10 +52,15 @@ int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addr
     std::fflush(stdout);
     try {
         if (!options.Json.empty())
-            WriteFileWhole(options.Json, ResultJson(results));
+            WriteResultsFile(options.Json, results);
     } catch (const Exception& e) {
         std::fprintf(stderr, "error: --json: %s\n", EscapeControls(e.Message()).c_str());
         status = status == esDone ? esFailed : status;
     }
+    // A signal after the last unit's end is still the fleet's end: the
+    // table and the file are out, and the status says what ended it.
+    if (const int signal = TakeInterrupt(std::chrono::nanoseconds::zero());
+        signal != 0 && status < esSignalled)
+        status = esSignalled + signal;
     return status;
 }

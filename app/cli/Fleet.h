@@ -16,8 +16,9 @@
 /// for that unit's address alone. Prints the end table and writes the JSON
 /// file; gives the exit status: 0 when every unit was updated, 1 when any was
 /// not, 2 for --list (one unit at a time), a results file that cannot be
-/// written and a --jobs beyond what the open-file limit lets run at once
-/// (the fewer of --jobs and the units count), 128 and the signal's number
-/// after a signal.
+/// written (or lies in the image folder) and a --jobs beyond what the
+/// open-file limit lets run at once (the fewer of --jobs and the units
+/// count), 128 and the signal's number after a signal, one that comes while
+/// the table and the file are written included.
 int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addresses,
                 const std::string& program);

@@ -1,4 +1,4 @@
-// The fleet's table and its results file's text.
+// The fleet's table, its results file and the check of that file's path.
 #include "app/cli/FleetResults.h"
 
 #include <algorithm>
@@ -7,6 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "runtime/Convert.h"
+#include "runtime/Exception.h"
+#include "runtime/Files.h"
 
 namespace {
 
@@ -73,4 +75,15 @@ std::string ResultJson(const std::vector<TUnitResult>& results) {
     // Image names are bytes in whatever encoding their folder has; JSON
     // wants UTF-8, so what is not UTF-8 shows as replacement characters.
     return table.dump(2, ' ', false, TJson::error_handler_t::replace) + '\n';
+}
+
+void CheckResultsFile(const std::string& path, const std::string& imageFolder) {
+    if (PathInFolder(path, imageFolder))
+        throw Exception(fmt::format("{} is in the image folder {}, whose images it could replace",
+                                    path, imageFolder));
+    CheckWritable(path, TSpecialTarget::stRefuse);
+}
+
+void WriteResultsFile(const std::string& path, const std::vector<TUnitResult>& results) {
+    WriteFileWhole(path, ResultJson(results), TSpecialTarget::stRefuse);
 }

@@ -1,6 +1,7 @@
 // The end of a fleet run: each unit's row, the table printed from the rows,
-// and the results file's text, the same rows as JSON. Nothing here runs or
-// reads a unit.
+// and the results file, the same rows as JSON, written whole or not at all;
+// and the check, before any unit is touched, that the results file can be
+// written and is no file the run needs. Nothing here runs or reads a unit.
 #pragma once
 
 #include <string>
@@ -28,3 +29,15 @@ std::string ResultTable(const std::vector<TUnitResult>& results);
 /// what it does not have ("verified" when not asked, a digest of an image
 /// not sent).
 std::string ResultJson(const std::vector<TUnitResult>& results);
+
+/// Throws (the message says why) unless path can be the results file: a
+/// regular file, opened for writing without truncating it, or a new file
+/// whose folder takes it; never a pipe or a device, which could hold up the
+/// run's end or lose the file, and nothing in imageFolder or below it, where
+/// the file could replace an image. Changes no file.
+void CheckResultsFile(const std::string& path, const std::string& imageFolder);
+
+/// Writes the results file whole or not at all (ResultJson); throws when it
+/// cannot, a path that is now a pipe or a device included, without waiting
+/// on it.
+void WriteResultsFile(const std::string& path, const std::vector<TUnitResult>& results);

@@ -1,8 +1,25 @@
-// The end of a fleet run: each unit's row in the table and the results file.
+// The end of a fleet run: each unit's row in the table and the results file,
+// and the paths a results file may not take.
 #include "app/cli/FleetResults.h"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+
+#include "runtime/Exception.h"
+#include "runtime/Format.h"
+#include "tests/support/Failure.h"
+#include "tests/support/ImageFolder.h"
+#include "tests/support/Platform.h"
+
+namespace {
+
+std::string Text(const std::string& path) {
+    const auto bytes = FileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+} // namespace
 
 // Whether the unit came back and what each image's digest was: null for a
 // question not asked and an image not sent, in the file; "-" in the table.
@@ -64,4 +81,64 @@ TEST(ResultJson, GivesWhatEachUnitWasAskedAndSentOrNull) {
                   std::string::npos)
             << table;
     }
+}
+
+// A results file is a regular file or a new one, and none in the image
+// folder: the check refuses the rest without waiting on a pipe or truncating
+// a file, and the write refuses a pipe or a device that took the path since.
+TEST(CheckResultsFile, TakesARegularOrNewFileOutsideTheImageFolder) {
+    namespace fs = std::filesystem;
+    TTempFolder temp;
+    const char d = PathDelim;
+    const std::string images = temp.Path() + "images";
+    fs::create_directories(images + d + "sub");
+    fs::create_directories(temp.Path() + "images2");
+    fs::create_directory(temp.Path() + "folder.json");
+    const std::string kept = temp.Write("kept.json", {'o', 'l', 'd'});
+    struct Row {
+        std::string path;
+        const std::type_info* type; // none: taken
+        std::string message;
+    };
+    const auto writeError = [](const std::string& path, int error) {
+        return Row{path, &typeid(EOSError),
+                   Format("Cannot write %s: %s", path, SysErrorMessage(error))};
+    };
+    const auto inImages = [&](const std::string& path) {
+        return Row{path, &typeid(Exception),
+                   path + " is in the image folder " + images + ", whose images it could replace"};
+    };
+    std::vector<Row> rows = {
+        {temp.Path() + "new.json", nullptr, ""},
+        {kept, nullptr, ""},
+        {temp.Path() + "images2" + d + "results.json", nullptr, ""},
+        writeError(temp.Path() + "folder.json", PlatformValue(EISDIR, 5)),
+        writeError(temp.Path() + "no" + d + "results.json", PlatformValue(ENOENT, 3)),
+        inImages(images + d + "prog.bin"),
+        inImages(images + d + "sub" + d + "results.json"),
+        inImages(images + d + "gone" + d + ".." + d + "results.json"),
+        inImages(temp.Path() + "." + d + "images"),
+    };
+    if (kTestPlatform == TTestPlatform::tpPosix) {
+        fs::create_directory_symlink(images, temp.Path() + "link");
+        rows.push_back(inImages(temp.Path() + "link" + d + "results.json"));
+    }
+    const TSpecialFiles special(temp.Path());
+    for (const std::string& path : special.Paths())
+        rows.push_back({path, &typeid(EFOpenError),
+                        "Cannot open file \"" + ExpandFileName(path) + "\". Not a regular file"});
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.path);
+        if (!row.type) {
+            EXPECT_NO_THROW(CheckResultsFile(row.path, images));
+            continue;
+        }
+        ExpectFailure([&] { CheckResultsFile(row.path, images); }, *row.type, row.message);
+        // A Windows pipe of the tests takes one client, the check's.
+        if (*row.type == typeid(EFOpenError) && kTestPlatform == TTestPlatform::tpPosix) {
+            ExpectFailure([&] { WriteResultsFile(row.path, {}); }, *row.type, row.message);
+        }
+    }
+    EXPECT_EQ(Text(kept), "old");
+    EXPECT_FALSE(fs::exists(temp.Path() + "new.json"));
 }

@@ -276,10 +276,12 @@ TEST(TftpLoaderCliFleet, AFolderNamedInAnyScriptListsAndUpdates) {
     EXPECT_EQ(table[0]["program_image"], program);
 }
 
-// A list the fleet cannot take, or a results file it cannot write, ends the
-// run with status 2 before anything is sent, naming where the fault is.
+// A list the fleet cannot take, or a results file it cannot write or that
+// would be no regular file or replace an image, ends the run with status 2
+// before anything is sent, naming where the fault is.
 TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
     TTempFolder store, lists;
+    TImages images(171);
     TUnitSim unit(UnitAt("127.0.14.9", store.Path()));
     unit.Start();
     const std::string bad =
@@ -289,14 +291,22 @@ TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
         Lines args;
         std::string error;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {{"--addresses", bad}, bad + " line 5: \"127.0.14.300\" is no address"},
         {{"--addresses", twice}, twice + " line 2: 127.000.014.009 is given twice"},
         {{"--addresses", lists.Path() + "none.txt"}, "Cannot open file"},
         {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--jobs", "0"}, "--jobs"},
         {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--list"}, "--list"},
         {{"--address", "127.0.14.9", "--json", lists.Path() + "no/such/folder.json"}, "--json"},
+        {{"--address", "127.0.14.9", "--folder", images.Folder.Path(), "--json",
+          images.Folder.Path() + "prog.bin"},
+         "is in the image folder"},
     };
+    // A pipe that nobody reads and a device, which would have held up the
+    // run's end or lost the table.
+    const TSpecialFiles special(lists.Path());
+    for (const std::string& path : special.Paths())
+        rows.push_back({{"--address", "127.0.14.9", "--json", path}, "Not a regular file"});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.back());
         const TFleetRun run = RunFleetCli(row.args);
@@ -304,6 +314,7 @@ TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
         EXPECT_NE(run.Err.find(row.error), std::string::npos) << run.Err;
     }
     EXPECT_TRUE(unit.Requests().empty());
+    EXPECT_EQ(FileBytes(images.Folder.Path() + "prog.bin"), images.Program);
 }
 
 // Ctrl-C, SIGTERM or SIGHUP while the units are awaited after their reboot
