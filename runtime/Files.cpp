@@ -56,9 +56,14 @@ bool PathInFolder(const std::string& path, const std::string& folder) {
     fs::path at = fs::weakly_canonical(fs::absolute(native(path), error), error);
     if (error)
         return false;
+    // Without its separator at the end: MinGW's std::filesystem finds a
+    // folder given with one equivalent to nothing, itself included.
+    const fs::path root = fs::canonical(native(folder), error);
+    if (error)
+        return false;
     // The same folder by identity, not by name: a link, another spelling or
     // another letter case of it counts.
-    for (const fs::path root = native(folder);; at = at.parent_path()) {
+    for (;; at = at.parent_path()) {
         std::error_code none;
         if (fs::equivalent(at, root, none))
             return true;

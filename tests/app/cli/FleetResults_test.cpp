@@ -90,8 +90,9 @@ TEST(CheckResultsFile, TakesARegularOrNewFileOutsideTheImageFolder) {
     namespace fs = std::filesystem;
     TTempFolder temp;
     const char d = PathDelim;
-    const std::string images = temp.Path() + "images";
-    fs::create_directories(images + d + "sub");
+    // The folder as the loader takes it, ending in its separator.
+    const std::string folder = temp.Path() + "images", images = folder + d;
+    fs::create_directories(images + "sub");
     fs::create_directories(temp.Path() + "images2");
     fs::create_directory(temp.Path() + "folder.json");
     const std::string kept = temp.Write("kept.json", {'o', 'l', 'd'});
@@ -114,13 +115,13 @@ TEST(CheckResultsFile, TakesARegularOrNewFileOutsideTheImageFolder) {
         {temp.Path() + "images2" + d + "results.json", nullptr, ""},
         writeError(temp.Path() + "folder.json", PlatformValue(EISDIR, 5)),
         writeError(temp.Path() + "no" + d + "results.json", PlatformValue(ENOENT, 3)),
-        inImages(images + d + "prog.bin"),
-        inImages(images + d + "sub" + d + "results.json"),
-        inImages(images + d + "gone" + d + ".." + d + "results.json"),
+        inImages(images + "prog.bin"),
+        inImages(images + "sub" + d + "results.json"),
+        inImages(images + "gone" + d + ".." + d + "results.json"),
         inImages(temp.Path() + "." + d + "images"),
     };
     if (kTestPlatform == TTestPlatform::tpPosix) {
-        fs::create_directory_symlink(images, temp.Path() + "link");
+        fs::create_directory_symlink(folder, temp.Path() + "link");
         rows.push_back(inImages(temp.Path() + "link" + d + "results.json"));
     }
     const TSpecialFiles special(temp.Path());
