@@ -47,11 +47,3 @@ TEST(StatusLines, ShowEachUnitWithinTheTerminal) {
         EXPECT_EQ(StatusLines(row.units), row.lines);
     }
 }
-
-TEST(ParseProgress, TakesTwoNumbersAndNothingElse) {
-    EXPECT_EQ(ParseProgress("1468 7000"), (std::pair<std::int64_t, std::int64_t>{1468, 7000}));
-    for (const char* bad : {"", "1468", "1468 ", "1468 7000x", "x 7000", "1468  7000"}) {
-        SCOPED_TRACE(bad);
-        EXPECT_FALSE(ParseProgress(bad));
-    }
-}
