@@ -90,20 +90,35 @@ std::vector<TFolderEntry> FolderEntries(const std::string& folder, std::string_v
 /// cannot be opened or read, "Read beyond end of file" when it is shorter.
 void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes);
 
+/// What a whole write does with a pipe or a device at its path.
+enum class TSpecialTarget {
+    stWriteStraight, // writes it (and may wait there for a pipe's reader)
+    stRefuse         // refuses it without waiting, as Not a regular file
+};
+
 /// Writes text to the file at path whole or not at all: into a new file
 /// beside it (same folder, a name of its own), flushed to the disk, then
 /// renamed over path in one step, so that a reader finds the old content or
 /// the new, never a part. A file at path is replaced, with the permissions a
 /// new file gets; where path is a link, the file it names is. A pipe or a
-/// device at path (/dev/stdout) is written straight, never replaced. Throws
-/// EOSError "Cannot write <path>: <system text>" with the system's number;
-/// the file at path is then as it was and the new file is gone.
-void WriteFileWhole(const std::string& path, std::string_view text);
+/// device at path (/dev/stdout) is written straight, never replaced, or
+/// refused (special). Throws EOSError "Cannot write <path>: <system text>"
+/// with the system's number, EFOpenError for a refused pipe or device; the
+/// file at path is then as it was and the new file is gone.
+void WriteFileWhole(const std::string& path, std::string_view text,
+                    TSpecialTarget special = TSpecialTarget::stWriteStraight);
 
 /// Throws what WriteFileWhole would throw for a folder that takes no new
 /// file or a path that names a directory, without touching a file at path:
-/// makes and removes a new file beside it.
-void CheckWritable(const std::string& path);
+/// makes and removes a new file beside it. With stRefuse, an existing file
+/// is also opened for writing, without truncating it and without waiting
+/// (a pipe that nobody reads), and refused unless it is a regular file.
+void CheckWritable(const std::string& path,
+                   TSpecialTarget special = TSpecialTarget::stWriteStraight);
+
+/// True when path (which need not exist) lies in folder or below it, or is
+/// folder: links and "." and ".." resolved as far as the path exists.
+bool PathInFolder(const std::string& path, const std::string& folder);
 
 /// Throws EOSError "Cannot write %s: %s" with path as given and the system's
 /// text.

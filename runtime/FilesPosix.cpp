@@ -227,8 +227,10 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
     }
 }
 
-void WriteFileWhole(const std::string& path, std::string_view text) {
+void WriteFileWhole(const std::string& path, std::string_view text, TSpecialTarget special) {
     const TWriteTarget target(path);
+    if (target.Straight && special == TSpecialTarget::stRefuse)
+        RaiseNotRegularFile(path);
     if (!target.Straight)
         return TTemporaryFile(target.Path, path).Replace(target.Path, text);
     const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -239,7 +241,20 @@ void WriteFileWhole(const std::string& path, std::string_view text) {
         RaiseWriteError(path, errno);
 }
 
-void CheckWritable(const std::string& path) {
+void CheckWritable(const std::string& path, TSpecialTarget special) {
+    if (special == TSpecialTarget::stRefuse) {
+        // Not truncated, and a pipe without a reader fails (ENXIO) rather
+        // than waits for one.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd < 0 && errno == ENXIO)
+            RaiseNotRegularFile(path);
+        if (fd < 0 && errno != ENOENT)
+            RaiseWriteError(path, errno);
+        const TFileHandle file(fd);
+        struct stat st {};
+        if (fd >= 0 && ::fstat(fd, &st) == 0 && !S_ISREG(st.st_mode))
+            RaiseNotRegularFile(path);
+    }
     const TWriteTarget target(path);
     if (target.Straight) {
         // Opening a pipe to look could wait for its reader.

@@ -140,6 +140,23 @@ void RefuseUnreplaceable(const std::string& path) {
         RaiseWriteError(path, ERROR_ACCESS_DENIED);
 }
 
+/// Throws for a path that names a device or a pipe, or an existing file
+/// that does not open for writing; opened without truncating it, and
+/// without waiting (a pipe with no free instance fails at once).
+void RefuseSpecial(const std::string& path) {
+    const HANDLE h =
+        OpenExisting(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (h == INVALID_HANDLE_VALUE) {
+        const int error = LastError();
+        if (error != ERROR_FILE_NOT_FOUND)
+            RaiseWriteError(path, error);
+        return;
+    }
+    const TFileHandle file(reinterpret_cast<file_t>(h));
+    if (::GetFileType(h) != FILE_TYPE_DISK)
+        RaiseNotRegularFile(path);
+}
+
 } // namespace
 
 TFileHandle::~TFileHandle() {
@@ -235,13 +252,17 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
     }
 }
 
-void WriteFileWhole(const std::string& path, std::string_view text) {
+void WriteFileWhole(const std::string& path, std::string_view text, TSpecialTarget special) {
     RefuseUnreplaceable(path);
+    if (special == TSpecialTarget::stRefuse)
+        RefuseSpecial(path);
     TTemporaryFile(path, path).Replace(path, text);
 }
 
-void CheckWritable(const std::string& path) {
+void CheckWritable(const std::string& path, TSpecialTarget special) {
     RefuseUnreplaceable(path);
+    if (special == TSpecialTarget::stRefuse)
+        RefuseSpecial(path);
     const TTemporaryFile probe(path, path);
 }
 

@@ -87,8 +87,9 @@ void TCliWindow::RunEnded(const TRunOutcome& outcome) {
         Report(TReportKind::rkResult, std::string(ResultName(outcome.Result)));
         return;
     }
-    // A run that a signal or an error box ended has said so already.
-    if (outcome.Succeeded() || interruptSignal_ != 0 || errorShown_)
+    // A run that an error box ended has said so already; one that a signal
+    // ended says so here, as every other outcome does.
+    if (outcome.Succeeded() || errorShown_)
         return;
     const std::string line = OutcomeLine(outcome);
     if (statusOnTerminal_) {

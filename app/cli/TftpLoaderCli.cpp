@@ -30,7 +30,10 @@ std::string CheckSeconds(const std::string& text) {
 }
 
 std::chrono::milliseconds Milliseconds(double seconds) {
-    return std::chrono::milliseconds(static_cast<std::int64_t>(seconds * 1000));
+    // 0 is no limit at all: a positive limit too short to count in
+    // milliseconds is the shortest limit there is instead.
+    const auto milliseconds = static_cast<std::int64_t>(seconds * 1000);
+    return std::chrono::milliseconds(seconds > 0 ? std::max<std::int64_t>(milliseconds, 1) : 0);
 }
 
 /// Selects the entry named name (when given) or none; false when the name

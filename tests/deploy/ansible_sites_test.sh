@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # deploy/ansible/fleet.yml against four sites on this one machine: three
 # OpenSSH servers on 127.0.30.1-3 (port 2222, keys made here) with simulated
-# units on 127.0.31.x and 127.0.32.x, one unit refusing the write; the third
-# site's list names a unit twice, so its run fails; a fourth site,
-# 127.0.30.4, has no server at all. A run in check mode must change nothing;
-# the real run must update every good unit byte for byte, report every unit
-# and both sites that were not updated, and fail.
+# units on 127.0.31.x and 127.0.32.x, one unit refusing the write and one
+# that never comes back after its program image; the third site's list names
+# a unit twice, so its run fails; a fourth site, 127.0.30.4, has no server at
+# all. The images go with a manifest, and each unit is verified. A run in
+# check mode must change nothing; the real run must update every good unit
+# byte for byte, report every unit (verified or not, with the digests of the
+# images it was sent) and both sites that were not updated, and fail.
 #
 # Installs the package, so it needs root and skips (77) without it; it also
 # skips when tftp-loader is installed already, which stays as it was, and
@@ -101,15 +103,18 @@ for n in 1 2 3; do
     done
 done
 
-# The units: site 2's second one refuses every write.
+# The units: site 1's third one never comes back after its program image,
+# site 2's second one refuses every write.
 unit_sim_start "$build" 127.0.31.2 --reboot-seconds 0.5
 declare -A store=([127.0.31.2]="$work/store")
-for unit in 127.0.31.3 127.0.32.2 127.0.32.3; do
+for unit in 127.0.31.3 127.0.31.4 127.0.32.2 127.0.32.3; do
     store[$unit]="$work/store-$unit"
     fault=()
+    [ "$unit" = 127.0.31.4 ] && fault=(--dies-with-program)
     [ "$unit" = 127.0.32.3 ] && fault=(--tftp-error "2:Access violation")
     unit_sim_add "$build" "$unit" "${store[$unit]}" --reboot-seconds 0.5 "${fault[@]}"
 done
+(cd "$work/images" && sha256sum -- *.bin) >"$work/manifest.sha256"
 
 cat >"$work/inventory.yml" <<EOF
 sites:
@@ -121,13 +126,15 @@ sites:
     tftp_loader_images: $work/images
     tftp_loader_jobs: 2
     tftp_loader_time_limit: 60
+    tftp_loader_wait_limit: 3 # the unit that never comes back is given up after it
+    tftp_loader_manifest: $work/manifest.sha256
     tftp_loader_poll_seconds: 2
     tftp_loader_install_throttle: 1 # the sites share this machine
   hosts:
     site1:
       ansible_host: 127.0.30.1
       tftp_loader_site_dir: $work/site1
-      tftp_loader_units: [127.0.31.2, 127.0.31.3]
+      tftp_loader_units: [127.0.31.2, 127.0.31.3, 127.0.31.4]
     site2:
       ansible_host: 127.0.30.2
       tftp_loader_site_dir: $work/site2
@@ -206,14 +213,16 @@ status=0
 "${playbook[@]}" >"$work/run.log" 2>&1 || status=$?
 echo "the playbook took $((SECONDS - start)) s and ended with status $status"
 
-# The playbook fails because of the refusing unit, the unreachable site and
-# the site whose run failed, on the controller, after the report.
+# The playbook fails because of the refusing unit, the unit that did not
+# come back, the unreachable site and the site whose run failed, on the
+# controller, after the report.
 [ "$status" -eq 2 ] || fail "the playbook ended with status $status, not 2 (a host failed)"
 grep -qE '^localhost +: .*failed=1' "$work/run.log" || fail "the report's last step did not fail"
 # The loader writes an address as its address field shows it, 127.000.032.003.
 address_re() { sed -E 's/([0-9]+)/0*\1/g; s/\./\\./g' <<<"$1"; }
 not_updated=$(grep -F 'Not updated: ' "$work/run.log" || true)
-for what in "site2 $(address_re 127.0.32.3) failed" "site3 \(site\) site failed" \
+for what in "site2 $(address_re 127.0.32.3) failed" "site1 $(address_re 127.0.31.4) failed" \
+    "site3 \(site\) site failed" \
     "site4 \(site\) unreachable"; do
     grep -qE "$what" <<<"$not_updated" || fail "the failure does not name \"$what\": $not_updated"
 done
@@ -222,11 +231,13 @@ for site in site1 site2 site3; do
 done
 
 # The merged report, row by row.
-python3 - "$work/report/fleet-report.json" <<'EOF' || fail "the merged report is not as expected"
-import json, sys
+python3 - "$work/report/fleet-report.json" "$work/images" <<'EOF' || fail "the merged report is not as expected"
+import hashlib, json, sys
 rows = json.load(open(sys.argv[1]))
+sha = {name: hashlib.sha256(open(f"{sys.argv[2]}/{name}", "rb").read()).hexdigest()
+       for name in ["pagesV1.bin", "firmware.bin"]}
 fields = ["address", "revision", "web_page_image", "program_image", "step", "outcome", "result",
-          "seconds", "succeeded", "site"]
+          "seconds", "succeeded", "verified", "web_page_sha256", "program_sha256", "site"]
 good = {"127.0.31.2": "site1", "127.0.31.3": "site1", "127.0.32.2": "site2"}
 bad = []
 def check(ok, text):
@@ -235,18 +246,26 @@ def check(ok, text):
 # The loader writes an address as its address field shows it, 127.000.032.003.
 units = {".".join(str(int(n)) for n in row["address"].split(".")): row
          for row in rows if row.get("address")}
-check(len(rows) == 6, f"{len(rows)} rows, not 6")
+check(len(rows) == 7, f"{len(rows)} rows, not 7")
+sent = {"web_page_sha256": sha["pagesV1.bin"], "program_sha256": sha["firmware.bin"]}
 for address, site in good.items():
     row = units.get(address, {})
     check(sorted(row) == sorted(fields), f"{address}: fields {sorted(row)}")
     check(row.get("site") == site and row.get("succeeded") is True
           and row.get("outcome") == "succeeded" and row.get("revision") == 171
           and row.get("web_page_image") == "pagesV1.bin"
-          and row.get("program_image") == "firmware.bin", f"{address}: {row}")
+          and row.get("program_image") == "firmware.bin" and row.get("verified") is True
+          and all(row.get(k) == v for k, v in sent.items()), f"{address}: {row}")
+gone = units.get("127.0.31.4", {})
+check(gone.get("site") == "site1" and gone.get("succeeded") is False
+      and gone.get("verified") is False and gone.get("step") == "verify"
+      and gone.get("outcome") == "failed" and "did not come back" in gone.get("result", "")
+      and all(gone.get(k) == v for k, v in sent.items()), f"127.0.31.4: {gone}")
 refused = units.get("127.0.32.3", {})
 check(refused.get("site") == "site2" and refused.get("succeeded") is False
-      and refused.get("outcome") == "failed" and "Access violation" in refused.get("result", ""),
-      f"127.0.32.3: {refused}")
+      and refused.get("outcome") == "failed" and "Access violation" in refused.get("result", "")
+      and refused.get("verified") is False and refused.get("web_page_sha256") is None
+      and refused.get("program_sha256") is None, f"127.0.32.3: {refused}")
 sites = {row.get("site"): row for row in rows if row.get("address") is None}
 check(sorted(sites) == ["site3", "site4"], f"site rows: {list(sites.values())}")
 site = sites.get("site4", {})
@@ -264,11 +283,14 @@ sys.exit(1 if bad else 0)
 EOF
 table="$work/report/fleet-report.txt"
 grep -qE "^site2 +$(address_re 127.0.32.3) +.*failed" "$table" || fail "the table has no failed row for 127.0.32.3"
+grep -qE "^site1 +$(address_re 127.0.31.2) +.* yes +succeeded" "$table" || fail "the table has no verified row for 127.0.31.2"
+grep -qE "^site1 +$(address_re 127.0.31.4) +.* no +failed" "$table" || fail "the table has no unverified row for 127.0.31.4"
 grep -qE '^site4 +- +.*unreachable' "$table" || fail "the table has no unreachable row for site4"
 grep -qE '^site3 +- +.*site failed' "$table" || fail "the table has no failed row for site3"
 
-# Every good unit stored both images byte for byte; the refusing one none.
-for unit in 127.0.31.2 127.0.31.3 127.0.32.2; do
+# Every good unit stored both images byte for byte, and so did the one that
+# did not come back after them; the refusing one none.
+for unit in 127.0.31.2 127.0.31.3 127.0.31.4 127.0.32.2; do
     cmp -s "$work/images/pagesV1.bin" "${store[$unit]}/rrpages.bin" || fail "$unit: web-page image"
     cmp -s "$work/images/firmware.bin" "${store[$unit]}/rrboot.bin" || fail "$unit: program image"
 done
@@ -278,5 +300,5 @@ if [ "$failed" -ne 0 ]; then
     cat "$work/run.log"
     [ ! -f "$table" ] || cat "$table"
 fi
-[ "$failed" -eq 0 ] && echo "4 sites: 3 units updated; the refusing unit, the failed run and the unreachable site reported"
+[ "$failed" -eq 0 ] && echo "4 sites: 3 units updated and verified; the refusing unit, the unit not verified, the failed run and the unreachable site reported"
 exit "$failed"

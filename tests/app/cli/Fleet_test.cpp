@@ -1,6 +1,7 @@
 // Several units in one run of tftp-loader-cli, end to end against simulated
-// units on 127.0.14.2 to 127.0.14.9 and 127.0.18.20; and the record format
-// of a unit's report, whose escapes keep each record one line.
+// units on 127.0.14.2 to 127.0.14.9, 127.0.18.20 and 127.0.19.2 to
+// 127.0.19.3; and the record format of a unit's report, whose escapes keep
+// each record one line.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +11,7 @@
 
 #include "app/cli/Report.h"
 #include "runtime/Process.h"
+#include "runtime/Sha256.h"
 #include "tests/app/LoaderRig.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/ImageFolder.h"
@@ -28,11 +30,11 @@ struct TFleetRun {
 };
 
 /// Runs tftp-loader-cli with args, bounded by 120 s. With interruptAt, the
-/// signal (Ctrl-C by default) is sent once interruptAt says yes to the output
-/// so far.
+/// signals (Ctrl-C by default) are sent, one after the other, once
+/// interruptAt says yes to the output so far.
 TFleetRun RunFleetCli(const Lines& args,
                       const std::function<bool(const std::string&)>& interruptAt = nullptr,
-                      int signal = 2) {
+                      const std::vector<int>& signals = {2}) {
     TFleetRun run;
     TChildProcess cli(LOADER_CLI_PATH, args);
     const auto start = Clock::now();
@@ -43,7 +45,8 @@ TFleetRun RunFleetCli(const Lines& args,
         cli.Read(TChildStream::csError, run.Err);
         if (interruptAt && interrupted == Clock::time_point{} && interruptAt(run.Out)) {
             interrupted = Clock::now();
-            SignalChild(cli, signal);
+            for (const int signal : signals)
+                SignalChild(cli, signal);
         }
         if (Clock::now() - start > std::chrono::seconds(120))
             cli.Kill();
@@ -87,6 +90,23 @@ Lines LinesOf(const std::string& text, const std::string& prefix) {
     return lines;
 }
 
+/// Started simulated units, one at prefix + last for each of lasts, each
+/// storing into its own folder stores + last; adjust sets each up first.
+std::vector<std::unique_ptr<TUnitSim>>
+StartUnits(const std::string& prefix, const Lines& lasts, const TTempFolder& stores,
+           const std::function<void(const std::string&, TUnitSimSettings&)>& adjust = nullptr) {
+    std::vector<std::unique_ptr<TUnitSim>> units;
+    for (const std::string& last : lasts) {
+        auto settings = UnitAt(prefix + last, stores.Path() + last + "/");
+        std::filesystem::create_directories(settings.Store);
+        if (adjust)
+            adjust(last, settings);
+        units.push_back(std::make_unique<TUnitSim>(settings));
+        units.back()->Start();
+    }
+    return units;
+}
+
 std::string WriteText(const TTempFolder& folder, const std::string& name, const std::string& text) {
     return folder.Write(name, std::vector<std::uint8_t>(text.begin(), text.end()));
 }
@@ -124,17 +144,13 @@ TEST(ReportLine, KeepsEveryTextOnOneLineAndGivesItBackWhole) {
 TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
     TImages images(171);
     TTempFolder stores, lists;
-    std::vector<std::unique_ptr<TUnitSim>> units;
-    for (const char* last : {"2", "3", "4"}) {
-        auto settings = UnitAt(std::string("127.0.14.") + last, stores.Path() + last + "/");
-        std::filesystem::create_directories(settings.Store);
-        if (std::string(last) == "3") {
-            settings.ErrorCode = 2;
-            settings.ErrorText = "Access violation";
-        }
-        units.push_back(std::make_unique<TUnitSim>(settings));
-        units.back()->Start();
-    }
+    auto units = StartUnits("127.0.14.", {"2", "3", "4"}, stores,
+                            [](const std::string& last, TUnitSimSettings& settings) {
+                                if (last == "3") {
+                                    settings.ErrorCode = 2;
+                                    settings.ErrorText = "Access violation";
+                                }
+                            });
     // A unit whose revision text holds a NUL: its error keeps what follows it.
     units.push_back(std::make_unique<TUnitSim>(UnitAt("127.0.17.2", stores.Path())));
     units.back()->Start();
@@ -162,10 +178,11 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
     EXPECT_TRUE(units[1]->Images().empty());
 
     const std::string refused = "Failed at web pages: Access violation";
-    EXPECT_EQ(LinesOf(run.Out, "127.000.014.003  171       pagesV1.bin     prog.bin       ")
-                  .at(0)
-                  .substr(0, refused.size()),
-              refused)
+    EXPECT_EQ(
+        LinesOf(run.Out, "127.000.014.003  171       pagesV1.bin     prog.bin       -         ")
+            .at(0)
+            .substr(0, refused.size()),
+        refused)
         << run.Out;
     const Lines nul = LinesOf(run.Out, "127.000.017.002  ");
     ASSERT_EQ(nul.size(), 1u) << run.Out;
@@ -184,6 +201,41 @@ TEST(TftpLoaderCliFleet, UpdatesEveryUnitAndReportsTheOneThatFailed) {
         EXPECT_EQ(table[i]["step"], i == 1 ? "web pages" : "done");
         EXPECT_EQ(table[i]["outcome"], i == 1 ? "failed" : "succeeded");
         EXPECT_EQ(table[i]["succeeded"], i != 1);
+    }
+}
+
+// --verify in a fleet: the unit that comes back after its program image is
+// verified, the one that dies with it is not and was not updated; each row
+// gives the SHA-256 of the images as the unit stored them.
+TEST(TftpLoaderCliFleet, VerifiesEachUnitAndGivesTheDigestsOfWhatWasSent) {
+    TImages images(171);
+    TTempFolder stores, lists;
+    const auto units = StartUnits("127.0.19.", {"2", "3"}, stores,
+                                  [](const std::string& last, TUnitSimSettings& settings) {
+                                      settings.DiesWithProgram = last == "3";
+                                  });
+    const std::string json = lists.Path() + "results.json";
+    const TFleetRun run =
+        RunFleetCli({"--address", "127.0.19.2", "--address", "127.0.19.3", "--verify",
+                     "--wait-limit", "3", "--folder", images.Folder.Path(), "--json", json});
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    const auto table = nlohmann::json::parse(std::ifstream(json));
+    ASSERT_EQ(table.size(), 2u);
+    const std::string images_ = "  171       pagesV1.bin     prog.bin       ";
+    for (const char* last : {"2", "3"}) {
+        SCOPED_TRACE(last);
+        const bool back = std::string(last) == "2";
+        auto row = table[back ? 0 : 1]; // a copy: a missing field reads null
+        EXPECT_EQ(row["verified"], back);
+        EXPECT_EQ(row["succeeded"], back);
+        EXPECT_EQ(row["step"], back ? "done" : "verify");
+        EXPECT_EQ(row["web_page_sha256"], FileSha256(stores.Path() + last + "/rrpages.bin"));
+        EXPECT_EQ(row["program_sha256"], FileSha256(stores.Path() + last + "/rrboot.bin"));
+        const std::string result = back ? "Update successful" : "Failed at verify: Unit did not";
+        EXPECT_EQ(row["result"].get<std::string>().rfind(result, 0), 0u) << row.dump();
+        const Lines line = LinesOf(run.Out, std::string("127.000.019.00") + last + images_ +
+                                                (back ? "yes       " : "no        ") + result);
+        EXPECT_EQ(line.size(), 1u) << run.Out;
     }
 }
 
@@ -224,10 +276,12 @@ TEST(TftpLoaderCliFleet, AFolderNamedInAnyScriptListsAndUpdates) {
     EXPECT_EQ(table[0]["program_image"], program);
 }
 
-// A list the fleet cannot take, or a results file it cannot write, ends the
-// run with status 2 before anything is sent, naming where the fault is.
+// A list the fleet cannot take, or a results file it cannot write or that
+// would be no regular file or replace an image, ends the run with status 2
+// before anything is sent, naming where the fault is.
 TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
     TTempFolder store, lists;
+    TImages images(171);
     TUnitSim unit(UnitAt("127.0.14.9", store.Path()));
     unit.Start();
     const std::string bad =
@@ -237,14 +291,24 @@ TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
         Lines args;
         std::string error;
     };
-    const Row rows[] = {
+    std::vector<Row> rows = {
         {{"--addresses", bad}, bad + " line 5: \"127.0.14.300\" is no address"},
         {{"--addresses", twice}, twice + " line 2: 127.000.014.009 is given twice"},
         {{"--addresses", lists.Path() + "none.txt"}, "Cannot open file"},
         {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--jobs", "0"}, "--jobs"},
         {{"--address", "127.0.14.9", "--address", "127.0.14.8", "--list"}, "--list"},
         {{"--address", "127.0.14.9", "--json", lists.Path() + "no/such/folder.json"}, "--json"},
+        {{"--address", "127.0.14.9", "--folder", images.Folder.Path(), "--json",
+          images.Folder.Path() + "prog.bin"},
+         "--json"},
     };
+    // A pipe that nobody reads, which would have held up the run's end.
+    const TSpecialFiles special(lists.Path());
+    const auto pipe =
+        std::find_if(special.Paths().begin(), special.Paths().end(), [](const std::string& path) {
+            return path.find("pipe") != std::string::npos;
+        });
+    rows.push_back({{"--address", "127.0.14.9", "--json", *pipe}, "--json"});
     for (const Row& row : rows) {
         SCOPED_TRACE(row.args.back());
         const TFleetRun run = RunFleetCli(row.args);
@@ -252,22 +316,26 @@ TEST(TftpLoaderCliFleet, RefusesABadAddressListBeforeAnyRequest) {
         EXPECT_NE(run.Err.find(row.error), std::string::npos) << run.Err;
     }
     EXPECT_TRUE(unit.Requests().empty());
+    EXPECT_EQ(FileBytes(images.Folder.Path() + "prog.bin"), images.Program);
 }
 
 // Ctrl-C, SIGTERM or SIGHUP while the units are awaited after their reboot
-// ends every running update within 2 s, with 128 and the signal's number; the
-// table still shows every unit (the one that had ended, the ones cancelled
-// and the one never started), and so does the results file, which until then
-// kept what it held.
+// ends every running update within 2 s, with 128 and the signal's number; and
+// so do two signals, the second of which ends the running updates at once.
+// The table still shows every unit (the one that had ended, the ones
+// cancelled at the step they had reached and the one never started), and so
+// does the results file, which until then kept what it held; stderr says how
+// each unit's update ended.
 TEST(TftpLoaderCliFleet, EachSignalCancelsEveryRunningUpdateAndStillGivesTheTable) {
     if (const std::string why = CtrlCUnavailable(); !why.empty())
         GTEST_SKIP() << why;
     TImages images(171);
     TTempFolder stores, lists;
     const std::string json = lists.Path() + "results.json";
-    for (const int signal : {2, 15, 1}) {
-        SCOPED_TRACE(signal);
-        if (signal != 2 && kTestPlatform == TTestPlatform::tpWindows)
+    for (const std::vector<int>& signals : std::vector<std::vector<int>>{{2}, {15}, {1}, {2, 15}}) {
+        const int signal = signals.front();
+        SCOPED_TRACE(::testing::PrintToString(signals));
+        if (signals != std::vector<int>{2} && kTestPlatform == TTestPlatform::tpWindows)
             continue; // no program sends another a console's close
         // Units that reboot and stay down, fresh for each signal.
         std::vector<std::unique_ptr<TUnitSim>> units;
@@ -291,11 +359,12 @@ TEST(TftpLoaderCliFleet, EachSignalCancelsEveryRunningUpdateAndStillGivesTheTabl
                     before = ReadText(json);
                 return now;
             },
-            signal);
+            signals);
         EXPECT_EQ(run.Status, 128 + signal) << run.Err;
         EXPECT_LT(run.AfterInterrupt, std::chrono::seconds(2));
         EXPECT_EQ(before, "[\"the last run's\"]\n");
-        const Lines rows = {"Failed at connect: ", "Cancelled", "Cancelled", "Not started"};
+        const std::string cancelled = "Cancelled at wait after the reboot";
+        const Lines rows = {"Failed at connect: ", cancelled, cancelled, "Not started"};
         const auto table = nlohmann::json::parse(std::ifstream(json));
         ASSERT_EQ(table.size(), rows.size());
         for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -307,6 +376,13 @@ TEST(TftpLoaderCliFleet, EachSignalCancelsEveryRunningUpdateAndStillGivesTheTabl
             EXPECT_EQ(table[i]["address"], address);
             EXPECT_EQ(table[i]["result"].get<std::string>().rfind(rows[i], 0), 0u);
             EXPECT_EQ(table[i]["succeeded"], false);
+            const Lines why = LinesOf(run.Err, address + ": ");
+            if (rows[i] == cancelled) {
+                EXPECT_EQ(table[i]["outcome"], "cancelled");
+                EXPECT_EQ(table[i]["step"], "wait after the reboot");
+                ASSERT_EQ(why.size(), 1u) << run.Err;
+                EXPECT_EQ(why[0].rfind(cancelled, 0), 0u) << why[0];
+            }
         }
         EXPECT_TRUE(LinesOf(run.Out, "127.000.014.008: ").empty());
     }
@@ -320,13 +396,7 @@ TEST(TftpLoaderCliFleet, AClosedOutputEndsNoUpdate) {
         GTEST_SKIP() << "the shell's pipe is a POSIX test";
     TImages images(171);
     TTempFolder stores, lists;
-    std::vector<std::unique_ptr<TUnitSim>> units;
-    for (const char* last : {"4", "5"}) {
-        auto settings = UnitAt(std::string("127.0.17.") + last, stores.Path() + last + "/");
-        std::filesystem::create_directories(settings.Store);
-        units.push_back(std::make_unique<TUnitSim>(settings));
-        units.back()->Start();
-    }
+    const auto units = StartUnits("127.0.17.", {"4", "5"}, stores);
     const std::string json = lists.Path() + "results.json";
     const std::string command = std::string(LOADER_CLI_PATH) +
                                 " --address 127.0.17.4 --address 127.0.17.5 --folder '" +

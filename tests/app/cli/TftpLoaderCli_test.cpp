@@ -250,15 +250,16 @@ TEST(TftpLoaderCli, NoUnitEndsWithStatusOneAndAFailureWithTwo) {
 }
 
 // A unit that never comes back: the wait limit ends the run with status 1,
-// Ctrl-C ends it sooner with 130; neither writes a line after it. With
-// --verify the same holds for a unit that dies with its new program.
+// Ctrl-C ends it sooner with 130; neither writes a log line after it, and
+// each says on stderr how it ended. With --verify the same holds for a unit
+// that dies with its new program.
 TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
     struct Row {
         std::string address, args;
         TRunEnd end;
         int status;
         Lines tail;
-        std::string why = {};
+        std::string why; // the start of stderr's one line
     };
     const Lines program = {"Uploading Web page file pagesV1.bin",
                            "Web pages transfered",
@@ -268,8 +269,13 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
                            "Rebooting unit",
                            "Unit did not come back"};
     const std::vector<Row> rows = {
-        {"127.0.0.92", "--wait-limit 3", TRunEnd::reKillAfter120s, 1, {"Unit did not come back"}},
-        {"127.0.0.95", "", TRunEnd::reCtrlCAfter3s, 130, {}},
+        {"127.0.0.92",
+         "--wait-limit 3",
+         TRunEnd::reKillAfter120s,
+         1,
+         {"Unit did not come back"},
+         "Failed at wait after the reboot: "},
+        {"127.0.0.95", "", TRunEnd::reCtrlCAfter3s, 130, {}, "Cancelled at wait after the reboot"},
         {"127.0.0.115", "--verify --wait-limit 3", TRunEnd::reKillAfter120s, 1, program,
          "Failed at verify: Unit did not come back (the unit did not report hardware revision "
          "171 within 3 s"},
@@ -293,7 +299,9 @@ TEST(TftpLoaderCli, AWaitEndsAtItsLimitOrAtCtrlC) {
         Lines expected{"Connected, H/W revision 171", "Rebooting unit"};
         expected.insert(expected.end(), row.tail.begin(), row.tail.end());
         EXPECT_EQ(run.Out, expected);
-        EXPECT_EQ(run.Err.rfind(row.why, 0), 0u) << run.Err;
+        const Lines why = SplitLines(run.Err);
+        ASSERT_EQ(why.size(), 1u) << run.Err;
+        EXPECT_EQ(why[0].substr(0, row.why.size()), row.why);
     }
 }
 
@@ -367,7 +375,7 @@ TEST(TftpLoaderCli, AStopAndContinueDuringATransferEndsNothing) {
 
 // --time-limit bounds the whole run wherever it is: a unit that never comes
 // back, a transfer whose unit falls silent (the unit told); the failure
-// names the step.
+// names the step. However short, a limit is one.
 TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
     struct Row {
         std::string name;
@@ -436,6 +444,17 @@ TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
             EXPECT_EQ(heard.back(), Words({5, 0}, std::string("Transfer cancelled") + '\0'));
         }
     }
+
+    // A positive limit under a millisecond is the shortest limit, not none:
+    // the run ends before the unit is told anything.
+    TTempFolder store;
+    TImages images(171);
+    TUnitSim unit(UnitAt("127.0.17.3", store.Path()));
+    unit.Start();
+    const TRun run =
+        RunCli("--address 127.0.17.3 --time-limit 0.0009 --folder " + images.Folder.Path());
+    EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_EQ(unit.Reboots(), 0);
 }
 
 // Runs that would reach no chosen unit or send it nothing are refused before
