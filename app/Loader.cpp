@@ -171,10 +171,15 @@ TPageFetch TLoader::FetchUrlText(const std::string& url, std::chrono::millisecon
     CheckCancel();
     // A cancel thrown by the pump inside the request ends the fetch; the
     // run's own time limit bounds it too.
+    const auto fetchEnd = TWindowOperations::Clock::now() + std::min(limit, FetchTimeLimit);
     TPageFetch fetch = FetchPage(url, limit, deadline_, [this] { Pump(); });
     if (!fetch.Failure.empty())
         window_.TraceOut("GET " + url + ": " + fetch.Failure);
     CheckCancel();
+    // The service may end a request a moment before the run's limit by the
+    // loader's clock: a fetch that the run's limit ended is the run's end.
+    if (fetch.TimedOut && deadline_ && *deadline_ <= fetchEnd)
+        throw TStopped{TRunResult::rrTimeLimit};
     return fetch;
 }
 

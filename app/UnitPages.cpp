@@ -66,10 +66,12 @@ TPageFetch FetchPage(const std::string& url, std::chrono::milliseconds limit,
         // The service follows no redirect by itself: every request goes to
         // the unit's own server, whatever a page says, on every platform.
         for (int redirects = 0;; ++redirects) {
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now());
+            // Rounded up: the last part of a millisecond still gets its request,
+            // and the caller's own limit then tells what ended it.
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(giveUp - Clock::now());
             if (left <= std::chrono::milliseconds::zero()) {
                 fetch.Failure = "no page within " + SecondsText(limit) + " s";
+                fetch.TimedOut = true;
                 break;
             }
             THttp_Socket http;
@@ -83,7 +85,12 @@ TPageFetch FetchPage(const std::string& url, std::chrono::milliseconds limit,
             http.Path = path;
             http.ResponseLimit = TPageLimits::MaxPageSize;
             http.TimeLimit = left;
-            http.Execute();
+            try {
+                http.Execute();
+            } catch (...) {
+                fetch.TimedOut = http.TimedOut();
+                throw;
+            }
             // The unit's answers count, whatever their status, unless they
             // send the loader elsewhere.
             const auto location =

@@ -28,6 +28,8 @@ struct TPageFetch {
     /// Why the fetch gave no page: no answer, a time limit, a redirect
     /// elsewhere, a page too large...; empty when it got one.
     std::string Failure;
+    /// The fetch ended because its time ran out (its limit or giveUpAt).
+    bool TimedOut = false;
 };
 
 struct TPageLimits {

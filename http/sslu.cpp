@@ -139,6 +139,7 @@ void THttp_Socket::Execute() {
 
 bool THttp_Socket::OpenConnection() {
     deadline_ = DeadlineAfter(TimeLimit);
+    timedOut_ = false;
     CloseInternetHandle(ConnectHandle);
     // A root left from an earlier run would otherwise be overwritten and leak.
     CloseInternetHandle(RootHandle);
@@ -309,16 +310,18 @@ void THttp_Socket::ReportError(const std::string& text, bool fatal) {
         throw Exception(text);
 }
 
-std::string THttp_Socket::FailureText(const std::string& step, DWORD code) const {
+std::string THttp_Socket::FailureText(const std::string& step, DWORD code) {
     // A step that the time limit ended fails with whatever the service makes
     // of the end (its own time-out, a connection aborted, a call given up):
     // once the deadline has passed, the limit is the reason. A service that
     // reads the bound in whole milliseconds on a clock of its own (libcurl)
     // may end the step a moment before the deadline by this clock.
     if (deadline_ != TServiceDeadline::max() &&
-        std::chrono::steady_clock::now() + ServiceClockSlack >= deadline_)
+        std::chrono::steady_clock::now() + ServiceClockSlack >= deadline_) {
+        timedOut_ = true;
         return Format("Request timed out after %d ms",
                       static_cast<std::int64_t>(TimeLimit.count()));
+    }
     return step + InternetErrorText(code);
 }
 

@@ -94,6 +94,10 @@ public:
     std::chrono::milliseconds TimeLimit{0};
     std::function<void(const std::string& text, bool fatal)> OnError;
 
+    /// True once TimeLimit has ended the request (its failure then reads
+    /// "Request timed out after N ms").
+    bool TimedOut() const noexcept { return timedOut_; }
+
 private:
     friend void HttpStatusCallback(HINTERNET, DWORD_PTR, DWORD, LPVOID, DWORD);
     void StatusChanged(DWORD status, const void* information, DWORD length);
@@ -101,11 +105,12 @@ private:
     /// whose service could not pass it on, once that call has returned.
     void RaiseHeldFailure();
     /// The reason for a failed step: step and the text of code, or the time
-    /// limit's once the deadline has passed.
-    std::string FailureText(const std::string& step, DWORD code) const;
+    /// limit's once the deadline has passed (TimedOut then).
+    std::string FailureText(const std::string& step, DWORD code);
 
     std::exception_ptr heldFailure_;
     TServiceDeadline deadline_ = TServiceDeadline::max();
+    bool timedOut_ = false;
 };
 
 /// The URL less a leading "HTTP://" in any letter case; no other scheme.

@@ -30,7 +30,8 @@ int RunFleetCli(const TCliOptions& options, const std::vector<std::string>& addr
         // touched; the check leaves the file as it is until the run's end.
         if (!options.Json.empty())
             CheckResultsFile(options.Json,
-                             options.Folder.empty() ? ProgramFolder() : options.Folder);
+                             options.Folder.empty() ? ProgramFolder() : options.Folder,
+                             {options.AddressFile, options.Manifest});
     } catch (const Exception& e) {
         std::fprintf(stderr, "error: --json: %s\n", EscapeControls(e.Message()).c_str());
         return esUsage;

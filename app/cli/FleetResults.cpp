@@ -77,10 +77,15 @@ std::string ResultJson(const std::vector<TUnitResult>& results) {
     return table.dump(2, ' ', false, TJson::error_handler_t::replace) + '\n';
 }
 
-void CheckResultsFile(const std::string& path, const std::string& imageFolder) {
+void CheckResultsFile(const std::string& path, const std::string& imageFolder,
+                      const std::vector<std::string>& inputs) {
     if (PathInFolder(path, imageFolder))
         throw Exception(fmt::format("{} is in the image folder {}, whose images it could replace",
                                     path, imageFolder));
+    // A file is "in" a folder that is itself: the same file.
+    for (const std::string& input : inputs)
+        if (!input.empty() && PathInFolder(path, input))
+            throw Exception(fmt::format("{} is {}, which the run reads", path, input));
     CheckWritable(path, TSpecialTarget::stRefuse);
 }
 

@@ -34,8 +34,10 @@ std::string ResultJson(const std::vector<TUnitResult>& results);
 /// regular file, opened for writing without truncating it, or a new file
 /// whose folder takes it; never a pipe or a device, which could hold up the
 /// run's end or lose the file, and nothing in imageFolder or below it, where
-/// the file could replace an image. Changes no file.
-void CheckResultsFile(const std::string& path, const std::string& imageFolder);
+/// the file could replace an image, nor one of inputs (the run's address
+/// list, its manifest), which it would replace. Changes no file.
+void CheckResultsFile(const std::string& path, const std::string& imageFolder,
+                      const std::vector<std::string>& inputs = {});
 
 /// Writes the results file whole or not at all (ResultJson); throws when it
 /// cannot, a path that is now a pipe or a device included, without waiting

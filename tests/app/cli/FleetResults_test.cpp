@@ -61,6 +61,7 @@ TEST(CheckResultsFile, TakesARegularOrNewFileOutsideTheImageFolder) {
     fs::create_directories(temp.Path() + "images2");
     fs::create_directory(temp.Path() + "folder.json");
     const std::string kept = temp.Write("kept.json", {'o', 'l', 'd'});
+    const std::string units = temp.Write("units.txt", {'1', '2', '7'});
     struct Row {
         std::string path;
         const std::type_info* type; // none: taken
@@ -84,6 +85,9 @@ TEST(CheckResultsFile, TakesARegularOrNewFileOutsideTheImageFolder) {
         inImages(images + "sub" + d + "results.json"),
         inImages(images + "gone" + d + ".." + d + "results.json"),
         inImages(temp.Path() + "." + d + "images"),
+        // The run's own inputs, named another way.
+        {temp.Path() + "." + d + "units.txt", &typeid(Exception),
+         temp.Path() + "." + d + "units.txt is " + units + ", which the run reads"},
     };
     if (kTestPlatform == TTestPlatform::tpPosix) {
         fs::create_directory_symlink(folder, temp.Path() + "link");
@@ -96,10 +100,14 @@ TEST(CheckResultsFile, TakesARegularOrNewFileOutsideTheImageFolder) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.path);
         if (!row.type) {
-            EXPECT_NO_THROW(CheckResultsFile(row.path, images));
+            EXPECT_NO_THROW(CheckResultsFile(row.path, images, {units, ""}));
             continue;
         }
-        ExpectFailure([&] { CheckResultsFile(row.path, images); }, *row.type, row.message);
+        ExpectFailure(
+            [&] {
+                CheckResultsFile(row.path, images, {units, ""});
+            },
+            *row.type, row.message);
         // A Windows pipe of the tests takes one client, the check's.
         if (*row.type == typeid(EFOpenError) && kTestPlatform == TTestPlatform::tpPosix) {
             ExpectFailure([&] { WriteResultsFile(row.path, {}); }, *row.type, row.message);

@@ -454,6 +454,7 @@ TEST(TftpLoaderCli, TheTimeLimitEndsTheRunAtAnyStep) {
     const TRun run =
         RunCli("--address 127.0.17.3 --time-limit 0.0009 --folder " + images.Folder.Path());
     EXPECT_EQ(run.Status, 1) << run.Err;
+    EXPECT_EQ(run.Err, "Stopped at connect: time limit of 0.001 s reached\n");
     EXPECT_EQ(unit.Reboots(), 0);
 }
 
