@@ -1,4 +1,5 @@
-// THttp_Socket on the platform's own HTTP service, against http-peer, a Linux
+// THttp_Socket on the platform's own HTTP service (wininet.dll on Windows,
+// libcurl elsewhere), the same cases on each, against http-peer, a Linux
 // HTTP server on loopback that ctest starts beside the test (LOADER_HTTP_PEER
 // names the file in which it wrote its ADDRESS:PORT, and on a second line
 // that of a port which answers no connection request). The peer echoes what
@@ -99,6 +100,7 @@ TEST_F(HttpPeerTest, SendsTheDeviceConversationRequest) {
     EXPECT_EQ(EchoedHeader(echo, "User-Agent"), "Tessik TFTP Loader");
     EXPECT_EQ(EchoedHeader(echo, "Content-Length"), "0");
     EXPECT_EQ(EchoedHeader(echo, "Pragma"), "no-cache");
+    EXPECT_EQ(EchoedHeader(echo, "Cache-Control"), "no-cache");
     EXPECT_EQ(EchoedHeader(echo, "Connection"), "Keep-Alive");
     EXPECT_EQ(EchoedHeader(echo, "Range"), std::nullopt);
     EXPECT_EQ(EchoedHeader(echo, "Referer"), std::nullopt);
@@ -134,9 +136,9 @@ TEST_F(HttpPeerTest, RangeHeaderForms) {
         std::int32_t start, end;
         const char* contentRange; // nullptr: a whole answer
     } rows[] = {
-        {100, -1, "bytes 100-"},
-        {100, 199, "bytes 100-199/"},
-        {-1, 199, nullptr},
+        {100, -1, "bytes 100-"}, {100, 199, "bytes 100-199/"},
+        {0, 0, "bytes 0-0/"},    {-1, 199, nullptr},
+        {-1, -1, nullptr},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(testing::Message() << r.start << " " << r.end);
@@ -325,6 +327,8 @@ TEST_F(HttpPeerTest, ProxiesOfTheEnvironmentAreNeverUsed) {
 }
 
 TEST_F(HttpPeerTest, PumpFailureIsRaisedAfterTheServiceCallAndTheDestructorReleases) {
+    if (ServicePassesCallbackExceptions())
+        GTEST_SKIP() << "the service passes the pump's failure on at once (sslu_test.cpp)";
     struct Cancelled {};
     int pumps = 0;
     SetPumpMessagesHook([&] {
