@@ -1,9 +1,10 @@
 // The main window as a user meets it: the start-up state and layout, the
-// address field's box, Connect and Upload against a simulated unit on
-// loopback, the error box, the controls during a run, the status label's
-// outcome, a run's button as its Cancel, the log's menu, and a close during
-// a run with its question. Each test that starts a unit has an address of
-// its own, so that ctest may run them side by side.
+// address field however it is entered and its box, Connect and Upload
+// against a simulated unit on loopback, the error box, the
+// controls during a run, the status label's outcome, a run's button as its
+// Cancel, the log's menu, and a close during a run with its question. Each
+// test that starts a unit has an address of its own, so that ctest may run
+// them side by side.
 #include "app/qt/Tftftp_main.h"
 
 #include <QAbstractItemView>
@@ -30,6 +31,7 @@
 #include "QtTestSupport.h"
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
+#include "tests/app/WindowRows.h"
 #include "tests/support/ImageFolder.h"
 #include "tools/unit-sim/UnitSim.h"
 
@@ -255,6 +257,54 @@ TEST_F(WindowTest, AnEmptyGroupShowsTheBoxAndKeepsTheFocus) {
     EXPECT_EQ(window.ReadAddress(), "127.000.000.101");
     EXPECT_TRUE(BoxesDuring([&] { QTest::keyClick(window.ipedit, Qt::Key_Tab); }, 0).empty());
     EXPECT_TRUE(window.connectbut->hasFocus());
+}
+
+TEST(WindowAddress, HoweverTheFieldIsEnteredTheAddressTypedReplacesIt) {
+    const QPoint mid(50, 10); // where a click puts the caret among the digits
+    const auto enter = [mid](Tftftp_main& w, TEntering how) {
+        switch (how) {
+        case TEntering::enActivatingClick: {
+            QWidget other; // active, as a window opened in the background finds it
+            EXPECT_TRUE(ShowActive(other));
+            QTest::mousePress(w.ipedit, Qt::LeftButton, {}, mid);
+            EXPECT_TRUE(ShowActive(w));
+            QTest::mouseRelease(w.ipedit, Qt::LeftButton, {}, mid);
+            return;
+        }
+        case TEntering::enTab:
+            w.ListBox1->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(w.ListBox1, Qt::Key_Tab);
+            return;
+        case TEntering::enShiftTab:
+            w.connectbut->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(w.connectbut, Qt::Key_Tab, Qt::ShiftModifier);
+            return;
+        case TEntering::enFocusBackAfterEnter:
+        case TEntering::enClickAfterEnter:
+            QTest::mouseClick(w.ipedit, Qt::LeftButton, {}, mid);
+            QTest::keyClicks(w.ipedit, QStringLiteral("127.0.41.9"));
+            QTest::keyClick(w.ipedit, Qt::Key_Return);
+            EXPECT_EQ(w.ListBox1->count(), 2);
+            if (how == TEntering::enFocusBackAfterEnter)
+                return;
+            [[fallthrough]];
+        case TEntering::enClick:
+            QTest::mouseClick(w.ipedit, Qt::LeftButton, {}, mid);
+            return;
+        }
+    };
+    for (const TEnteringRow& row : EnteringRows) {
+        SCOPED_TRACE(row.Name);
+        Tftftp_main window;
+        ASSERT_TRUE(ShowActive(window));
+        enter(window, row.How);
+        ASSERT_TRUE(window.ipedit->hasFocus());
+        QTest::keyClicks(window.ipedit, QString::fromLatin1(row.Typed));
+        EXPECT_EQ(window.ReadAddress(), EnteredAddress);
+        // Typed into, the field places the caret where it is clicked.
+        QTest::mouseClick(window.ipedit, Qt::LeftButton, {}, QPoint(5, 10));
+        EXPECT_FALSE(window.ipedit->hasSelectedText());
+    }
 }
 
 TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
