@@ -102,21 +102,44 @@ void TWindowController::CloseAnswered(bool stop) {
     view_.CloseWindow();
 }
 
+void TWindowController::AddressChanged() {
+    // During a run the field is disabled: it reads the run's own unit.
+    if (loader_.Busy())
+        return;
+    const bool other = !loader_.ConnectedAddress().empty() && !UploadOffered();
+    if (other != hinting_) {
+        hinting_ = other;
+        if (other) {
+            window_.SetStatus(ConnectHint);
+            tone_ = TStatusTone::stNormal;
+        } else {
+            ShowOutcome(loader_.Outcome());
+        }
+    }
+    view_.ShowRunState();
+}
+
 void TWindowController::SetBusy(bool busy) {
     running_ = busy ? pressed_ : std::nullopt;
     // A new run's statuses are its own, not the last run's outcome.
-    if (busy)
+    if (busy) {
         tone_ = TStatusTone::stNormal;
+        hinting_ = false;
+    }
     view_.ShowRunState();
 }
 
 void TWindowController::RunEnded(const TRunOutcome& outcome) {
     ShowOutcomeInLog(window_, outcome);
+    ShowOutcome(outcome);
+    view_.ShowRunState();
+}
+
+void TWindowController::ShowOutcome(const TRunOutcome& outcome) {
     // The label ends on the outcome, never on a step's status ("Wait",
     // "Done", "Connecting to ...") that the run left there.
     window_.SetStatus(OutcomeStatus(outcome));
     tone_ = outcome.Succeeded() ? TStatusTone::stNormal : TStatusTone::stError;
-    view_.ShowRunState();
 }
 
 std::string_view TWindowController::ButtonCaption(TRunKind button) const noexcept {
@@ -125,6 +148,13 @@ std::string_view TWindowController::ButtonCaption(TRunKind button) const noexcep
     return button == TRunKind::rkConnect ? "Connect" : "Upload";
 }
 
-bool TWindowController::ButtonEnabled(TRunKind button) const noexcept {
-    return !loader_.Busy() || running_ == button;
+bool TWindowController::ButtonEnabled(TRunKind button) const {
+    if (loader_.Busy())
+        return running_ == button;
+    return button == TRunKind::rkConnect || UploadOffered();
+}
+
+bool TWindowController::UploadOffered() const {
+    const std::string& connected = loader_.ConnectedAddress();
+    return !connected.empty() && window_.ReadAddress() == connected;
 }

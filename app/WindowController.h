@@ -1,11 +1,12 @@
 // The part of a loader's window that is the same in every toolkit: the run
 // as the user meets it. The controller owns the loader, starts a Connect or
-// an Upload from its button, makes that button the run's Cancel while the run
-// goes on, asks before a close ends a run, and keeps the status label's tone
-// (a run that did not succeed in the error colour until the next run) and
-// its place in the strip under the log. Each window draws what it says and
-// asks its toolkit for what differs (a question that leaves the run going, a
-// close); no toolkit type belongs here.
+// an Upload from its button, offers Upload only for the unit connected,
+// makes that button the run's Cancel while the run goes on, asks before a
+// close ends a run, and keeps the status label's tone (a run that did not
+// succeed in the error colour until the next run) and its place in the strip
+// under the log. Each window draws what it says and asks its toolkit for
+// what differs (a question that leaves the run going, a close); no toolkit
+// type belongs here.
 #pragma once
 
 #include <cstdint>
@@ -78,6 +79,9 @@ class TWindowController {
 public:
     static constexpr const char* CancelCaption = "Cancel";
     static constexpr const char* CloseQuestion = "An update is running. Stop it and close?";
+    /// The status label's text while the address field reads another unit
+    /// than the one connected.
+    static constexpr const char* ConnectHint = "Not connected to this address: press Connect";
 
     /// The loader on window; view draws for it.
     TWindowController(TWindowOperations& window, TRunView& view);
@@ -100,6 +104,11 @@ public:
     /// The user's answer to the close question: Yes (stop) closes the window
     /// (CloseWindow), ending a run that still goes on; No leaves it running.
     void CloseAnswered(bool stop);
+    /// The address field's text has changed: Upload is offered again once it
+    /// reads the connected unit's address (UploadOffered), and while it reads
+    /// another the status label says so (ConnectHint), until it reads that
+    /// address again or a run starts.
+    void AddressChanged();
 
     /// The window's TWindowOperations::SetBusy and RunEnded come here: a run
     /// starts in the normal tone with its button as Cancel; it ends with its
@@ -114,11 +123,20 @@ public:
     std::optional<TRunKind> RunButton() const noexcept { return running_; }
     /// "Connect", "Upload", or "Cancel" for the button of the run under way.
     std::string_view ButtonCaption(TRunKind button) const noexcept;
-    /// Both buttons without a run; during one, only the run's own.
-    bool ButtonEnabled(TRunKind button) const noexcept;
+    /// Without a run, Connect, and Upload while it is offered; during one,
+    /// only the run's own.
+    bool ButtonEnabled(TRunKind button) const;
+    /// Upload is for the unit the last Connect found, and only while the
+    /// address field reads that unit's address: not for an address typed
+    /// since, whose unit's revision nobody read and for which the images
+    /// were not chosen.
+    bool UploadOffered() const;
     TStatusTone StatusTone() const noexcept { return tone_; }
 
 private:
+    /// The status label shows how the last run ended, in its tone.
+    void ShowOutcome(const TRunOutcome& outcome);
+
     TWindowOperations& window_;
     TRunView& view_;
     TLoader loader_;
@@ -128,4 +146,6 @@ private:
     TStatusTone tone_ = TStatusTone::stNormal;
     bool asking_ = false;
     bool stopAndClose_ = false;
+    /// The status label shows ConnectHint.
+    bool hinting_ = false;
 };

@@ -483,6 +483,8 @@ void Tftftp_main::Command(HWND control, WORD code) {
         diredit->Browse();
     } else if (code == EN_CHANGE && control == diredit->Edit()) {
         Loader().direditChange();
+    } else if (code == EN_CHANGE && control == ipedit->Handle()) {
+        controller_->AddressChanged();
     }
 }
 

@@ -1,7 +1,13 @@
 // The rows that each window's test drives: how the address field is
-// entered before an address is typed. Every window plays them through its
-// own toolkit and must come to the same; nothing toolkit's belongs here.
+// entered before an address is typed, and when Upload is offered. Every
+// window plays them through its own toolkit and must come to the same;
+// nothing toolkit's belongs here.
 #pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/WindowController.h"
 
 /// How the user enters the address field.
 enum class TEntering {
@@ -29,3 +35,22 @@ inline constexpr TEnteringRow EnteringRows[] = {
     {"the focus back after Enter", TEntering::enFocusBackAfterEnter, "127000000002"},
     {"a click after Enter", TEntering::enClickAfterEnter, "127.0.0.2"},
 };
+
+/// The address field set to Address (and Connect pressed when Connect):
+/// whether Upload is offered, and the status label then.
+struct TOfferRow {
+    const char* Name;
+    std::string Address;
+    bool Connect;
+    bool Offered;
+    std::string Status;
+};
+
+/// For a window connected to the unit at connected, with a unit at other too.
+inline std::vector<TOfferRow> OfferRows(const std::string& connected, const std::string& other) {
+    return {
+        {"another unit's address", other, false, false, TWindowController::ConnectHint},
+        {"the connected unit's again", connected, false, true, "Connected"},
+        {"another unit's, connected", other, true, true, "Connected"},
+    };
+}

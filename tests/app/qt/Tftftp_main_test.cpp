@@ -1,6 +1,7 @@
 // The main window as a user meets it: the start-up state and layout, the
 // address field however it is entered and its box, Connect and Upload
-// against a simulated unit on loopback, the error box, the
+// against a simulated unit on loopback, Upload offered only for the unit
+// connected, the error box, the
 // controls during a run, the status label's outcome, a run's button as its
 // Cancel, the log's menu, and a close during a run with its question. Each
 // test that starts a unit has an address of its own, so that ctest may run
@@ -60,7 +61,8 @@ struct TUnit {
     }
 };
 
-/// Types digits over the whole address field and leaves it for the log.
+/// Types the address (its digits, with or without dots) over the whole
+/// address field and leaves it for the log.
 void TypeAddress(Tftftp_main& window, const char* digits) {
     window.ipedit->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(WaitFor([&] { return window.ipedit->hasFocus(); }));
@@ -304,6 +306,22 @@ TEST(WindowAddress, HoweverTheFieldIsEnteredTheAddressTypedReplacesIt) {
         // Typed into, the field places the caret where it is clicked.
         QTest::mouseClick(window.ipedit, Qt::LeftButton, {}, QPoint(5, 10));
         EXPECT_FALSE(window.ipedit->hasSelectedText());
+    }
+}
+
+TEST_F(WindowTest, UploadIsOfferedOnlyForTheAddressConnected) {
+    const TUnit first("127.0.41.2");
+    const TUnit second("127.0.41.3");
+    ConnectTo(window, first, "127.0.41.2");
+    ASSERT_TRUE(window.uploadbut->isEnabled());
+    for (const TOfferRow& row : OfferRows("127.0.41.2", "127.0.41.3")) {
+        SCOPED_TRACE(row.Name);
+        TypeAddress(window, row.Address.c_str());
+        if (row.Connect)
+            QTest::mouseClick(window.connectbut, Qt::LeftButton);
+        EXPECT_TRUE(window.filegroup->isVisible());
+        EXPECT_EQ(window.uploadbut->isEnabled(), row.Offered);
+        EXPECT_EQ(window.StatusText().toStdString(), row.Status);
     }
 }
 

@@ -5,8 +5,9 @@
 // one; LOADER_TEST_UNIT names its address and LOADER_TEST_UNIT_STORE the
 // folder of the images it stored), the error box, the log's text, the
 // status label's outcome, and against units that unit-sim-host runs, which
-// tell what the loader sent them: a run's button as its Cancel; and a
-// close during a run with its question.
+// tell what the loader sent them: a run's button as its Cancel and Upload
+// offered only for the unit connected; and a close during a run with its
+// question.
 #include "app/win32/Tftftp_main.h"
 
 #include <commctrl.h>
@@ -18,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -65,6 +67,24 @@ bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
 void PumpFor(Clock::duration time) {
     const auto end = Clock::now() + time;
     PumpUntil([&] { return Clock::now() >= end; }, time + 1s);
+}
+
+constexpr const char* NoUnitHost =
+    "no unit-sim-host (LOADER_UNIT_SIM_HOST): scripts/test-windows.sh runs one";
+
+/// Whether unit-sim-host runs simulated units for the test.
+bool UnitHostRuns() {
+    return !Env("LOADER_UNIT_SIM_HOST").empty();
+}
+
+/// A unit of revision 171 at address that tells what it was sent, run by
+/// unit-sim-host, listening.
+std::unique_ptr<TUnitSim> StartedUnit(const std::string& address) {
+    TUnitSimSettings settings;
+    settings.Address = address;
+    auto unit = std::make_unique<TUnitSim>(settings);
+    unit->Start();
+    return unit;
 }
 
 /// A click of the left button x pixels into control, halfway down, as real
@@ -229,8 +249,25 @@ protected:
         PumpFor(50ms);
     }
 
+    /// Connects to the unit at address, and points the folder edit at folder.
+    void ConnectTo(const std::string& address, const std::string& folder) {
+        EnterAddress(address);
+        SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+        EXPECT_EQ(Log().back(), "Connected, H/W revision 171");
+        SetWindowTextW(window.diredit->Edit(), WideText(folder).c_str());
+    }
+
     Tftftp_main window;
     TDialogAnswerer answerer{ApplicationTitleText};
+};
+
+/// A folder with a web-page image of revision 171 and a program image.
+struct TImagePair {
+    TTempFolder Folder;
+    TImagePair() {
+        Folder.Write("pagesV1.bin", ImageBytes(true, 0, 1500));
+        Folder.Write("boot.bin", ImageBytes(false, 1, 3000));
+    }
 };
 
 /// The place of a control in its parent's client area, and its size.
@@ -852,14 +889,11 @@ TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
 }
 
 TEST_F(Win32WindowTest, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
-    // A unit that tells what it was sent (unit-sim-host runs it), back at
-    // once from each reboot.
-    if (Env("LOADER_UNIT_SIM_HOST").empty())
-        GTEST_SKIP() << "no unit-sim-host (LOADER_UNIT_SIM_HOST): scripts/test-windows.sh runs one";
-    TUnitSimSettings settings;
-    settings.Address = "127.0.18.12";
-    TUnitSim unit(settings);
-    unit.Start();
+    // A unit that tells what it was sent, back at once from each reboot.
+    if (!UnitHostRuns())
+        GTEST_SKIP() << NoUnitHost;
+    const auto host = StartedUnit("127.0.18.12");
+    TUnitSim& unit = *host;
     struct TRow {
         const char* name;
         bool escape;             // Escape cancels the wait, rather than Cancel the transfer
@@ -878,10 +912,7 @@ TEST_F(Win32WindowTest, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
     images.Write("pagesV1.bin", ImageBytes(true, 0, 200 * 1468));
     images.Write("boot.bin", ImageBytes(false, 1, 3000));
     window.Loader().WaitLimit = 10s; // an Escape that is lost fails
-    EnterAddress(settings.Address);
-    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
-    ASSERT_EQ(Log().back(), "Connected, H/W revision 171");
-    SetWindowTextW(window.diredit->Edit(), WideText(images.Path()).c_str());
+    ConnectTo("127.0.18.12", images.Path());
     const COLORREF normal = StatusTextColour(window);
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -933,6 +964,26 @@ TEST_F(Win32WindowTest, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
         EXPECT_EQ(Log().back(), "Connected, H/W revision 171");
         EXPECT_EQ(StatusTextColour(window), normal);
         EXPECT_EQ(WindowText(window.connectbut), "Connect");
+    }
+    EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, UploadIsOfferedOnlyForTheAddressConnected) {
+    if (!UnitHostRuns())
+        GTEST_SKIP() << NoUnitHost;
+    const auto first = StartedUnit("127.0.42.2");
+    const auto second = StartedUnit("127.0.42.3");
+    const TImagePair images;
+    ConnectTo("127.0.42.2", images.Folder.Path());
+    ASSERT_TRUE(IsWindowEnabled(window.uploadbut));
+    for (const TOfferRow& row : OfferRows("127.0.42.2", "127.0.42.3")) {
+        SCOPED_TRACE(row.Name);
+        EnterAddress(row.Address);
+        if (row.Connect)
+            SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+        EXPECT_TRUE(IsWindowVisible(window.filegroup));
+        EXPECT_EQ(IsWindowEnabled(window.uploadbut) != FALSE, row.Offered);
+        EXPECT_EQ(WindowText(window.statuslab), row.Status);
     }
     EXPECT_TRUE(answerer.Boxes().empty());
 }
