@@ -48,7 +48,11 @@ TStatusPlace StatusPlace(int textWidth, int home, int farthestLeft, int right) {
 }
 
 TWindowController::TWindowController(TWindowOperations& window, TRunView& view)
-    : window_(window), view_(view), loader_(window) {}
+    : window_(window), view_(view), loader_(window) {
+    // A window's user picks a folder, not a list of digests: the folder's
+    // own SHA256SUMS, when it holds one, vouches for its images.
+    loader_.FolderManifest = true;
+}
 
 void TWindowController::Press(TRunKind button) {
     if (loader_.Busy()) {
@@ -56,6 +60,15 @@ void TWindowController::Press(TRunKind button) {
         // a click on it may have been on its way.
         if (running_ == button)
             loader_.CancelRun();
+        return;
+    }
+    // Rebooting the unit twice to send it nothing would end as a success.
+    if (button == TRunKind::rkUpload && !Chosen(TImageList::ilWebPages) &&
+        !Chosen(TImageList::ilPrograms)) {
+        window_.LogLine(NothingToUpload);
+        window_.SetStatus(NothingToUpload);
+        tone_ = TStatusTone::stError;
+        view_.ShowRunState();
         return;
     }
     pressed_ = button;
@@ -157,4 +170,9 @@ bool TWindowController::ButtonEnabled(TRunKind button) const {
 bool TWindowController::UploadOffered() const {
     const std::string& connected = loader_.ConnectedAddress();
     return !connected.empty() && window_.ReadAddress() == connected;
+}
+
+bool TWindowController::Chosen(TImageList list) const {
+    const int index = window_.ListItemIndex(list);
+    return index >= 0 && index < window_.ListCount(list);
 }

@@ -1,12 +1,12 @@
 // The part of a loader's window that is the same in every toolkit: the run
 // as the user meets it. The controller owns the loader, starts a Connect or
-// an Upload from its button, offers Upload only for the unit connected,
-// makes that button the run's Cancel while the run goes on, asks before a
-// close ends a run, and keeps the status label's tone (a run that did not
-// succeed in the error colour until the next run) and its place in the strip
-// under the log. Each window draws what it says and asks its toolkit for
-// what differs (a question that leaves the run going, a close); no toolkit
-// type belongs here.
+// an Upload from its button, offers Upload only for the unit connected and
+// with an image to send, makes that button the run's Cancel while the run
+// goes on, asks before a close ends a run, and keeps the status label's tone
+// (a run that did not succeed in the error colour until the next run) and
+// its place in the strip under the log. Each window draws what it says and
+// asks its toolkit for what differs (a question that leaves the run going, a
+// close); no toolkit type belongs here.
 #pragma once
 
 #include <cstdint>
@@ -82,6 +82,9 @@ public:
     /// The status label's text while the address field reads another unit
     /// than the one connected.
     static constexpr const char* ConnectHint = "Not connected to this address: press Connect";
+    /// The log's and the status label's text for an Upload with no image chosen.
+    static constexpr const char* NothingToUpload =
+        "Nothing to upload: no web-page or program image selected";
 
     /// The loader on window; view draws for it.
     TWindowController(TWindowOperations& window, TRunView& view);
@@ -93,7 +96,9 @@ public:
     /// A press of the button that starts a run of kind (Connect or Upload):
     /// with no run under way it runs one, returning once it has ended; during
     /// the run that this button started it cancels that run (TLoader::CancelRun);
-    /// during another it does nothing.
+    /// during another it does nothing. An Upload with neither image chosen
+    /// is refused before the unit gets any command: NothingToUpload in the
+    /// log and, in the error tone, in the status label.
     void Press(TRunKind button);
     /// The Escape key: cancels the run under way; false when none goes on.
     bool Escape();
@@ -136,6 +141,8 @@ public:
 private:
     /// The status label shows how the last run ended, in its tone.
     void ShowOutcome(const TRunOutcome& outcome);
+    /// True when list has an entry chosen.
+    bool Chosen(TImageList list) const;
 
     TWindowOperations& window_;
     TRunView& view_;

@@ -1,7 +1,7 @@
 // The main window as a user meets it: the start-up state and layout, the
 // address field however it is entered and its box, Connect and Upload
 // against a simulated unit on loopback, Upload offered only for the unit
-// connected, the error box, the
+// connected and what it refuses before any command, the error box, the
 // controls during a run, the status label's outcome, a run's button as its
 // Cancel, the log's menu, and a close during a run with its question. Each
 // test that starts a unit has an address of its own, so that ctest may run
@@ -322,6 +322,30 @@ TEST_F(WindowTest, UploadIsOfferedOnlyForTheAddressConnected) {
         EXPECT_TRUE(window.filegroup->isVisible());
         EXPECT_EQ(window.uploadbut->isEnabled(), row.Offered);
         EXPECT_EQ(window.StatusText().toStdString(), row.Status);
+    }
+}
+
+TEST_F(WindowTest, UploadRefusesImagesItCannotVouchForBeforeAnyCommand) {
+    const TUnit unit("127.0.41.4");
+    ConnectTo(window, unit, "127.0.41.4");
+    const QColor normal = window.statuslab->palette().color(QPalette::WindowText);
+    TTempFolder empty;
+    for (const TRefusalRow& row : RefusalRows(unit.images.Path(), empty.Path())) {
+        SCOPED_TRACE(row.Name);
+        if (!row.Sha256Sums.empty())
+            unit.images.Write("SHA256SUMS", {row.Sha256Sums.begin(), row.Sha256Sums.end()});
+        window.SetDirEditText(row.Folder);
+        const auto boxes = BoxesDuring([&] { QTest::mouseClick(window.uploadbut, Qt::LeftButton); },
+                                       row.Box.empty() ? 0 : 1);
+        EXPECT_EQ(boxes, row.Box.empty() ? std::vector<QString>{}
+                                         : std::vector<QString>{QString::fromStdString(row.Box)});
+        EXPECT_EQ(Log(window).back().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(window.StatusText().toStdString().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText) == normal, row.Sent);
+        EXPECT_EQ(unit.sim->Images().size(), row.Sent ? 2u : 0u);
+        if (!row.Sent) {
+            EXPECT_EQ(unit.sim->Requests(), TLines{"/"});
+        }
     }
 }
 

@@ -5,9 +5,9 @@
 // one; LOADER_TEST_UNIT names its address and LOADER_TEST_UNIT_STORE the
 // folder of the images it stored), the error box, the log's text, the
 // status label's outcome, and against units that unit-sim-host runs, which
-// tell what the loader sent them: a run's button as its Cancel and Upload
-// offered only for the unit connected; and a close during a run with its
-// question.
+// tell what the loader sent them: a run's button as its Cancel, Upload
+// offered only for the unit connected and what it refuses before any
+// command; and a close during a run with its question.
 #include "app/win32/Tftftp_main.h"
 
 #include <commctrl.h>
@@ -842,8 +842,8 @@ TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
 TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
     const std::string unit = Env("LOADER_TEST_LOST_UNIT");
     ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_LOST_UNIT)";
-    EnterAddress(unit);
-    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    const TImagePair images; // an Upload with nothing to send is none
+    ConnectTo(unit, images.Folder.Path());
     ASSERT_EQ(Log(), TLines{"Connected, H/W revision 171"});
 
     // The unit never comes back from its reboot; the user closes the window
@@ -986,6 +986,34 @@ TEST_F(Win32WindowTest, UploadIsOfferedOnlyForTheAddressConnected) {
         EXPECT_EQ(WindowText(window.statuslab), row.Status);
     }
     EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, UploadRefusesImagesItCannotVouchForBeforeAnyCommand) {
+    if (!UnitHostRuns())
+        GTEST_SKIP() << NoUnitHost;
+    const auto unit = StartedUnit("127.0.42.4");
+    const TImagePair images;
+    ConnectTo("127.0.42.4", images.Folder.Path());
+    TTempFolder empty;
+    for (const TRefusalRow& row : RefusalRows(images.Folder.Path(), empty.Path())) {
+        SCOPED_TRACE(row.Name);
+        if (!row.Sha256Sums.empty())
+            images.Folder.Write("SHA256SUMS", {row.Sha256Sums.begin(), row.Sha256Sums.end()});
+        SetWindowTextW(window.diredit->Edit(), WideText(row.Folder).c_str());
+        const std::size_t boxes = answerer.Boxes().size();
+        SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+        ASSERT_EQ(answerer.Boxes().size(), boxes + (row.Box.empty() ? 0 : 1));
+        if (!row.Box.empty()) {
+            EXPECT_EQ(answerer.Boxes().back().text, row.Box);
+        }
+        EXPECT_EQ(Log().back().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(window.StatusText().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(StatusTextColour(window) == RGB(0xc0, 0, 0), !row.Sent);
+        EXPECT_EQ(unit->Images().size(), row.Sent ? 2u : 0u);
+        if (!row.Sent) {
+            EXPECT_EQ(unit->Requests(), TLines{"/"});
+        }
+    }
 }
 
 TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
