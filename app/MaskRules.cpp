@@ -201,10 +201,24 @@ void TMaskRules::Select(int start, int length) {
     selStart_ = std::clamp(start, 0, Length());
     selLength_ = std::clamp(length, 0, Length() - selStart_);
     caret_ = selStart_ + selLength_;
+    fresh_ = false;
 }
 
-void TMaskRules::EnterByClick() {
-    if (selLength_ == 0)
+bool TMaskRules::Click() {
+    // However the field was entered, the click that places the caret first
+    // may not be where the user meant to type: a click that also activated
+    // the window, or one into a field that the focus came back to, lands
+    // somewhere in the middle of the address.
+    if (!fresh_ || selLength_ > 0) {
+        fresh_ = false;
+        return false;
+    }
+    Select(0, Length());
+    return true;
+}
+
+void TMaskRules::TakeFresh() {
+    if (fresh_)
         Select(0, Length());
 }
 
@@ -270,6 +284,7 @@ void TMaskRules::Insert(std::string_view text) {
 
 bool TMaskRules::Type(char c) {
     const TMaskRules before = *this;
+    TakeFresh();
     refusedGroup_ = -1;
     bool typed = false;
     if (IsDigit(c)) {
@@ -324,6 +339,7 @@ bool TMaskRules::TypeLiteral(char literal) {
 }
 
 void TMaskRules::Backspace() {
+    TakeFresh();
     if (RemoveSelection() || caret_ == 0)
         return;
     int at = caret_ - 1;
@@ -337,6 +353,7 @@ void TMaskRules::Backspace() {
 }
 
 void TMaskRules::Delete() {
+    TakeFresh();
     if (RemoveSelection() || caret_ >= Length() || IsLiteral(caret_))
         return;
     Unfill(caret_, 1);
@@ -345,6 +362,7 @@ void TMaskRules::Delete() {
 
 bool TMaskRules::Paste(std::string_view text) {
     const TMaskRules before = *this;
+    TakeFresh();
     // A whole address copied from elsewhere ("127.0.0.2", perhaps with a
     // line end) means that address, wherever the caret stands.
     if (auto filled = FillGroups(pattern_, Trim(text))) {
@@ -370,6 +388,8 @@ void TMaskRules::Enter() {
     entered_ = true;
     entryText_ = text_;
     modified_ = false;
+    Select(0, Length());
+    fresh_ = true;
 }
 
 bool TMaskRules::Escape() {

@@ -77,12 +77,26 @@ public:
     /// Takes the state that the toolkit's own editing left (shown with blanks
     /// or BlankShown), so that the next key acts on what the user sees.
     void Assign(std::string_view shown, int caret, int selStart, int selLength, bool modified);
-    /// Selects length positions from start; the caret goes to its end.
+    /// Selects length positions from start, as the user does (a drag, Shift
+    /// and the arrow keys); the caret goes to its end.
     void Select(int start, int length);
-    /// A click entered the field: unless it selected something itself, the
-    /// whole text is selected, so that typing replaces it, as the address
-    /// fields of the platforms do.
-    void EnterByClick();
+    /// True from entering the field until the user types or moves the caret:
+    /// meanwhile the whole text is what the next click or key acts on.
+    bool Fresh() const { return fresh_; }
+    /// A click in the field, whose caret (or dragged selection) the toolkit
+    /// has placed and Assign taken: the first click since entering selects
+    /// the whole text instead, unless it dragged a selection of its own, so
+    /// that typing replaces the address, as the address fields of the
+    /// platforms do; later clicks keep the caret where they put it. True when
+    /// it selected the whole text.
+    bool Click();
+    /// The user moved the caret or the selection (a key the toolkit handles,
+    /// a drag): the field is no longer fresh, and the next click places the
+    /// caret.
+    void CaretMoved() { fresh_ = false; }
+
+    // While the field is fresh, each edit below acts on the whole text (the
+    // first key typed replaces the address), and ends its freshness.
 
     /// A typed character: a digit fills the position at the caret (or the
     /// first digit position after it) and moves past following literals.
@@ -108,8 +122,12 @@ public:
     /// above GroupMaximum.
     bool Paste(std::string_view text);
 
-    /// The user enters the field: its text now is what Escape brings back.
-    /// Entering again before Leave (back from another window) changes nothing.
+    /// The user enters the field, however: a click, one that also activates
+    /// the window, Tab or Shift+Tab, the focus given back after a run. Its
+    /// text now is what Escape brings back, the whole of it is selected, and
+    /// the field is fresh. Entering again before Leave (back from another
+    /// window or a box, the field never left) changes nothing: the user goes
+    /// on where they were.
     void Enter();
     /// Escape: restores the text of Enter when the field holds changes;
     /// false (nothing done) when it holds none.
@@ -121,7 +139,7 @@ public:
     /// RefusalMessage.
     bool Validate();
     /// The user has left the field.
-    void Leave() { entered_ = false; }
+    void Leave() { entered_ = fresh_ = false; }
 
 private:
     struct TGroup {
@@ -151,6 +169,8 @@ private:
     bool RemoveSelection();
     void Insert(std::string_view text);
     bool TypeLiteral(char literal);
+    /// While the field is fresh, selects the whole text for the edit to come.
+    void TakeFresh();
     int Length() const { return static_cast<int>(pattern_.size()); }
 
     std::string pattern_;
@@ -162,5 +182,6 @@ private:
     int selLength_ = 0;
     bool modified_ = false;
     bool entered_ = false;
+    bool fresh_ = false;
     int refusedGroup_ = -1;
 };

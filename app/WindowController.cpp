@@ -48,7 +48,11 @@ TStatusPlace StatusPlace(int textWidth, int home, int farthestLeft, int right) {
 }
 
 TWindowController::TWindowController(TWindowOperations& window, TRunView& view)
-    : window_(window), view_(view), loader_(window) {}
+    : window_(window), view_(view), loader_(window) {
+    // A window's user picks a folder, not a list of digests: the folder's
+    // own SHA256SUMS, when it holds one, vouches for its images.
+    loader_.FolderManifest = true;
+}
 
 void TWindowController::Press(TRunKind button) {
     if (loader_.Busy()) {
@@ -56,6 +60,15 @@ void TWindowController::Press(TRunKind button) {
         // a click on it may have been on its way.
         if (running_ == button)
             loader_.CancelRun();
+        return;
+    }
+    // Rebooting the unit twice to send it nothing would end as a success.
+    if (button == TRunKind::rkUpload && !Chosen(TImageList::ilWebPages) &&
+        !Chosen(TImageList::ilPrograms)) {
+        window_.LogLine(NothingToUpload);
+        window_.SetStatus(NothingToUpload);
+        tone_ = TStatusTone::stError;
+        view_.ShowRunState();
         return;
     }
     pressed_ = button;
@@ -102,21 +115,44 @@ void TWindowController::CloseAnswered(bool stop) {
     view_.CloseWindow();
 }
 
+void TWindowController::AddressChanged() {
+    // During a run the field is disabled: it reads the run's own unit.
+    if (loader_.Busy())
+        return;
+    const bool other = !loader_.ConnectedAddress().empty() && !UploadOffered();
+    if (other != hinting_) {
+        hinting_ = other;
+        if (other) {
+            window_.SetStatus(ConnectHint);
+            tone_ = TStatusTone::stNormal;
+        } else {
+            ShowOutcome(loader_.Outcome());
+        }
+    }
+    view_.ShowRunState();
+}
+
 void TWindowController::SetBusy(bool busy) {
     running_ = busy ? pressed_ : std::nullopt;
     // A new run's statuses are its own, not the last run's outcome.
-    if (busy)
+    if (busy) {
         tone_ = TStatusTone::stNormal;
+        hinting_ = false;
+    }
     view_.ShowRunState();
 }
 
 void TWindowController::RunEnded(const TRunOutcome& outcome) {
     ShowOutcomeInLog(window_, outcome);
+    ShowOutcome(outcome);
+    view_.ShowRunState();
+}
+
+void TWindowController::ShowOutcome(const TRunOutcome& outcome) {
     // The label ends on the outcome, never on a step's status ("Wait",
     // "Done", "Connecting to ...") that the run left there.
     window_.SetStatus(OutcomeStatus(outcome));
     tone_ = outcome.Succeeded() ? TStatusTone::stNormal : TStatusTone::stError;
-    view_.ShowRunState();
 }
 
 std::string_view TWindowController::ButtonCaption(TRunKind button) const noexcept {
@@ -125,6 +161,18 @@ std::string_view TWindowController::ButtonCaption(TRunKind button) const noexcep
     return button == TRunKind::rkConnect ? "Connect" : "Upload";
 }
 
-bool TWindowController::ButtonEnabled(TRunKind button) const noexcept {
-    return !loader_.Busy() || running_ == button;
+bool TWindowController::ButtonEnabled(TRunKind button) const {
+    if (loader_.Busy())
+        return running_ == button;
+    return button == TRunKind::rkConnect || UploadOffered();
+}
+
+bool TWindowController::UploadOffered() const {
+    const std::string& connected = loader_.ConnectedAddress();
+    return !connected.empty() && window_.ReadAddress() == connected;
+}
+
+bool TWindowController::Chosen(TImageList list) const {
+    const int index = window_.ListItemIndex(list);
+    return index >= 0 && index < window_.ListCount(list);
 }

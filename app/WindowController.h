@@ -1,6 +1,7 @@
 // The part of a loader's window that is the same in every toolkit: the run
 // as the user meets it. The controller owns the loader, starts a Connect or
-// an Upload from its button, makes that button the run's Cancel while the run
+// an Upload from its button, offers Upload only for the unit connected and
+// with an image to send, makes that button the run's Cancel while the run
 // goes on, asks before a close ends a run, and keeps the status label's tone
 // (a run that did not succeed in the error colour until the next run) and
 // its place in the strip under the log. Each window draws what it says and
@@ -78,6 +79,12 @@ class TWindowController {
 public:
     static constexpr const char* CancelCaption = "Cancel";
     static constexpr const char* CloseQuestion = "An update is running. Stop it and close?";
+    /// The status label's text while the address field reads another unit
+    /// than the one connected.
+    static constexpr const char* ConnectHint = "Not connected to this address: press Connect";
+    /// The log's and the status label's text for an Upload with no image chosen.
+    static constexpr const char* NothingToUpload =
+        "Nothing to upload: no web-page or program image selected";
 
     /// The loader on window; view draws for it.
     TWindowController(TWindowOperations& window, TRunView& view);
@@ -89,7 +96,9 @@ public:
     /// A press of the button that starts a run of kind (Connect or Upload):
     /// with no run under way it runs one, returning once it has ended; during
     /// the run that this button started it cancels that run (TLoader::CancelRun);
-    /// during another it does nothing.
+    /// during another it does nothing. An Upload with neither image chosen
+    /// is refused before the unit gets any command: NothingToUpload in the
+    /// log and, in the error tone, in the status label.
     void Press(TRunKind button);
     /// The Escape key: cancels the run under way; false when none goes on.
     bool Escape();
@@ -100,6 +109,11 @@ public:
     /// The user's answer to the close question: Yes (stop) closes the window
     /// (CloseWindow), ending a run that still goes on; No leaves it running.
     void CloseAnswered(bool stop);
+    /// The address field's text has changed: Upload is offered again once it
+    /// reads the connected unit's address (UploadOffered), and while it reads
+    /// another the status label says so (ConnectHint), until it reads that
+    /// address again or a run starts.
+    void AddressChanged();
 
     /// The window's TWindowOperations::SetBusy and RunEnded come here: a run
     /// starts in the normal tone with its button as Cancel; it ends with its
@@ -114,11 +128,22 @@ public:
     std::optional<TRunKind> RunButton() const noexcept { return running_; }
     /// "Connect", "Upload", or "Cancel" for the button of the run under way.
     std::string_view ButtonCaption(TRunKind button) const noexcept;
-    /// Both buttons without a run; during one, only the run's own.
-    bool ButtonEnabled(TRunKind button) const noexcept;
+    /// Without a run, Connect, and Upload while it is offered; during one,
+    /// only the run's own.
+    bool ButtonEnabled(TRunKind button) const;
+    /// Upload is for the unit the last Connect found, and only while the
+    /// address field reads that unit's address: not for an address typed
+    /// since, whose unit's revision nobody read and for which the images
+    /// were not chosen.
+    bool UploadOffered() const;
     TStatusTone StatusTone() const noexcept { return tone_; }
 
 private:
+    /// The status label shows how the last run ended, in its tone.
+    void ShowOutcome(const TRunOutcome& outcome);
+    /// True when list has an entry chosen.
+    bool Chosen(TImageList list) const;
+
     TWindowOperations& window_;
     TRunView& view_;
     TLoader loader_;
@@ -128,4 +153,6 @@ private:
     TStatusTone tone_ = TStatusTone::stNormal;
     bool asking_ = false;
     bool stopAndClose_ = false;
+    /// The status label shows ConnectHint.
+    bool hinting_ = false;
 };

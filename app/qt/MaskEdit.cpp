@@ -47,34 +47,50 @@ TMaskEdit::TMaskEdit(const QString& pattern, const QString& text, QWidget* paren
 }
 
 QString TMaskEdit::MaskedText() const {
-    return QString::fromStdString(Pull().Text());
+    return QString::fromStdString(Rules().Text());
 }
 
 QString TMaskEdit::Reading() const {
-    return QString::fromStdString(Pull().Reading());
+    return QString::fromStdString(Rules().Reading());
 }
 
 int TMaskEdit::FirstUnfilled() const {
-    return Pull().FirstUnfilled();
+    return Rules().FirstUnfilled();
 }
 
 bool TMaskEdit::HoldsInvalidChange() const {
-    return Pull().HoldsInvalidChange();
+    return Rules().HoldsInvalidChange();
 }
 
-TMaskRules& TMaskEdit::Pull() const {
-    rules_.Assign(displayText().toStdString(), cursorPosition(), selectionStart(),
-                  selectionLength(), isModified());
+TMaskEdit::TCaret TMaskEdit::Caret() const {
+    return {cursorPosition(), selectionStart(), selectionLength()};
+}
+
+TMaskRules& TMaskEdit::Rules() const {
+    // The window reads the address as the text changes, inside Push.
+    if (!pushing_)
+        rules_.Assign(displayText().toStdString(), cursorPosition(), selectionStart(),
+                      selectionLength(), isModified());
+    return rules_;
+}
+
+TMaskRules& TMaskEdit::Pull() {
+    Rules();
+    if (std::exchange(shown_, Caret()) != Caret())
+        rules_.CaretMoved();
     return rules_;
 }
 
 void TMaskEdit::Push() {
+    pushing_ = true;
     setText(QString::fromStdString(rules_.Shown()));
     setModified(rules_.Modified());
     if (rules_.SelectionLength() > 0)
         setSelection(rules_.SelectionStart(), rules_.SelectionLength());
     else
         setCursorPosition(rules_.Caret());
+    pushing_ = false;
+    shown_ = Caret();
 }
 
 void TMaskEdit::Refuse() {
@@ -172,8 +188,8 @@ void TMaskEdit::keyPressEvent(QKeyEvent* event) {
 }
 
 void TMaskEdit::mousePressEvent(QMouseEvent* event) {
-    // Only the left button's click that brought the focus selects the field.
-    enteringClick_ = enteringClick_ && event->button() == Qt::LeftButton;
+    // Whether the user moved the caret before this click, which moves it too.
+    Pull();
     QLineEdit::mousePressEvent(event);
 }
 
@@ -187,10 +203,8 @@ void TMaskEdit::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     QLineEdit::mouseReleaseEvent(event);
-    if (std::exchange(enteringClick_, false) && event->button() == Qt::LeftButton) {
-        Pull().EnterByClick();
+    if (event->button() == Qt::LeftButton && Rules().Click())
         Push();
-    }
 }
 
 void TMaskEdit::contextMenuEvent(QContextMenuEvent* event) {
@@ -221,10 +235,11 @@ void TMaskEdit::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TMaskEdit::focusInEvent(QFocusEvent* event) {
-    enteringClick_ = event->reason() == Qt::MouseFocusReason;
+    // Whatever the reason Qt gives: a click into a window that was not
+    // active comes as its activation, and Tab puts Qt's caret at the end.
     QLineEdit::focusInEvent(event);
-    Pull().Enter();
-    setModified(rules_.Modified());
+    Rules().Enter();
+    Push();
 }
 
 void TMaskEdit::focusOutEvent(QFocusEvent* event) {

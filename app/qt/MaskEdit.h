@@ -51,21 +51,34 @@ protected:
     void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
+    /// Where the caret and the selection stand.
+    struct TCaret {
+        int Position, SelectionStart, SelectionLength;
+        friend bool operator==(const TCaret&, const TCaret&) = default;
+    };
+
     /// Beeps, and shows the rules' refusal message when they have one.
     void Refuse();
     /// Checks a changed field; true when it may be left.
     bool Validate();
-    /// The rules take what the field shows now (Qt's own editing included)...
-    TMaskRules& Pull() const;
-    /// ...and the field shows what they made of it.
+    /// The rules take what the field shows now (Qt's own editing included);
+    /// while the field is being shown anew, they hold what it is to show.
+    TMaskRules& Rules() const;
+    /// Rules() for an edit by the user: a caret that stands elsewhere than
+    /// the field last put it was moved by the user.
+    TMaskRules& Pull();
+    /// The field shows what the rules made of it.
     void Push();
+    TCaret Caret() const;
     void PasteText(const QString& text);
     void Cut();
 
     // Mutable: reading the field brings the rules up to date first.
     mutable TMaskRules rules_;
-    /// The focus came with a mouse press whose release selects the field.
-    bool enteringClick_ = false;
+    /// The caret as Push last left it.
+    TCaret shown_{};
+    /// Push is under way: the text is set, the caret not yet.
+    bool pushing_ = false;
     /// The refusal that ValidationFailed is about to report; empty when none is due.
     QString pendingMessage_;
 };

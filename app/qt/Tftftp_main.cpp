@@ -186,6 +186,7 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     connect(ipedit, &TMaskEdit::ValidationFailed, this, &Tftftp_main::ipeditValidationFailed);
     // Enter in a complete address field connects.
     connect(ipedit, &TMaskEdit::Confirmed, connectbut, &QPushButton::click);
+    connect(ipedit, &QLineEdit::textChanged, this, [this] { controller_->AddressChanged(); });
     ListBox1->installEventFilter(this);
     connect(ListBox1, &QListWidget::customContextMenuRequested, this,
             &Tftftp_main::ListBox1ContextMenu);

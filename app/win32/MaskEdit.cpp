@@ -38,20 +38,20 @@ void TMaskEdit::Place(RECT place, HFONT font) {
     SetWindowPos(edit_, nullptr, place.left, place.top, place.right - place.left,
                  place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
     // Set anew, the text scrolls back to its start in the new size and font.
-    Pull();
+    Rules();
     Push();
 }
 
 std::string TMaskEdit::MaskedText() {
-    return Pull().Text();
+    return Rules().Text();
 }
 
 std::string TMaskEdit::Reading() {
-    return Pull().Reading();
+    return Rules().Reading();
 }
 
 bool TMaskEdit::HoldsInvalidChange() {
-    return Pull().HoldsInvalidChange();
+    return Rules().HoldsInvalidChange();
 }
 
 LRESULT CALLBACK TMaskEdit::Procedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
@@ -133,25 +133,23 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_UNDO:
     case EM_UNDO:
         return 0;
-    case WM_LBUTTONDOWN: {
-        // The click that brings the focus selects the whole field on its
-        // release, unless it dragged a selection of its own.
-        const bool entering = GetFocus() != edit_;
-        const LRESULT result = Default(message, wParam, lParam);
-        enteringClick_ = entering && GetFocus() == edit_;
-        return result;
-    }
+    case WM_LBUTTONDOWN:
+        // Whether the user moved the caret before this click, which moves it
+        // too (and brings the focus, WM_SETFOCUS, when it enters the field).
+        Pull();
+        break;
     case WM_LBUTTONUP: {
         const LRESULT result = Default(message, wParam, lParam);
-        if (std::exchange(enteringClick_, false)) {
-            Pull().EnterByClick();
+        if (Rules().Click())
             Push();
-        }
         return result;
     }
     case WM_SETFOCUS: {
+        // However it came: a click, Tab, the activation of the window, the
+        // focus given back after a run.
         const LRESULT result = Default(message, wParam, lParam);
-        Pull().Enter();
+        Rules().Enter();
+        Push();
         return result;
     }
     case WM_KILLFOCUS: {
@@ -169,23 +167,41 @@ LRESULT TMaskEdit::Message(UINT message, WPARAM wParam, LPARAM lParam) {
     return Default(message, wParam, lParam);
 }
 
-TMaskRules& TMaskEdit::Pull() {
+std::pair<DWORD, DWORD> TMaskEdit::Selection() const {
     DWORD start = 0;
     DWORD end = 0;
     SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
                  reinterpret_cast<LPARAM>(&end));
+    return {start, end};
+}
+
+TMaskRules& TMaskEdit::Rules() {
+    // The window reads the address on the EDIT's change, inside Push.
+    if (pushing_)
+        return rules_;
+    const auto [start, end] = Selection();
     rules_.Assign(WindowText(edit_), static_cast<int>(end), static_cast<int>(start),
                   static_cast<int>(end - start), rules_.Modified());
     return rules_;
 }
 
+TMaskRules& TMaskEdit::Pull() {
+    Rules();
+    if (std::exchange(shown_, Selection()) != Selection())
+        rules_.CaretMoved();
+    return rules_;
+}
+
 void TMaskEdit::Push() {
+    pushing_ = true;
     SetControlText(edit_, rules_.Shown());
     if (rules_.SelectionLength() > 0)
         SendMessageW(edit_, EM_SETSEL, rules_.SelectionStart(),
                      rules_.SelectionStart() + rules_.SelectionLength());
     else
         SendMessageW(edit_, EM_SETSEL, rules_.Caret(), rules_.Caret());
+    pushing_ = false;
+    shown_ = Selection();
 }
 
 bool TMaskEdit::Validate() {

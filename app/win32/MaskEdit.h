@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -51,9 +52,15 @@ private:
                                       UINT_PTR id, DWORD_PTR self);
     LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Default(UINT message, WPARAM wParam, LPARAM lParam);
-    /// The rules take the caret and selection the EDIT shows now...
+    /// The EDIT's selection: its start and its end, the caret.
+    std::pair<DWORD, DWORD> Selection() const;
+    /// The rules take the text, caret and selection the EDIT shows now;
+    /// while the EDIT is being shown anew, they hold what it is to show.
+    TMaskRules& Rules();
+    /// Rules() for an edit by the user: a caret that stands elsewhere than
+    /// the field last put it was moved by the user.
     TMaskRules& Pull();
-    /// ...and the EDIT shows what they made of the field.
+    /// The EDIT shows what the rules made of the field.
     void Push();
     bool Validate();
     /// Beeps, and reports the rules' refusal message when they have one.
@@ -62,6 +69,8 @@ private:
 
     HWND edit_ = nullptr;
     TMaskRules rules_;
-    /// The focus came with a button press whose release selects the field.
-    bool enteringClick_ = false;
+    /// The selection as Push last left it.
+    std::pair<DWORD, DWORD> shown_{};
+    /// Push is under way: the text is set, the selection not yet.
+    bool pushing_ = false;
 };

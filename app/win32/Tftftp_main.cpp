@@ -207,8 +207,13 @@ void Tftftp_main::CreateControls() {
         if (std::exchange(ipeditMessage_, message).empty())
             PostMessageW(handle_, WmValidationFailed, 0, 0);
     };
-    // Enter in a complete address connects, as a click on Connect would.
-    ipedit->OnConfirmed = [this] { PostMessageW(connectbut, BM_CLICK, 0, 0); };
+    // Enter in a complete address connects, as a click on Connect would, but
+    // leaves the focus in the field (a click would give it to Connect): the
+    // run gives it back there, for the next address.
+    ipedit->OnConfirmed = [this] {
+        PostMessageW(handle_, WM_COMMAND, MAKEWPARAM(idConnectbut, BN_CLICKED),
+                     reinterpret_cast<LPARAM>(connectbut));
+    };
     connectbut = Control(handle_, 0, L"BUTTON", "Connect", shown | WS_TABSTOP | BS_PUSHBUTTON,
                          unplaced, idConnectbut, font_);
 
@@ -478,6 +483,8 @@ void Tftftp_main::Command(HWND control, WORD code) {
         diredit->Browse();
     } else if (code == EN_CHANGE && control == diredit->Edit()) {
         Loader().direditChange();
+    } else if (code == EN_CHANGE && control == ipedit->Handle()) {
+        controller_->AddressChanged();
     }
 }
 

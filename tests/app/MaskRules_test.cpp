@@ -150,7 +150,7 @@ TEST(MaskRules, LeavingClosesShortGroupsAndHoldsAnEmptyOne) {
     // A click into the field selects all of it: the address typed replaces it.
     field.SetText(DefaultAddress);
     field.Enter();
-    field.EnterByClick();
+    field.Click();
     Press(field, "127.0.0.9");
     EXPECT_FALSE(field.HoldsInvalidChange());
     EXPECT_EQ(field.Reading(), "127.000.000.009"); // what a Connect now would read
@@ -187,6 +187,44 @@ TEST(MaskRules, LeavingClosesShortGroupsAndHoldsAnEmptyOne) {
     field.Leave();
     field.Enter();
     EXPECT_FALSE(field.Escape()); // the next entry starts afresh
+}
+
+TEST(MaskRules, HoweverTheFieldWasEnteredTheFirstKeyReplacesTheAddress) {
+    // Entered, the field takes what the toolkit then did: where its caret
+    // stood (a drag: selected how far), and a click or a key that moved it.
+    enum TThen { tNothing, tClick, tMove };
+    struct TRow {
+        const char* name;
+        const char* typedFirst;
+        int caret, dragged;
+        TThen then;
+        std::string keys;
+        const char* reads;
+    };
+    const TRow rows[] = {
+        {"Tab: the caret at the end", "", 15, 0, tNothing, "127.0.0.2", "127.000.000.002"},
+        {"the focus back after a run", "", 12, 0, tNothing, "127000000002", "127.000.000.002"},
+        {"a click mid-field", "", 12, 0, tClick, "127000000002", "127.000.000.002"},
+        {"a click that dragged a selection", "", 4, 3, tClick, "1", "192.001.100.100"},
+        {"an arrow key moved the caret", "", 12, 0, tMove, "7", "192.168.100.007"},
+        {"typed, then a click places the caret", "127000000002", 12, 0, tClick, "7",
+         "127.000.000.007"},
+        {"the first Backspace empties it", "", 8, 0, tNothing, "\b10.1.1.5", "010.001.001.005"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TMaskRules field(AddressPattern, DefaultAddress);
+        field.Enter();
+        Press(field, row.typedFirst);
+        field.Assign(field.Shown(), row.caret + row.dragged, row.caret, row.dragged,
+                     field.Modified());
+        if (row.then == tMove)
+            field.CaretMoved();
+        if (row.then == tClick)
+            field.Click();
+        EXPECT_EQ(Press(field, row.keys), 0);
+        EXPECT_EQ(field.Reading(), row.reads);
+    }
 }
 
 TEST(MaskRules, GroupRangeMessageNamesTheGroup) {

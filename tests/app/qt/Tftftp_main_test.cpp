@@ -1,9 +1,11 @@
 // The main window as a user meets it: the start-up state and layout, the
-// address field's box, Connect and Upload against a simulated unit on
-// loopback, the error box, the controls during a run, the status label's
-// outcome, a run's button as its Cancel, the log's menu, and a close during
-// a run with its question. Each test that starts a unit has an address of
-// its own, so that ctest may run them side by side.
+// address field however it is entered and its box, Connect and Upload
+// against a simulated unit on loopback, Upload offered only for the unit
+// connected and what it refuses before any command, the error box, the
+// controls during a run, the status label's outcome, a run's button as its
+// Cancel, the log's menu, and a close during a run with its question. Each
+// test that starts a unit has an address of its own, so that ctest may run
+// them side by side.
 #include "app/qt/Tftftp_main.h"
 
 #include <QAbstractItemView>
@@ -30,6 +32,7 @@
 #include "QtTestSupport.h"
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
+#include "tests/app/WindowRows.h"
 #include "tests/support/ImageFolder.h"
 #include "tools/unit-sim/UnitSim.h"
 
@@ -58,7 +61,8 @@ struct TUnit {
     }
 };
 
-/// Types digits over the whole address field and leaves it for the log.
+/// Types the address (its digits, with or without dots) over the whole
+/// address field and leaves it for the log.
 void TypeAddress(Tftftp_main& window, const char* digits) {
     window.ipedit->setFocus(Qt::TabFocusReason);
     ASSERT_TRUE(WaitFor([&] { return window.ipedit->hasFocus(); }));
@@ -255,6 +259,94 @@ TEST_F(WindowTest, AnEmptyGroupShowsTheBoxAndKeepsTheFocus) {
     EXPECT_EQ(window.ReadAddress(), "127.000.000.101");
     EXPECT_TRUE(BoxesDuring([&] { QTest::keyClick(window.ipedit, Qt::Key_Tab); }, 0).empty());
     EXPECT_TRUE(window.connectbut->hasFocus());
+}
+
+TEST(WindowAddress, HoweverTheFieldIsEnteredTheAddressTypedReplacesIt) {
+    const QPoint mid(50, 10); // where a click puts the caret among the digits
+    const auto enter = [mid](Tftftp_main& w, TEntering how) {
+        switch (how) {
+        case TEntering::enActivatingClick: {
+            QWidget other; // active, as a window opened in the background finds it
+            EXPECT_TRUE(ShowActive(other));
+            QTest::mousePress(w.ipedit, Qt::LeftButton, {}, mid);
+            EXPECT_TRUE(ShowActive(w));
+            QTest::mouseRelease(w.ipedit, Qt::LeftButton, {}, mid);
+            return;
+        }
+        case TEntering::enTab:
+            w.ListBox1->setFocus(Qt::OtherFocusReason);
+            QTest::keyClick(w.ListBox1, Qt::Key_Tab);
+            return;
+        case TEntering::enShiftTab:
+            w.connectbut->setFocus(Qt::TabFocusReason);
+            QTest::keyClick(w.connectbut, Qt::Key_Tab, Qt::ShiftModifier);
+            return;
+        case TEntering::enFocusBackAfterEnter:
+        case TEntering::enClickAfterEnter:
+            QTest::mouseClick(w.ipedit, Qt::LeftButton, {}, mid);
+            QTest::keyClicks(w.ipedit, QStringLiteral("127.0.41.9"));
+            QTest::keyClick(w.ipedit, Qt::Key_Return);
+            EXPECT_EQ(w.ListBox1->count(), 2);
+            if (how == TEntering::enFocusBackAfterEnter)
+                return;
+            [[fallthrough]];
+        case TEntering::enClick:
+            QTest::mouseClick(w.ipedit, Qt::LeftButton, {}, mid);
+            return;
+        }
+    };
+    for (const TEnteringRow& row : EnteringRows) {
+        SCOPED_TRACE(row.Name);
+        Tftftp_main window;
+        ASSERT_TRUE(ShowActive(window));
+        enter(window, row.How);
+        ASSERT_TRUE(window.ipedit->hasFocus());
+        QTest::keyClicks(window.ipedit, QString::fromLatin1(row.Typed));
+        EXPECT_EQ(window.ReadAddress(), EnteredAddress);
+        // Typed into, the field places the caret where it is clicked.
+        QTest::mouseClick(window.ipedit, Qt::LeftButton, {}, QPoint(5, 10));
+        EXPECT_FALSE(window.ipedit->hasSelectedText());
+    }
+}
+
+TEST_F(WindowTest, UploadIsOfferedOnlyForTheAddressConnected) {
+    const TUnit first("127.0.41.2");
+    const TUnit second("127.0.41.3");
+    ConnectTo(window, first, "127.0.41.2");
+    ASSERT_TRUE(window.uploadbut->isEnabled());
+    for (const TOfferRow& row : OfferRows("127.0.41.2", "127.0.41.3")) {
+        SCOPED_TRACE(row.Name);
+        TypeAddress(window, row.Address.c_str());
+        if (row.Connect)
+            QTest::mouseClick(window.connectbut, Qt::LeftButton);
+        EXPECT_TRUE(window.filegroup->isVisible());
+        EXPECT_EQ(window.uploadbut->isEnabled(), row.Offered);
+        EXPECT_EQ(window.StatusText().toStdString(), row.Status);
+    }
+}
+
+TEST_F(WindowTest, UploadRefusesImagesItCannotVouchForBeforeAnyCommand) {
+    const TUnit unit("127.0.41.4");
+    ConnectTo(window, unit, "127.0.41.4");
+    const QColor normal = window.statuslab->palette().color(QPalette::WindowText);
+    TTempFolder empty;
+    for (const TRefusalRow& row : RefusalRows(unit.images.Path(), empty.Path())) {
+        SCOPED_TRACE(row.Name);
+        if (!row.Sha256Sums.empty())
+            unit.images.Write("SHA256SUMS", {row.Sha256Sums.begin(), row.Sha256Sums.end()});
+        window.SetDirEditText(row.Folder);
+        const auto boxes = BoxesDuring([&] { QTest::mouseClick(window.uploadbut, Qt::LeftButton); },
+                                       row.Box.empty() ? 0 : 1);
+        EXPECT_EQ(boxes, row.Box.empty() ? std::vector<QString>{}
+                                         : std::vector<QString>{QString::fromStdString(row.Box)});
+        EXPECT_EQ(Log(window).back().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(window.StatusText().toStdString().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText) == normal, row.Sent);
+        EXPECT_EQ(unit.sim->Images().size(), row.Sent ? 2u : 0u);
+        if (!row.Sent) {
+            EXPECT_EQ(unit.sim->Requests(), TLines{"/"});
+        }
+    }
 }
 
 TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {

@@ -1,12 +1,13 @@
 // The window on the Windows GUI as a user meets it, driven through window
 // messages on a virtual display: the start-up layout, the tab order, the
-// address field's keys, Connect and an Upload against the simulated unit
-// (a Linux program that ctest starts beside this one; LOADER_TEST_UNIT names
-// its address and LOADER_TEST_UNIT_STORE the folder of the images it
-// stored), the error box, the log's text, the status label's outcome, a
-// run's button as its Cancel (against units that unit-sim-host runs, which
-// tell what the loader sent them), and a close during a run with its
-// question.
+// address field's keys and however it is entered, Connect and an Upload
+// against the simulated unit (a Linux program that ctest starts beside this
+// one; LOADER_TEST_UNIT names its address and LOADER_TEST_UNIT_STORE the
+// folder of the images it stored), the error box, the log's text, the
+// status label's outcome, and against units that unit-sim-host runs, which
+// tell what the loader sent them: a run's button as its Cancel, Upload
+// offered only for the unit connected and what it refuses before any
+// command; and a close during a run with its question.
 #include "app/win32/Tftftp_main.h"
 
 #include <commctrl.h>
@@ -18,11 +19,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include "app/win32/WindowText.h"
+#include "tests/app/WindowRows.h"
 #include "tests/support/ImageFolder.h"
 #include "tools/unit-sim/UnitSim.h"
 
@@ -64,6 +67,51 @@ bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
 void PumpFor(Clock::duration time) {
     const auto end = Clock::now() + time;
     PumpUntil([&] { return Clock::now() >= end; }, time + 1s);
+}
+
+constexpr const char* NoUnitHost =
+    "no unit-sim-host (LOADER_UNIT_SIM_HOST): scripts/test-windows.sh runs one";
+
+/// Whether unit-sim-host runs simulated units for the test.
+bool UnitHostRuns() {
+    return !Env("LOADER_UNIT_SIM_HOST").empty();
+}
+
+/// A unit of revision 171 at address that tells what it was sent, run by
+/// unit-sim-host, listening.
+std::unique_ptr<TUnitSim> StartedUnit(const std::string& address) {
+    TUnitSimSettings settings;
+    settings.Address = address;
+    auto unit = std::make_unique<TUnitSim>(settings);
+    unit->Start();
+    return unit;
+}
+
+/// A click of the left button x pixels into control, halfway down, as real
+/// mouse input: it reaches the window once the thread's messages are handled.
+void ClickInto(HWND control, int x) {
+    RECT place{};
+    GetWindowRect(control, &place);
+    SetCursorPos(place.left + x, (place.top + place.bottom) / 2);
+    INPUT press[2]{};
+    press[0].type = press[1].type = INPUT_MOUSE;
+    press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+    press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+    SendInput(2, press, sizeof(INPUT));
+}
+
+/// The selection of an edit: its start and its end.
+std::pair<DWORD, DWORD> SelectionOf(HWND edit) {
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    return {start, end};
+}
+
+/// The characters, as typed into edit.
+void TypeInto(HWND edit, const std::string& chars) {
+    for (const char c : chars)
+        SendMessageA(edit, WM_CHAR, static_cast<unsigned char>(c), 0);
 }
 
 struct TBox {
@@ -201,8 +249,25 @@ protected:
         PumpFor(50ms);
     }
 
+    /// Connects to the unit at address, and points the folder edit at folder.
+    void ConnectTo(const std::string& address, const std::string& folder) {
+        EnterAddress(address);
+        SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+        EXPECT_EQ(Log().back(), "Connected, H/W revision 171");
+        SetWindowTextW(window.diredit->Edit(), WideText(folder).c_str());
+    }
+
     Tftftp_main window;
     TDialogAnswerer answerer{ApplicationTitleText};
+};
+
+/// A folder with a web-page image of revision 171 and a program image.
+struct TImagePair {
+    TTempFolder Folder;
+    TImagePair() {
+        Folder.Write("pagesV1.bin", ImageBytes(true, 0, 1500));
+        Folder.Write("boot.bin", ImageBytes(false, 1, 3000));
+    }
 };
 
 /// The place of a control in its parent's client area, and its size.
@@ -585,23 +650,8 @@ TEST_F(Win32WindowTest, AClickThatEntersTheAddressFieldSelectsIt) {
     // Real mouse input, as the user's click mid-field: the address typed
     // then replaces the old one.
     const HWND edit = window.ipedit->Handle();
-    const auto click = [&](int x) {
-        RECT field{};
-        GetWindowRect(edit, &field);
-        SetCursorPos(field.left + x, (field.top + field.bottom) / 2);
-        INPUT press[2]{};
-        press[0].type = press[1].type = INPUT_MOUSE;
-        press[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
-        press[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
-        SendInput(2, press, sizeof(INPUT));
-    };
-    const auto selection = [&] {
-        DWORD start = 0;
-        DWORD end = 0;
-        SendMessageA(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start),
-                     reinterpret_cast<LPARAM>(&end));
-        return std::pair<DWORD, DWORD>(start, end);
-    };
+    const auto click = [&](int x) { ClickInto(edit, x); };
+    const auto selection = [&] { return SelectionOf(edit); };
     SetFocus(window.ListBox1);
     click(50);
     ASSERT_TRUE(PumpUntil([&] { return GetFocus() == edit && selection().second == 15; }));
@@ -613,6 +663,89 @@ TEST_F(Win32WindowTest, AClickThatEntersTheAddressFieldSelectsIt) {
     click(4);
     ASSERT_TRUE(PumpUntil([&] { return selection().second < 3; }));
     EXPECT_EQ(selection().first, selection().second);
+}
+
+TEST(Win32AddressField, HoweverItIsEnteredTheAddressTypedReplacesIt) {
+    TDialogAnswerer answerer{ApplicationTitleText};
+    // Handles the thread's messages as the program's loop does, Tab and
+    // Shift+Tab included, until done() holds or 10 s have passed.
+    const auto pumpUntil = [](Tftftp_main& w, const std::function<bool()>& done) {
+        for (const auto end = Clock::now() + 10s; !done(); w.PumpMessages()) {
+            if (Clock::now() >= end)
+                return false;
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+        }
+        return true;
+    };
+    const auto click = [&](Tftftp_main& w) {
+        const HWND edit = w.ipedit->Handle();
+        ClickInto(edit, 50);
+        EXPECT_TRUE(
+            pumpUntil(w, [&] { return GetFocus() == edit && SelectionOf(edit).second == 15; }));
+    };
+    const auto tab = [&](Tftftp_main& w, HWND from, bool shift) {
+        SetFocus(from);
+        INPUT keys[4]{};
+        for (INPUT& key : keys)
+            key.type = INPUT_KEYBOARD;
+        keys[0].ki.wVk = keys[3].ki.wVk = VK_SHIFT;
+        keys[1].ki.wVk = keys[2].ki.wVk = VK_TAB;
+        keys[2].ki.dwFlags = keys[3].ki.dwFlags = KEYEVENTF_KEYUP;
+        SendInput(shift ? 4 : 2, shift ? keys : keys + 1, sizeof(INPUT));
+        EXPECT_TRUE(pumpUntil(w, [&] { return GetFocus() == w.ipedit->Handle(); }));
+    };
+    const auto enter = [&](Tftftp_main& w, TEntering how) {
+        switch (how) {
+        case TEntering::enActivatingClick: {
+            const HWND other =
+                CreateWindowExW(0, L"STATIC", L"", WS_POPUP | WS_VISIBLE | WS_BORDER, 900, 700, 100,
+                                50, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+            SetForegroundWindow(other);
+            PumpFor(100ms);
+            click(w);
+            DestroyWindow(other);
+            return;
+        }
+        case TEntering::enTab:
+            tab(w, w.ListBox1, false);
+            return;
+        case TEntering::enShiftTab:
+            tab(w, w.connectbut, true);
+            return;
+        case TEntering::enFocusBackAfterEnter:
+        case TEntering::enClickAfterEnter:
+            // Enter connects where nothing answers; the focus comes back.
+            click(w);
+            TypeInto(w.ipedit->Handle(), "127.0.42.9");
+            SendMessageA(w.ipedit->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+            EXPECT_TRUE(pumpUntil(w, [&] {
+                return SendMessageA(w.ListBox1, LB_GETCOUNT, 0, 0) == 2 && !w.Loader().Busy();
+            }));
+            if (how == TEntering::enFocusBackAfterEnter)
+                return;
+            [[fallthrough]];
+        case TEntering::enClick:
+            click(w);
+            return;
+        }
+    };
+    for (const TEnteringRow& row : EnteringRows) {
+        SCOPED_TRACE(row.Name);
+        Tftftp_main window;
+        window.Show();
+        SetForegroundWindow(window.Handle());
+        PumpFor(100ms);
+        enter(window, row.How);
+        const HWND edit = window.ipedit->Handle();
+        ASSERT_EQ(GetFocus(), edit);
+        TypeInto(edit, row.Typed);
+        EXPECT_EQ(window.ReadAddress(), EnteredAddress);
+        // Typed into, the field places the caret where it is clicked.
+        ClickInto(edit, 4);
+        EXPECT_TRUE(pumpUntil(window, [&] { return SelectionOf(edit).second < 3; }));
+        EXPECT_EQ(SelectionOf(edit).first, SelectionOf(edit).second);
+    }
+    EXPECT_TRUE(answerer.Boxes().empty());
 }
 
 TEST_F(Win32WindowTest, LogTextAndFile) {
@@ -709,8 +842,8 @@ TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
 TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
     const std::string unit = Env("LOADER_TEST_LOST_UNIT");
     ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_LOST_UNIT)";
-    EnterAddress(unit);
-    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    const TImagePair images; // an Upload with nothing to send is none
+    ConnectTo(unit, images.Folder.Path());
     ASSERT_EQ(Log(), TLines{"Connected, H/W revision 171"});
 
     // The unit never comes back from its reboot; the user closes the window
@@ -756,14 +889,11 @@ TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
 }
 
 TEST_F(Win32WindowTest, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
-    // A unit that tells what it was sent (unit-sim-host runs it), back at
-    // once from each reboot.
-    if (Env("LOADER_UNIT_SIM_HOST").empty())
-        GTEST_SKIP() << "no unit-sim-host (LOADER_UNIT_SIM_HOST): scripts/test-windows.sh runs one";
-    TUnitSimSettings settings;
-    settings.Address = "127.0.18.12";
-    TUnitSim unit(settings);
-    unit.Start();
+    // A unit that tells what it was sent, back at once from each reboot.
+    if (!UnitHostRuns())
+        GTEST_SKIP() << NoUnitHost;
+    const auto host = StartedUnit("127.0.18.12");
+    TUnitSim& unit = *host;
     struct TRow {
         const char* name;
         bool escape;             // Escape cancels the wait, rather than Cancel the transfer
@@ -782,10 +912,7 @@ TEST_F(Win32WindowTest, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
     images.Write("pagesV1.bin", ImageBytes(true, 0, 200 * 1468));
     images.Write("boot.bin", ImageBytes(false, 1, 3000));
     window.Loader().WaitLimit = 10s; // an Escape that is lost fails
-    EnterAddress(settings.Address);
-    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
-    ASSERT_EQ(Log().back(), "Connected, H/W revision 171");
-    SetWindowTextW(window.diredit->Edit(), WideText(images.Path()).c_str());
+    ConnectTo("127.0.18.12", images.Path());
     const COLORREF normal = StatusTextColour(window);
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
@@ -839,6 +966,54 @@ TEST_F(Win32WindowTest, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {
         EXPECT_EQ(WindowText(window.connectbut), "Connect");
     }
     EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, UploadIsOfferedOnlyForTheAddressConnected) {
+    if (!UnitHostRuns())
+        GTEST_SKIP() << NoUnitHost;
+    const auto first = StartedUnit("127.0.42.2");
+    const auto second = StartedUnit("127.0.42.3");
+    const TImagePair images;
+    ConnectTo("127.0.42.2", images.Folder.Path());
+    ASSERT_TRUE(IsWindowEnabled(window.uploadbut));
+    for (const TOfferRow& row : OfferRows("127.0.42.2", "127.0.42.3")) {
+        SCOPED_TRACE(row.Name);
+        EnterAddress(row.Address);
+        if (row.Connect)
+            SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+        EXPECT_TRUE(IsWindowVisible(window.filegroup));
+        EXPECT_EQ(IsWindowEnabled(window.uploadbut) != FALSE, row.Offered);
+        EXPECT_EQ(WindowText(window.statuslab), row.Status);
+    }
+    EXPECT_TRUE(answerer.Boxes().empty());
+}
+
+TEST_F(Win32WindowTest, UploadRefusesImagesItCannotVouchForBeforeAnyCommand) {
+    if (!UnitHostRuns())
+        GTEST_SKIP() << NoUnitHost;
+    const auto unit = StartedUnit("127.0.42.4");
+    const TImagePair images;
+    ConnectTo("127.0.42.4", images.Folder.Path());
+    TTempFolder empty;
+    for (const TRefusalRow& row : RefusalRows(images.Folder.Path(), empty.Path())) {
+        SCOPED_TRACE(row.Name);
+        if (!row.Sha256Sums.empty())
+            images.Folder.Write("SHA256SUMS", {row.Sha256Sums.begin(), row.Sha256Sums.end()});
+        SetWindowTextW(window.diredit->Edit(), WideText(row.Folder).c_str());
+        const std::size_t boxes = answerer.Boxes().size();
+        SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+        ASSERT_EQ(answerer.Boxes().size(), boxes + (row.Box.empty() ? 0 : 1));
+        if (!row.Box.empty()) {
+            EXPECT_EQ(answerer.Boxes().back().text, row.Box);
+        }
+        EXPECT_EQ(Log().back().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(window.StatusText().substr(0, row.Ends.size()), row.Ends);
+        EXPECT_EQ(StatusTextColour(window) == RGB(0xc0, 0, 0), !row.Sent);
+        EXPECT_EQ(unit->Images().size(), row.Sent ? 2u : 0u);
+        if (!row.Sent) {
+            EXPECT_EQ(unit->Requests(), TLines{"/"});
+        }
+    }
 }
 
 TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
