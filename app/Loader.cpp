@@ -207,11 +207,13 @@ void TLoader::connectbutClick() {
         } else {
             window_.LogLine("Connected, H/W revision " + std::to_string(HardwareRevision));
         }
-        AfterConnect();
-        if (HardwareRevision != 0) {
+        // The unit is found once its revision is read, whatever the scan
+        // that follows makes of the folder.
+        if (HardwareRevision != 0)
             connectedAddress_ = address_;
+        AfterConnect();
+        if (HardwareRevision != 0)
             Succeed();
-        }
     });
 }
 
