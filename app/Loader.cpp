@@ -98,7 +98,7 @@ void TLoader::RunHandler(TNesting nesting, TRunKind kind, const std::function<vo
         // One unit from start to end: a run talks to the address it began with.
         address_ = window_.ReadAddress();
         window_.SetBusy(true);
-        Reach(kind == TRunKind::rkConnect ? TRunStep::rsConnect : TRunStep::rsImageCheck);
+        Reach(kind == TRunKind::rkConnect ? TRunStep::spConnect : TRunStep::spImageCheck);
     }
     const auto failed = [this, run](const std::string& message) {
         if (run)
@@ -148,7 +148,7 @@ void TLoader::Reach(TRunStep step) {
 }
 
 void TLoader::Succeed() {
-    outcome_.Step = TRunStep::rsDone;
+    outcome_.Step = TRunStep::spDone;
     outcome_.Result = TRunResult::rrSucceeded;
 }
 
@@ -303,25 +303,25 @@ void TLoader::uploadbutClick() {
         const std::string suffix = HardwareRevision == 171 ? ".bin" : "2.bin";
         CheckUpload();
         window_.ClearLog();
-        Reach(TRunStep::rsCommands);
+        Reach(TRunStep::spCommands);
         FetchUrlText("http://" + address_ + "/index2.htm?tftpp=69");
         FetchUrlText("http://" + address_ + "/index2.htm?REBOOT");
-        if (!AnnounceRebootAndWait(TRunStep::rsFirstWait))
+        if (!AnnounceRebootAndWait(TRunStep::spFirstWait))
             return;
-        if (!UploadImage(TImageList::ilWebPages, TRunStep::rsWebPages, "Uploading Web page file ",
+        if (!UploadImage(TImageList::ilWebPages, TRunStep::spWebPages, "Uploading Web page file ",
                          "rrpages" + suffix, "Web pages transfered", "Web pages transfer error",
                          outcome_.PagesSha256))
             return;
-        if (!AnnounceRebootAndWait(TRunStep::rsSecondWait))
+        if (!AnnounceRebootAndWait(TRunStep::spSecondWait))
             return;
-        if (!UploadImage(TImageList::ilPrograms, TRunStep::rsProgram, "Uploading Program file ",
+        if (!UploadImage(TImageList::ilPrograms, TRunStep::spProgram, "Uploading Program file ",
                          "rrboot" + suffix, "Program transfered", "Program transfer error",
                          outcome_.ProgramSha256))
             return;
         // The unit reboots into its new program: only its answer tells that
         // it runs. Without a program sent, the wait before told it already.
         if (Verify && !outcome_.ProgramSha256.empty() &&
-            !AnnounceRebootAndWait(TRunStep::rsVerify)) {
+            !AnnounceRebootAndWait(TRunStep::spVerify)) {
             outcome_.Reason = "Unit did not come back (" + outcome_.Reason + ")";
             return;
         }

@@ -3,23 +3,23 @@
 
 std::string_view StepName(TRunStep step) noexcept {
     switch (step) {
-    case TRunStep::rsConnect:
+    case TRunStep::spConnect:
         return "connect";
-    case TRunStep::rsImageCheck:
+    case TRunStep::spImageCheck:
         return "image check";
-    case TRunStep::rsCommands:
+    case TRunStep::spCommands:
         return "commands";
-    case TRunStep::rsFirstWait:
+    case TRunStep::spFirstWait:
         return "wait after the reboot";
-    case TRunStep::rsWebPages:
+    case TRunStep::spWebPages:
         return "web pages";
-    case TRunStep::rsSecondWait:
+    case TRunStep::spSecondWait:
         return "wait after the web pages";
-    case TRunStep::rsProgram:
+    case TRunStep::spProgram:
         return "program";
-    case TRunStep::rsVerify:
+    case TRunStep::spVerify:
         return "verify";
-    case TRunStep::rsDone:
+    case TRunStep::spDone:
         return "done";
     }
     return "unknown";
@@ -51,7 +51,7 @@ std::string_view ResultName(TRunResult result) noexcept {
 }
 
 std::optional<TRunStep> StepOfName(std::string_view name) noexcept {
-    for (int i = 0; i <= static_cast<int>(TRunStep::rsDone); ++i)
+    for (int i = 0; i <= static_cast<int>(TRunStep::spDone); ++i)
         if (StepName(static_cast<TRunStep>(i)) == name)
             return static_cast<TRunStep>(i);
     return std::nullopt;

@@ -20,15 +20,15 @@ std::optional<TRunKind> RunKindOfName(std::string_view name) noexcept;
 /// The steps of a run, in the order in which an Upload passes them; a
 /// Connect has only the first.
 enum class TRunStep {
-    rsConnect,    // asking the unit for its hardware revision
-    rsImageCheck, // the chosen images checked against their manifest
-    rsCommands,   // the TFTP command and the reboot command
-    rsFirstWait,  // waiting for the unit after the reboot command
-    rsWebPages,   // the web-page image's transfer
-    rsSecondWait, // waiting for the unit after the web pages
-    rsProgram,    // the program image's transfer
-    rsVerify,     // waiting for the unit after the program image (when asked)
-    rsDone        // the run has done all it had to
+    spConnect,    // asking the unit for its hardware revision
+    spImageCheck, // the chosen images checked against their manifest
+    spCommands,   // the TFTP command and the reboot command
+    spFirstWait,  // waiting for the unit after the reboot command
+    spWebPages,   // the web-page image's transfer
+    spSecondWait, // waiting for the unit after the web pages
+    spProgram,    // the program image's transfer
+    spVerify,     // waiting for the unit after the program image (when asked)
+    spDone        // the run has done all it had to
 };
 
 /// How a run ended.
@@ -41,7 +41,7 @@ enum class TRunResult {
 
 struct TRunOutcome {
     TRunKind Kind = TRunKind::rkConnect;
-    TRunStep Step = TRunStep::rsConnect;
+    TRunStep Step = TRunStep::spConnect;
     TRunResult Result = TRunResult::rrFailed;
     /// Why the run did not succeed, in the words of whatever failed (the
     /// unit's ERROR text, the system's text, the loader's own); empty after

@@ -19,19 +19,19 @@ enum TIdReuseSocket : std::uint8_t { rsOSDependent, rsTrue, rsFalse };
 /// The operating system's socket value: wide enough for a POSIX descriptor
 /// and for a Windows SOCKET, whose invalid value (all bits set) is -1 here too.
 using TIdStackSocketHandle = std::intptr_t;
-constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
+constexpr TIdStackSocketHandle IdInvalidSocket = -1;
 
 // Socket types, protocols, levels and options the library uses, in the
 // library's own numbers (those of Linux). The POSIX stack's source file checks
 // them against the system headers; a platform that numbers them otherwise
 // (Windows Sockets) translates them in its stack file. Callers need not
 // include any system header.
-constexpr int Id_SOCK_STREAM = 1;
-constexpr int Id_SOCK_DGRAM = 2;
-constexpr int Id_IPPROTO_IP = 0;
-constexpr int Id_SOL_SOCKET = 1;
-constexpr int Id_SO_REUSEADDR = 2;
-constexpr int Id_SO_TYPE = 3;
-constexpr int Id_SO_BROADCAST = 6;
-constexpr int Id_IPPROTO_TCP = 6;
-constexpr int Id_TCP_NODELAY = 1;
+constexpr int IdSockStream = 1;
+constexpr int IdSockDgram = 2;
+constexpr int IdIpProtoIp = 0;
+constexpr int IdSolSocket = 1;
+constexpr int IdSoReuseAddr = 2;
+constexpr int IdSoType = 3;
+constexpr int IdSoBroadcast = 6;
+constexpr int IdIpProtoTcp = 6;
+constexpr int IdTcpNoDelay = 1;

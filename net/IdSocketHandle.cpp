@@ -27,28 +27,27 @@ void TIdSocketHandle::OpenSocket(int ASocketType, int AProtocol) {
 }
 
 void TIdSocketHandle::SetHandle(TIdStackSocketHandle AHandle) {
-    if (handle_ != Id_INVALID_SOCKET)
+    if (handle_ != IdInvalidSocket)
         socketList_.Remove(handle_);
     handle_ = AHandle;
-    handleAllocated_ = handle_ != Id_INVALID_SOCKET;
+    handleAllocated_ = handle_ != IdInvalidSocket;
     receiveWait_ = -2;
     socketType_ = 0;
     if (!handleAllocated_)
         return;
     socketList_.Add(handle_);
-    socketType_ = GStack->ReadSocketOption(handle_, Id_SOL_SOCKET, Id_SO_TYPE);
+    socketType_ = GStack->ReadSocketOption(handle_, IdSolSocket, IdSoType);
     // A handle that is allocated again keeps its BroadcastEnabled; the new
     // socket must carry the option too, or a later change to the same value
     // would never write it.
     if (broadcastEnabled_)
-        GStack->WriteSocketOption(handle_, Id_SOL_SOCKET, Id_SO_BROADCAST, 1);
-    if (socketType_ == Id_SOCK_STREAM)
-        useNagle_ = GStack->ReadSocketOption(handle_, Id_IPPROTO_TCP, Id_TCP_NODELAY) == 0;
+        GStack->WriteSocketOption(handle_, IdSolSocket, IdSoBroadcast, 1);
+    if (socketType_ == IdSockStream)
+        useNagle_ = GStack->ReadSocketOption(handle_, IdIpProtoTcp, IdTcpNoDelay) == 0;
 }
 
 void TIdSocketHandle::BindLocal() {
-    GStack->WriteSocketOption(handle_, Id_SOL_SOCKET, Id_SO_REUSEADDR,
-                              reuseSocket_ == rsTrue ? 1 : 0);
+    GStack->WriteSocketOption(handle_, IdSolSocket, IdSoReuseAddr, reuseSocket_ == rsTrue ? 1 : 0);
     if (port_ == 0 && clientPortMin_ != 0 && clientPortMax_ != 0) {
         if (clientPortMin_ > clientPortMax_)
             throw EIdInvalidPortRange(
@@ -164,7 +163,7 @@ void TIdSocketHandle::ReleaseSocket() noexcept {
     handleAllocated_ = false;
     DiscardSocket();
     socketList_.Remove(handle_);
-    handle_ = Id_INVALID_SOCKET;
+    handle_ = IdInvalidSocket;
     socketType_ = 0;
 }
 
@@ -185,7 +184,7 @@ void TIdSocketHandle::SetBroadcastEnabled(bool AValue) {
         return;
     broadcastEnabled_ = AValue;
     if (handleAllocated_)
-        GStack->WriteSocketOption(handle_, Id_SOL_SOCKET, Id_SO_BROADCAST, AValue ? 1 : 0);
+        GStack->WriteSocketOption(handle_, IdSolSocket, IdSoBroadcast, AValue ? 1 : 0);
 }
 
 void TIdSocketHandle::SetIPVersion(TIdIPVersion AValue) {

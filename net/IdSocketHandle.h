@@ -20,7 +20,7 @@ public:
 
     /// Releases any current socket and adopts a new one of the handle's family.
     /// Throws EIdSocketError when the system gives none.
-    void OpenSocket(int ASocketType = Id_SOCK_DGRAM, int AProtocol = Id_IPPROTO_IP);
+    void OpenSocket(int ASocketType = IdSockDgram, int AProtocol = IdIpProtoIp);
     /// Binds according to IP, Port, the port range and ReuseSocket; reads the
     /// local address back. Throws EIdCouldNotBindSocket, EIdInvalidPortRange,
     /// EIdCanNotBindPortInRange.
@@ -98,7 +98,7 @@ private:
     /// use, with an anti-freeze step after each; true when a step was done.
     template <class TStep> bool InSteps(std::int32_t AMSec, TStep AStep);
 
-    TIdStackSocketHandle handle_ = Id_INVALID_SOCKET;
+    TIdStackSocketHandle handle_ = IdInvalidSocket;
     bool handleAllocated_ = false;
     std::int32_t receiveWait_ = -2; // the socket's own receive time-out; a new one has none
     int socketType_ = 0;

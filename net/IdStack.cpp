@@ -28,7 +28,7 @@ struct ErrorText {
 
 // The socket error numbers are the Windows Sockets ones (10000 plus the BSD
 // number), so every platform shows the same numbers and texts.
-constexpr ErrorText kErrorTexts[] = {
+constexpr ErrorText ErrorTexts[] = {
     {10004, "Interrupted system call."},
     {10009, "Bad file number."},
     {10013, "Access denied."},
@@ -136,8 +136,8 @@ void TIdStack::ThrowSocketError(int ACode) {
 }
 
 std::string TIdStack::SocketErrorText(int ACode) {
-    const auto* end = std::end(kErrorTexts);
-    const auto* it = std::find_if(std::begin(kErrorTexts), end,
+    const auto* end = std::end(ErrorTexts);
+    const auto* it = std::find_if(std::begin(ErrorTexts), end,
                                   [ACode](const ErrorText& e) { return e.code == ACode; });
     return Format("Socket Error # %d\r\n%s", ACode, std::string(it == end ? "" : it->text));
 }

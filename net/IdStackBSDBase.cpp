@@ -17,12 +17,12 @@
 
 namespace {
 
-constexpr const char* kIPVersionUnsupported =
+constexpr const char* IPVersionUnsupportedText =
     "The requested IPVersion / Address family is not supported.";
 
 void CheckIPVersion(TIdIPVersion AIPVersion) {
     if (AIPVersion != Id_IPv4 && AIPVersion != Id_IPv6)
-        throw EIdIPVersionUnsupported(kIPVersionUnsupported);
+        throw EIdIPVersionUnsupported(IPVersionUnsupportedText);
 }
 
 /// The text before the first "." of rest (all of it when there is none);
@@ -267,7 +267,7 @@ std::string TIdStackBSDBase::AddressToText(const TIdRawAddress& AAddress, TIdIPV
 
 namespace {
 
-constexpr std::size_t kPortOffset = 2;
+constexpr std::size_t PortOffset = 2;
 constexpr std::size_t kIPv4AddressOffset = 4;
 constexpr std::size_t kIPv6AddressOffset = 8; // after the 32-bit flow information
 
@@ -305,8 +305,8 @@ TIdSockAddr TIdStackBSDBase::BuildSockAddr(const std::string& AIP, std::uint16_t
     if (!AIP.empty())
         raw = TextToAddress(AIP, AIPVersion);
     std::memcpy(a.Bytes.data(), &family, sizeof family);
-    a.Bytes[kPortOffset] = static_cast<std::uint8_t>(APort >> 8);
-    a.Bytes[kPortOffset + 1] = static_cast<std::uint8_t>(APort & 0xFF);
+    a.Bytes[PortOffset] = static_cast<std::uint8_t>(APort >> 8);
+    a.Bytes[PortOffset + 1] = static_cast<std::uint8_t>(APort & 0xFF);
     if (AIPVersion == Id_IPv4) {
         std::copy_n(raw.Bytes.begin(), 4, a.Bytes.begin() + kIPv4AddressOffset);
         a.Length = 16;
@@ -329,10 +329,10 @@ void TIdStackBSDBase::DecodeSockAddr(const TIdSockAddr& AAddr, std::string& VIP,
         std::copy_n(AAddr.Bytes.begin() + kIPv6AddressOffset, 16, raw.Bytes.begin());
         VIPVersion = Id_IPv6;
     } else {
-        throw EIdIPVersionUnsupported(kIPVersionUnsupported);
+        throw EIdIPVersionUnsupported(IPVersionUnsupportedText);
     }
     VPort =
-        static_cast<std::uint16_t>((AAddr.Bytes[kPortOffset] << 8) | AAddr.Bytes[kPortOffset + 1]);
+        static_cast<std::uint16_t>((AAddr.Bytes[PortOffset] << 8) | AAddr.Bytes[PortOffset + 1]);
     // Datagrams come from one peer, mostly: the text of the last sender's
     // address is kept per thread instead of being written anew for each.
     thread_local struct {

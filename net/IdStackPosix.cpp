@@ -23,11 +23,11 @@
 #include "runtime/Files.h"
 #include "runtime/Format.h"
 
-static_assert(Id_SOCK_STREAM == SOCK_STREAM && Id_SOCK_DGRAM == SOCK_DGRAM);
-static_assert(Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_TCP == IPPROTO_TCP);
-static_assert(Id_SOL_SOCKET == SOL_SOCKET && Id_SO_REUSEADDR == SO_REUSEADDR);
-static_assert(Id_SO_TYPE == SO_TYPE && Id_SO_BROADCAST == SO_BROADCAST);
-static_assert(Id_TCP_NODELAY == TCP_NODELAY);
+static_assert(IdSockStream == SOCK_STREAM && IdSockDgram == SOCK_DGRAM);
+static_assert(IdIpProtoIp == IPPROTO_IP && IdIpProtoTcp == IPPROTO_TCP);
+static_assert(IdSolSocket == SOL_SOCKET && IdSoReuseAddr == SO_REUSEADDR);
+static_assert(IdSoType == SO_TYPE && IdSoBroadcast == SO_BROADCAST);
+static_assert(IdTcpNoDelay == TCP_NODELAY);
 
 namespace {
 
@@ -38,7 +38,7 @@ struct CodePair {
 
 // errno -> socket error number, by condition: Linux numbers its errno values
 // differently from BSD, so the pairs are spelled by name.
-constexpr CodePair kErrnoCodes[] = {
+constexpr CodePair ErrnoCodes[] = {
     {EINTR, 10004},           {EBADF, 10009},        {EACCES, 10013},
     {EFAULT, 10014},          {EINVAL, 10022},       {EMFILE, 10024},
     {EWOULDBLOCK, 10035},     {EINPROGRESS, 10036},  {EALREADY, 10037},
@@ -57,7 +57,7 @@ constexpr CodePair kErrnoCodes[] = {
 };
 
 // getaddrinfo's negative codes -> socket error number, by condition.
-constexpr CodePair kResolverCodes[] = {
+constexpr CodePair ResolverCodes[] = {
 #ifdef EAI_ADDRFAMILY
     {EAI_ADDRFAMILY, 0},
 #endif
@@ -82,7 +82,7 @@ sockaddr* Record(TIdSockAddr& a) {
 
 /// errno as a socket error number; unknown values pass unchanged.
 int SocketCodeOf(int errnoValue) {
-    return Translate(std::begin(kErrnoCodes), std::end(kErrnoCodes), errnoValue);
+    return Translate(std::begin(ErrnoCodes), std::end(ErrnoCodes), errnoValue);
 }
 
 const std::uint8_t* SendFrom(const TIdBytes& AData, int AOffset, std::size_t count) {
@@ -310,7 +310,7 @@ std::string TIdStackPosix::LookupHostAddress(const std::string& AHost, TIdIPVers
         throw EOSError(Format("Looking up host %s failed: %s", AHost, SysErrorMessage(e)), e);
     }
     if (rc != 0)
-        ThrowSocketError(Translate(std::begin(kResolverCodes), std::end(kResolverCodes), rc));
+        ThrowSocketError(Translate(std::begin(ResolverCodes), std::end(ResolverCodes), rc));
     return AddressToText(address, AIPVersion);
 }
 

@@ -22,18 +22,18 @@
 #include "runtime/Files.h"
 #include "runtime/Format.h"
 
-static_assert(Id_SOCK_STREAM == SOCK_STREAM && Id_SOCK_DGRAM == SOCK_DGRAM);
-static_assert(Id_IPPROTO_IP == IPPROTO_IP && Id_IPPROTO_TCP == IPPROTO_TCP);
+static_assert(IdSockStream == SOCK_STREAM && IdSockDgram == SOCK_DGRAM);
+static_assert(IdIpProtoIp == IPPROTO_IP && IdIpProtoTcp == IPPROTO_TCP);
 static_assert(sizeof(SOCKET) == sizeof(TIdStackSocketHandle));
 static_assert(sizeof(sockaddr_in) == 16 && sizeof(sockaddr_in6) == 28);
 
 namespace {
 
-constexpr const char* kLibraryFile = "WS2_32.DLL";
+constexpr const char* LibraryFile = "WS2_32.DLL";
 constexpr WORD kVersion22 = 0x0202;
 // What a socket call reports when the network stack refused the route; the
 // same condition as "no route to host".
-constexpr int kStatusHostUnreachable = static_cast<int>(0xC000023D);
+constexpr int StatusHostUnreachable = static_cast<int>(0xC000023D);
 
 /// The functions of the socket library that the stack calls, taken from the
 /// loaded library by name.
@@ -180,19 +180,19 @@ struct OptionPair {
     int option;
 };
 
-constexpr OptionPair kOptions[] = {
-    {Id_SOL_SOCKET, Id_SO_REUSEADDR, SOL_SOCKET, SO_REUSEADDR},
-    {Id_SOL_SOCKET, Id_SO_TYPE, SOL_SOCKET, SO_TYPE},
-    {Id_SOL_SOCKET, Id_SO_BROADCAST, SOL_SOCKET, SO_BROADCAST},
-    {Id_IPPROTO_TCP, Id_TCP_NODELAY, IPPROTO_TCP, TCP_NODELAY},
+constexpr OptionPair OptionPairs[] = {
+    {IdSolSocket, IdSoReuseAddr, SOL_SOCKET, SO_REUSEADDR},
+    {IdSolSocket, IdSoType, SOL_SOCKET, SO_TYPE},
+    {IdSolSocket, IdSoBroadcast, SOL_SOCKET, SO_BROADCAST},
+    {IdIpProtoTcp, IdTcpNoDelay, IPPROTO_TCP, TCP_NODELAY},
 };
 
 OptionPair PlatformOption(int ALevel, int AOption) {
-    for (const OptionPair& p : kOptions)
+    for (const OptionPair& p : OptionPairs)
         if (p.idLevel == ALevel && p.idOption == AOption)
             return p;
     // Any other option keeps its number; the socket level is the platform's.
-    return {ALevel, AOption, ALevel == Id_SOL_SOCKET ? SOL_SOCKET : ALevel, AOption};
+    return {ALevel, AOption, ALevel == IdSolSocket ? SOL_SOCKET : ALevel, AOption};
 }
 
 bool HasNonAscii(const std::string& text) {
@@ -249,7 +249,7 @@ TIdStack* NewPlatformStack() {
     return new TIdStackWindows();
 }
 
-TIdStackWindows::TIdStackWindows() : TIdStackWindows(kLibraryFile) {}
+TIdStackWindows::TIdStackWindows() : TIdStackWindows(LibraryFile) {}
 
 TIdStackWindows::TIdStackWindows(const std::string& ALibraryFile) {
     try {
@@ -271,7 +271,7 @@ int TIdStackWindows::AddressFamily(TIdIPVersion AIPVersion) {
 
 int TIdStackWindows::LastSocketError() {
     const int code = Ws().WSAGetLastError();
-    return code == kStatusHostUnreachable ? WSAEHOSTUNREACH : code;
+    return code == StatusHostUnreachable ? WSAEHOSTUNREACH : code;
 }
 
 TIdStackSocketHandle TIdStackWindows::NewSocket(int ASocketType, int AProtocol, bool AOverlapped,

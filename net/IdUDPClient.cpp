@@ -36,7 +36,7 @@ TIdSocketHandle& TIdUDPClient::SocketHandle() {
     if (binding_->HandleAllocated())
         return *binding_;
     binding_->SetIPVersion(IPVersion());
-    binding_->OpenSocket(Id_SOCK_DGRAM, Id_IPPROTO_IP);
+    binding_->OpenSocket(IdSockDgram, IdIpProtoIp);
     binding_->SetIP(boundIP_);
     binding_->SetPort(boundPort_);
     binding_->SetClientPortMin(boundPortMin_);

@@ -11,9 +11,9 @@ enum class TConsoleStream { csOutput, csError };
 
 /// The numbers TakeInterrupt tells: POSIX's signal numbers on every platform,
 /// so that an exit status of 128 plus the number reads the same everywhere.
-constexpr int kSignalHangUp = 1;     // SIGHUP; on Windows the console closed
-constexpr int kSignalInterrupt = 2;  // SIGINT; on Windows Ctrl-C or Ctrl-Break
-constexpr int kSignalTerminate = 15; // SIGTERM; on Windows log-off or shut-down
+constexpr int SignalHangUp = 1;     // SIGHUP; on Windows the console closed
+constexpr int SignalInterrupt = 2;  // SIGINT; on Windows Ctrl-C or Ctrl-Break
+constexpr int SignalTerminate = 15; // SIGTERM; on Windows log-off or shut-down
 
 /// Opens the null device on each of the standard streams (input, output,
 /// error: descriptors 0 to 2) that the program was started without. Call it
@@ -37,7 +37,7 @@ bool IsTerminal(TConsoleStream stream);
 void HoldInterrupts();
 
 /// Waits up to timeout (zero: no wait) for a held interrupt and takes it:
-/// its number (kSignalHangUp, kSignalInterrupt, kSignalTerminate), or 0 when
+/// its number (SignalHangUp, SignalInterrupt, SignalTerminate), or 0 when
 /// none came. Each interrupt is taken once; several pending ones are taken
 /// one per call, the lowest number first.
 int TakeInterrupt(std::chrono::nanoseconds timeout);

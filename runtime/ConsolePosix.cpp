@@ -28,7 +28,7 @@ sigset_t HeldSignals() {
     return set;
 }
 
-file_t gWaitable = kInvalidFile;
+file_t gWaitable = InvalidFile;
 
 } // namespace
 

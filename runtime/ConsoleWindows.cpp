@@ -58,14 +58,14 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
     switch (event) {
     case CTRL_C_EVENT:
     case CTRL_BREAK_EVENT:
-        Hold(kSignalInterrupt);
+        Hold(SignalInterrupt);
         return TRUE;
     case CTRL_CLOSE_EVENT:
-        Hold(kSignalHangUp);
+        Hold(SignalHangUp);
         break;
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:
-        Hold(kSignalTerminate);
+        Hold(SignalTerminate);
         break;
     default:
         return FALSE;
@@ -127,7 +127,7 @@ int TakeInterrupt(std::chrono::nanoseconds timeout) {
 }
 
 file_t HeldInterruptWaitable() {
-    return gInterrupt ? reinterpret_cast<file_t>(gInterrupt) : kInvalidFile;
+    return gInterrupt ? reinterpret_cast<file_t>(gInterrupt) : InvalidFile;
 }
 
 void RaiseInterrupt(int signal) {

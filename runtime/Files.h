@@ -16,7 +16,7 @@
 /// Own alias for the platform's file handle (a descriptor, or a handle
 /// value, both fit) and its invalid value.
 using file_t = std::intptr_t;
-constexpr file_t kInvalidFile = -1;
+constexpr file_t InvalidFile = -1;
 
 /// The platform's path separator: what the image folder ends in.
 extern const char PathDelim;
@@ -28,7 +28,7 @@ public:
     explicit TFileHandle(file_t handle) noexcept : handle_(handle) {}
     ~TFileHandle();
     TFileHandle(TFileHandle&& other) noexcept : handle_(other.handle_) {
-        other.handle_ = kInvalidFile;
+        other.handle_ = InvalidFile;
     }
     /// Takes other's file; the one held before closes with other.
     TFileHandle& operator=(TFileHandle&& other) noexcept {
@@ -41,7 +41,7 @@ public:
     file_t Get() const noexcept { return handle_; }
 
 private:
-    file_t handle_ = kInvalidFile;
+    file_t handle_ = InvalidFile;
 };
 
 /// One entry of a folder enumeration.
@@ -92,8 +92,8 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes);
 
 /// What a whole write does with a pipe or a device at its path.
 enum class TSpecialTarget {
-    stWriteStraight, // writes it (and may wait there for a pipe's reader)
-    stRefuse         // refuses it without waiting, as Not a regular file
+    tgWriteStraight, // writes it (and may wait there for a pipe's reader)
+    tgRefuse         // refuses it without waiting, as Not a regular file
 };
 
 /// Writes text to the file at path whole or not at all: into a new file
@@ -106,15 +106,15 @@ enum class TSpecialTarget {
 /// with the system's number, EFOpenError for a refused pipe or device; the
 /// file at path is then as it was and the new file is gone.
 void WriteFileWhole(const std::string& path, std::string_view text,
-                    TSpecialTarget special = TSpecialTarget::stWriteStraight);
+                    TSpecialTarget special = TSpecialTarget::tgWriteStraight);
 
 /// Throws what WriteFileWhole would throw for a folder that takes no new
 /// file or a path that names a directory, without touching a file at path:
-/// makes and removes a new file beside it. With stRefuse, an existing file
+/// makes and removes a new file beside it. With tgRefuse, an existing file
 /// is also opened for writing, without truncating it and without waiting
 /// (a pipe that nobody reads), and refused unless it is a regular file.
 void CheckWritable(const std::string& path,
-                   TSpecialTarget special = TSpecialTarget::stWriteStraight);
+                   TSpecialTarget special = TSpecialTarget::tgWriteStraight);
 
 /// True when path (which need not exist) lies in folder or below it, or is
 /// folder: links and "." and ".." resolved as far as the path exists.

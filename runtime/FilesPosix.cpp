@@ -146,7 +146,7 @@ private:
 } // namespace
 
 TFileHandle::~TFileHandle() {
-    if (handle_ != kInvalidFile)
+    if (handle_ != InvalidFile)
         ::close(static_cast<int>(handle_));
 }
 
@@ -229,7 +229,7 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
 
 void WriteFileWhole(const std::string& path, std::string_view text, TSpecialTarget special) {
     const TWriteTarget target(path);
-    if (target.Straight && special == TSpecialTarget::stRefuse)
+    if (target.Straight && special == TSpecialTarget::tgRefuse)
         RaiseNotRegularFile(path);
     if (!target.Straight)
         return TTemporaryFile(target.Path, path).Replace(target.Path, text);
@@ -242,7 +242,7 @@ void WriteFileWhole(const std::string& path, std::string_view text, TSpecialTarg
 }
 
 void CheckWritable(const std::string& path, TSpecialTarget special) {
-    if (special == TSpecialTarget::stRefuse) {
+    if (special == TSpecialTarget::tgRefuse) {
         // Not truncated, and a pipe without a reader fails (ENXIO) rather
         // than waits for one.
         const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);

@@ -160,7 +160,7 @@ void RefuseSpecial(const std::string& path) {
 } // namespace
 
 TFileHandle::~TFileHandle() {
-    if (handle_ != kInvalidFile)
+    if (handle_ != InvalidFile)
         ::CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
@@ -254,14 +254,14 @@ void ReadFileStart(const std::string& path, std::span<std::uint8_t> bytes) {
 
 void WriteFileWhole(const std::string& path, std::string_view text, TSpecialTarget special) {
     RefuseUnreplaceable(path);
-    if (special == TSpecialTarget::stRefuse)
+    if (special == TSpecialTarget::tgRefuse)
         RefuseSpecial(path);
     TTemporaryFile(path, path).Replace(path, text);
 }
 
 void CheckWritable(const std::string& path, TSpecialTarget special) {
     RefuseUnreplaceable(path);
-    if (special == TSpecialTarget::stRefuse)
+    if (special == TSpecialTarget::tgRefuse)
         RefuseSpecial(path);
     const TTemporaryFile probe(path, path);
 }

@@ -9,7 +9,7 @@
 
 /// Ready while a held interrupt waits to be taken, and not consumed by a
 /// wait on it: on POSIX a signalfd over the held signals (it polls readable
-/// and is never read), on Windows a manual-reset event. kInvalidFile until
+/// and is never read), on Windows a manual-reset event. InvalidFile until
 /// HoldInterrupts.
 file_t HeldInterruptWaitable();
 

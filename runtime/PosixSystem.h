@@ -13,12 +13,12 @@
 
 #include "runtime/Files.h"
 
-/// Polls readable once the child pid has ended; kInvalidFile where the
+/// Polls readable once the child pid has ended; InvalidFile where the
 /// system cannot tell so (the end is then seen by the child's streams).
 file_t OpenEndWatch(pid_t pid);
 
 /// Polls readable while one of the signals in held is pending (and is never
-/// read); kInvalidFile where the system has no such thing.
+/// read); InvalidFile where the system has no such thing.
 file_t OpenSignalWatch(const sigset_t& held);
 
 /// From now on a SIGTERM comes to this program when its parent, now

@@ -24,9 +24,9 @@
 /// Own alias for the platform's process identity (a process id or a process
 /// handle, both fit) and its invalid value.
 using process_t = std::intptr_t;
-constexpr process_t kInvalidProcess = -1;
+constexpr process_t InvalidProcess = -1;
 
-enum class TChildStream { csOutput, csError };
+enum class TChildStream { chOutput, chError };
 
 class TChildProcess {
 public:
@@ -69,7 +69,7 @@ private:
     /// ended) and what tells the child's end.
     struct TState;
     std::unique_ptr<TState> state_;
-    process_t process_ = kInvalidProcess;
+    process_t process_ = InvalidProcess;
     std::optional<int> status_;
 };
 
@@ -130,7 +130,7 @@ void WaitForChildOutput(std::span<TChildProcess* const> children,
 
 /// Makes this program end when the parent that started it with TChildProcess
 /// ends, however it ends (killed at once included): the parent's end comes
-/// as a held SIGTERM (kSignalTerminate), so a program that holds interrupts
+/// as a held SIGTERM (SignalTerminate), so a program that holds interrupts
 /// ends its run cleanly, and one that does not ends with status 128 + 15.
 /// A parent already gone counts at once. Nothing for a program that
 /// TChildProcess did not start. Call it at the start, before the program

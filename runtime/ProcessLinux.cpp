@@ -22,7 +22,7 @@ file_t OpenEndWatch(pid_t pid) {
 
 file_t OpenSignalWatch(const sigset_t& held) {
     const int watch = ::signalfd(-1, &held, SFD_CLOEXEC | SFD_NONBLOCK);
-    return watch < 0 ? kInvalidFile : watch;
+    return watch < 0 ? InvalidFile : watch;
 }
 
 void AskForSignalAtParentEnd(pid_t parent) {
@@ -30,7 +30,7 @@ void AskForSignalAtParentEnd(pid_t parent) {
     // A parent that ended before the line above sends nothing: this program
     // has another parent already.
     if (::getppid() != parent)
-        RaiseInterrupt(kSignalTerminate);
+        RaiseInterrupt(SignalTerminate);
 }
 
 std::string SystemProgramFile() {

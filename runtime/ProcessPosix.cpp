@@ -62,7 +62,7 @@ int Descriptor(const TFileHandle& file) {
 }
 
 std::size_t IndexOf(TChildStream stream) {
-    return stream == TChildStream::csOutput ? 0 : 1;
+    return stream == TChildStream::chOutput ? 0 : 1;
 }
 
 [[noreturn]] void RaiseStartError(const std::string& program, int systemError) {
@@ -224,7 +224,7 @@ std::optional<int> TChildProcess::Ended() {
         return status_;
     // Both streams closed: the child is at its end, and where no watch tells
     // when it has got there, waiting for it is the only way to learn.
-    const bool atItsEnd = !IsOpen(TChildStream::csOutput) && !IsOpen(TChildStream::csError);
+    const bool atItsEnd = !IsOpen(TChildStream::chOutput) && !IsOpen(TChildStream::chError);
     int status = 0;
     pid_t pid = 0;
     do
@@ -246,7 +246,7 @@ TChildWake TChildProcessSet::WaitUntil(std::span<TChildProcess* const> children,
     std::vector<pollfd> watched;
     // First, so that an interrupt is told whatever else is ready.
     const file_t interrupt = HeldInterruptWaitable();
-    if (interrupt != kInvalidFile)
+    if (interrupt != InvalidFile)
         watched.push_back({static_cast<int>(interrupt), POLLIN, 0});
     for (TChildProcess* child : children) {
         bool streamOpen = false;
@@ -257,21 +257,21 @@ TChildWake TChildProcessSet::WaitUntil(std::span<TChildProcess* const> children,
             }
         if (child->status_)
             continue;
-        if (child->state_->EndWatch.Get() != kInvalidFile)
+        if (child->state_->EndWatch.Get() != InvalidFile)
             watched.push_back({Descriptor(child->state_->EndWatch), POLLIN, 0});
         else if (!streamOpen)
             return TChildWake::cwChild; // at its end: Ended reaps it
     }
     using Clock = std::chrono::steady_clock;
     for (;;) {
-        if (interrupt == kInvalidFile && HeldInterruptPending())
+        if (interrupt == InvalidFile && HeldInterruptPending())
             return TChildWake::cwInterrupt;
         std::optional<Clock::duration> left;
         if (deadline)
             left = std::max(*deadline - Clock::now(), Clock::duration::zero());
         // Without a watch for the interrupts, the wait looks for them now
         // and then.
-        if (interrupt == kInvalidFile && (!left || *left > InterruptLook))
+        if (interrupt == InvalidFile && (!left || *left > InterruptLook))
             left = InterruptLook;
         const int ready = ::poll(
             watched.data(), watched.size(),
@@ -281,7 +281,7 @@ TChildWake TChildProcessSet::WaitUntil(std::span<TChildProcess* const> children,
         if (ready < 0 && errno == EINTR)
             continue;
         if (ready > 0) {
-            if (interrupt != kInvalidFile && watched.front().revents != 0)
+            if (interrupt != InvalidFile && watched.front().revents != 0)
                 return TChildWake::cwInterrupt;
             return TChildWake::cwChild;
         }

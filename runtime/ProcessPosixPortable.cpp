@@ -14,16 +14,16 @@
 #include "runtime/PosixSystem.h"
 
 file_t OpenEndWatch(pid_t /*pid*/) {
-    return kInvalidFile;
+    return InvalidFile;
 }
 
 file_t OpenSignalWatch(const sigset_t& /*held*/) {
-    return kInvalidFile;
+    return InvalidFile;
 }
 
 void AskForSignalAtParentEnd(pid_t parent) {
     if (::getppid() != parent) {
-        RaiseInterrupt(kSignalTerminate);
+        RaiseInterrupt(SignalTerminate);
         return;
     }
     // An orphan gets a new parent: that is the sign. The thread lives as long
@@ -31,7 +31,7 @@ void AskForSignalAtParentEnd(pid_t parent) {
     std::thread([parent] {
         while (::getppid() == parent)
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
-        RaiseInterrupt(kSignalTerminate);
+        RaiseInterrupt(SignalTerminate);
     }).detach();
 }
 

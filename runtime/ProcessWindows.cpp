@@ -53,7 +53,7 @@ HANDLE ProcessHandle(process_t process) {
 }
 
 std::size_t IndexOf(TChildStream stream) {
-    return stream == TChildStream::csOutput ? 0 : 1;
+    return stream == TChildStream::chOutput ? 0 : 1;
 }
 
 [[noreturn]] void RaiseStartError(const std::string& program, DWORD systemError) {
@@ -329,7 +329,7 @@ private:
 };
 
 void CALLBACK OnParentEnd(void*, BOOLEAN) {
-    RaiseInterrupt(kSignalTerminate);
+    RaiseInterrupt(SignalTerminate);
 }
 
 /// True when process was created before this program: an id names a later
@@ -461,7 +461,7 @@ TChildWake TChildProcessSet::WaitUntil(std::span<TChildProcess* const> children,
                                        TDeadline deadline) {
     TPort& port = TPort::Instance();
     const file_t held = HeldInterruptWaitable();
-    const HANDLE interrupt = held == kInvalidFile ? nullptr : reinterpret_cast<HANDLE>(held);
+    const HANDLE interrupt = held == InvalidFile ? nullptr : reinterpret_cast<HANDLE>(held);
     // Made before the first look, so that an interrupt held after it still
     // wakes the wait.
     std::optional<TThreadPoolWait> interruptWake;
@@ -511,7 +511,7 @@ void EndWithParent() {
         ::WaitForSingleObject(process, 0) == WAIT_OBJECT_0) {
         if (process)
             ::CloseHandle(process);
-        RaiseInterrupt(kSignalTerminate);
+        RaiseInterrupt(SignalTerminate);
         return;
     }
     // Kept, with the handle it waits on, for as long as the program runs:

@@ -93,10 +93,10 @@ private:
 /// for a duplicate and keep a corrupted file. The last block is always
 /// short, so a source of exactly 65535 full blocks needs one block more.
 void CheckBlockCount(std::int64_t ASize, std::int32_t ABlockSize) {
-    if (ASize >= std::int64_t{TFTP_BLOCK_MAX} * ABlockSize)
+    if (ASize >= std::int64_t{TftpBlockMax} * ABlockSize)
         throw EIdTFTPAllocationExceeded(
             Format("Source too large: %d bytes do not fit into %d blocks of %d bytes", ASize,
-                   TFTP_BLOCK_MAX, ABlockSize));
+                   TftpBlockMax, ABlockSize));
 }
 
 /// What tells that a source changed under the transfer: its size, and for a
@@ -135,7 +135,7 @@ void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFil
         replyIP_.clear();
         replyPort_ = 0;
         sentSha256_.clear();
-        SetBufferSize(TFTP_BLKSIZE_DEFAULT + TFTP_HEADER_SIZE);
+        SetBufferSize(TftpBlockSizeDefault + TftpHeaderSize);
         TTransfer T{ASource};
         // A source positioned past its end has nothing left to send, not a
         // negative amount.
@@ -145,16 +145,16 @@ void TIdTrivialFTP::UploadStream(TStream& ASource, const std::string& ARemoteFil
         // The server may grant a smaller block than asked, never a larger one
         // (RFC 2348), and one that ignores the options gives 512: when not
         // even the largest can carry the source, nothing is sent at all.
-        CheckBlockCount(T.Total, std::max(TFTP_BLKSIZE_DEFAULT,
-                                          std::min(requestedBlockSize_, TFTP_BLKSIZE_MAX)));
+        CheckBlockCount(T.Total, std::max(TftpBlockSizeDefault,
+                                          std::min(requestedBlockSize_, TftpBlockSizeMax)));
         // The largest packet a server can make us build, and room for any
         // datagram, reserved once: no allocation per packet for the rest of
         // the transfer.
-        T.Packet.reserve(TFTP_BLKSIZE_MAX + TFTP_HEADER_SIZE);
+        T.Packet.reserve(TftpBlockSizeMax + TftpHeaderSize);
         T.Reply.resize(MaxDatagramSize);
         T.RequestIP = RequestAddress();
 
-        AppendWord(T.Packet, TFTP_WRQ);
+        AppendWord(T.Packet, toWRQ);
         AppendText(T.Packet, ARemoteFile);
         AppendText(T.Packet, ModeName());
         AppendText(T.Packet, "blksize");
@@ -194,16 +194,16 @@ void TIdTrivialFTP::ExchangeBlocks(TTransfer& T) {
     while (!T.LastBlockSent || T.AwaitingAck) {
         const std::span<const std::uint8_t> reply = AwaitReply(T);
         switch (ReadWord(reply, 0)) {
-        case TFTP_ACK:
+        case toACK:
             if (ReadWord(reply, 2) != T.ExpectedBlock)
                 break; // a duplicate or stray ACK: nothing is resent, and the wait goes on
             T.AwaitingAck = false;
             if (!T.LastBlockSent)
                 SendNextBlock(T, static_cast<std::uint16_t>(T.ExpectedBlock + 1));
             break;
-        case TFTP_ERROR:
+        case toERROR:
             RaiseServerError(reply);
-        case TFTP_OACK:
+        case toOACK:
             // Options are negotiated only before the first DATA packet. A
             // request sent more than once may be answered more than once:
             // the first answer stands, and a repeat passes as a duplicate
@@ -258,7 +258,7 @@ std::span<const std::uint8_t> TIdTrivialFTP::AwaitReply(TTransfer& T) {
             // answered, a stranger's neither: two transfers that each took
             // the other for a stranger would trade ERROR 5 without end.
             if (!IsErrorPacket({T.Reply.data(), static_cast<std::size_t>(std::max(n, 0))}))
-                SendErrorPacket(*this, ip, port, TFTP_ERR_UNKNOWNID, UnknownTransferIDText);
+                SendErrorPacket(*this, ip, port, teUnknownTransferId, UnknownTransferIDText);
             continue;
         }
         // An empty datagram from the server answers nothing: it ends the
@@ -312,7 +312,7 @@ void TIdTrivialFTP::SendNextBlock(TTransfer& T, std::uint16_t ABlock) {
     if (retransmissions_ > 0 && T.Resends == 0)
         T.ResendTimer.Sample(
             std::chrono::duration_cast<TIdRetransmitTimer::Duration>(TClock::now() - T.SentAt));
-    const std::int32_t blockSize = std::max(BufferSize() - TFTP_HEADER_SIZE, 0);
+    const std::int32_t blockSize = std::max(BufferSize() - TftpHeaderSize, 0);
     try {
         // The server's block size is known only now.
         if (ABlock == 1)
@@ -334,14 +334,13 @@ void TIdTrivialFTP::SendNextBlock(TTransfer& T, std::uint16_t ABlock) {
 
 void TIdTrivialFTP::ReadBlock(TTransfer& T, std::uint16_t ABlock, std::int32_t ABlockSize) {
     const auto length = static_cast<std::int32_t>(std::min<std::int64_t>(T.Remaining, ABlockSize));
-    T.Packet.resize(static_cast<std::size_t>(length + TFTP_HEADER_SIZE));
+    T.Packet.resize(static_cast<std::size_t>(length + TftpHeaderSize));
     T.Packet[0] = 0;
-    T.Packet[1] = TFTP_DATA;
+    T.Packet[1] = toDATA;
     T.Packet[2] = static_cast<std::uint8_t>(ABlock >> 8);
     T.Packet[3] = static_cast<std::uint8_t>(ABlock & 0xFF);
     for (std::int32_t got = 0; got < length;) {
-        const std::int64_t n =
-            T.Source.Read(T.Packet.data() + TFTP_HEADER_SIZE + got, length - got);
+        const std::int64_t n = T.Source.Read(T.Packet.data() + TftpHeaderSize + got, length - got);
         // The request announced the size: a source that ends before it was
         // cut under the transfer, and a shorter file would pass for complete.
         if (n <= 0)
@@ -354,16 +353,16 @@ void TIdTrivialFTP::ReadBlock(TTransfer& T, std::uint16_t ABlock, std::int32_t A
     if (length < ABlockSize && StampOf(T.Source) != T.SourceStamp)
         throw EReadError(ChangedSourceText);
     T.DataLength = length;
-    T.Sent.Update(std::span(T.Packet).subspan(TFTP_HEADER_SIZE));
+    T.Sent.Update(std::span(T.Packet).subspan(TftpHeaderSize));
 }
 
 void TIdTrivialFTP::RaiseServerError(std::span<const std::uint8_t> APacket) {
     const std::uint16_t code = ReadWord(APacket, 2);
     auto end = APacket.end();
-    if (APacket.size() > TFTP_HEADER_SIZE && APacket.back() == 0)
+    if (APacket.size() > TftpHeaderSize && APacket.back() == 0)
         --end;
     // The server gave up already: an ERROR is never answered (RFC 1350).
-    RaiseTFTPError(code, std::string(APacket.begin() + TFTP_HEADER_SIZE, end));
+    RaiseTFTPError(code, std::string(APacket.begin() + TftpHeaderSize, end));
 }
 
 void TIdTrivialFTP::ParseOptionAck(std::span<const std::uint8_t> APacket) {
@@ -384,10 +383,10 @@ void TIdTrivialFTP::ParseOptionAck(std::span<const std::uint8_t> APacket) {
             const std::string value = nextText(pos);
             if (SameText(name, "blksize")) {
                 const std::int32_t size = StrToInt(Trim(value));
-                if (size < TFTP_BLKSIZE_MIN || size > TFTP_BLKSIZE_MAX)
+                if (size < TftpBlockSizeMin || size > TftpBlockSizeMax)
                     throw EIdTFTPOptionNegotiationFailed(
                         Format("Unsupported value \"%s\" for option: \"%s\"", value, name));
-                SetBufferSize(size + TFTP_HEADER_SIZE);
+                SetBufferSize(size + TftpHeaderSize);
             } else if (SameText(name, "tsize")) {
                 // The server's view of the size changes nothing for a writer.
             } else if (!name.empty() || !value.empty()) {
@@ -403,7 +402,7 @@ void TIdTrivialFTP::ParseOptionAck(std::span<const std::uint8_t> APacket) {
 }
 
 void TIdTrivialFTP::RaiseUnexpected() {
-    SendErrorPacket(*this, replyIP_, replyPort_, TFTP_ERR_ILLEGAL, "");
+    SendErrorPacket(*this, replyIP_, replyPort_, teIllegalOperation, "");
     throw EIdTFTPException(Format("Unexpected operation from %s:%d", replyIP_, replyPort_));
 }
 

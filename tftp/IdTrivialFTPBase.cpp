@@ -34,21 +34,21 @@ constexpr TErrorClass ErrorClasses[] = {
     {Raise<EIdTFTPNoSuchUser>, Is<EIdTFTPNoSuchUser>},
     {Raise<EIdTFTPOptionNegotiationFailed>, Is<EIdTFTPOptionNegotiationFailed>},
 };
-static_assert(std::size(ErrorClasses) == TFTP_ERR_OPTION);
+static_assert(std::size(ErrorClasses) == teOptionRefused);
 
 } // namespace
 
 void RaiseTFTPError(std::uint16_t AErrorCode, const std::string& AText) {
-    if (AErrorCode >= TFTP_ERR_NOTFOUND && AErrorCode <= TFTP_ERR_OPTION)
+    if (AErrorCode >= teNotFound && AErrorCode <= teOptionRefused)
         ErrorClasses[AErrorCode - 1].raise(AText);
     throw EIdTFTPException(AText);
 }
 
 std::uint16_t TFTPErrorCodeOf(const std::exception& AFailure) {
-    for (std::uint16_t code = TFTP_ERR_NOTFOUND; code <= TFTP_ERR_OPTION; ++code)
+    for (std::uint16_t code = teNotFound; code <= teOptionRefused; ++code)
         if (ErrorClasses[code - 1].is(AFailure))
             return code;
-    return TFTP_ERR_UNDEFINED;
+    return teUndefined;
 }
 
 void AppendWord(TIdBytes& APacket, std::uint16_t AValue) {
@@ -73,14 +73,14 @@ std::uint16_t ReadWord(std::span<const std::uint8_t> APacket, std::size_t AOffse
 }
 
 bool IsErrorPacket(std::span<const std::uint8_t> APacket) {
-    return APacket.size() >= 2 && ReadWord(APacket, 0) == TFTP_ERROR;
+    return APacket.size() >= 2 && ReadWord(APacket, 0) == toERROR;
 }
 
 void SendErrorPacket(TIdUDPBase& AEndpoint, const std::string& APeerIP, std::uint16_t APeerPort,
                      std::uint16_t AErrorCode, const std::string& AErrorText) {
     TIdBytes packet;
     packet.reserve(AErrorText.size() + 5);
-    AppendWord(packet, TFTP_ERROR);
+    AppendWord(packet, toERROR);
     AppendWord(packet, AErrorCode);
     AppendText(packet, AErrorText);
     AEndpoint.SendDatagramTo(APeerIP, APeerPort, packet);

@@ -18,33 +18,33 @@
 class TIdUDPBase;
 
 /// Opcodes, RFC 1350 section 5; OACK from RFC 2347.
-enum TftpOpcode : std::uint16_t {
-    TFTP_RRQ = 1,
-    TFTP_WRQ = 2,
-    TFTP_DATA = 3,
-    TFTP_ACK = 4,
-    TFTP_ERROR = 5,
-    TFTP_OACK = 6
+enum TTftpOpcode : std::uint16_t {
+    toRRQ = 1,
+    toWRQ = 2,
+    toDATA = 3,
+    toACK = 4,
+    toERROR = 5,
+    toOACK = 6
 };
 
 /// Error codes, RFC 1350 appendix; 8 from RFC 2347.
-enum TftpErrorCode : std::uint16_t {
-    TFTP_ERR_UNDEFINED = 0,
-    TFTP_ERR_NOTFOUND = 1,
-    TFTP_ERR_ACCESS = 2,
-    TFTP_ERR_DISKFULL = 3,
-    TFTP_ERR_ILLEGAL = 4,
-    TFTP_ERR_UNKNOWNID = 5,
-    TFTP_ERR_EXISTS = 6,
-    TFTP_ERR_NOSUCHUSER = 7,
-    TFTP_ERR_OPTION = 8
+enum TTftpErrorCode : std::uint16_t {
+    teUndefined = 0,
+    teNotFound = 1,
+    teAccessViolation = 2,
+    teDiskFull = 3,
+    teIllegalOperation = 4,
+    teUnknownTransferId = 5,
+    teFileExists = 6,
+    teNoSuchUser = 7,
+    teOptionRefused = 8
 };
 
-constexpr std::int32_t TFTP_HEADER_SIZE = 4;       // opcode + block number, RFC 1350
-constexpr std::int32_t TFTP_BLKSIZE_DEFAULT = 512; // RFC 1350
-constexpr std::int32_t TFTP_BLKSIZE_MIN = 8;       // RFC 2348
-constexpr std::int32_t TFTP_BLKSIZE_MAX = 65464;   // RFC 2348
-constexpr std::uint16_t TFTP_BLOCK_MAX = 65535;    // block numbers are 16 bits and never wrap here
+constexpr std::int32_t TftpHeaderSize = 4;         // opcode + block number, RFC 1350
+constexpr std::int32_t TftpBlockSizeDefault = 512; // RFC 1350
+constexpr std::int32_t TftpBlockSizeMin = 8;       // RFC 2348
+constexpr std::int32_t TftpBlockSizeMax = 65464;   // RFC 2348
+constexpr std::uint16_t TftpBlockMax = 65535;      // block numbers are 16 bits and never wrap here
 
 /// The mode named in a write request; the data bytes go out unchanged in both.
 enum TIdTFTPMode : std::uint8_t { tfNetAscii, tfOctet };

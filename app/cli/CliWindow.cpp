@@ -76,15 +76,15 @@ void TCliWindow::Warn(const std::string& text) {
 
 void TCliWindow::RunEnded(const TRunOutcome& outcome) {
     if (report_) {
-        Report(TReportKind::rkRun, std::string(RunKindName(outcome.Kind)));
-        Report(TReportKind::rkStep, std::string(StepName(outcome.Step)));
-        Report(TReportKind::rkReason, outcome.Reason);
-        Report(TReportKind::rkVerified,
+        Report(TReportKind::rcRun, std::string(RunKindName(outcome.Kind)));
+        Report(TReportKind::rcStep, std::string(StepName(outcome.Step)));
+        Report(TReportKind::rcReason, outcome.Reason);
+        Report(TReportKind::rcVerified,
                outcome.Verified ? (*outcome.Verified ? "true" : "false") : "");
-        Report(TReportKind::rkPagesSha256, outcome.PagesSha256);
-        Report(TReportKind::rkProgramSha256, outcome.ProgramSha256);
+        Report(TReportKind::rcPagesSha256, outcome.PagesSha256);
+        Report(TReportKind::rcProgramSha256, outcome.ProgramSha256);
         // Last: the fleet takes a run for updated only with this record.
-        Report(TReportKind::rkResult, std::string(ResultName(outcome.Result)));
+        Report(TReportKind::rcResult, std::string(ResultName(outcome.Result)));
         return;
     }
     // A run that an error box ended has said so already; one that a signal
@@ -102,7 +102,7 @@ void TCliWindow::RunEnded(const TRunOutcome& outcome) {
 }
 
 void TCliWindow::StepReached(TRunStep step) {
-    Report(TReportKind::rkReached, std::string(StepName(step)));
+    Report(TReportKind::rcReached, std::string(StepName(step)));
 }
 
 void TCliWindow::Report(TReportKind kind, const std::string& text) {
@@ -115,7 +115,7 @@ void TCliWindow::Report(TReportKind kind, const std::string& text) {
 void TCliWindow::LogLine(const std::string& text) {
     lines_.push_back(text);
     if (report_)
-        return Report(TReportKind::rkLog, text);
+        return Report(TReportKind::rcLog, text);
     WriteLine(TConsoleStream::csOutput, text);
 }
 
@@ -125,7 +125,7 @@ void TCliWindow::ClearLog() {
 }
 
 void TCliWindow::SetStatus(const std::string& text) {
-    Report(TReportKind::rkStatus, text);
+    Report(TReportKind::rcStatus, text);
     status_ = text;
     DrawStatus();
 }
@@ -135,7 +135,7 @@ void TCliWindow::SetProgress(std::int64_t done, std::int64_t total) {
     // count with the share of another.
     transferDone_ = done;
     transferSize_ = total;
-    Report(TReportKind::rkProgress, std::to_string(done) + " " + std::to_string(total));
+    Report(TReportKind::rcProgress, std::to_string(done) + " " + std::to_string(total));
 }
 
 void TCliWindow::TraceOut(const std::string& text) {
@@ -188,6 +188,6 @@ std::string TCliWindow::ProgramFolder() {
 void TCliWindow::ShowError(const std::string& text) {
     errorShown_ = true;
     if (report_)
-        return Report(TReportKind::rkError, text);
+        return Report(TReportKind::rcError, text);
     WriteLine(TConsoleStream::csError, "error: " + text);
 }

@@ -86,9 +86,9 @@ void CheckResultsFile(const std::string& path, const std::string& imageFolder,
     for (const std::string& input : inputs)
         if (!input.empty() && PathInFolder(path, input))
             throw Exception(fmt::format("{} is {}, which the run reads", path, input));
-    CheckWritable(path, TSpecialTarget::stRefuse);
+    CheckWritable(path, TSpecialTarget::tgRefuse);
 }
 
 void WriteResultsFile(const std::string& path, const std::vector<TUnitResult>& results) {
-    WriteFileWhole(path, ResultJson(results), TSpecialTarget::stRefuse);
+    WriteFileWhole(path, ResultJson(results), TSpecialTarget::tgRefuse);
 }

@@ -136,9 +136,9 @@ bool TFleetRun::Drain(TUnitRun& run) {
             pending.erase(0, end + 1);
         }
     };
-    const bool outputOpen = run.Child.Read(TChildStream::csOutput, run.Output);
+    const bool outputOpen = run.Child.Read(TChildStream::chOutput, run.Output);
     lines(run.Output, [&](const std::string& line) { Record(run, line); });
-    const bool errorOpen = run.Child.Read(TChildStream::csError, run.Error);
+    const bool errorOpen = run.Child.Read(TChildStream::chError, run.Error);
     lines(run.Error, [&](const std::string& line) { console_.Line(stderr, address, line); });
     if (outputOpen || errorOpen)
         return false;
@@ -162,19 +162,19 @@ void TFleetRun::Record(TUnitRun& run, const std::string& line) {
         return;
     }
     switch (record->Kind) {
-    case TReportKind::rkLog:
+    case TReportKind::rcLog:
         console_.Line(stdout, address, record->Text);
         break;
-    case TReportKind::rkStatus:
+    case TReportKind::rcStatus:
         run.Status.Status = record->Text;
         break;
-    case TReportKind::rkProgress: {
+    case TReportKind::rcProgress: {
         const auto progress = ParseProgress(record->Text);
         run.Status.Done = progress ? progress->first : 0;
         run.Status.Total = progress ? progress->second : 0;
         break;
     }
-    case TReportKind::rkError:
+    case TReportKind::rcError:
         console_.Line(stderr, address, "error: " + record->Text);
         break;
     default:

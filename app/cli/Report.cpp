@@ -10,21 +10,21 @@
 namespace {
 
 constexpr std::array<std::pair<TReportKind, std::string_view>, 15> Names{{
-    {TReportKind::rkLog, "log"},
-    {TReportKind::rkStatus, "status"},
-    {TReportKind::rkProgress, "progress"},
-    {TReportKind::rkError, "error"},
-    {TReportKind::rkRevision, "revision"},
-    {TReportKind::rkPages, "pages"},
-    {TReportKind::rkProgram, "program"},
-    {TReportKind::rkReached, "reached"},
-    {TReportKind::rkRun, "run"},
-    {TReportKind::rkStep, "step"},
-    {TReportKind::rkReason, "reason"},
-    {TReportKind::rkVerified, "verified"},
-    {TReportKind::rkPagesSha256, "pages-sha256"},
-    {TReportKind::rkProgramSha256, "program-sha256"},
-    {TReportKind::rkResult, "result"},
+    {TReportKind::rcLog, "log"},
+    {TReportKind::rcStatus, "status"},
+    {TReportKind::rcProgress, "progress"},
+    {TReportKind::rcError, "error"},
+    {TReportKind::rcRevision, "revision"},
+    {TReportKind::rcPages, "pages"},
+    {TReportKind::rcProgram, "program"},
+    {TReportKind::rcReached, "reached"},
+    {TReportKind::rcRun, "run"},
+    {TReportKind::rcStep, "step"},
+    {TReportKind::rcReason, "reason"},
+    {TReportKind::rcVerified, "verified"},
+    {TReportKind::rcPagesSha256, "pages-sha256"},
+    {TReportKind::rcProgramSha256, "program-sha256"},
+    {TReportKind::rcResult, "result"},
 }};
 
 } // namespace

@@ -11,26 +11,26 @@
 #include <string_view>
 
 enum class TReportKind {
-    rkLog,      // a line of the log
-    rkStatus,   // the status label's text
-    rkProgress, // "done total" of the transfer under way
-    rkError,    // the error box's text
-    rkRevision, // the revision the unit reported, 0 for none
-    rkPages,    // the web-page image chosen for upload
-    rkProgram,  // the program image chosen for upload
-    rkReached,  // the step (StepName) that the run under way has reached
+    rcLog,      // a line of the log
+    rcStatus,   // the status label's text
+    rcProgress, // "done total" of the transfer under way
+    rcError,    // the error box's text
+    rcRevision, // the revision the unit reported, 0 for none
+    rcPages,    // the web-page image chosen for upload
+    rcProgram,  // the program image chosen for upload
+    rcReached,  // the step (StepName) that the run under way has reached
     // A run's outcome, at its end: which run it ends (RunKindName), the
     // step it reached (StepName), why it did not succeed, whether the unit
     // came back at the end ("true", "false", "" when not asked), the
     // SHA-256 of each image sent ("" for none), and last how it ended
     // (ResultName).
-    rkRun,
-    rkStep,
-    rkReason,
-    rkVerified,
-    rkPagesSha256,
-    rkProgramSha256,
-    rkResult
+    rcRun,
+    rcStep,
+    rcReason,
+    rcVerified,
+    rcPagesSha256,
+    rcProgramSha256,
+    rcResult
 };
 
 struct TReportRecord {

@@ -165,7 +165,7 @@ int RunCli(const TCliOptions& options, const std::string& address) {
             return status();
     }
     loader.connectbutClick();
-    window.Report(TReportKind::rkRevision, std::to_string(loader.HardwareRevision));
+    window.Report(TReportKind::rcRevision, std::to_string(loader.HardwareRevision));
     if (!loader.Outcome().Succeeded())
         return status();
 
@@ -180,8 +180,8 @@ int RunCli(const TCliOptions& options, const std::string& address) {
     for (const TImageList list : {TImageList::ilWebPages, TImageList::ilPrograms}) {
         const int index = window.ListItemIndex(list);
         if (index >= 0)
-            window.Report(list == TImageList::ilWebPages ? TReportKind::rkPages
-                                                         : TReportKind::rkProgram,
+            window.Report(list == TImageList::ilWebPages ? TReportKind::rcPages
+                                                         : TReportKind::rcProgram,
                           window.ListItem(list, index));
     }
     if (options.List) {

@@ -25,49 +25,49 @@ std::string VerdictLine(TRunResult result, std::optional<TRunStep> step,
 void ReadRecord(TUnitReport& report, const TReportRecord& record) {
     const std::string& text = record.Text;
     switch (record.Kind) {
-    case TReportKind::rkLog:
-    case TReportKind::rkStatus:
-    case TReportKind::rkProgress:
+    case TReportKind::rcLog:
+    case TReportKind::rcStatus:
+    case TReportKind::rcProgress:
         break;
-    case TReportKind::rkError:
+    case TReportKind::rcError:
         report.Error = text;
         break;
-    case TReportKind::rkRevision: {
+    case TReportKind::rcRevision: {
         int revision = 0;
         std::from_chars(text.data(), text.data() + text.size(), revision);
         report.Revision = revision;
         break;
     }
-    case TReportKind::rkPages:
+    case TReportKind::rcPages:
         report.Pages = text;
         break;
-    case TReportKind::rkProgram:
+    case TReportKind::rcProgram:
         report.Program = text;
         break;
-    case TReportKind::rkReached:
+    case TReportKind::rcReached:
         if (const auto step = StepOfName(text))
             report.Reached = step;
         break;
-    case TReportKind::rkRun:
+    case TReportKind::rcRun:
         report.Pending = TRunOutcome{};
         report.Pending.Kind = RunKindOfName(text).value_or(TRunKind::rkConnect);
         break;
-    case TReportKind::rkStep:
+    case TReportKind::rcStep:
         report.Pending.Step = StepOfName(text).value_or(report.Pending.Step);
         break;
-    case TReportKind::rkReason:
+    case TReportKind::rcReason:
         report.Pending.Reason = text;
         break;
-    case TReportKind::rkVerified:
+    case TReportKind::rcVerified:
         report.Pending.Verified = text.empty() ? std::nullopt : std::optional<bool>(text == "true");
         break;
-    case TReportKind::rkPagesSha256:
+    case TReportKind::rcPagesSha256:
         report.Pending.PagesSha256 = text;
         break;
-    case TReportKind::rkProgramSha256:
+    case TReportKind::rcProgramSha256:
         report.Pending.ProgramSha256 = text;
         break;
-    case TReportKind::rkResult:
+    case TReportKind::rcResult:
         // The last record of an outcome: only now is the outcome the run's.
         if (const auto result = ResultOfName(text)) {
             report.Pending.Result = *result;

@@ -132,7 +132,7 @@ TEST(Upload, AWaitEndsAtItsLimitEvenInAPoll) {
     EXPECT_EQ(rig.Window.Lines, (Lines{"Rebooting unit", "Unit did not come back"}));
     EXPECT_GE(took, std::chrono::seconds(3));
     EXPECT_LT(took, std::chrono::seconds(3) + TLoader::MinPollTime + std::chrono::seconds(3));
-    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::rsFirstWait);
+    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::spFirstWait);
 }
 
 TEST(Connect, AnEndlessPageEndsAtTheCapWithMemoryFlat) {

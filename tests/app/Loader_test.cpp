@@ -71,7 +71,7 @@ TEST(Connect, ReadsTheRevisionFromTheHomePage) {
         EXPECT_EQ(outcome.Succeeded(), row.revision > 0);
         EXPECT_EQ(outcome.Reason.empty(), row.revision > 0) << outcome.Reason;
         if (row.revision != 0) {
-            EXPECT_EQ(outcome.Step, row.revision > 0 ? TRunStep::rsDone : TRunStep::rsConnect);
+            EXPECT_EQ(outcome.Step, row.revision > 0 ? TRunStep::spDone : TRunStep::spConnect);
         }
         if (row.error.empty()) {
             EXPECT_TRUE(rig.Window.Errors.empty());
@@ -329,7 +329,7 @@ TEST(Upload, SendsBothImagesUnderTheNamesOfTheRevision) {
         ASSERT_EQ(rig.Window.Outcomes.size(), 2u);
         const TRunOutcome& outcome = rig.Window.Outcomes[1];
         EXPECT_EQ(outcome.Kind, TRunKind::rkUpload);
-        EXPECT_EQ(outcome.Step, TRunStep::rsDone);
+        EXPECT_EQ(outcome.Step, TRunStep::spDone);
         EXPECT_TRUE(outcome.Succeeded());
         EXPECT_EQ(outcome.Reason, "");
         EXPECT_EQ(outcome.PagesSha256, pagesSha);
@@ -395,7 +395,7 @@ TEST(Upload, AChosenImageThatVanishedFailsTheRunAtItsStep) {
         EXPECT_TRUE(rig.Unit.Images().empty());
         const TRunOutcome& outcome = rig.Window.Outcomes.back();
         EXPECT_EQ(outcome.Result, TRunResult::rrFailed);
-        EXPECT_EQ(outcome.Step, TRunStep::rsWebPages);
+        EXPECT_EQ(outcome.Step, TRunStep::spWebPages);
         EXPECT_EQ(outcome.Reason.rfind("Cannot open file", 0), 0u) << outcome.Reason;
     }
 }
@@ -416,7 +416,7 @@ TEST(Upload, AUnitThatDoesNotComeBackEndsTheRunAtTheWaitLimit) {
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Wait 1 s of 1.5"), statuses.end())
         << ::testing::PrintToString(statuses);
     const TRunOutcome& outcome = rig.Window.Outcomes.back();
-    EXPECT_EQ(outcome.Step, TRunStep::rsFirstWait);
+    EXPECT_EQ(outcome.Step, TRunStep::spFirstWait);
     EXPECT_EQ(outcome.Result, TRunResult::rrFailed);
     EXPECT_EQ(outcome.Reason.rfind("the unit did not report hardware revision 171 within 1.5 s", 0),
               0u)
@@ -437,7 +437,7 @@ TEST(Upload, VerifyTellsWhetherTheUnitCameBackAfterItsProgram) {
         const TRunOutcome& outcome = rig.Window.Outcomes.back();
         EXPECT_EQ(outcome.Verified, !dies);
         EXPECT_EQ(outcome.Succeeded(), !dies);
-        EXPECT_EQ(outcome.Step, dies ? TRunStep::rsVerify : TRunStep::rsDone);
+        EXPECT_EQ(outcome.Step, dies ? TRunStep::spVerify : TRunStep::spDone);
         EXPECT_EQ(rig.Window.Lines.back(), dies ? "Unit did not come back" : "Update successful");
         EXPECT_EQ(
             OutcomeLine(outcome).rfind(dies ? "Failed at verify: Unit did not come back (" : "", 0),
@@ -457,7 +457,7 @@ TEST(Upload, OnlyTheUnitConnectedIsSentCommands) {
     ASSERT_EQ(rig.Window.Errors.size(), 1u);
     EXPECT_EQ(rig.Window.Errors[0], "The address is not that of the unit connected "
                                     "(127.000.000.118): Connect to 127.000.000.119 first.");
-    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::rsImageCheck);
+    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::spImageCheck);
     EXPECT_EQ(other.Requests(), Lines{});
     other.Stop();
     rig.Loader.connectbutClick(); // finds no unit at 127.0.0.119
@@ -481,7 +481,7 @@ TEST(Upload, TheTimeLimitAndACancelOfTheRunEndItAtTheStepReached) {
     EXPECT_LT(steady_clock::now() - start, std::chrono::seconds(6));
     EXPECT_EQ(rig.Window.Lines, Lines{"Rebooting unit"});
     TRunOutcome outcome = rig.Window.Outcomes.back();
-    EXPECT_EQ(outcome.Step, TRunStep::rsFirstWait);
+    EXPECT_EQ(outcome.Step, TRunStep::spFirstWait);
     EXPECT_EQ(outcome.Result, TRunResult::rrTimeLimit);
     EXPECT_EQ(OutcomeLine(outcome),
               "Stopped at wait after the reboot: time limit of 2.5 s reached");
@@ -521,7 +521,7 @@ TEST(Upload, ACancelEndsAWaitWithinASecondWithoutFurtherLines) {
     EXPECT_TRUE(rig.Window.Errors.empty());
     EXPECT_EQ(rig.Window.BusyChanges, (std::vector<bool>{true, false}));
     EXPECT_EQ(rig.Window.Outcomes.back().Result, TRunResult::rrCancelled);
-    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::rsFirstWait);
+    EXPECT_EQ(rig.Window.Outcomes.back().Step, TRunStep::spFirstWait);
 }
 
 TEST(Upload, ACancelEndsATransferAtItsNextNotificationAndTellsTheUnit) {

@@ -34,14 +34,14 @@ TEST(OutcomeLine, NamesTheStepAndTheReason) {
     const std::string refusedLine = "Failed at connect: Socket Error # 10061 Connection refused.";
     const std::string timeLimit = "Stopped at program: time limit of 30 s reached";
     const std::vector<Row> rows = {
-        {rkUpload, rsDone, rrSucceeded, "", "", "Update successful"},
-        {rkConnect, rsDone, rrSucceeded, "", "", "Connected"},
-        {rkUpload, rsWebPages, rrFailed, "denied", "Failed at web pages: denied",
+        {rkUpload, spDone, rrSucceeded, "", "", "Update successful"},
+        {rkConnect, spDone, rrSucceeded, "", "", "Connected"},
+        {rkUpload, spWebPages, rrFailed, "denied", "Failed at web pages: denied",
          "Failed at web pages: denied"},
-        {rkConnect, rsConnect, rrFailed, refused, refusedLine, refusedLine},
-        {rkUpload, rsSecondWait, rrCancelled, "", "Cancelled at wait after the web pages",
+        {rkConnect, spConnect, rrFailed, refused, refusedLine, refusedLine},
+        {rkUpload, spSecondWait, rrCancelled, "", "Cancelled at wait after the web pages",
          "Cancelled at wait after the web pages"},
-        {rkUpload, rsProgram, rrTimeLimit, "time limit of 30 s reached", timeLimit, timeLimit},
+        {rkUpload, spProgram, rrTimeLimit, "time limit of 30 s reached", timeLimit, timeLimit},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.line);
@@ -56,7 +56,7 @@ TEST(OutcomeLine, NamesTheStepAndTheReason) {
 }
 
 TEST(StepOfName, GivesBackEveryStepAndResultAndNothingElse) {
-    for (int i = 0; i <= static_cast<int>(TRunStep::rsDone); ++i) {
+    for (int i = 0; i <= static_cast<int>(TRunStep::spDone); ++i) {
         const auto step = static_cast<TRunStep>(i);
         EXPECT_EQ(StepOfName(StepName(step)), step) << i;
     }

@@ -149,16 +149,16 @@ TEST(ReleaseSocket, IsSilentAndRepeatableAndTheHandleCanAllocateAgain) {
     EXPECT_THROW_MSG(h.SetIPVersion(Id_IPv4), EIdCannotSetIPVersionWhenConnected,
                      "Cannot change IPVersion when connected");
     h.SetBroadcastEnabled(true);
-    EXPECT_EQ(h.ReadSocketOption(Id_SOL_SOCKET, Id_SO_BROADCAST), 1);
+    EXPECT_EQ(h.ReadSocketOption(IdSolSocket, IdSoBroadcast), 1);
     h.ReleaseSocket();
     h.ReleaseSocket();
     EXPECT_FALSE(h.HandleAllocated());
-    EXPECT_EQ(h.Handle(), Id_INVALID_SOCKET);
+    EXPECT_EQ(h.Handle(), IdInvalidSocket);
     EXPECT_EQ(h.SocketType(), 0);
 
     h.SetIPVersion(Id_IPv4);
     h.OpenSocket();
-    EXPECT_EQ(h.SocketType(), Id_SOCK_DGRAM);
-    EXPECT_EQ(h.ReadSocketOption(Id_SOL_SOCKET, Id_SO_BROADCAST), 1)
+    EXPECT_EQ(h.SocketType(), IdSockDgram);
+    EXPECT_EQ(h.ReadSocketOption(IdSolSocket, IdSoBroadcast), 1)
         << "the new socket carries the handle's broadcast setting";
 }

@@ -115,5 +115,5 @@ TEST(IPVersion, AnyOtherVersionIsRefused) {
     const auto bad = static_cast<TIdIPVersion>(2);
     EXPECT_THROW_MSG(GStack->ResolveHostAddress("localhost", bad), EIdIPVersionUnsupported,
                      "The requested IPVersion / Address family is not supported.");
-    EXPECT_THROW(GStack->NewSocket(Id_SOCK_DGRAM, 0, false, bad), EIdIPVersionUnsupported);
+    EXPECT_THROW(GStack->NewSocket(IdSockDgram, 0, false, bad), EIdIPVersionUnsupported);
 }

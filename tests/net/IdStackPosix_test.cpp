@@ -15,9 +15,8 @@ TEST(PosixStackErrors, ErrnoBecomesTheSocketErrorOfTheSameCondition) {
     ASSERT_EQ(::pipe(pipeFds), 0);
     TUdpPeer occupied("127.0.0.45");
     StackSocket s;
-    ExpectSocketError([&] { GStack->ReadSocketOption(pipeFds[0], Id_SOL_SOCKET, Id_SO_TYPE); },
-                      10038);
-    ExpectSocketError([&] { GStack->ReadSocketOption(-1, Id_SOL_SOCKET, Id_SO_TYPE); }, 10009);
+    ExpectSocketError([&] { GStack->ReadSocketOption(pipeFds[0], IdSolSocket, IdSoType); }, 10038);
+    ExpectSocketError([&] { GStack->ReadSocketOption(-1, IdSolSocket, IdSoType); }, 10009);
     ExpectSocketError([&] { GStack->BindSocket(s.fd, "127.0.0.45", occupied.Port(), Id_IPv4); },
                       10048);
     ExpectSocketError([&] { GStack->ConnectSocket(s.fd, "::1", 9, Id_IPv6); }, 10047);

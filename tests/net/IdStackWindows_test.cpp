@@ -43,22 +43,22 @@ TEST(WinsockLoading, FailuresReachTheCreatorAsStackInitializationFailed) {
     // The library that did load keeps serving.
     StackUsage usage;
     StackSocket s;
-    EXPECT_NE(s.fd, Id_INVALID_SOCKET);
+    EXPECT_NE(s.fd, IdInvalidSocket);
 }
 
 TEST(WindowsStackErrors, SocketErrorNumbersAreThePlatformsOwn) {
     StackUsage usage;
     TUdpPeer occupied("127.0.0.45");
     StackSocket s;
-    ExpectSocketError(
-        [&] { GStack->ReadSocketOption(Id_INVALID_SOCKET, Id_SOL_SOCKET, Id_SO_TYPE); }, 10038);
+    ExpectSocketError([&] { GStack->ReadSocketOption(IdInvalidSocket, IdSolSocket, IdSoType); },
+                      10038);
     ExpectSocketError([&] { GStack->BindSocket(s.fd, "127.0.0.45", occupied.Port(), Id_IPv4); },
                       10048);
     GStack->ConnectSocket(s.fd, "127.0.0.45", occupied.Port(), Id_IPv4);
     // The same datagram that send-to refuses as too big is a plain socket error here.
     ExpectSocketError([&] { GStack->SendOnSocket(s.fd, TIdBytes(70000), 0, -1); }, 10040);
     // The library's option numbers reach the platform as its own.
-    EXPECT_EQ(GStack->ReadSocketOption(s.fd, Id_SOL_SOCKET, Id_SO_TYPE), Id_SOCK_DGRAM);
-    GStack->WriteSocketOption(s.fd, Id_SOL_SOCKET, Id_SO_BROADCAST, 1);
-    EXPECT_EQ(GStack->ReadSocketOption(s.fd, Id_SOL_SOCKET, Id_SO_BROADCAST), 1);
+    EXPECT_EQ(GStack->ReadSocketOption(s.fd, IdSolSocket, IdSoType), IdSockDgram);
+    GStack->WriteSocketOption(s.fd, IdSolSocket, IdSoBroadcast, 1);
+    EXPECT_EQ(GStack->ReadSocketOption(s.fd, IdSolSocket, IdSoBroadcast), 1);
 }

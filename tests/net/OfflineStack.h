@@ -48,7 +48,7 @@ struct StackUsage {
 
 /// A fresh IPv4 datagram socket of the stack, closed at the end of the scope.
 struct StackSocket {
-    TIdStackSocketHandle fd = GStack->NewSocket(Id_SOCK_DGRAM, Id_IPPROTO_IP, false, Id_IPv4);
+    TIdStackSocketHandle fd = GStack->NewSocket(IdSockDgram, IdIpProtoIp, false, Id_IPv4);
     ~StackSocket() { GStack->ShutAndClose(fd); }
 };
 

@@ -27,16 +27,16 @@ TEST(HoldInterrupts, EachSignalEndsTheWaitForChildrenAndIsTakenWithItsNumber) {
                                         "sleep", "30000"};
     };
     std::vector<Row> rows;
-    for (const int signal : {kSignalHangUp, kSignalInterrupt, kSignalTerminate}) {
+    for (const int signal : {SignalHangUp, SignalInterrupt, SignalTerminate}) {
         std::vector<std::string> steps = {"hold", "set"};
         for (const std::string& step : sendsAfterAWhile(signal))
             steps.push_back(step);
         rows.push_back({steps, "interrupt " + std::to_string(signal), signal});
     }
     std::vector<std::string> unheld = {"set", "end-with-parent"};
-    for (const std::string& step : sendsAfterAWhile(kSignalTerminate))
+    for (const std::string& step : sendsAfterAWhile(SignalTerminate))
         unheld.push_back(step);
-    rows.push_back({unheld, "", 128 + kSignalTerminate});
+    rows.push_back({unheld, "", 128 + SignalTerminate});
 
     std::vector<std::unique_ptr<TChildProcess>> programs;
     for (const Row& row : rows)

@@ -37,13 +37,13 @@ std::vector<TOutcome> Collect(std::vector<std::unique_ptr<TChildProcess>>& child
         busy = false;
         for (std::size_t i = 0; i < children.size(); ++i) {
             TChildProcess& child = *children[i];
-            child.Read(TChildStream::csOutput, outcomes[i].Output);
-            child.Read(TChildStream::csError, outcomes[i].Error);
+            child.Read(TChildStream::chOutput, outcomes[i].Output);
+            child.Read(TChildStream::chError, outcomes[i].Error);
             if (std::chrono::steady_clock::now() > giveUp)
                 child.Kill();
             const auto status = child.Ended();
-            if (status && !child.IsOpen(TChildStream::csOutput) &&
-                !child.IsOpen(TChildStream::csError))
+            if (status && !child.IsOpen(TChildStream::chOutput) &&
+                !child.IsOpen(TChildStream::chError))
                 outcomes[i].Status = *status;
             else
                 busy = true;
@@ -124,7 +124,7 @@ TEST(TChildProcess, InterruptReachesAChildEvenWhileTheParentHoldsCtrlC) {
         for (int i = 0; i < 100 && started.empty(); ++i) {
             WaitForChildOutput(std::vector<TChildProcess*>{children[0].get()},
                                std::chrono::milliseconds(100));
-            children[0]->Read(TChildStream::csOutput, started);
+            children[0]->Read(TChildStream::chOutput, started);
         }
         const auto before = std::chrono::steady_clock::now();
         children[0]->Interrupt();
@@ -173,11 +173,11 @@ TEST(TChildProcessSet, AWaitEndsOnOutputAndOnAnEndWithNothingLeftToRead) {
         const auto start = std::chrono::steady_clock::now();
         std::string output;
         while (row.status &&
-               (child.IsOpen(TChildStream::csOutput) || child.IsOpen(TChildStream::csError))) {
+               (child.IsOpen(TChildStream::chOutput) || child.IsOpen(TChildStream::chError))) {
             ASSERT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
             set.Wait();
-            child.Read(TChildStream::csOutput, output);
-            child.Read(TChildStream::csError, output);
+            child.Read(TChildStream::chOutput, output);
+            child.Read(TChildStream::chError, output);
         }
         const auto before = std::chrono::steady_clock::now();
         EXPECT_EQ(set.Wait(row.timeout), row.wake);
@@ -186,7 +186,7 @@ TEST(TChildProcessSet, AWaitEndsOnOutputAndOnAnEndWithNothingLeftToRead) {
         if (row.timeout) {
             EXPECT_GE(waited, *row.timeout / 2);
         }
-        child.Read(TChildStream::csOutput, output);
+        child.Read(TChildStream::chOutput, output);
         EXPECT_EQ(output, row.output);
         EXPECT_EQ(child.Ended(), row.status);
     }
@@ -201,12 +201,12 @@ TEST(EndWithParent, AChildWhoseParentIsKilledEndsItsRunAsOnSigterm) {
     for (int i = 0; i < 100 && pid.empty(); ++i) {
         TChildProcessSet::WaitFor(std::vector<TChildProcess*>{&parent},
                                   std::chrono::milliseconds(100));
-        parent.Read(TChildStream::csOutput, pid);
+        parent.Read(TChildStream::chOutput, pid);
     }
     ASSERT_FALSE(pid.empty());
     TOrphanWatch child(pid);
     parent.Kill();
-    EXPECT_EQ(child.WaitForEnd(std::chrono::seconds(10)), kSignalTerminate);
+    EXPECT_EQ(child.WaitForEnd(std::chrono::seconds(10)), SignalTerminate);
 }
 
 TEST(RunningProgramFile, NamesThisTestProgram) {

@@ -54,12 +54,12 @@ int RunInSet(const std::string& self, const std::vector<std::string>& steps) {
         if (set.Wait() == TChildWake::cwInterrupt)
             return TakeAndTell();
         std::string output, dropped;
-        child.Read(TChildStream::csOutput, output);
-        child.Read(TChildStream::csError, dropped);
+        child.Read(TChildStream::chOutput, output);
+        child.Read(TChildStream::chError, dropped);
         std::fputs(output.c_str(), stdout);
         std::fflush(stdout);
         const auto status = child.Ended();
-        if (status && !child.IsOpen(TChildStream::csOutput) && !child.IsOpen(TChildStream::csError))
+        if (status && !child.IsOpen(TChildStream::chOutput) && !child.IsOpen(TChildStream::chError))
             return *status;
     }
 }

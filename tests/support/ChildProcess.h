@@ -19,10 +19,10 @@ inline bool ReadUntilEnd(TChildProcess& child, std::chrono::milliseconds limit, 
     const auto giveUp = std::chrono::steady_clock::now() + limit;
     for (;;) {
         WaitForChildOutput(std::vector<TChildProcess*>{&child}, std::chrono::milliseconds(10));
-        child.Read(TChildStream::csOutput, output);
-        child.Read(TChildStream::csError, error);
-        if (child.Ended() && !child.IsOpen(TChildStream::csOutput) &&
-            !child.IsOpen(TChildStream::csError))
+        child.Read(TChildStream::chOutput, output);
+        child.Read(TChildStream::chError, error);
+        if (child.Ended() && !child.IsOpen(TChildStream::chOutput) &&
+            !child.IsOpen(TChildStream::chError))
             return true;
         if (std::chrono::steady_clock::now() >= giveUp)
             return false;

@@ -92,7 +92,7 @@ protected:
             ADD_FAILURE() << "no write request";
             return {};
         }
-        EXPECT_EQ(d->Opcode(), TFTP_WRQ);
+        EXPECT_EQ(d->Opcode(), toWRQ);
         return *d;
     }
 
@@ -104,14 +104,14 @@ protected:
         TIdBytes data;
         for (std::uint16_t block = first;; ++block) {
             const auto d = p.Receive();
-            if (!d || d->Bytes.size() < 4 || d->Opcode() != TFTP_DATA) {
+            if (!d || d->Bytes.size() < 4 || d->Opcode() != toDATA) {
                 ADD_FAILURE() << "expected DATA " << block;
                 return data;
             }
             EXPECT_EQ(d->Word(2), block);
             data.insert(data.end(), d->Bytes.begin() + 4, d->Bytes.end());
             p.Reply(*d, Ack(block));
-            if (d->Bytes.size() - 4 < blockSize || block == TFTP_BLOCK_MAX)
+            if (d->Bytes.size() - 4 < blockSize || block == TftpBlockMax)
                 return data;
         }
     }
@@ -120,7 +120,7 @@ protected:
     std::vector<std::size_t> DataLengths() const {
         std::vector<std::size_t> out;
         for (const Datagram& d : peer.Log)
-            if (d.Opcode() == TFTP_DATA)
+            if (d.Opcode() == toDATA)
                 out.push_back(d.Bytes.size() - 4);
         return out;
     }
@@ -419,7 +419,7 @@ TEST_F(TransferTest, WithRetransmissionDuplicateAcksResendNothing) {
     std::map<std::uint16_t, Clock::time_point> sent;
     TIdBytes received;
     while (const auto d = peer.Receive(1000)) {
-        ASSERT_EQ(d->Opcode(), TFTP_DATA);
+        ASSERT_EQ(d->Opcode(), toDATA);
         const std::uint16_t block = d->Word(2);
         const auto now = Clock::now();
         if (const auto it = sent.find(block); it != sent.end()) {
@@ -704,7 +704,7 @@ TEST_F(TransferTest, AFileChangedDuringTheTransferFailsItAndTellsTheServer) {
         r.change();
         // The server acks every DATA until the ERROR: the last block never comes.
         std::optional<Datagram> d;
-        while ((d = peer.Receive()) && d->Opcode() == TFTP_DATA) {
+        while ((d = peer.Receive()) && d->Opcode() == toDATA) {
             EXPECT_EQ(d->Bytes.size(), 1468u + 4) << "block " << d->Word(2);
             peer.Reply(*d, Ack(d->Word(2)));
         }

@@ -24,12 +24,12 @@ namespace {
 
 // TFTP opcodes and error codes, RFC 1350; OACK, RFC 2347.
 enum TTftpOpcode : std::uint16_t {
-    opRRQ = 1,
-    opWRQ = 2,
-    opDATA = 3,
-    opACK = 4,
-    opERROR = 5,
-    opOACK = 6
+    toRRQ = 1,
+    toWRQ = 2,
+    toDATA = 3,
+    toACK = 4,
+    toERROR = 5,
+    toOACK = 6
 };
 enum TTftpError : std::uint16_t {
     teUndefined = 0,
@@ -95,7 +95,7 @@ void SendPacket(int fd, std::uint32_t address, std::uint16_t port,
 void SendError(int fd, std::uint32_t address, std::uint16_t port, std::uint16_t code,
                const std::string& text) {
     std::vector<std::uint8_t> packet;
-    Put16(packet, opERROR);
+    Put16(packet, toERROR);
     Put16(packet, code);
     PutText(packet, text);
     SendPacket(fd, address, port, packet);
@@ -106,14 +106,14 @@ void SendError(int fd, std::uint32_t address, std::uint16_t port, std::uint16_t 
 /// or two ends that each take the other for a stranger trade them without end.
 void SendUnknownTransferId(int fd, std::uint32_t address, std::uint16_t port,
                            const std::vector<std::uint8_t>& packet) {
-    if (packet.size() >= 2 && Get16(packet, 0) == opERROR)
+    if (packet.size() >= 2 && Get16(packet, 0) == toERROR)
         return;
     SendError(fd, address, port, teUnknownTransferId, "Unknown transfer ID");
 }
 
 void SendAck(int fd, std::uint32_t address, std::uint16_t port, std::uint16_t block) {
     std::vector<std::uint8_t> packet;
-    Put16(packet, opACK);
+    Put16(packet, toACK);
     Put16(packet, block);
     SendPacket(fd, address, port, packet);
 }
@@ -443,10 +443,10 @@ void TUnitSim::TftpLoop() {
         if (d.Bytes.size() < 2)
             continue;
         switch (Get16(d.Bytes, 0)) {
-        case opWRQ:
+        case toWRQ:
             ServeWrite(d.Bytes, d.Address, d.Port);
             break;
-        case opRRQ:
+        case toRRQ:
             Log("TFTP read request refused");
             SendError(tftpSocket_.Get(), d.Address, d.Port, teIllegalOperation,
                       "Write requests only");
@@ -506,12 +506,12 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
     std::vector<std::uint8_t> reply;
     if (settings_.Oack == TOackMode::omForceBlockSize) {
         blockSize = settings_.ForcedBlockSize;
-        Put16(reply, opOACK);
+        Put16(reply, toOACK);
         PutText(reply, "blksize");
         PutText(reply, std::to_string(blockSize));
     } else if (settings_.Oack == TOackMode::omGrant &&
                (!requestedBlockSize.empty() || !requestedSize.empty())) {
-        Put16(reply, opOACK);
+        Put16(reply, toOACK);
         const unsigned long asked = std::strtoul(requestedBlockSize.c_str(), nullptr, 10);
         if (asked >= SmallestBlockSize) {
             blockSize = static_cast<unsigned>(std::min<unsigned long>(asked, LargestBlockSize));
@@ -523,7 +523,7 @@ void TUnitSim::ServeWrite(const std::vector<std::uint8_t>& request, std::uint32_
             PutText(reply, requestedSize);
         }
     } else {
-        Put16(reply, opACK);
+        Put16(reply, toACK);
         Put16(reply, 0);
     }
 
@@ -597,11 +597,11 @@ TUnitSim::ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress, std::u
         // The answer to the request was lost and the client asks again: it
         // gets the same answer, as long as no DATA has come. (A unit that
         // answers from another port hears no repeat here: it goes to port 69.)
-        if (opcode == opWRQ && expected == 1 && packet == request) {
+        if (opcode == toWRQ && expected == 1 && packet == request) {
             SendPacket(socket.Get(), peerAddress, peerPort, reply);
             continue;
         }
-        if (opcode == opERROR) {
+        if (opcode == toERROR) {
             // The text up to its terminating zero, kept on one line.
             std::string text(packet.begin() + 4, std::find(packet.begin() + 4, packet.end(), 0));
             std::replace_if(
@@ -613,7 +613,7 @@ TUnitSim::ReceiveData(const TSocketFd& socket, std::uint32_t peerAddress, std::u
             Remember(clientErrors_, error);
             return std::nullopt;
         }
-        if (opcode != opDATA)
+        if (opcode != toDATA)
             continue;
         const std::uint16_t block = Get16(packet, 2);
         if (block == static_cast<std::uint16_t>(expected - 1)) {
@@ -651,7 +651,7 @@ void TUnitSim::Dally(const TSocketFd& socket, std::uint32_t peerAddress, std::ui
     TDatagram d;
     while (ReceivePacket(socket.Get(), d.Bytes, d.Address, d.Port, until, stop)) {
         const bool fromClient = d.Address == peerAddress && d.Port == peerPort;
-        if (fromClient && d.Bytes.size() >= 4 && Get16(d.Bytes, 0) == opDATA &&
+        if (fromClient && d.Bytes.size() >= 4 && Get16(d.Bytes, 0) == toDATA &&
             Get16(d.Bytes, 2) == lastBlock) {
             Log("TFTP final ACK sent again");
             SendAck(socket.Get(), peerAddress, peerPort, lastBlock);

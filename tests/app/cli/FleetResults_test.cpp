@@ -27,7 +27,7 @@ std::string Text(const std::string& path) {
 TEST(ResultJson, GivesNullForWhatWasNotAskedOrNotSent) {
     const std::string pagesSha(64, 'a');
     TUnitVerdict noProgram{
-        TRunStep::rsDone, TRunResult::rrSucceeded, "Update successful", std::nullopt, pagesSha, ""};
+        TRunStep::spDone, TRunResult::rrSucceeded, "Update successful", std::nullopt, pagesSha, ""};
     const std::vector<TUnitResult> results = {
         {"127.000.000.002", 171, "pagesV1.bin", "", noProgram, 1.5},
         {"127.000.000.003", 0, "", "", {}, 0}};

@@ -41,8 +41,8 @@ TFleetRun RunFleetCli(const Lines& args,
     Clock::time_point interrupted{};
     for (;;) {
         WaitForChildOutput(std::vector<TChildProcess*>{&cli}, std::chrono::milliseconds(50));
-        cli.Read(TChildStream::csOutput, run.Out);
-        cli.Read(TChildStream::csError, run.Err);
+        cli.Read(TChildStream::chOutput, run.Out);
+        cli.Read(TChildStream::chError, run.Err);
         if (interruptAt && interrupted == Clock::time_point{} && interruptAt(run.Out)) {
             interrupted = Clock::now();
             for (const int signal : signals)
@@ -51,7 +51,7 @@ TFleetRun RunFleetCli(const Lines& args,
         if (Clock::now() - start > std::chrono::seconds(120))
             cli.Kill();
         const auto status = cli.Ended();
-        if (status && !cli.IsOpen(TChildStream::csOutput) && !cli.IsOpen(TChildStream::csError)) {
+        if (status && !cli.IsOpen(TChildStream::chOutput) && !cli.IsOpen(TChildStream::chError)) {
             run.Status = *status;
             break;
         }
@@ -128,11 +128,11 @@ TEST(ReportLine, KeepsEveryTextOnOneLineAndGivesItBackWhole) {
                                  "\\0 is no NUL"};
     for (const std::string& text : texts) {
         SCOPED_TRACE(text);
-        const std::string line = ReportLine(TReportKind::rkLog, text);
+        const std::string line = ReportLine(TReportKind::rcLog, text);
         ASSERT_EQ(std::count(line.begin(), line.end(), '\n'), 1);
         const auto record = ParseReportLine(line.substr(0, line.size() - 1));
         ASSERT_TRUE(record.has_value());
-        EXPECT_EQ(record->Kind, TReportKind::rkLog);
+        EXPECT_EQ(record->Kind, TReportKind::rcLog);
         EXPECT_EQ(record->Text, text);
     }
     EXPECT_FALSE(ParseReportLine("Rebooting unit").has_value());

@@ -46,7 +46,7 @@ public:
                 return false;
             TChildProcess* const children[] = {&script_};
             WaitForChildOutput(children, std::chrono::milliseconds(100));
-            script_.Read(TChildStream::csOutput, output);
+            script_.Read(TChildStream::chOutput, output);
         }
         return true;
     }
