@@ -367,6 +367,7 @@ done
 
 # check: no install, no copy, no run, no report; it fails where the real
 # run would.
+mkdir -p "$work/report/sites"
 echo '[]' | tee "$work/report/fleet-report.json" >"$work/report/sites/gone.json"
 status=$(playbook check.log -i "$work/inventory.yml" --check --limit site1,site3,site7,site9)
 [ "$status" -eq 2 ] || fail "check mode: status $status, not 2"
