@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 
 # The web server and TFTP servers of the tests, besides the build's own
 # needs: busybox (its httpd), libnet-tftpd-perl, nodejs and npm, libwrap0
-# (which the unpacked atftpd links). Ansible, OpenSSH and python3-apt run the
+# (which the unpacked atftpd links). Ansible, ansible-lint and OpenSSH run the
 # site playbook of deploy/ansible in its test; ansible-lint checks its role.
 packages=(
     cmake g++ clang libclang-rt-14-dev pkg-config make
@@ -21,7 +21,7 @@ packages=(
     g++-mingw-w64-x86-64-posix googletest wine64 fonts-wine imagemagick wixl librsvg2-bin icoutils
     help2man dpkg-dev file lintian man-db
     busybox libnet-tftpd-perl libwrap0
-    ansible-core ansible-lint openssh-server openssh-client python3-apt
+    ansible-core ansible-lint openssh-server openssh-client
 )
 # Node.js may come from elsewhere than Debian (with npm inside it): only a
 # machine without node gets Debian's.
