@@ -100,7 +100,10 @@ TEST_F(HttpPeerTest, SendsTheDeviceConversationRequest) {
     EXPECT_EQ(EchoedHeader(echo, "User-Agent"), "Tessik TFTP Loader");
     EXPECT_EQ(EchoedHeader(echo, "Content-Length"), "0");
     EXPECT_EQ(EchoedHeader(echo, "Pragma"), "no-cache");
+#ifndef _WIN32
+    // The stand-in on libcurl sends what wininet's cache flags stand for.
     EXPECT_EQ(EchoedHeader(echo, "Cache-Control"), "no-cache");
+#endif
     EXPECT_EQ(EchoedHeader(echo, "Connection"), "Keep-Alive");
     EXPECT_EQ(EchoedHeader(echo, "Range"), std::nullopt);
     EXPECT_EQ(EchoedHeader(echo, "Referer"), std::nullopt);
