@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "runtime/Exception.h"
+#include "runtime/Files.h"
+
 namespace {
 
 /// WCAG 2's relative luminance of a colour.
@@ -55,6 +58,8 @@ TWindowController::TWindowController(TWindowOperations& window, TRunView& view)
 }
 
 void TWindowController::Press(TRunKind button) {
+    if (view_.AddressHoldsInvalidChange())
+        return;
     if (loader_.Busy()) {
         // The run's own button reads Cancel; the other one is disabled, but
         // a click on it may have been on its way.
@@ -96,6 +101,7 @@ TCloseAction TWindowController::CloseRequested() {
         return TCloseAction::caCloseNow;
     if (stopAndClose_) {
         loader_.Cancel();
+        closing_ = true;
         return TCloseAction::caCloseAfterRun;
     }
     // An update cut short leaves the unit without its images: the user says
@@ -115,6 +121,13 @@ void TWindowController::CloseAnswered(bool stop) {
     view_.CloseWindow();
 }
 
+void TWindowController::QuitRequested() {
+    if (!loader_.Busy())
+        return;
+    loader_.Cancel();
+    closing_ = true;
+}
+
 void TWindowController::AddressChanged() {
     // During a run the field is disabled: it reads the run's own unit.
     if (loader_.Busy())
@@ -132,14 +145,57 @@ void TWindowController::AddressChanged() {
     view_.ShowRunState();
 }
 
+void TWindowController::FolderChanged() noexcept {
+    // A scan inside a run (Connect setting the folder) fails into that run,
+    // but not through the toolkit's dispatch of the edit's change: the
+    // window raises it once the edit has finished its change.
+    try {
+        loader_.direditChange();
+    } catch (...) {
+        HoldFailure(std::current_exception());
+    }
+}
+
+void TWindowController::HoldFailure(std::exception_ptr failure) noexcept {
+    // The first failure is the one the user's action met; one that follows
+    // it (a handler unwinding from it, say) must not hide it.
+    if (!heldFailure_)
+        heldFailure_ = std::move(failure);
+}
+
+void TWindowController::RaiseHeldFailure() {
+    if (heldFailure_)
+        std::rethrow_exception(std::exchange(heldFailure_, nullptr));
+}
+
 void TWindowController::SetBusy(bool busy) {
     running_ = busy ? pressed_ : std::nullopt;
-    // A new run's statuses are its own, not the last run's outcome.
     if (busy) {
+        // A new run's statuses are its own, not the last run's outcome.
         tone_ = TStatusTone::stNormal;
         hinting_ = false;
+        // A control about to be disabled leaves the focus to the log, where
+        // Escape cancels: a toolkit would pass it on along the tab order (to
+        // the run's Cancel, which a held Enter would press), or leave it on
+        // the disabled control, which would take the keys with it.
+        focusBeforeRun_ = view_.FocusedControl();
+        if (focusBeforeRun_ && !ControlEnabled(*focusBeforeRun_))
+            view_.FocusControl(TWindowControl::wcLog);
+        view_.ShowRunState();
+        return;
     }
     view_.ShowRunState();
+    if (closing_) {
+        view_.CloseWindow();
+        return;
+    }
+    // The control the run started from takes the keyboard back; one that is
+    // gone meanwhile (the group hidden by a Connect that found no unit)
+    // leaves it to Connect. A focus outside the window stays there.
+    if (const auto focus = std::exchange(focusBeforeRun_, std::nullopt)) {
+        const bool usable = view_.ControlShown(*focus) && ControlEnabled(*focus);
+        view_.FocusControl(usable ? *focus : TWindowControl::wcConnect);
+    }
 }
 
 void TWindowController::RunEnded(const TRunOutcome& outcome) {
@@ -161,10 +217,23 @@ std::string_view TWindowController::ButtonCaption(TRunKind button) const noexcep
     return button == TRunKind::rkConnect ? "Connect" : "Upload";
 }
 
-bool TWindowController::ButtonEnabled(TRunKind button) const {
-    if (loader_.Busy())
-        return running_ == button;
-    return button == TRunKind::rkConnect || UploadOffered();
+bool TWindowController::ControlEnabled(TWindowControl control) const {
+    switch (control) {
+    case TWindowControl::wcLog:
+        return true;
+    case TWindowControl::wcConnect:
+        return !loader_.Busy() || running_ == TRunKind::rkConnect;
+    case TWindowControl::wcUpload:
+        return loader_.Busy() ? running_ == TRunKind::rkUpload : UploadOffered();
+    case TWindowControl::wcAddress:
+    case TWindowControl::wcFolder:
+    case TWindowControl::wcFolderButton:
+    case TWindowControl::wcWebPages:
+    case TWindowControl::wcPrograms:
+        // One unit and one pair of images from the start of a run to its end.
+        return !loader_.Busy();
+    }
+    return false;
 }
 
 bool TWindowController::UploadOffered() const {
@@ -175,4 +244,34 @@ bool TWindowController::UploadOffered() const {
 bool TWindowController::Chosen(TImageList list) const {
     const int index = window_.ListItemIndex(list);
     return index >= 0 && index < window_.ListCount(list);
+}
+
+std::string TWindowController::LogText() {
+    const std::vector<TLogLine> lines = view_.LogLines();
+    const bool selection =
+        std::any_of(lines.begin(), lines.end(), [](const TLogLine& line) { return line.Selected; });
+    std::string text;
+    for (const TLogLine& line : lines)
+        if (line.Selected || !selection)
+            text.append(line.Text).append(view_.LineEnd());
+    return text;
+}
+
+void TWindowController::CopyLog() {
+    view_.SetClipboardText(LogText());
+}
+
+void TWindowController::SaveLogAs() {
+    const std::optional<std::string> path = view_.AskSavePath();
+    if (!path)
+        return;
+    std::string text;
+    for (const TLogLine& line : view_.LogLines())
+        text.append(line.Text).append(view_.LineEnd());
+    try {
+        // A log saved over an older one must not leave half of each.
+        WriteFileWhole(*path, text, TSpecialTarget::tgRefuse);
+    } catch (const Exception& e) {
+        window_.ShowError(ErrorBoxText(e.Message()));
+    }
 }

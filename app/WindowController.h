@@ -1,18 +1,27 @@
 // The part of a loader's window that is the same in every toolkit: the run
 // as the user meets it. The controller owns the loader, starts a Connect or
-// an Upload from its button, offers Upload only for the unit connected and
-// with an image to send, makes that button the run's Cancel while the run
-// goes on, asks before a close ends a run, and keeps the status label's tone
-// (a run that did not succeed in the error colour until the next run) and
-// its place in the strip under the log. Each window draws what it says and
-// asks its toolkit for what differs (a question that leaves the run going, a
-// close); no toolkit type belongs here.
+// an Upload from its button (not while the address field refuses to be
+// left), offers Upload only for the unit connected and with an image to
+// send, makes that button the run's Cancel while the run goes on and every
+// control that chooses the unit or the images disabled, keeps the keyboard
+// focus across a run, asks before a close ends a run and knows once the
+// window is closing, holds a failure that a toolkit's dispatch cannot let
+// through until the window raises it, copies and saves the log, and keeps
+// the status label's tone (a run that did not succeed in the error colour
+// until the next run) and its place in the strip under the log. Each window
+// draws what it says and asks its toolkit for what differs (a question that
+// leaves the run going, a close, the clipboard, a file name); no toolkit
+// type belongs here.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <exception>
+#include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/Loader.h"
 #include "app/RunOutcome.h"
@@ -30,19 +39,80 @@ enum class TCloseAction {
     caKeepOpen       // a run goes on and the user is asked first: the window stays
 };
 
-/// What a window does for its controller: the drawing and the question.
+/// The controls of a loader's window that a run and the keyboard focus touch.
+enum class TWindowControl {
+    wcLog,          // ListBox1
+    wcAddress,      // ipedit
+    wcConnect,      // connectbut
+    wcFolder,       // diredit's edit
+    wcFolderButton, // diredit's browse button
+    wcWebPages,     // file1edit
+    wcPrograms,     // file2edit
+    wcUpload        // uploadbut
+};
+
+/// Every control that TWindowControl names, in its order.
+inline constexpr TWindowControl WindowControls[] = {
+    TWindowControl::wcLog,      TWindowControl::wcAddress,      TWindowControl::wcConnect,
+    TWindowControl::wcFolder,   TWindowControl::wcFolderButton, TWindowControl::wcWebPages,
+    TWindowControl::wcPrograms, TWindowControl::wcUpload};
+
+/// A window's own handle of each control (a widget, a window handle), in
+/// the order of WindowControls.
+template <class THandle> struct TControlTable {
+    std::array<THandle, std::size(WindowControls)> Handles{};
+
+    THandle operator[](TWindowControl control) const {
+        return Handles[static_cast<std::size_t>(control)];
+    }
+    /// The control whose handle is handle; none for an empty handle or any
+    /// other.
+    std::optional<TWindowControl> Find(THandle handle) const {
+        for (const TWindowControl control : WindowControls)
+            if (handle != THandle{} && (*this)[control] == handle)
+                return control;
+        return std::nullopt;
+    }
+};
+
+/// A line of the log and whether the user has selected it.
+struct TLogLine {
+    std::string Text;
+    bool Selected = false;
+};
+
+/// What a window does for its controller: the drawing, the question, and
+/// what only its toolkit knows.
 class TRunView {
 public:
     virtual ~TRunView() = default;
-    /// Draws the run's state anew: each run button's ButtonCaption and
-    /// whether it is enabled (ButtonEnabled), the Escape key's cancel on
+    /// Draws the run's state anew: each run button's ButtonCaption, whether
+    /// each control is enabled (ControlEnabled), the Escape key's cancel on
     /// while a run goes on, and the status label in StatusTone's colour.
     virtual void ShowRunState() = 0;
+    /// The window's control that has the keyboard focus; none when the
+    /// focus is elsewhere.
+    virtual std::optional<TWindowControl> FocusedControl() = 0;
+    virtual void FocusControl(TWindowControl control) = 0;
+    /// False for a control that the window hides (the folder group's until a
+    /// Connect finds a unit).
+    virtual bool ControlShown(TWindowControl control) = 0;
+    /// True while the user is in the address field with a change that may
+    /// not be left yet: a click elsewhere is part of that refused move.
+    virtual bool AddressHoldsInvalidChange() = 0;
+    /// The log's lines, in order.
+    virtual std::vector<TLogLine> LogLines() = 0;
+    /// How lines end in text for the clipboard and in a saved file.
+    virtual std::string_view LineEnd() const = 0;
+    virtual void SetClipboardText(const std::string& text) = 0;
+    /// Asks the user where to save the log; none when the user cancels.
+    virtual std::optional<std::string> AskSavePath() = 0;
     /// Opens question with Yes and No (No the default), captioned with the
     /// application title, and returns at once: the run goes on while it is
     /// open. The answer comes back through TWindowController::CloseAnswered.
     virtual void AskToClose(const std::string& question) = 0;
-    /// Asks the window to close, as its close button does.
+    /// Asks the window to close, as its close button does, once the handler
+    /// under way has returned.
     virtual void CloseWindow() = 0;
 };
 
@@ -96,9 +166,11 @@ public:
     /// A press of the button that starts a run of kind (Connect or Upload):
     /// with no run under way it runs one, returning once it has ended; during
     /// the run that this button started it cancels that run (TLoader::CancelRun);
-    /// during another it does nothing. An Upload with neither image chosen
-    /// is refused before the unit gets any command: NothingToUpload in the
-    /// log and, in the error tone, in the status label.
+    /// during another it does nothing. While the address field refuses to be
+    /// left, the press is part of that refused move and does nothing. An
+    /// Upload with neither image chosen is refused before the unit gets any
+    /// command: NothingToUpload in the log and, in the error tone, in the
+    /// status label.
     void Press(TRunKind button);
     /// The Escape key: cancels the run under way; false when none goes on.
     bool Escape();
@@ -109,18 +181,50 @@ public:
     /// The user's answer to the close question: Yes (stop) closes the window
     /// (CloseWindow), ending a run that still goes on; No leaves it running.
     void CloseAnswered(bool stop);
+    /// The program is to end (its message loop was told to quit) while a run
+    /// goes on: the run ends for good, as after a close.
+    void QuitRequested();
+    /// True once the window is closing with a run still unwinding: waits end
+    /// early, and the window closes when the run has ended.
+    bool Closing() const noexcept { return closing_; }
     /// The address field's text has changed: Upload is offered again once it
     /// reads the connected unit's address (UploadOffered), and while it reads
     /// another the status label says so (ConnectHint), until it reads that
     /// address again or a run starts.
     void AddressChanged();
+    /// The folder edit's text has changed, by the user or by the loader:
+    /// the folder is scanned. Throws nothing: a failure that the scan lets
+    /// through (one inside a run) is held for RaiseHeldFailure.
+    void FolderChanged() noexcept;
+
+    /// Keeps a failure that a handler could not let through the toolkit's
+    /// dispatch, to be raised by RaiseHeldFailure once the dispatch has
+    /// returned. The first one held stays until it is raised: a later one
+    /// is dropped rather than let replace it.
+    void HoldFailure(std::exception_ptr failure) noexcept;
+    /// Raises the failure held, if any, and holds none from then on.
+    void RaiseHeldFailure();
 
     /// The window's TWindowOperations::SetBusy and RunEnded come here: a run
-    /// starts in the normal tone with its button as Cancel; it ends with its
-    /// outcome in the log and the status label (OutcomeStatus), in the error
-    /// tone unless it succeeded.
+    /// starts in the normal tone with its button as Cancel, the controls
+    /// that choose the unit and the images disabled, and the focus taken
+    /// from such a control to the log; it ends with its outcome in the log
+    /// and the status label (OutcomeStatus), in the error tone unless it
+    /// succeeded, and the focus back where it was (on Connect when that
+    /// control is hidden or disabled now), or with the window closed when
+    /// it is closing.
     void SetBusy(bool busy);
     void RunEnded(const TRunOutcome& outcome);
+
+    /// The log's text as Copy takes it: the selected lines, or every line
+    /// when none is selected, each ended by the view's LineEnd.
+    std::string LogText();
+    /// Copy in the log's menu, and its key: LogText to the clipboard.
+    void CopyLog();
+    /// Save As in the log's menu: every line of the log to the file the
+    /// user names, whole or not at all; a file that cannot be written is
+    /// told in the error box.
+    void SaveLogAs();
 
     /// True while a Connect or an Upload runs.
     bool Running() const noexcept { return loader_.Busy(); }
@@ -128,9 +232,9 @@ public:
     std::optional<TRunKind> RunButton() const noexcept { return running_; }
     /// "Connect", "Upload", or "Cancel" for the button of the run under way.
     std::string_view ButtonCaption(TRunKind button) const noexcept;
-    /// Without a run, Connect, and Upload while it is offered; during one,
-    /// only the run's own.
-    bool ButtonEnabled(TRunKind button) const;
+    /// Without a run, every control but Upload, and Upload while it is
+    /// offered; during one, the log and the run's own button only.
+    bool ControlEnabled(TWindowControl control) const;
     /// Upload is for the unit the last Connect found, and only while the
     /// address field reads that unit's address: not for an address typed
     /// since, whose unit's revision nobody read and for which the images
@@ -150,9 +254,13 @@ private:
     /// The button pressed, while its run starts.
     std::optional<TRunKind> pressed_;
     std::optional<TRunKind> running_;
+    /// The control that had the focus when the run under way began.
+    std::optional<TWindowControl> focusBeforeRun_;
+    std::exception_ptr heldFailure_;
     TStatusTone tone_ = TStatusTone::stNormal;
     bool asking_ = false;
     bool stopAndClose_ = false;
+    bool closing_ = false;
     /// The status label shows ConnectHint.
     bool hinting_ = false;
 };

@@ -22,11 +22,11 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScreen>
 #include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QToolButton>
 #include <algorithm>
 #include <cstdio>
 #include <initializer_list>
@@ -39,8 +39,6 @@
 #include "runtime/Files.h"
 
 namespace {
-
-constexpr int LogLineHeight = 13;
 
 QString ToQt(const std::string& text) {
     return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
@@ -80,9 +78,13 @@ class TFixedLineHeight : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
-        return {QStyledItemDelegate::sizeHint(option, index).width(), LogLineHeight};
+        return {QStyledItemDelegate::sizeHint(option, index).width(), TWindowLayout::LogLineHeight};
     }
 };
+
+QRect Rect(const TLayoutRect& place) {
+    return {place.Left, place.Top, place.Width, place.Height};
+}
 
 } // namespace
 
@@ -98,40 +100,42 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     setObjectName(QStringLiteral("ftftp_main"));
     setWindowTitle(QString::fromLatin1(Caption));
     setFont(TahomaFont(8));
-    resize(ClientWidth, ClientHeight);
+    resize(TWindowLayout::ClientWidth, TWindowLayout::ClientHeight);
     move(screen()->geometry().topLeft());
 
     statuslab->setObjectName(QStringLiteral("statuslab"));
     statuslab->setFont(TahomaFont(10));
-    statuslab->setGeometry(568, 200, 4, 16);
+    statuslab->setGeometry(Rect(TWindowLayout::Status));
 
     Label1->setObjectName(QStringLiteral("Label1"));
     Label1->setText(QStringLiteral("IP Address:"));
     // At least its designed width, wider when a substitute font needs it to
     // show the whole text.
-    Label1->setGeometry(16, 12, std::max(56, Label1->sizeHint().width()), 13);
+    QRect label = Rect(TWindowLayout::AddressLabel);
+    label.setWidth(std::max(label.width(), Label1->sizeHint().width()));
+    Label1->setGeometry(label);
 
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
-    ListBox1->setGeometry(309, 8, 360, 177);
+    ListBox1->setGeometry(Rect(TWindowLayout::Log));
     ListBox1->setUniformItemSizes(true);
     ListBox1->setItemDelegate(new TFixedLineHeight(ListBox1));
     ListBox1->setSelectionMode(QAbstractItemView::ExtendedSelection);
     ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
 
     ipedit->setObjectName(QStringLiteral("ipedit"));
-    ipedit->setGeometry(78, 8, 98, 21);
+    ipedit->setGeometry(Rect(TWindowLayout::Address));
 
     connectbut->setObjectName(QStringLiteral("connectbut"));
     connectbut->setText(QStringLiteral("Connect"));
-    connectbut->setGeometry(200, 8, 89, 25);
+    connectbut->setGeometry(Rect(TWindowLayout::Connect));
 
     filegroup->setObjectName(QStringLiteral("filegroup"));
     filegroup->setTitle(QStringLiteral("Select Files"));
-    filegroup->setGeometry(16, 43, 273, 174);
+    filegroup->setGeometry(Rect(TWindowLayout::FileGroup));
     filegroup->setVisible(false);
 
     diredit->setObjectName(QStringLiteral("diredit"));
-    diredit->setGeometry(6, 32, 251, 21);
+    diredit->setGeometry(Rect(TWindowLayout::Folder));
     file1edit->setObjectName(QStringLiteral("file1edit"));
     file2edit->setObjectName(QStringLiteral("file2edit"));
     // Plain drop-down lists: what they show is always an entry that Upload
@@ -143,25 +147,25 @@ Tftftp_main::Tftftp_main(QWidget* parent)
         list->setMaxVisibleItems(DropDownRows);
         list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
     }
-    file1edit->setGeometry(6, 64, 251, 21);
-    file2edit->setGeometry(6, 95, 251, 21);
+    file1edit->setGeometry(Rect(TWindowLayout::WebPages));
+    file2edit->setGeometry(Rect(TWindowLayout::Programs));
     uploadbut->setObjectName(QStringLiteral("uploadbut"));
     uploadbut->setText(QStringLiteral("Upload"));
-    uploadbut->setGeometry(96, 133, 75, 25);
+    uploadbut->setGeometry(Rect(TWindowLayout::Upload));
     // Enter presses a focused button, as Space does.
     for (QPushButton* button : {connectbut, uploadbut})
         button->setAutoDefault(true);
 
-    // The free strip between the log's bottom (185) and the window's; ends
-    // short of the status label.
     transferbar->setObjectName(QStringLiteral("transferbar"));
-    transferbar->setGeometry(309, 203, 251, 10);
+    transferbar->setGeometry(Rect(TWindowLayout::TransferBar));
     transferbar->setRange(0, 100);
     transferbar->setTextVisible(false);
     transferbar->setVisible(false);
 
     setWindowIcon(QIcon(QStringLiteral(":/tftp-loader.svg")));
 
+    controls_ = {{ListBox1, ipedit, connectbut, diredit->Edit(), diredit->BrowseButton(), file1edit,
+                  file2edit, uploadbut}};
     setTabOrder(ListBox1, ipedit);
     setTabOrder(ipedit, connectbut);
     setTabOrder(connectbut, diredit);
@@ -196,27 +200,18 @@ Tftftp_main::~Tftftp_main() = default;
 
 // --- Handlers ---------------------------------------------------------------
 
-// A click on a button leaves the address field first; when the field refuses
-// to be left, the click is part of that refused move and runs nothing.
 void Tftftp_main::connectbutClick() {
-    if (!ipedit->HoldsInvalidChange())
-        controller_->Press(TRunKind::rkConnect);
+    controller_->Press(TRunKind::rkConnect);
 }
 
 void Tftftp_main::uploadbutClick() {
-    if (!ipedit->HoldsInvalidChange())
-        controller_->Press(TRunKind::rkUpload);
+    controller_->Press(TRunKind::rkUpload);
 }
 
 void Tftftp_main::direditChange() {
-    // A scan inside a run (Connect setting the folder) fails into that run.
-    // The failure must not unwind through the edit's signal: Qt is built
-    // without exceptions, and the signal's later receivers would be skipped.
-    try {
-        Loader().direditChange();
-    } catch (...) {
-        scanFailure_ = std::current_exception();
-    }
+    // Holds what the scan lets through: Qt is built without exceptions, and
+    // the signal's later receivers would be skipped.
+    controller_->FolderChanged();
 }
 
 void Tftftp_main::ipeditValidationFailed(const QString& message) {
@@ -225,36 +220,30 @@ void Tftftp_main::ipeditValidationFailed(const QString& message) {
 
 void Tftftp_main::ListBox1ContextMenu(const QPoint& at) {
     QMenu menu(this);
-    menu.addAction(QStringLiteral("Copy"), this,
-                   [this] { QGuiApplication::clipboard()->setText(LogText()); });
-    menu.addAction(QStringLiteral("Save As..."), this, [this] {
-        const QString path =
-            QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(),
-                                         QStringLiteral("Text files (*.txt);;All files (*)"));
-        if (!path.isEmpty() && !SaveLog(path))
-            ShowError(ErrorBoxText("Cannot create file \"" + FromQt(path) + "\""));
-    });
+    menu.addAction(QStringLiteral("Copy"), this, [this] { controller_->CopyLog(); });
+    menu.addAction(QStringLiteral("Save As..."), this, [this] { controller_->SaveLogAs(); });
     menu.exec(ListBox1->viewport()->mapToGlobal(at));
 }
 
-QString Tftftp_main::LogText() const {
-    const QList<QListWidgetItem*> selected = ListBox1->selectedItems();
-    QString text;
-    for (int i = 0; i < ListBox1->count(); ++i) {
-        const QListWidgetItem* item = ListBox1->item(i);
-        if (selected.isEmpty() || item->isSelected())
-            text += item->text() + u'\n';
-    }
-    return text;
+std::vector<TLogLine> Tftftp_main::LogLines() {
+    std::vector<TLogLine> lines;
+    for (int i = 0; i < ListBox1->count(); ++i)
+        lines.push_back({FromQt(ListBox1->item(i)->text()), ListBox1->item(i)->isSelected()});
+    return lines;
 }
 
-bool Tftftp_main::SaveLog(const QString& path) const {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
-        return false;
-    for (int i = 0; i < ListBox1->count(); ++i)
-        file.write(ListBox1->item(i)->text().toLocal8Bit() + '\n');
-    return file.commit();
+void Tftftp_main::SetClipboardText(const std::string& text) {
+    QGuiApplication::clipboard()->setText(ToQt(text));
+}
+
+std::optional<std::string> Tftftp_main::AskSavePath() {
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(),
+                                     QStringLiteral("Text files (*.txt);;All files (*)"), nullptr,
+                                     QFileDialog::DontUseNativeDialog);
+    if (path.isEmpty())
+        return std::nullopt;
+    return FromQt(path);
 }
 
 bool Tftftp_main::eventFilter(QObject* watched, QEvent* event) {
@@ -262,7 +251,7 @@ bool Tftftp_main::eventFilter(QObject* watched, QEvent* event) {
     // lines, not only the current one.
     if (watched == ListBox1 && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
-        QGuiApplication::clipboard()->setText(LogText());
+        controller_->CopyLog();
         return true;
     }
     return QWidget::eventFilter(watched, event);
@@ -291,7 +280,6 @@ void Tftftp_main::closeEvent(QCloseEvent* event) {
     case TCloseAction::caCloseAfterRun:
         // The running Connect or Upload ends at its next pump; the window is
         // destroyed only after it has unwound, once the message loop returns.
-        closing_ = true;
         if (wait_ != nullptr)
             wait_->quit();
         break;
@@ -312,10 +300,27 @@ void Tftftp_main::ShowRunState() {
         const std::string_view caption = controller_->ButtonCaption(kind);
         Button(kind)->setText(
             QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
-        Button(kind)->setEnabled(controller_->ButtonEnabled(kind));
     }
+    for (const TWindowControl control : WindowControls)
+        controls_[control]->setEnabled(controller_->ControlEnabled(control));
     escape_->setEnabled(controller_->Running());
     ShowStatusColour();
+}
+
+std::optional<TWindowControl> Tftftp_main::FocusedControl() {
+    return controls_.Find(QApplication::focusWidget());
+}
+
+void Tftftp_main::FocusControl(TWindowControl control) {
+    controls_[control]->setFocus(Qt::OtherFocusReason);
+}
+
+bool Tftftp_main::ControlShown(TWindowControl control) {
+    return controls_[control]->isVisibleTo(this);
+}
+
+bool Tftftp_main::AddressHoldsInvalidChange() {
+    return ipedit->HoldsInvalidChange();
 }
 
 void Tftftp_main::AskToClose(const std::string& question) {
@@ -361,11 +366,11 @@ void Tftftp_main::SetStatus(const std::string& text) {
 }
 
 void Tftftp_main::PlaceStatus() {
-    constexpr int Home = 568;
+    constexpr int Home = TWindowLayout::Status.Left;
     statuslab->setText(statusText_);
-    const TStatusPlace place = StatusPlace(std::max(4, statuslab->sizeHint().width()), Home,
-                                           transferbar->isVisible() ? Home : transferbar->x(),
-                                           ListBox1->geometry().right() + 1);
+    const TStatusPlace place = StatusPlace(
+        std::max(TWindowLayout::Status.Width, statuslab->sizeHint().width()), Home,
+        transferbar->isVisible() ? Home : transferbar->x(), ListBox1->geometry().right() + 1);
     if (place.Elided)
         statuslab->setText(
             statuslab->fontMetrics().elidedText(statusText_, Qt::ElideRight, place.Width));
@@ -391,12 +396,13 @@ void Tftftp_main::TraceOut(const std::string& text) {
 
 void Tftftp_main::PumpMessages() {
     QCoreApplication::processEvents(QEventLoop::AllEvents);
+    controller_->RaiseHeldFailure();
 }
 
 void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
     // Sleeps in the event loop rather than spinning; a close ends the wait early,
     // since the loader then only unwinds.
-    while (!closing_) {
+    while (!controller_->Closing()) {
         const auto left = deadline - Clock::now();
         if (left <= Clock::duration::zero())
             break;
@@ -424,10 +430,8 @@ std::string Tftftp_main::DirEditText() {
 }
 
 void Tftftp_main::SetDirEditText(const std::string& text) {
-    scanFailure_ = nullptr;
-    diredit->SetText(ToQt(text));
-    if (scanFailure_)
-        std::rethrow_exception(std::exchange(scanFailure_, nullptr));
+    diredit->SetText(ToQt(text)); // its change scans
+    controller_->RaiseHeldFailure();
 }
 
 QComboBox* Tftftp_main::List(TImageList list) const {
@@ -488,32 +492,9 @@ void Tftftp_main::ShowError(const std::string& text) {
 }
 
 void Tftftp_main::SetBusy(bool busy) {
-    if (busy) {
-        QWidget* focus = QApplication::focusWidget();
-        focusBeforeRun_ = focus != nullptr && isAncestorOf(focus) ? focus : nullptr;
-    }
-    // The run's button becomes its Cancel, the other one is disabled.
+    if (!busy)
+        SetProgress(0, 0);
     controller_->SetBusy(busy);
-    if (busy) {
-        // A control about to be disabled leaves the focus to the log, where
-        // Escape cancels; Qt would pass it on along the tab order, to the
-        // run's Cancel, which a held Enter would press.
-        const auto button = controller_->RunButton();
-        if (focusBeforeRun_ != nullptr && (!button || focusBeforeRun_ != Button(*button)))
-            ListBox1->setFocus(Qt::OtherFocusReason);
-    }
-    // One unit and one pair of images from the start of a run to its end.
-    for (QWidget* control : std::initializer_list<QWidget*>{ipedit, diredit, file1edit, file2edit})
-        control->setEnabled(!busy);
-    if (busy)
-        return;
-    SetProgress(0, 0);
-    // Disabling the focused control passed the focus on to the log, which
-    // shows no mark for it; the control the run started from takes it back.
-    QWidget* focus = focusBeforeRun_;
-    if (focus == nullptr || !focus->isVisible() || !focus->isEnabled())
-        focus = connectbut;
-    focus->setFocus(Qt::OtherFocusReason);
 }
 
 void Tftftp_main::RunEnded(const TRunOutcome& outcome) {

@@ -9,12 +9,15 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
-#include <exception>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "app/Loader.h"
 #include "app/WindowController.h"
+#include "app/WindowLayout.h"
 #include "app/WindowOperations.h"
 
 class QComboBox;
@@ -35,8 +38,6 @@ class Tftftp_main : public QWidget, public TWindowOperations, private TRunView {
 
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
-    static constexpr int ClientWidth = 677;
-    static constexpr int ClientHeight = 228;
     /// The rows an open image list shows at once; it scrolls for more.
     static constexpr int DropDownRows = 20;
 
@@ -66,11 +67,6 @@ public:
     QMessageBox* CloseBox() const;
     /// The status label's whole text, which the label may show cut short.
     const QString& StatusText() const { return statusText_; }
-
-    /// The log's lines, "\n" after each: the selected ones, or all when none is.
-    QString LogText() const;
-    /// Writes every line of the log to a text file; false when it cannot.
-    bool SaveLog(const QString& path) const;
 
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil returns early once the
@@ -121,10 +117,19 @@ private:
 
     // TRunView, as documented there.
     void ShowRunState() override;
+    std::optional<TWindowControl> FocusedControl() override;
+    void FocusControl(TWindowControl control) override;
+    bool ControlShown(TWindowControl control) override;
+    bool AddressHoldsInvalidChange() override;
+    std::vector<TLogLine> LogLines() override;
+    std::string_view LineEnd() const override { return "\n"; }
+    void SetClipboardText(const std::string& text) override;
+    std::optional<std::string> AskSavePath() override;
     void AskToClose(const std::string& question) override;
     void CloseWindow() override;
 
     std::unique_ptr<TWindowController> controller_;
+    TControlTable<QWidget*> controls_;
     /// Escape cancels the run under way; on only while one goes on, when the
     /// address field, which takes Escape itself, is disabled.
     QShortcut* escape_ = nullptr;
@@ -134,10 +139,4 @@ private:
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     QMessageBox* errorBox_ = nullptr;
     QEventLoop* wait_ = nullptr; // the running PumpMessagesUntil, if any
-    /// The control that had the focus when the running Connect or Upload began.
-    QPointer<QWidget> focusBeforeRun_;
-    /// A failure of the scan that SetDirEditText raised, held until the edit
-    /// has finished its change.
-    std::exception_ptr scanFailure_;
-    bool closing_ = false;
 };

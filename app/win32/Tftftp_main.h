@@ -1,18 +1,18 @@
 // The main window `ftftp_main` of class `Tftftp_main` on the Windows GUI: its
-// controls at their places (the layout of 96 DPI, scaled to the monitor's
-// DPI and widened where a text needs it), the error box and the close
-// question, the message pump and the waits on the thread's message queue, and
-// the wiring of the buttons and the folder edit to the loader through the
-// window controller. Everything the window does for the loader goes through
-// TWindowOperations, and what a run looks like is the controller's (through
-// TRunView); no protocol logic and no run state belong here.
+// controls, the error box, the message pump and the waits on the thread's
+// message queue, and the wiring of the buttons, the folder edit and the log
+// to the loader through the window controller. Its layout is Layout.cpp's,
+// the log's list LogView's, the close question CloseQuestion's. Everything
+// the window does for the loader goes through TWindowOperations, and what a
+// run looks like is the controller's (through TRunView); no protocol logic
+// and no run state belong here.
 #pragma once
 
-#include <atomic>
-#include <exception>
 #include <memory>
+#include <optional>
 #include <string>
-#include <thread>
+#include <string_view>
+#include <vector>
 
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -22,7 +22,9 @@
 #include "app/Loader.h"
 #include "app/WindowController.h"
 #include "app/WindowOperations.h"
+#include "app/win32/CloseQuestion.h"
 #include "app/win32/DirectoryEdit.h"
+#include "app/win32/LogView.h"
 #include "app/win32/MaskEdit.h"
 
 class TIdAntiFreezeBase;
@@ -30,9 +32,6 @@ class TIdAntiFreezeBase;
 class Tftftp_main : public TWindowOperations, private TRunView {
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
-    /// The client area at 96 DPI; at another DPI it is scaled.
-    static constexpr int ClientWidth = 677;
-    static constexpr int ClientHeight = 228;
 
     /// Creates the window with its controls at the screen's top-left corner,
     /// laid out for its monitor's DPI, not yet shown.
@@ -67,11 +66,6 @@ public:
     /// The status label's whole text, which the label may show cut short.
     const std::string& StatusText() const { return statusText_; }
 
-    /// The log's lines, CR LF after each: the selected ones, or all when none is.
-    std::string LogText() const;
-    /// Writes every line of the log to a text file; false when it cannot.
-    bool SaveLog(const std::string& path) const;
-
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil sleeps on the message
     // queue and returns early once the window is closed during a run.
@@ -99,6 +93,10 @@ public:
     void SetProgress(std::int64_t done, std::int64_t total) override;
 
 private:
+    static constexpr DWORD Style = WS_OVERLAPPEDWINDOW;
+    static constexpr DWORD ExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
+    static constexpr char Label1Text[] = "IP Address:";
+
     static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK GroupProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT Message(UINT message, WPARAM wParam, LPARAM lParam);
@@ -108,27 +106,24 @@ private:
     /// controls right of a widened one moved along; sizes the window to fit.
     void Layout();
     void Command(HWND control, WORD code);
-    void ListBox1ContextMenu(POINT at);
-    void CopyLog() const;
-    void SaveLogAs();
     void Close();
     /// Handles one message taken from the queue; false for WM_QUIT.
     bool Dispatch(MSG& msg);
-    /// Raises a failure that a message handler could not let through the
-    /// system's message dispatch.
-    void RaiseHeldFailure();
     HWND List(TImageList list) const;
     HWND Button(TRunKind button) const;
-    /// Lets the log scroll sideways as far as line reaches.
-    void WidenLog(const std::string& line);
     /// Places the status label for its whole text (StatusPlace).
     void PlaceStatus();
-    /// Waits for the close question's thread to end, answering its box No
-    /// when it is still open.
-    void EndQuestion();
 
     // TRunView, as documented there.
     void ShowRunState() override;
+    std::optional<TWindowControl> FocusedControl() override;
+    void FocusControl(TWindowControl control) override;
+    bool ControlShown(TWindowControl control) override;
+    bool AddressHoldsInvalidChange() override;
+    std::vector<TLogLine> LogLines() override;
+    std::string_view LineEnd() const override { return "\r\n"; }
+    void SetClipboardText(const std::string& text) override;
+    std::optional<std::string> AskSavePath() override;
     void AskToClose(const std::string& question) override;
     void CloseWindow() override;
 
@@ -137,20 +132,17 @@ private:
     HWND groupFrame_ = nullptr;
     HFONT font_ = nullptr;
     HFONT statusFont_ = nullptr;
+    std::unique_ptr<TLogView> log_;
     std::unique_ptr<TWindowController> controller_;
+    TControlTable<HWND> controls_;
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
-    HWND focusBeforeRun_ = nullptr;
     /// What the address field last refused, for the box it opens; empty
     /// while no box is due.
     std::string ipeditMessage_;
-    std::exception_ptr heldFailure_;
     std::string statusText_;
-    /// The close question's box runs on this thread, so that the run goes
-    /// on on the window's; its id once it runs, and whether it has answered.
-    std::thread question_;
-    std::atomic<DWORD> questionThread_{0};
-    std::atomic<bool> questionDone_{false};
-    bool closing_ = false;
+    TCloseQuestion question_;
+    /// The controls exist: their messages are the window's to handle.
+    bool built_ = false;
     bool oleInitialized_ = false;
 };

@@ -1,27 +1,77 @@
-// The run as every window shows it, without a toolkit: Upload offered only
-// while the address field reads the unit connected. Against simulated units
-// on loopback addresses of this file's own.
+// The run as every window shows it, without a toolkit, on a view that
+// records what it is told: Upload offered only while the address field reads
+// the unit connected, the focus kept across a run, the close during a run,
+// a scan's failure held across the toolkit's dispatch, and the log's Copy
+// and Save As. Against simulated units on loopback addresses of this file's
+// own.
 #include "app/WindowController.h"
 
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "tests/app/LoaderRig.h"
 
 namespace {
 
 /// A window that tells its controller of its run, as each toolkit's does,
-/// and draws nothing.
+/// and records what the controller asks of its view.
 class TControlledWindow : public TRecordingWindow, private TRunView {
 public:
     TWindowController Controller{*this, *this};
+    std::optional<TWindowControl> Focus;
+    /// Where the focus was once the run had started.
+    std::optional<TWindowControl> FocusInRun;
+    bool AddressHeld = false;
+    std::set<std::size_t> Selected; // of the log's lines
+    std::string Clipboard;
+    std::optional<std::string> SavePath;
+    int Questions = 0, Closes = 0;
 
-    void SetBusy(bool busy) override { Controller.SetBusy(busy); }
-    void RunEnded(const TRunOutcome& outcome) override { Controller.RunEnded(outcome); }
+    TControlledWindow() {
+        OnDirEditChange = [this] { Controller.FolderChanged(); };
+    }
+    void SetBusy(bool busy) override {
+        TRecordingWindow::SetBusy(busy);
+        Controller.SetBusy(busy);
+        if (busy)
+            FocusInRun = Focus;
+    }
+    void RunEnded(const TRunOutcome& outcome) override {
+        TRecordingWindow::RunEnded(outcome);
+        Controller.RunEnded(outcome);
+    }
+    void SetDirEditText(const std::string& text) override {
+        TRecordingWindow::SetDirEditText(text);
+        Controller.RaiseHeldFailure();
+    }
 
 private:
     void ShowRunState() override {}
-    void AskToClose(const std::string& /*question*/) override {}
-    void CloseWindow() override {}
+    std::optional<TWindowControl> FocusedControl() override { return Focus; }
+    void FocusControl(TWindowControl control) override { Focus = control; }
+    bool ControlShown(TWindowControl control) override {
+        switch (control) {
+        case TWindowControl::wcLog:
+        case TWindowControl::wcAddress:
+        case TWindowControl::wcConnect:
+            return true;
+        default:
+            return GroupVisible;
+        }
+    }
+    bool AddressHoldsInvalidChange() override { return AddressHeld; }
+    std::vector<TLogLine> LogLines() override {
+        std::vector<TLogLine> lines;
+        for (std::size_t i = 0; i < Lines.size(); ++i)
+            lines.push_back({Lines[i], Selected.count(i) > 0});
+        return lines;
+    }
+    std::string_view LineEnd() const override { return "\r\n"; }
+    void SetClipboardText(const std::string& text) override { Clipboard = text; }
+    std::optional<std::string> AskSavePath() override { return SavePath; }
+    void AskToClose(const std::string& /*question*/) override { ++Questions; }
+    void CloseWindow() override { ++Closes; }
 };
 
 } // namespace
@@ -55,9 +105,146 @@ TEST(WindowController, OffersUploadOnlyWhileTheFieldReadsTheUnitConnected) {
         window.Controller.AddressChanged();
         if (row.connect)
             window.Controller.Press(TRunKind::rkConnect);
-        EXPECT_EQ(window.Controller.ButtonEnabled(TRunKind::rkUpload), row.offered);
-        EXPECT_TRUE(window.Controller.ButtonEnabled(TRunKind::rkConnect));
+        EXPECT_EQ(window.Controller.ControlEnabled(TWindowControl::wcUpload), row.offered);
+        EXPECT_TRUE(window.Controller.ControlEnabled(TWindowControl::wcConnect));
         EXPECT_EQ(window.Statuses.empty() ? "" : window.Statuses.back(), row.status);
         EXPECT_EQ(window.Controller.StatusTone(), TStatusTone::stNormal);
+    }
+}
+
+TEST(WindowController, KeepsTheFocusAcrossARun) {
+    // Connects where nothing answers: the run fails, and hides the group.
+    using enum TWindowControl;
+    struct TRow {
+        const char* name;
+        std::optional<TWindowControl> before, inRun, after;
+        bool addressHeld = false; // the field refuses to be left: no run
+    };
+    const TRow rows[] = {
+        {"Connect, from its button", wcConnect, wcConnect, wcConnect},
+        {"Enter in the address field", wcAddress, wcLog, wcAddress},
+        {"from a list that the failed Connect hides", wcPrograms, wcLog, wcConnect},
+        {"the focus in another window", std::nullopt, std::nullopt, std::nullopt},
+        {"a click that the address field refuses", wcConnect, std::nullopt, wcConnect, true},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TControlledWindow window;
+        window.Address = "127.0.43.9";
+        window.GroupVisible = true;
+        window.Focus = row.before;
+        window.AddressHeld = row.addressHeld;
+        window.Controller.Press(TRunKind::rkConnect);
+        EXPECT_EQ(window.BusyChanges.size(), row.addressHeld ? 0u : 2u);
+        EXPECT_EQ(window.FocusInRun, row.inRun);
+        EXPECT_EQ(window.Focus, row.after);
+    }
+}
+
+TEST(WindowController, ACloseDuringARunAsksAndClosesOnceItHasEnded) {
+    const TImages images(171);
+    struct TRow {
+        const char* name;
+        const char* address; // of a unit that never comes back from its reboot
+        int questions;
+        std::function<void(TWindowController&)> user; // in the wait for the unit
+    };
+    const TRow rows[] = {
+        {"a close answered Yes", "127.0.43.4", 1,
+         [](TWindowController& c) {
+             EXPECT_EQ(c.CloseRequested(), TCloseAction::caKeepOpen);
+             EXPECT_EQ(c.CloseRequested(), TCloseAction::caKeepOpen); // while it asks
+             c.CloseAnswered(true);
+             EXPECT_EQ(c.CloseRequested(), TCloseAction::caCloseAfterRun);
+         }},
+        {"the program told to quit", "127.0.43.5", 0,
+         [](TWindowController& c) { c.QuitRequested(); }},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TUnitSimSettings lost = UnitAt(row.address);
+        lost.NeverComesBack = true;
+        TUnitSim unit(lost);
+        unit.Start();
+        TControlledWindow window;
+        window.Address = row.address;
+        window.DirEdit = images.Folder.Path();
+        window.Controller.Press(TRunKind::rkConnect);
+        ASSERT_EQ(window.Lines, Lines{"Connected, H/W revision 171"});
+        bool answered = false;
+        window.OnPump = [&] {
+            if (window.Lines == Lines{"Rebooting unit"} && !std::exchange(answered, true))
+                row.user(window.Controller);
+        };
+        window.Controller.Press(TRunKind::rkUpload);
+        EXPECT_TRUE(answered);
+        EXPECT_EQ(window.Questions, row.questions);
+        EXPECT_TRUE(window.Controller.Closing());
+        EXPECT_EQ(window.Outcomes.back().Result, TRunResult::rrCancelled);
+        // Closed once the run had ended; the Yes asked for it once before.
+        EXPECT_EQ(window.Closes, window.Questions + 1);
+        EXPECT_EQ(window.Controller.CloseRequested(), TCloseAction::caCloseNow);
+    }
+}
+
+TEST(WindowController, AScanThatFailsInARunFailsThatRunAndAHeldFailureStaysTheFirst) {
+    // Connect points the empty folder edit at the program's folder, whose
+    // scan fails inside the run: the window's change event holds it, and
+    // SetDirEditText raises it into the run.
+    TTempFolder folder;
+    folder.Write("short.bin", std::vector<std::uint8_t>(10, 1));
+    TControlledWindow window;
+    window.Address = "127.0.43.9";
+    window.Folder = folder.Path();
+    window.Controller.Press(TRunKind::rkConnect);
+    EXPECT_EQ(window.Errors, Lines{"Read beyond end of file."});
+    EXPECT_EQ(window.Lines.back(), "Failed at connect: Read beyond end of file");
+
+    window.Controller.HoldFailure(std::make_exception_ptr(Exception("first")));
+    window.Controller.HoldFailure(std::make_exception_ptr(Exception("second")));
+    try {
+        window.Controller.RaiseHeldFailure();
+        ADD_FAILURE() << "nothing raised";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "first");
+    }
+    EXPECT_NO_THROW(window.Controller.RaiseHeldFailure());
+}
+
+TEST(WindowController, CopiesTheSelectedLinesOrAllAndSavesAll) {
+    TControlledWindow window;
+    window.Lines = {"Rebooting unit", "Uploading Web page file a.bin", "Update successful"};
+    const std::string all =
+        "Rebooting unit\r\nUploading Web page file a.bin\r\nUpdate successful\r\n";
+    window.Controller.CopyLog();
+    EXPECT_EQ(window.Clipboard, all);
+    window.Selected = {0, 2};
+    window.Controller.CopyLog();
+    EXPECT_EQ(window.Clipboard, "Rebooting unit\r\nUpdate successful\r\n");
+
+    TTempFolder folder;
+    struct TRow {
+        const char* name;
+        std::optional<std::string> path; // none: the user cancels
+        std::string error;               // how the box begins; "": none
+    };
+    const TRow rows[] = {
+        {"a new file", folder.Path() + "log.txt", ""},
+        {"over the file saved before", folder.Path() + "log.txt", ""},
+        {"cancelled", std::nullopt, ""},
+        {"in a folder that is not there", folder.Path() + "missing" + PathDelim + "log.txt",
+         "Cannot write " + folder.Path() + "missing"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        window.Errors.clear();
+        window.SavePath = row.path;
+        window.Controller.SaveLogAs();
+        ASSERT_EQ(window.Errors.size(), row.error.empty() ? 0u : 1u);
+        if (!row.error.empty()) {
+            EXPECT_EQ(window.Errors[0].substr(0, row.error.size()), row.error);
+        } else if (row.path) {
+            EXPECT_EQ(FileBytes(*row.path), std::vector<std::uint8_t>(all.begin(), all.end()));
+        }
     }
 }

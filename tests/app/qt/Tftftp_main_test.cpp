@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -30,6 +31,7 @@
 #include <gtest/gtest.h>
 
 #include "QtTestSupport.h"
+#include "app/WindowLayout.h"
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
 #include "tests/app/WindowRows.h"
@@ -109,24 +111,31 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
     EXPECT_EQ(window.objectName(), QStringLiteral("ftftp_main"));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("TFTP Upload Utility"));
     EXPECT_EQ(window.pos(), window.screen()->geometry().topLeft()); // the frame's corner
-    EXPECT_EQ(window.size(), QSize(677, 228));                      // the client area
+    using L = TWindowLayout;
+    EXPECT_EQ(window.size(), QSize(L::ClientWidth, L::ClientHeight)); // the client area
     struct TRow {
         QWidget* control;
-        QRect geometry;
+        TLayoutRect place;
     };
     const TRow rows[] = {
-        {window.ListBox1, {309, 8, 360, 177}}, {window.ipedit, {78, 8, 98, 21}},
-        {window.connectbut, {200, 8, 89, 25}}, {window.filegroup, {16, 43, 273, 174}},
-        {window.diredit, {6, 32, 251, 21}},    {window.file1edit, {6, 64, 251, 21}},
-        {window.file2edit, {6, 95, 251, 21}},  {window.uploadbut, {96, 133, 75, 25}},
+        {window.ListBox1, L::Log},
+        {window.ipedit, L::Address},
+        {window.connectbut, L::Connect},
+        {window.filegroup, L::FileGroup},
+        {window.diredit, L::Folder},
+        {window.file1edit, L::WebPages},
+        {window.file2edit, L::Programs},
+        {window.uploadbut, L::Upload},
+        {window.transferbar, L::TransferBar},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.control->objectName().toStdString());
-        EXPECT_EQ(row.control->geometry(), row.geometry);
+        EXPECT_EQ(row.control->geometry(),
+                  QRect(row.place.Left, row.place.Top, row.place.Width, row.place.Height));
     }
-    EXPECT_EQ(window.Label1->pos(), QPoint(16, 12));
+    EXPECT_EQ(window.Label1->pos(), QPoint(L::AddressLabel.Left, L::AddressLabel.Top));
     EXPECT_EQ(window.Label1->text(), QStringLiteral("IP Address:"));
-    EXPECT_EQ(window.statuslab->pos(), QPoint(568, 200));
+    EXPECT_EQ(window.statuslab->pos(), QPoint(L::Status.Left, L::Status.Top));
     EXPECT_TRUE(window.statuslab->text().isEmpty());
     EXPECT_EQ(window.ListBox1->count(), 0);
     EXPECT_FALSE(window.filegroup->isVisible());
@@ -387,7 +396,7 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     EXPECT_EQ(changes.count(), 1);
     // The window goes on, its controls usable again.
     EXPECT_TRUE(window.connectbut->isEnabled());
-    EXPECT_TRUE(window.diredit->isEnabled());
+    EXPECT_TRUE(window.diredit->Edit()->isEnabled());
 }
 
 TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
@@ -445,7 +454,8 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     ASSERT_TRUE(ShowActive(window)); // offscreen, the drop-down list kept the activation
     ConnectTo(window, unit, "127000000100");
     EXPECT_EQ(window.statuslab->text(), QStringLiteral("Connected"));
-    EXPECT_EQ(window.statuslab->pos(), QPoint(568, 200));
+    EXPECT_EQ(window.statuslab->pos(),
+              QPoint(TWindowLayout::Status.Left, TWindowLayout::Status.Top));
     EXPECT_TRUE(window.statuslab->toolTip().isEmpty());
     EXPECT_EQ(window.statuslab->palette().color(QPalette::WindowText), normal);
 }
@@ -458,8 +468,9 @@ TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
     // Sampled from inside the run's pumps, as a user would see the window.
     // A run keeps its unit and images: nothing that chooses them is enabled;
     // Upload is the run's Cancel.
-    const std::vector<QWidget*> choosers = {window.ipedit, window.connectbut, window.diredit,
-                                            window.file1edit, window.file2edit};
+    const std::vector<QWidget*> choosers = {window.ipedit,          window.connectbut,
+                                            window.diredit->Edit(), window.diredit->BrowseButton(),
+                                            window.file1edit,       window.file2edit};
     const auto anyEnabled = [&] {
         return std::any_of(choosers.begin(), choosers.end(),
                            [](QWidget* w) { return w->isEnabled(); });
@@ -499,7 +510,9 @@ TEST_F(WindowTest, UploadSendsBothImagesWithTheControlsDisabled) {
     EXPECT_EQ(std::count(enabledWhileBusy.begin(), enabledWhileBusy.end(), true), 0);
     EXPECT_EQ(std::count(uploadWhileBusy.begin(), uploadWhileBusy.end(), QStringLiteral("Cancel")),
               static_cast<std::ptrdiff_t>(uploadWhileBusy.size()));
-    EXPECT_EQ(window.uploadbut->geometry(), QRect(96, 133, 75, 25));
+    const TLayoutRect upload = TWindowLayout::Upload;
+    EXPECT_EQ(window.uploadbut->geometry(),
+              QRect(upload.Left, upload.Top, upload.Width, upload.Height));
     EXPECT_TRUE(
         std::all_of(choosers.begin(), choosers.end(), [](QWidget* w) { return w->isEnabled(); }));
     EXPECT_EQ(window.uploadbut->text(), QStringLiteral("Upload"));
@@ -593,31 +606,38 @@ TEST(WindowClose, DuringARunAsksAndAYesEndsTheProgramPromptly) {
     }
 }
 
-TEST_F(WindowTest, LogMenuCopiesSelectedLinesOrAllAndSavesAll) {
+TEST_F(WindowTest, LogMenuAndKeysCopyAndSave) {
     for (const char* line :
          {"Rebooting unit", "Uploading Web page file a.bin", "Update successful"})
         window.LogLine(line);
-    const auto copyThroughMenu = [&] {
-        PickFromMenu(QStringLiteral("Copy"),
-                     [&] { emit window.ListBox1->customContextMenuRequested(QPoint(5, 5)); });
-        return QGuiApplication::clipboard()->text().toStdString();
-    };
-    const std::string all = "Rebooting unit\nUploading Web page file a.bin\nUpdate successful\n";
-    EXPECT_EQ(copyThroughMenu(), all);
+    const auto openMenu = [&] { emit window.ListBox1->customContextMenuRequested(QPoint(5, 5)); };
+    // The selection the log shows is what Copy takes.
     window.ListBox1->item(0)->setSelected(true);
     window.ListBox1->item(2)->setSelected(true);
-    EXPECT_EQ(copyThroughMenu(), "Rebooting unit\nUpdate successful\n");
+    PickFromMenu(QStringLiteral("Copy"), openMenu);
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QStringLiteral("Rebooting unit\nUpdate successful\n"));
     // The keys copy what the menu does: Ctrl+A, Ctrl+C gives every line.
+    const std::string all = "Rebooting unit\nUploading Web page file a.bin\nUpdate successful\n";
     window.ListBox1->setFocus();
     QTest::keyClick(window.ListBox1, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClick(window.ListBox1, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), all);
 
+    // Save As writes every line to the file named in its dialog.
     TTempFolder folder;
-    ASSERT_TRUE(window.SaveLog(QString::fromStdString(folder.Path() + "log.txt")));
+    const QString path = QString::fromStdString(folder.Path() + "log.txt");
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            dialog->selectFile(path);
+            static_cast<QDialog*>(dialog)->accept(); // as its Save button does
+        }
+    });
+    answer.start(10);
+    PickFromMenu(QStringLiteral("Save As"), openMenu);
     const auto saved = FileBytes(folder.Path() + "log.txt");
     EXPECT_EQ(std::string(saved.begin(), saved.end()), all);
-    EXPECT_FALSE(window.SaveLog(QString::fromStdString(folder.Path() + "missing/log.txt")));
 }
 
 TEST(WindowCancel, TheRunsButtonOrEscapeEndsTheRunAndTheNextOneRuns) {

@@ -24,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/WindowLayout.h"
 #include "app/win32/WindowText.h"
 #include "tests/app/WindowRows.h"
 #include "tests/support/ImageFolder.h"
@@ -100,6 +101,18 @@ void ClickInto(HWND control, int x) {
     SendInput(2, press, sizeof(INPUT));
 }
 
+/// Presses keys as real keyboard input, each held until those after it are
+/// released: {VK_CONTROL, 'C'} is Ctrl+C.
+void PressChord(const std::vector<WORD>& keys) {
+    std::vector<INPUT> input(2 * keys.size());
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+        input[i].type = input[input.size() - 1 - i].type = INPUT_KEYBOARD;
+        input[i].ki.wVk = input[input.size() - 1 - i].ki.wVk = keys[i];
+        input[input.size() - 1 - i].ki.dwFlags = KEYEVENTF_KEYUP;
+    }
+    SendInput(static_cast<UINT>(input.size()), input.data(), sizeof(INPUT));
+}
+
 /// The selection of an edit: its start and its end.
 std::pair<DWORD, DWORD> SelectionOf(HWND edit) {
     DWORD start = 0;
@@ -132,6 +145,11 @@ public:
         : caption_(std::move(caption)), command_(command), thread_([this] { Watch(); }) {}
     /// Answers the boxes from now on with command.
     void AnswerWith(int command) { command_ = command; }
+    /// Types name into a file dialog's file name before answering it.
+    void TypeFileName(const std::string& name) {
+        std::lock_guard lock(mutex_);
+        fileName_ = name;
+    }
     ~TDialogAnswerer() {
         stop_ = true;
         thread_.join();
@@ -196,6 +214,12 @@ private:
         {
             std::lock_guard lock(mutex_);
             boxes_.push_back(box);
+            // A file dialog's file name: an edit, or a combo box with one.
+            constexpr int FileNameEdit = 0x480, FileNameCombo = 0x47c; // edt1, cmb13
+            if (!fileName_.empty())
+                SetDlgItemTextW(hwnd,
+                                GetDlgItem(hwnd, FileNameCombo) ? FileNameCombo : FileNameEdit,
+                                WideText(fileName_).c_str());
         }
         PostMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(command_), 0);
         // Give the dialog the time to go before the next look.
@@ -207,6 +231,7 @@ private:
     std::atomic<int> command_;
     std::mutex mutex_;
     std::vector<TBox> boxes_;
+    std::string fileName_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -330,47 +355,55 @@ protected:
         const HWND main = window.Handle();
         RECT client{};
         GetClientRect(main, &client);
-        EXPECT_EQ(client.right, Scaled(677));
-        EXPECT_EQ(client.bottom, Scaled(228));
+        EXPECT_EQ(client.right, Scaled(TWindowLayout::ClientWidth));
+        EXPECT_EQ(client.bottom, Scaled(TWindowLayout::ClientHeight));
         enum TGrowth { gNone, gWider, gMovedRight };
+        using L = TWindowLayout;
+        const TLayoutRect folder = L::Folder;
+        constexpr int button = L::FolderButtonWidth;
         struct Row {
             const char* name;
             HWND control, parent;
-            RECT place; // left, top, width, height at 96 DPI
+            TLayoutRect place; // at 96 DPI
             TGrowth growth;
             int fontPoints;
         } rows[] = {
-            {"statuslab", window.statuslab, main, {568, 200, 4, 16}, gWider, 10},
-            {"Label1", window.Label1, main, {16, 12, 56, 13}, gWider, 8},
-            {"ListBox1", window.ListBox1, main, {309, 8, 360, 177}, gNone, 8},
-            {"ipedit", window.ipedit->Handle(), main, {78, 8, 98, 21}, gWider, 8},
-            {"connectbut", window.connectbut, main, {200, 8, 89, 25}, gMovedRight, 8},
-            {"filegroup", window.filegroup, main, {16, 43, 273, 174}, gNone, 0},
+            {"statuslab", window.statuslab, main, L::Status, gWider, 10},
+            {"Label1", window.Label1, main, L::AddressLabel, gWider, 8},
+            {"ListBox1", window.ListBox1, main, L::Log, gNone, 8},
+            {"ipedit", window.ipedit->Handle(), main, L::Address, gWider, 8},
+            {"connectbut", window.connectbut, main, L::Connect, gMovedRight, 8},
+            {"filegroup", window.filegroup, main, L::FileGroup, gNone, 0},
             {"filegroup frame",
              GetWindow(window.filegroup, GW_CHILD),
              window.filegroup,
-             {0, 0, 273, 174},
+             {0, 0, L::FileGroup.Width, L::FileGroup.Height},
              gNone,
              8},
-            {"diredit", window.diredit->Edit(), window.filegroup, {6, 32, 251 - 18, 21}, gNone, 8},
+            {"diredit",
+             window.diredit->Edit(),
+             window.filegroup,
+             {folder.Left, folder.Top, folder.Width - button, folder.Height},
+             gNone,
+             8},
             {"browse button",
              window.diredit->BrowseButton(),
              window.filegroup,
-             {6 + 251 - 18, 32, 18, 21},
+             {folder.Right() - button, folder.Top, button, folder.Height},
              gNone,
              0},
-            {"file1edit", window.file1edit, window.filegroup, {6, 64, 251, 21}, gNone, 8},
-            {"file2edit", window.file2edit, window.filegroup, {6, 95, 251, 21}, gNone, 8},
-            {"uploadbut", window.uploadbut, window.filegroup, {96, 133, 75, 25}, gNone, 8},
-            {"transferbar", window.transferbar, main, {309, 203, 251, 10}, gNone, 0},
+            {"file1edit", window.file1edit, window.filegroup, L::WebPages, gNone, 8},
+            {"file2edit", window.file2edit, window.filegroup, L::Programs, gNone, 8},
+            {"uploadbut", window.uploadbut, window.filegroup, L::Upload, gNone, 8},
+            {"transferbar", window.transferbar, main, L::TransferBar, gNone, 0},
         };
         for (const Row& r : rows) {
             SCOPED_TRACE(r.name);
             EXPECT_EQ(GetParent(r.control), r.parent);
             const RECT at = PlaceOf(r.control);
-            const RECT want{Scaled(r.place.left), Scaled(r.place.top),
-                            Scaled(r.place.left + r.place.right) - Scaled(r.place.left),
-                            Scaled(r.place.top + r.place.bottom) - Scaled(r.place.top)};
+            const RECT want{Scaled(r.place.Left), Scaled(r.place.Top),
+                            Scaled(r.place.Right()) - Scaled(r.place.Left),
+                            Scaled(r.place.Bottom()) - Scaled(r.place.Top)};
             EXPECT_EQ(at.top, want.top);
             if (r.growth == gNone) {
                 EXPECT_EQ(at.left, want.left);
@@ -748,17 +781,52 @@ TEST(Win32AddressField, HoweverItIsEnteredTheAddressTypedReplacesIt) {
     EXPECT_TRUE(answerer.Boxes().empty());
 }
 
-TEST_F(Win32WindowTest, LogTextAndFile) {
+/// Opens the log's menu from the keyboard and picks its item at (1 for the
+/// first) with the arrow keys and Enter, as a user would.
+void PickFromLogMenu(Tftftp_main& window, int item) {
+    bool picked = false;
+    const TTicker user([&] {
+        const HWND menu = FindWindowA("#32768", nullptr);
+        if (picked || menu == nullptr || !IsWindowVisible(menu))
+            return;
+        picked = true;
+        for (int i = 0; i < item; ++i)
+            PressChord({VK_DOWN});
+        PressChord({VK_RETURN});
+    });
+    SetFocus(window.ListBox1);
+    SendMessageA(window.Handle(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(window.ListBox1),
+                 MAKELPARAM(-1, -1));
+    EXPECT_TRUE(picked);
+}
+
+TEST_F(Win32WindowTest, LogMenuAndKeysCopyAndSave) {
     for (const char* line : {"Rebooting unit", "Uploading Web page file pages.bin", "Done"})
         window.LogLine(line);
-    EXPECT_EQ(window.LogText(), "Rebooting unit\r\nUploading Web page file pages.bin\r\nDone\r\n");
+    // The selection the log shows is what Copy takes.
     SendMessageA(window.ListBox1, LB_SETSEL, TRUE, 1);
-    EXPECT_EQ(window.LogText(), "Uploading Web page file pages.bin\r\n");
+    PickFromLogMenu(window, 1);
+    EXPECT_EQ(ClipboardText(window.Handle()), "Uploading Web page file pages.bin\r\n");
+    // The keys copy what the menu does: with none selected, every line.
+    SendMessageA(window.ListBox1, LB_SETSEL, FALSE, -1);
+    SetClipboardText(window.Handle(), "");
+    SetFocus(window.ListBox1);
+    PressChord({VK_CONTROL, 'C'});
+    const std::string all = "Rebooting unit\r\nUploading Web page file pages.bin\r\nDone\r\n";
+    // Through the window's own pump, which takes the log's keys.
+    for (const auto end = Clock::now() + 5s;
+         ClipboardText(window.Handle()) != all && Clock::now() < end; window.PumpMessages())
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    EXPECT_EQ(ClipboardText(window.Handle()), all);
 
+    // Save As writes every line to the file named in its dialog.
     TTempFolder folder;
-    ASSERT_TRUE(window.SaveLog(folder.Path() + "log.txt"));
-    EXPECT_EQ(FileBytes(folder.Path() + "log.txt").size(), 57u); // all three, with CR LF
-    EXPECT_FALSE(window.SaveLog(folder.Path() + "missing\\log.txt"));
+    TDialogAnswerer saveAs("Save As");
+    saveAs.TypeFileName(folder.Path() + "log.txt");
+    PickFromLogMenu(window, 2);
+    EXPECT_EQ(saveAs.Boxes().size(), 1u);
+    const auto saved = FileBytes(folder.Path() + "log.txt");
+    EXPECT_EQ(std::string(saved.begin(), saved.end()), all);
 }
 
 TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
