@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/ImageScan.h"
+#include "runtime/Convert.h"
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
 
@@ -23,6 +25,23 @@ double Luminance(TRgb c) {
 double Contrast(TRgb a, TRgb b) {
     const double la = Luminance(a), lb = Luminance(b);
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+/// How many characters the change from before to after brings in: those
+/// between what the two texts share at their start and at their end,
+/// counted in UTF-8 (a continuation byte is no character of its own).
+std::size_t CharactersBrought(std::string_view before, std::string_view after) {
+    std::size_t start = 0;
+    while (start < before.size() && start < after.size() && before[start] == after[start])
+        ++start;
+    std::size_t end = 0;
+    while (end < before.size() - start && end < after.size() - start &&
+           before[before.size() - 1 - end] == after[after.size() - 1 - end])
+        ++end;
+    const std::string_view brought = after.substr(start, after.size() - start - end);
+    return static_cast<std::size_t>(std::count_if(brought.begin(), brought.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
 }
 
 /// Of a colour for light windows and one for dark windows, the one that
@@ -67,6 +86,10 @@ void TWindowController::Press(TRunKind button) {
             loader_.CancelRun();
         return;
     }
+    // An Upload goes with the folder that the edit shows, not the one the
+    // lists were filled from before typing paused; a Connect scans it itself.
+    if (std::exchange(folderPending_, false) && button == TRunKind::rkUpload)
+        ScanFolder();
     // Rebooting the unit twice to send it nothing would end as a success.
     if (button == TRunKind::rkUpload && !Chosen(TImageList::ilWebPages) &&
         !Chosen(TImageList::ilPrograms)) {
@@ -145,7 +168,30 @@ void TWindowController::AddressChanged() {
     view_.ShowRunState();
 }
 
-void TWindowController::FolderChanged() noexcept {
+void TWindowController::FolderChanged(TFolderChange how) noexcept {
+    std::string text = window_.DirEditText();
+    const bool typed = how == TFolderChange::fcEdited && CharactersBrought(folderText_, text) <= 1;
+    folderText_ = std::move(text);
+    if (!typed) {
+        ScanFolder();
+        return;
+    }
+    folderPending_ = true;
+    view_.StartFolderPause(FolderPause);
+}
+
+void TWindowController::FolderConfirmed() noexcept {
+    ScanFolder();
+}
+
+void TWindowController::FolderPaused() noexcept {
+    if (folderPending_)
+        ScanFolder();
+}
+
+void TWindowController::ScanFolder() noexcept {
+    folderPending_ = false;
+    scanning_ = true;
     // A scan inside a run (Connect setting the folder) fails into that run,
     // but not through the toolkit's dispatch of the edit's change: the
     // window raises it once the edit has finished its change.
@@ -153,7 +199,28 @@ void TWindowController::FolderChanged() noexcept {
         loader_.direditChange();
     } catch (...) {
         HoldFailure(std::current_exception());
+        try {
+            LogScanStop();
+        } catch (...) {
+            // The failure held says why the run ended; the log line only adds to it.
+        }
     }
+    scanning_ = false;
+}
+
+void TWindowController::ShowError(const std::string& text) {
+    // The box tells what stopped the scan ("Read beyond end of file"), not
+    // which of the folder's files did.
+    if (std::exchange(scanning_, false))
+        LogScanStop();
+    view_.ShowErrorBox(text);
+}
+
+void TWindowController::LogScanStop() {
+    const auto scan = ScanImageFolder(window_.DirEditText(), loader_.HardwareRevision);
+    if (scan && !scan->Failure.empty())
+        window_.LogLine("Scan stopped at " + EscapeControls(scan->FailedName) + ": " +
+                        scan->Failure);
 }
 
 void TWindowController::HoldFailure(std::exception_ptr failure) noexcept {

@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
+#include <utility>
 
 namespace {
 
@@ -40,8 +41,11 @@ QString TAdvDirectoryEdit::Text() const {
 }
 
 void TAdvDirectoryEdit::SetText(const QString& text) {
-    if (text != edit_->text())
-        edit_->setText(text);
+    if (text == edit_->text())
+        return;
+    const bool outer = std::exchange(setting_, true);
+    edit_->setText(text);
+    setting_ = outer;
 }
 
 QPoint TAdvDirectoryEdit::ChooserPosition(QPoint anchor, QSize size, QRect workArea) {

@@ -22,6 +22,9 @@ public:
     QString Text() const;
     /// Sets the text; a different text raises Change.
     void SetText(const QString& text);
+    /// True while SetText (or the chooser through it) sets the text: a
+    /// Change then comes from it, not from the user's editing.
+    bool Setting() const { return setting_; }
     /// The edit part, which has the focus and takes F4.
     QLineEdit* Edit() const { return edit_; }
     /// The browse button, 18 wide with a folder picture; never takes focus.
@@ -50,4 +53,5 @@ protected:
 private:
     QLineEdit* edit_;
     QToolButton* button_;
+    bool setting_ = false;
 };

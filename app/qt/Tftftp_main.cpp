@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -187,6 +188,11 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     connect(connectbut, &QPushButton::clicked, this, &Tftftp_main::connectbutClick);
     connect(uploadbut, &QPushButton::clicked, this, &Tftftp_main::uploadbutClick);
     connect(diredit, &TAdvDirectoryEdit::Change, this, &Tftftp_main::direditChange);
+    connect(diredit->Edit(), &QLineEdit::returnPressed, this,
+            [this] { controller_->FolderConfirmed(); });
+    folderPause_ = new QTimer(this);
+    folderPause_->setSingleShot(true);
+    connect(folderPause_, &QTimer::timeout, this, [this] { controller_->FolderPaused(); });
     connect(ipedit, &TMaskEdit::ValidationFailed, this, &Tftftp_main::ipeditValidationFailed);
     // Enter in a complete address field connects.
     connect(ipedit, &TMaskEdit::Confirmed, connectbut, &QPushButton::click);
@@ -209,9 +215,9 @@ void Tftftp_main::uploadbutClick() {
 }
 
 void Tftftp_main::direditChange() {
-    // Holds what the scan lets through: Qt is built without exceptions, and
+    // Holds what a scan lets through: Qt is built without exceptions, and
     // the signal's later receivers would be skipped.
-    controller_->FolderChanged();
+    controller_->FolderChanged(diredit->Setting() ? TFolderChange::fcSet : TFolderChange::fcEdited);
 }
 
 void Tftftp_main::ipeditValidationFailed(const QString& message) {
@@ -481,6 +487,14 @@ void Tftftp_main::FitCaption(QMessageBox& box) {
 }
 
 void Tftftp_main::ShowError(const std::string& text) {
+    controller_->ShowError(text);
+}
+
+void Tftftp_main::StartFolderPause(std::chrono::milliseconds delay) {
+    folderPause_->start(delay);
+}
+
+void Tftftp_main::ShowErrorBox(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitleText), ToQt(text),
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("errorbox"));

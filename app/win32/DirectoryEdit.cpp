@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <utility>
 
 namespace {
 
@@ -60,8 +61,11 @@ std::string TAdvDirectoryEdit::Text() const {
 }
 
 void TAdvDirectoryEdit::SetText(const std::string& text) {
-    if (text != Text())
-        SetControlText(edit_, text);
+    if (text == Text())
+        return;
+    const bool outer = std::exchange(setting_, true);
+    SetControlText(edit_, text);
+    setting_ = outer;
 }
 
 void TAdvDirectoryEdit::SetEnabled(bool enabled) {

@@ -26,6 +26,8 @@ constexpr wchar_t GroupClass[] = L"Tftftp_group";
 constexpr UINT WmValidationFailed = WM_APP + 1;
 /// The close question was answered: wParam is TRUE for Yes.
 constexpr UINT WmCloseAnswered = WM_APP + 2;
+/// The timer of the folder edit's pause after typing.
+constexpr UINT_PTR FolderPauseTimer = 1;
 enum TControlId {
     idStatuslab = 100,
     idLabel1,
@@ -225,10 +227,13 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         if (lParam != 0) {
             Command(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
         } else if (LOWORD(wParam) == IDOK) {
-            // Enter on a focused button presses it.
+            // Enter on a focused button presses it; in the folder edit it
+            // scans the folder typed.
             const HWND focus = GetFocus();
             if (focus == connectbut || focus == uploadbut)
                 SendMessageW(focus, BM_CLICK, 0, 0);
+            else if (focus == diredit->Edit())
+                controller_->FolderConfirmed();
         } else if (LOWORD(wParam) == IDCANCEL) {
             controller_->Escape(); // the Escape key: ends the run under way
         }
@@ -281,6 +286,13 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         Layout();
         return 0;
     }
+    case WM_TIMER:
+        if (wParam == FolderPauseTimer) {
+            KillTimer(handle_, FolderPauseTimer);
+            controller_->FolderPaused();
+            return 0;
+        }
+        break;
     case WM_CLOSE:
         Close();
         return 0;
@@ -305,7 +317,8 @@ void Tftftp_main::Command(HWND control, WORD code) {
     } else if (code == BN_CLICKED && control == diredit->BrowseButton()) {
         diredit->Browse();
     } else if (code == EN_CHANGE && control == diredit->Edit()) {
-        controller_->FolderChanged();
+        controller_->FolderChanged(diredit->Setting() ? TFolderChange::fcSet
+                                                      : TFolderChange::fcEdited);
     } else if (code == EN_CHANGE && control == ipedit->Handle()) {
         controller_->AddressChanged();
     }
@@ -501,6 +514,14 @@ std::string Tftftp_main::ProgramFolder() {
 }
 
 void Tftftp_main::ShowError(const std::string& text) {
+    controller_->ShowError(text);
+}
+
+void Tftftp_main::StartFolderPause(std::chrono::milliseconds delay) {
+    SetTimer(handle_, FolderPauseTimer, static_cast<UINT>(delay.count()), nullptr);
+}
+
+void Tftftp_main::ShowErrorBox(const std::string& text) {
     MessageBoxW(handle_, WideText(text).c_str(), WideText(ApplicationTitleText).c_str(),
                 MB_OK | MB_ICONERROR);
 }

@@ -8,6 +8,7 @@
 // and no run state belong here.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -124,6 +125,8 @@ private:
     std::string_view LineEnd() const override { return "\r\n"; }
     void SetClipboardText(const std::string& text) override;
     std::optional<std::string> AskSavePath() override;
+    void ShowErrorBox(const std::string& text) override;
+    void StartFolderPause(std::chrono::milliseconds delay) override;
     void AskToClose(const std::string& question) override;
     void CloseWindow() override;
 

@@ -225,13 +225,13 @@ TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
     QTest::mouseClick(folder, Qt::LeftButton);
     QTest::keyClick(folder, Qt::Key_A, Qt::ControlModifier);
     const QString path = QString::fromStdString(unit.images.Path());
-    // Each key scans the folder typed so far; none may take the keyboard.
+    // The lists fill once typing pauses.
     const auto boxes = BoxesDuring([&] { QTest::keyClicks(folder, path); }, 0);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(folder->text(), path);
     EXPECT_TRUE(folder->hasFocus());
+    EXPECT_TRUE(WaitFor([&] { return window.file2edit->currentText() == "boot.bin"; }));
     EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
-    EXPECT_EQ(window.file2edit->currentText(), QStringLiteral("boot.bin"));
 
     window.uploadbut->setFocus(Qt::TabFocusReason);
     QTest::keyClick(window.uploadbut, Qt::Key_Return);
@@ -389,14 +389,45 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     title.setBold(true);
     title.setPointSizeF(title.pointSizeF() * 1.2);
     EXPECT_GT(width, QFontMetrics(title).horizontalAdvance(caption) + 3 * 24);
-    // The box's failure ended the run: the log says so after its line.
+    // The box's failure ended the run: the log names the file, and says so
+    // after its line.
     EXPECT_EQ(Log(window), (TLines{"Unable to Connect to 127.000.000.101",
+                                   "Scan stopped at short.bin: Read beyond end of file",
                                    "Failed at connect: Read beyond end of file"}));
     // The failure did not cut the edit's change short on its way to the box.
     EXPECT_EQ(changes.count(), 1);
     // The window goes on, its controls usable again.
     EXPECT_TRUE(window.connectbut->isEnabled());
     EXPECT_TRUE(window.diredit->Edit()->isEnabled());
+}
+
+TEST_F(WindowTest, TypingAFolderOpensNoBoxTillItPausesOrEnterIsPressed) {
+    const TStoppingFolder stopping;
+    window.filegroup->setVisible(true);
+    QLineEdit* folder = window.diredit->Edit();
+    for (const TTypingRow& row : TypingRows(stopping)) {
+        SCOPED_TRACE(row.Name);
+        window.ClearLog();
+        folder->setFocus(Qt::TabFocusReason);
+        folder->selectAll();
+        QTest::keyClick(folder, Qt::Key_Delete);
+        std::vector<QString> boxes =
+            BoxesDuring([&] { QTest::keyClicks(folder, QString::fromStdString(row.Typed)); }, 0);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(window.ListBox1->count(), 0);
+        boxes = BoxesDuring(
+            [&] {
+                if (row.Enter)
+                    QTest::keyClick(folder, Qt::Key_Return);
+                else
+                    QTest::qWait(2 * TWindowController::FolderPause.count());
+            },
+            row.Box ? 1 : 0);
+        EXPECT_EQ(boxes, row.Box ? std::vector<QString>{QStringLiteral("Read beyond end of file.")}
+                                 : std::vector<QString>{});
+        EXPECT_EQ(Log(window), row.Box ? TLines{ScanStopped} : TLines{});
+        EXPECT_EQ(window.file2edit->count(), row.Programs);
+    }
 }
 
 TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {

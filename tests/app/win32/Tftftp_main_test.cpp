@@ -65,6 +65,18 @@ bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
     return true;
 }
 
+/// PumpUntil through the window's own pump, which takes the keys the window
+/// handles itself (Tab, Enter, the log's Copy).
+bool PumpWindowUntil(Tftftp_main& window, const std::function<bool()>& done,
+                     Clock::duration bound = 10s) {
+    for (const auto end = Clock::now() + bound; !done(); window.PumpMessages()) {
+        if (Clock::now() >= end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    return true;
+}
+
 void PumpFor(Clock::duration time) {
     const auto end = Clock::now() + time;
     PumpUntil([&] { return Clock::now() >= end; }, time + 1s);
@@ -813,10 +825,8 @@ TEST_F(Win32WindowTest, LogMenuAndKeysCopyAndSave) {
     SetFocus(window.ListBox1);
     PressChord({VK_CONTROL, 'C'});
     const std::string all = "Rebooting unit\r\nUploading Web page file pages.bin\r\nDone\r\n";
-    // Through the window's own pump, which takes the log's keys.
-    for (const auto end = Clock::now() + 5s;
-         ClipboardText(window.Handle()) != all && Clock::now() < end; window.PumpMessages())
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    PumpWindowUntil(
+        window, [&] { return ClipboardText(window.Handle()) == all; }, 5s);
     EXPECT_EQ(ClipboardText(window.Handle()), all);
 
     // Save As writes every line to the file named in its dialog.
@@ -905,6 +915,32 @@ TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
     EXPECT_EQ(box.buttons, TLines{"OK"});
     EXPECT_EQ(window.ListItemIndex(TImageList::ilPrograms), -1);
     EXPECT_TRUE(IsWindowEnabled(window.connectbut)); // the window goes on
+}
+
+TEST_F(Win32WindowTest, TypingAFolderOpensNoBoxTillItPausesOrEnterIsPressed) {
+    const TStoppingFolder stopping;
+    window.SetFileGroupVisible(true);
+    const HWND folder = window.diredit->Edit();
+    for (const TTypingRow& row : TypingRows(stopping)) {
+        SCOPED_TRACE(row.Name);
+        window.ClearLog();
+        SetFocus(folder);
+        SendMessageA(folder, EM_SETSEL, 0, -1);
+        SendMessageA(folder, WM_CLEAR, 0, 0);
+        const std::size_t before = answerer.Boxes().size();
+        TypeInto(folder, row.Typed);
+        EXPECT_EQ(answerer.Boxes().size(), before);
+        EXPECT_TRUE(Log().empty());
+        if (row.Enter)
+            PressChord({VK_RETURN});
+        const auto boxed = [&] { return answerer.Boxes().size() > before; };
+        EXPECT_EQ(PumpWindowUntil(window, boxed, 4 * TWindowController::FolderPause), row.Box);
+        if (row.Box) {
+            EXPECT_EQ(answerer.Boxes().back().text, "Read beyond end of file.");
+        }
+        EXPECT_EQ(Log(), row.Box ? TLines{ScanStopped} : TLines{});
+        EXPECT_EQ(window.ListCount(TImageList::ilPrograms), row.Programs);
+    }
 }
 
 TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
