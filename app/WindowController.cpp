@@ -3,6 +3,7 @@
 #include "app/WindowController.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "app/ImageScan.h"
@@ -60,6 +61,29 @@ TRgb StatusColour(TStatusTone tone, TRgb background, std::optional<TRgb> link) {
     if (link && Contrast(*link, background) >= Readable)
         return *link;
     return BetterOn(background, {0x00, 0x00, 0xff}, {0x6c, 0xb4, 0xff});
+}
+
+std::string WordsFirst(std::string_view reason) {
+    const std::size_t digits = reason.find_first_of("0123456789");
+    if (digits == std::string_view::npos)
+        return std::string(reason);
+    const std::size_t after = reason.find_first_not_of("0123456789", digits);
+    // The number of an error ("... error 12029", "Error # 10061") with words after it.
+    std::string lead = UpperCase(reason.substr(0, digits));
+    if (after == std::string_view::npos || reason[after] != ' ' || after + 1 == reason.size() ||
+        !std::isalpha(static_cast<unsigned char>(reason[after + 1])) ||
+        lead.find("ERROR") == std::string::npos)
+        return std::string(reason);
+    std::string_view words = reason.substr(after + 1);
+    if (words.back() == '.')
+        words.remove_suffix(1);
+    return std::string(words) + " (" + std::string(reason.substr(0, after)) + ")";
+}
+
+std::string StatusOfOutcome(const TRunOutcome& outcome) {
+    TRunOutcome wordsFirst = outcome;
+    wordsFirst.Reason = WordsFirst(OneLine(outcome.Reason));
+    return OutcomeStatus(wordsFirst);
 }
 
 TStatusPlace StatusPlace(int textWidth, int home, int farthestLeft, int right) {
@@ -274,7 +298,7 @@ void TWindowController::RunEnded(const TRunOutcome& outcome) {
 void TWindowController::ShowOutcome(const TRunOutcome& outcome) {
     // The label ends on the outcome, never on a step's status ("Wait",
     // "Done", "Connecting to ...") that the run left there.
-    window_.SetStatus(OutcomeStatus(outcome));
+    window_.SetStatus(StatusOfOutcome(outcome));
     tone_ = outcome.Succeeded() ? TStatusTone::stNormal : TStatusTone::stError;
 }
 

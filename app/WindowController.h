@@ -142,6 +142,18 @@ struct TRgb {
 /// the red that reads best.
 TRgb StatusColour(TStatusTone tone, TRgb background, std::optional<TRgb> link = std::nullopt);
 
+/// A reason in the order a label that is cut short at its end should keep
+/// it: one that begins with the system's number ("Send request failed with
+/// error 12029 A connection with the server could not be established.",
+/// "Socket Error # 10061 Connection refused.") has its words first and the
+/// number after them ("A connection with the server could not be established
+/// (Send request failed with error 12029)"); any other is as it was.
+std::string WordsFirst(std::string_view reason);
+
+/// The status label's text at a run's end: OutcomeStatus with the reason's
+/// words first (WordsFirst). The log keeps OutcomeLine, as it was.
+std::string StatusOfOutcome(const TRunOutcome& outcome);
+
 /// The status label's place in the strip under the log, in the window's
 /// units: Left and Width, and whether its text is cut short (the window
 /// elides it, the log holding every outcome whole).

@@ -68,7 +68,8 @@ void RegisterClasses(WNDPROC window, WNDPROC group) {
 Tftftp_main::Tftftp_main() {
     // The folder chooser is a shell dialog and needs COM on this thread.
     oleInitialized_ = SUCCEEDED(OleInitialize(nullptr));
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     RegisterClasses(&Tftftp_main::WindowProcedure, &Tftftp_main::GroupProcedure);
     // First, so that a failure in any message of the window has its keeper.
@@ -109,10 +110,13 @@ Tftftp_main::~Tftftp_main() {
 void Tftftp_main::CreateControls() {
     const DWORD shown = WS_VISIBLE;
     const RECT unplaced{}; // Layout places each
-    // One line, cut short with an ellipsis where the strip ends.
-    statuslab =
-        CreateControl(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS,
-                      unplaced, idStatuslab, statusFont_);
+    // One line, cut short with an ellipsis where the strip ends, and the
+    // whole text in its tooltip (which needs the mouse: SS_NOTIFY).
+    statuslab = CreateControl(handle_, 0, L"STATIC", "",
+                              shown | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS | SS_NOTIFY, unplaced,
+                              idStatuslab, statusFont_);
+    tips_ = std::make_unique<TToolTips>(handle_);
+    tips_->Add(statuslab, "");
     Label1 = CreateControl(handle_, 0, L"STATIC", Label1Text,
                            shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX, unplaced, idLabel1, font_);
     log_ = std::make_unique<TLogView>(handle_, idListBox1, font_);
@@ -419,6 +423,7 @@ void Tftftp_main::PlaceStatus() {
                     bar ? home.left : PlaceOf(transferbar).left, PlaceOf(ListBox1).right);
     SetWindowPos(statuslab, nullptr, place.Left, home.top, place.Width,
                  std::max<LONG>(home.bottom - home.top, extent.cy), SWP_NOZORDER | SWP_NOACTIVATE);
+    tips_->SetText(statuslab, place.Elided ? statusText_ : "");
     InvalidateRect(statuslab, nullptr, TRUE);
 }
 

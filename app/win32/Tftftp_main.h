@@ -27,6 +27,7 @@
 #include "app/win32/DirectoryEdit.h"
 #include "app/win32/LogView.h"
 #include "app/win32/MaskEdit.h"
+#include "app/win32/ToolTips.h"
 
 class TIdAntiFreezeBase;
 
@@ -64,8 +65,10 @@ public:
 
     /// The logic behind the buttons and the folder edit.
     TLoader& Loader() { return controller_->Loader(); }
-    /// The status label's whole text, which the label may show cut short.
+    /// The status label's whole text, which the label may show cut short;
+    /// its tooltip then holds it.
     const std::string& StatusText() const { return statusText_; }
+    const TToolTips& ToolTips() const { return *tips_; }
 
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil sleeps on the message
@@ -136,6 +139,7 @@ private:
     HFONT font_ = nullptr;
     HFONT statusFont_ = nullptr;
     std::unique_ptr<TLogView> log_;
+    std::unique_ptr<TToolTips> tips_;
     std::unique_ptr<TWindowController> controller_;
     TControlTable<HWND> controls_;
     /// Lets the window handle its messages while a transfer waits on its socket.

@@ -327,3 +327,33 @@ TEST(WindowController, ScansTheFolderOnceTypingPausesOrAtOnceForAWholeText) {
         EXPECT_EQ(window.Errors.size(), row.box || row.boxLater ? 1u : 0u);
     }
 }
+
+TEST(StatusOfOutcome, PutsTheWordsOfAReasonBeforeItsNumber) {
+    struct TRow {
+        std::string reason, status;
+    };
+    const TRow rows[] = {
+        {"Send request failed with error 12029 A connection with the server could not be "
+         "established.",
+         "Failed at connect: A connection with the server could not be established (Send request "
+         "failed with error 12029)"},
+        {"Socket Error # 10061\r\nConnection refused.",
+         "Failed at connect: Connection refused (Socket Error # 10061)"},
+        // No number, or a number that is no error's, or one without words.
+        {"Access violation", "Failed at connect: Access violation"},
+        {"Request timed out after 4000 ms", "Failed at connect: Request timed out after 4000 ms"},
+        {"the unit did not report hardware revision 171 within 300 s (last poll: Send request "
+         "failed with error 12029 A connection)",
+         "Failed at connect: the unit did not report hardware revision 171 within 300 s (last "
+         "poll: Send request failed with error 12029 A connection)"},
+        {"Send request failed with error 12152", "Failed at connect: Send request failed with "
+                                                 "error 12152"},
+        {"I/O error 5", "Failed at connect: I/O error 5"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.reason);
+        TRunOutcome outcome;
+        outcome.Reason = row.reason;
+        EXPECT_EQ(StatusOfOutcome(outcome), row.status);
+    }
+}

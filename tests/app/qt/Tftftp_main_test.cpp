@@ -466,20 +466,24 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     EXPECT_EQ(log[1], "Unable to Connect to 127.000.000.101");
     EXPECT_EQ(log[2].rfind("Failed at connect: ", 0), 0u) << log[2];
     EXPECT_FALSE(window.filegroup->isVisible());
-    // The label shows the same in another colour, from the left of the strip
-    // under the log to its right end; what does not fit is cut short there,
-    // and the tooltip holds it whole.
-    EXPECT_EQ(window.StatusText().toStdString(), log[2]);
+    // The label shows the step and the cause, its words first, in another
+    // colour, from the left of the strip under the log to its right end;
+    // what does not fit is cut short there, and the tooltip holds it whole.
+    EXPECT_EQ(log[2], "Failed at connect: Send request failed with error 12029 A connection with "
+                      "the server could not be established.");
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Failed at connect: A connection with the server "
+                                                  "could not be established (Send request failed "
+                                                  "with error 12029)"));
     EXPECT_NE(window.statuslab->palette().color(QPalette::WindowText), normal);
     const QRect label = window.statuslab->geometry();
     EXPECT_GE(label.left(), window.transferbar->x());
     EXPECT_EQ(label.right(), window.ListBox1->geometry().right());
     const QString shown = window.statuslab->text();
     EXPECT_LE(window.statuslab->fontMetrics().horizontalAdvance(shown), label.width());
-    if (shown != window.StatusText()) {
-        EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
-        EXPECT_EQ(window.statuslab->toolTip(), window.StatusText());
-    }
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Failed at connect: A connection")))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_EQ(window.statuslab->toolTip(), window.StatusText());
 
     // A good run brings the label back to its place and its colour.
     ASSERT_TRUE(ShowActive(window)); // offscreen, the drop-down list kept the activation

@@ -553,6 +553,34 @@ TEST_F(Win32WindowLayout, StartsWithTheLayoutOfItsMonitorsDpi) {
         EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
 }
 
+TEST_F(Win32WindowLayout, StatusTellsWhyInWordsFirstWithTheWholeInItsTooltip) {
+    // A Connect where nothing answers: the service's number and its words.
+    EnterAddress("127.0.42.8");
+    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    const std::string status = window.StatusText();
+    EXPECT_EQ(status, StatusOfOutcome(window.Loader().Outcome()));
+    EXPECT_EQ(status.rfind("Failed at connect: ", 0), 0u) << status;
+    EXPECT_NE(status, Log().back()); // the log's line, its number first, as it was
+    EXPECT_EQ(WindowText(window.statuslab), status);
+    EXPECT_EQ(StatusTextColour(window), RGB(0xc0, 0, 0));
+    // From the left of the strip under the log to its right end, cut short
+    // at its end: the step and the cause's first words show, and the
+    // tooltip holds the whole.
+    const RECT label = PlaceOf(window.statuslab);
+    EXPECT_GE(label.left, PlaceOf(window.transferbar).left);
+    EXPECT_EQ(label.left + label.right,
+              PlaceOf(window.ListBox1).left + PlaceOf(window.ListBox1).right);
+    EXPECT_TRUE(GetWindowLongA(window.statuslab, GWL_STYLE) & SS_ENDELLIPSIS);
+    const std::size_t cause = status.find(": ") + 2;
+    const std::string firstWords = status.substr(0, status.find(' ', status.find(' ', cause) + 1));
+    EXPECT_LE(TextExtent(window.statuslab, firstWords).cx, label.right);
+    ASSERT_GT(TextExtent(window.statuslab, status).cx, label.right);
+    EXPECT_EQ(window.ToolTips().Text(window.statuslab), status);
+    // A status that fits has no tooltip.
+    window.SetStatus("Done");
+    EXPECT_EQ(window.ToolTips().Text(window.statuslab), "");
+}
+
 TEST_F(Win32WindowLayout, FollowsItsMonitorToAnotherDpi) {
     // The system's word that the window's monitor has another DPI, with the
     // place it suggests: the window goes there and lays itself out anew.
@@ -676,16 +704,7 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
     EXPECT_EQ(log[1].rfind("Failed at connect: ", 0), 0u) << log[1];
     EXPECT_EQ(window.ipedit->MaskedText(), "127.026.000.002");
     EXPECT_EQ(answerer.Boxes().size(), 2u);
-    // The label says the same in red, from the left of the strip under the
-    // log to its right end, cut short there when it must be.
-    EXPECT_EQ(WindowText(window.statuslab), log[1]);
-    EXPECT_EQ(window.StatusText(), log[1]);
-    EXPECT_EQ(StatusTextColour(window), RGB(0xc0, 0, 0));
-    const RECT label = PlaceOf(window.statuslab);
-    EXPECT_GE(label.left, PlaceOf(window.transferbar).left);
-    EXPECT_EQ(label.left + label.right,
-              PlaceOf(window.ListBox1).left + PlaceOf(window.ListBox1).right);
-    EXPECT_TRUE(GetWindowLongA(window.statuslab, GWL_STYLE) & SS_ENDELLIPSIS);
+    EXPECT_EQ(log[1], OutcomeLine(window.Loader().Outcome()));
     // The log scrolls sideways to the end of the line, which is longer than it.
     EXPECT_GE(SendMessageA(window.ListBox1, LB_GETHORIZONTALEXTENT, 0, 0),
               TextExtent(window.ListBox1, log[1]).cx);
