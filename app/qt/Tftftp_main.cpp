@@ -140,13 +140,16 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     file1edit->setObjectName(QStringLiteral("file1edit"));
     file2edit->setObjectName(QStringLiteral("file2edit"));
     // Plain drop-down lists: what they show is always an entry that Upload
-    // sends. A folder may offer thousands of images; the open list shows a
-    // screenful of them and scrolls, in every style (Fusion's own popup
-    // would be as tall as the screen).
+    // sends. A folder may offer thousands of images; the open list shows
+    // TWindowLayout::DropDownRows of them and a scroll bar for the rest, in
+    // every style: Fusion's own popup would be as tall as the screen, and
+    // the list Qt opens instead turns its scroll bar off, leaving only the
+    // arrows that scroll while the mouse rests on them.
     for (QComboBox* list : {file1edit, file2edit}) {
         list->setEditable(false);
-        list->setMaxVisibleItems(DropDownRows);
+        list->setMaxVisibleItems(TWindowLayout::DropDownRows);
         list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+        list->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     }
     file1edit->setGeometry(Rect(TWindowLayout::WebPages));
     file2edit->setGeometry(Rect(TWindowLayout::Programs));

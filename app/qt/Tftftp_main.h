@@ -40,8 +40,6 @@ class Tftftp_main : public QWidget, public TWindowOperations, private TRunView {
 
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
-    /// The rows an open image list shows at once; it scrolls for more.
-    static constexpr int DropDownRows = 20;
 
     explicit Tftftp_main(QWidget* parent = nullptr);
     ~Tftftp_main() override;

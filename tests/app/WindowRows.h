@@ -1,6 +1,7 @@
 // The rows that each window's test drives: how the address field is
 // entered before an address is typed, when Upload is offered, what it
-// refuses before the unit hears of it, and what typing a folder scans. Every window plays them
+// refuses before the unit hears of it, what typing a folder scans, and how
+// far an image list opens. Every window plays them
 // through its own toolkit and must come to the same; nothing toolkit's belongs here.
 #pragma once
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "app/WindowController.h"
+#include "app/WindowLayout.h"
 #include "runtime/Files.h"
 #include "runtime/Sha256.h"
 #include "tests/support/ImageFolder.h"
@@ -121,3 +123,17 @@ inline std::vector<TTypingRow> TypingRows(const TStoppingFolder& folder) {
         {"typed to that folder, and Enter", folder.Outer.Path(), true, true, 0},
     };
 }
+
+/// An image list of Count entries, opened: the rows it shows, and whether a
+/// scroll bar reaches the rest.
+struct TOpenListRow {
+    int Count;
+    int Rows;
+    bool ScrollBar;
+};
+
+inline constexpr TOpenListRow OpenListRows[] = {
+    {5, 5, false},
+    {TWindowLayout::DropDownRows, TWindowLayout::DropDownRows, false},
+    {30, TWindowLayout::DropDownRows, true},
+};

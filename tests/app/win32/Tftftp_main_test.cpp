@@ -581,6 +581,30 @@ TEST_F(Win32WindowLayout, StatusTellsWhyInWordsFirstWithTheWholeInItsTooltip) {
     EXPECT_EQ(window.ToolTips().Text(window.statuslab), "");
 }
 
+TEST_F(Win32WindowLayout, AnOpenImageListShowsItsRowsAndAScrollBarForMore) {
+    window.SetFileGroupVisible(true);
+    const auto item = SendMessageA(window.file2edit, CB_GETITEMHEIGHT, 0, 0);
+    for (const TOpenListRow& row : OpenListRows) {
+        SCOPED_TRACE(row.Count);
+        window.ListClear(TImageList::ilPrograms);
+        for (int i = 0; i < row.Count; ++i)
+            window.ListAppend(TImageList::ilPrograms, "boot" + std::to_string(i) + ".bin");
+        SendMessageA(window.file2edit, CB_SHOWDROPDOWN, TRUE, 0);
+        COMBOBOXINFO open{};
+        open.cbSize = sizeof open;
+        ASSERT_TRUE(GetComboBoxInfo(window.file2edit, &open));
+        EXPECT_TRUE(IsWindowVisible(open.hwndList));
+        RECT list{};
+        GetClientRect(open.hwndList, &list);
+        EXPECT_EQ(list.bottom / item, row.Rows);
+        SCROLLBARINFO bar{};
+        bar.cbSize = sizeof bar;
+        ASSERT_TRUE(GetScrollBarInfo(open.hwndList, OBJID_VSCROLL, &bar));
+        EXPECT_EQ((bar.rgstate[0] & STATE_SYSTEM_INVISIBLE) == 0, row.ScrollBar);
+        SendMessageA(window.file2edit, CB_SHOWDROPDOWN, FALSE, 0);
+    }
+}
+
 TEST_F(Win32WindowLayout, FollowsItsMonitorToAnotherDpi) {
     // The system's word that the window's monitor has another DPI, with the
     // place it suggests: the window goes there and lays itself out anew.
