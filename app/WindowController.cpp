@@ -63,6 +63,27 @@ TRgb StatusColour(TStatusTone tone, TRgb background, std::optional<TRgb> link) {
     return BetterOn(background, {0x00, 0x00, 0xff}, {0x6c, 0xb4, 0xff});
 }
 
+std::string_view AccessibleName(TWindowControl control) noexcept {
+    switch (control) {
+    case TWindowControl::wcLog:
+        return "Log";
+    case TWindowControl::wcAddress:
+        return "IP address";
+    case TWindowControl::wcFolder:
+        return "Image folder";
+    case TWindowControl::wcFolderButton:
+        return "Choose the image folder";
+    case TWindowControl::wcWebPages:
+        return "Web-page image";
+    case TWindowControl::wcPrograms:
+        return "Program image";
+    case TWindowControl::wcConnect:
+    case TWindowControl::wcUpload:
+        break;
+    }
+    return {};
+}
+
 std::string WordsFirst(std::string_view reason) {
     const std::size_t digits = reason.find_first_of("0123456789");
     if (digits == std::string_view::npos)

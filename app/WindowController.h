@@ -64,6 +64,17 @@ inline constexpr TWindowControl WindowControls[] = {
     TWindowControl::wcFolder,   TWindowControl::wcFolderButton, TWindowControl::wcWebPages,
     TWindowControl::wcPrograms, TWindowControl::wcUpload};
 
+/// What a screen reader calls control (its accessible name): what the
+/// control is ("IP address", "Image folder", "Choose the image folder",
+/// "Web-page image", "Program image", "Log"); empty for Connect and Upload,
+/// which their captions name.
+std::string_view AccessibleName(TWindowControl control) noexcept;
+/// The status label's accessible name; its text is its description.
+inline constexpr const char* StatusName = "Status";
+/// The tooltip of the folder edit's browse button, with the key that does
+/// the same in the edit.
+inline constexpr const char* FolderButtonTip = "Choose the image folder (F4)";
+
 /// A window's own handle of each control (a widget, a window handle), in
 /// the order of WindowControls.
 template <class THandle> struct TControlTable {

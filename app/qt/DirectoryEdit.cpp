@@ -25,7 +25,7 @@ TAdvDirectoryEdit::TAdvDirectoryEdit(QWidget* parent)
     setFocusProxy(edit_);
     edit_->installEventFilter(this);
     button_->setIcon(style()->standardIcon(QStyle::SP_DirIcon));
-    button_->setFocusPolicy(Qt::NoFocus);
+    button_->setFocusPolicy(Qt::TabFocus);
     button_->setFixedWidth(ButtonWidth);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);

@@ -27,7 +27,8 @@ public:
     bool Setting() const { return setting_; }
     /// The edit part, which has the focus and takes F4.
     QLineEdit* Edit() const { return edit_; }
-    /// The browse button, 18 wide with a folder picture; never takes focus.
+    /// The browse button, 18 wide with a folder picture; Tab reaches it, a
+    /// click leaves the focus where it was.
     QToolButton* BrowseButton() const { return button_; }
 
     /// Opens the folder chooser on the edit's folder (the current folder when

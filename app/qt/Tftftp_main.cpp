@@ -170,10 +170,19 @@ Tftftp_main::Tftftp_main(QWidget* parent)
 
     controls_ = {{ListBox1, ipedit, connectbut, diredit->Edit(), diredit->BrowseButton(), file1edit,
                   file2edit, uploadbut}};
+    // Screen readers would name the lists by the group's caption, and the
+    // edits by nothing at all.
+    for (const TWindowControl control : WindowControls)
+        if (const std::string_view name = AccessibleName(control); !name.empty())
+            controls_[control]->setAccessibleName(
+                QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    statuslab->setAccessibleName(QString::fromLatin1(StatusName));
+    diredit->BrowseButton()->setToolTip(QString::fromLatin1(FolderButtonTip));
     setTabOrder(ListBox1, ipedit);
     setTabOrder(ipedit, connectbut);
     setTabOrder(connectbut, diredit);
-    setTabOrder(diredit, file1edit);
+    setTabOrder(diredit->Edit(), diredit->BrowseButton());
+    setTabOrder(diredit->BrowseButton(), file1edit);
     setTabOrder(file1edit, file2edit);
     setTabOrder(file2edit, uploadbut);
 
@@ -371,6 +380,7 @@ void Tftftp_main::ClearLog() {
 
 void Tftftp_main::SetStatus(const std::string& text) {
     statusText_ = ToQt(text);
+    statuslab->setAccessibleDescription(statusText_); // its name says what it is
     PlaceStatus();
 }
 

@@ -67,6 +67,8 @@ public:
     QMessageBox* CloseBox() const;
     /// The status label's whole text, which the label may show cut short.
     const QString& StatusText() const { return statusText_; }
+    /// The widget of each control that TWindowControl names.
+    const TControlTable<QWidget*>& Controls() const { return controls_; }
 
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil returns early once the

@@ -24,8 +24,8 @@ public:
     TAdvDirectoryEdit& operator=(const TAdvDirectoryEdit&) = delete;
 
     HWND Edit() const { return edit_; }
-    /// 18 wide at 96 DPI, with a folder picture; it hands the focus back to
-    /// the edit.
+    /// 18 wide at 96 DPI, with a folder picture, a Tab stop after the edit;
+    /// the chooser it opens hands the focus back to the edit.
     HWND BrowseButton() const { return button_; }
 
     /// The folder as typed or chosen.

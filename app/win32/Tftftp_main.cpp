@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/WindowAntiFreeze.h"
+#include "app/win32/AccessibleName.h"
 #include "app/win32/Layout.h"
 #include "app/win32/WindowText.h"
 #include "runtime/Files.h"
@@ -157,6 +158,13 @@ void Tftftp_main::CreateControls() {
     SendMessageW(transferbar, PBM_SETRANGE32, 0, 100);
     controls_ = {{ListBox1, ipedit->Handle(), connectbut, diredit->Edit(), diredit->BrowseButton(),
                   file1edit, file2edit, uploadbut}};
+    // Screen readers would name the edits and lists by their contents, or
+    // by the group's caption, and the browse button by its "...".
+    for (const TWindowControl control : WindowControls)
+        if (const std::string_view name = AccessibleName(control); !name.empty())
+            SetAccessibleName(controls_[control], std::string(name));
+    SetAccessibleName(statuslab, StatusName, TTextRole::trDescription);
+    tips_->Add(diredit->BrowseButton(), FolderButtonTip);
 }
 
 void Tftftp_main::Show() {

@@ -69,6 +69,8 @@ public:
     /// its tooltip then holds it.
     const std::string& StatusText() const { return statusText_; }
     const TToolTips& ToolTips() const { return *tips_; }
+    /// The window of each control that TWindowControl names.
+    const TControlTable<HWND>& Controls() const { return controls_; }
 
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil sleeps on the message

@@ -1,7 +1,7 @@
 // The rows that each window's test drives: how the address field is
 // entered before an address is typed, when Upload is offered, what it
-// refuses before the unit hears of it, what typing a folder scans, and how
-// far an image list opens. Every window plays them
+// refuses before the unit hears of it, what typing a folder scans, how far
+// an image list opens, and what a screen reader calls each control. Every window plays them
 // through its own toolkit and must come to the same; nothing toolkit's belongs here.
 #pragma once
 
@@ -136,4 +136,22 @@ inline constexpr TOpenListRow OpenListRows[] = {
     {5, 5, false},
     {TWindowLayout::DropDownRows, TWindowLayout::DropDownRows, false},
     {30, TWindowLayout::DropDownRows, true},
+};
+
+/// What a screen reader calls each control (its accessible name); the
+/// status label is called StatusName.
+struct TNameRow {
+    TWindowControl Control;
+    const char* Name;
+};
+
+inline constexpr TNameRow NameRows[] = {
+    {TWindowControl::wcAddress, "IP address"},
+    {TWindowControl::wcConnect, "Connect"},
+    {TWindowControl::wcFolder, "Image folder"},
+    {TWindowControl::wcFolderButton, "Choose the image folder"},
+    {TWindowControl::wcWebPages, "Web-page image"},
+    {TWindowControl::wcPrograms, "Program image"},
+    {TWindowControl::wcUpload, "Upload"},
+    {TWindowControl::wcLog, "Log"},
 };

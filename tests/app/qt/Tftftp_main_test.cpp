@@ -9,6 +9,7 @@
 #include "app/qt/Tftftp_main.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -153,9 +154,14 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
     // stands for the combo box.
     window.filegroup->setVisible(true);
     EXPECT_EQ(window.diredit->BrowseButton()->geometry(), QRect(233, 0, 18, 21));
-    const std::vector<QWidget*> expected = {
-        window.ListBox1,  window.ipedit,    window.connectbut, window.diredit->Edit(),
-        window.file1edit, window.file2edit, window.uploadbut};
+    const std::vector<QWidget*> expected = {window.ListBox1,
+                                            window.ipedit,
+                                            window.connectbut,
+                                            window.diredit->Edit(),
+                                            window.diredit->BrowseButton(),
+                                            window.file1edit,
+                                            window.file2edit,
+                                            window.uploadbut};
     std::vector<QWidget*> chain;
     QWidget* w = window.ListBox1;
     do {
@@ -165,6 +171,26 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
         w = w->nextInFocusChain();
     } while (w != window.ListBox1 && chain.size() < 20);
     EXPECT_EQ(chain, expected);
+}
+
+TEST_F(WindowTest, EveryControlTellsAScreenReaderWhatItIs) {
+    const auto text = [](QWidget* widget, QAccessible::Text part) {
+        QAccessibleInterface* object = QAccessible::queryAccessibleInterface(widget);
+        return object == nullptr ? QStringLiteral("(none)") : object->text(part);
+    };
+    for (const TNameRow& row : NameRows) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(text(window.Controls()[row.Control], QAccessible::Name),
+                  QString::fromLatin1(row.Name));
+    }
+    // The status label is called what it is; what it says is its description.
+    window.SetStatus("Update successful");
+    EXPECT_EQ(text(window.statuslab, QAccessible::Name), QString::fromLatin1(StatusName));
+    EXPECT_EQ(text(window.statuslab, QAccessible::Description),
+              QStringLiteral("Update successful"));
+    // The browse button names the key that does the same in the edit.
+    EXPECT_EQ(window.diredit->BrowseButton()->toolTip(),
+              QStringLiteral("Choose the image folder (F4)"));
 }
 
 TEST_F(WindowTest, StatusLabelReadsOnThePaletteInBlueAndAfterAFailureInRed) {

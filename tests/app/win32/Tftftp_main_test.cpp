@@ -12,6 +12,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <atomic>
 #include <chrono>
@@ -636,9 +637,48 @@ TEST_F(Win32WindowTest, TabOrderWalksThroughTheShownControls) {
     EXPECT_EQ(walk(),
               (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(), window.connectbut}));
     window.SetFileGroupVisible(true);
-    EXPECT_EQ(walk(), (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(),
-                                         window.connectbut, window.diredit->Edit(),
-                                         window.file1edit, window.file2edit, window.uploadbut}));
+    EXPECT_EQ(walk(),
+              (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(), window.connectbut,
+                                 window.diredit->Edit(), window.diredit->BrowseButton(),
+                                 window.file1edit, window.file2edit, window.uploadbut}));
+}
+
+/// What the accessibility interface (MSAA, which UI Automation reads for
+/// these controls) gives of control: part of it, from get_accName or
+/// get_accDescription.
+std::string AccessibleText(HWND control,
+                           HRESULT (STDMETHODCALLTYPE IAccessible::*part)(VARIANT, BSTR*)) {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object))))
+        return "(none)";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    std::string result = "(none)";
+    if ((object->*part)(self, &text) == S_OK && text != nullptr)
+        result = Utf8Text(text);
+    SysFreeString(text);
+    object->Release();
+    return result;
+}
+
+TEST_F(Win32WindowTest, EveryControlTellsAScreenReaderWhatItIs) {
+    window.SetFileGroupVisible(true);
+    for (const TNameRow& row : NameRows) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(AccessibleText(window.Controls()[row.Control], &IAccessible::get_accName),
+                  row.Name);
+    }
+    // The status label is called what it is; what it says is its description.
+    window.SetStatus("Update successful");
+    EXPECT_EQ(AccessibleText(window.statuslab, &IAccessible::get_accName), StatusName);
+    EXPECT_EQ(AccessibleText(window.statuslab, &IAccessible::get_accDescription),
+              "Update successful");
+    // The browse button names the key that does the same in the edit.
+    EXPECT_EQ(window.ToolTips().Text(window.diredit->BrowseButton()),
+              "Choose the image folder (F4)");
 }
 
 TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
