@@ -3,8 +3,11 @@
 #include "app/WindowController.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
+#include "app/ImageScan.h"
+#include "runtime/Convert.h"
 #include "runtime/Exception.h"
 #include "runtime/Files.h"
 
@@ -25,6 +28,23 @@ double Contrast(TRgb a, TRgb b) {
     return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
+/// How many characters the change from before to after brings in: those
+/// between what the two texts share at their start and at their end,
+/// counted in UTF-8 (a continuation byte is no character of its own).
+std::size_t CharactersBrought(std::string_view before, std::string_view after) {
+    std::size_t start = 0;
+    while (start < before.size() && start < after.size() && before[start] == after[start])
+        ++start;
+    std::size_t end = 0;
+    while (end < before.size() - start && end < after.size() - start &&
+           before[before.size() - 1 - end] == after[after.size() - 1 - end])
+        ++end;
+    const std::string_view brought = after.substr(start, after.size() - start - end);
+    return static_cast<std::size_t>(std::count_if(brought.begin(), brought.end(), [](char c) {
+        return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    }));
+}
+
 /// Of a colour for light windows and one for dark windows, the one that
 /// stands out more on background.
 TRgb BetterOn(TRgb background, TRgb forLight, TRgb forDark) {
@@ -41,6 +61,50 @@ TRgb StatusColour(TStatusTone tone, TRgb background, std::optional<TRgb> link) {
     if (link && Contrast(*link, background) >= Readable)
         return *link;
     return BetterOn(background, {0x00, 0x00, 0xff}, {0x6c, 0xb4, 0xff});
+}
+
+std::string_view AccessibleName(TWindowControl control) noexcept {
+    switch (control) {
+    case TWindowControl::wcLog:
+        return "Log";
+    case TWindowControl::wcAddress:
+        return "IP address";
+    case TWindowControl::wcFolder:
+        return "Image folder";
+    case TWindowControl::wcFolderButton:
+        return "Choose the image folder";
+    case TWindowControl::wcWebPages:
+        return "Web-page image";
+    case TWindowControl::wcPrograms:
+        return "Program image";
+    case TWindowControl::wcConnect:
+    case TWindowControl::wcUpload:
+        break;
+    }
+    return {};
+}
+
+std::string WordsFirst(std::string_view reason) {
+    const std::size_t digits = reason.find_first_of("0123456789");
+    if (digits == std::string_view::npos)
+        return std::string(reason);
+    const std::size_t after = reason.find_first_not_of("0123456789", digits);
+    // The number of an error ("... error 12029", "Error # 10061") with words after it.
+    std::string lead = UpperCase(reason.substr(0, digits));
+    if (after == std::string_view::npos || reason[after] != ' ' || after + 1 == reason.size() ||
+        !std::isalpha(static_cast<unsigned char>(reason[after + 1])) ||
+        lead.find("ERROR") == std::string::npos)
+        return std::string(reason);
+    std::string_view words = reason.substr(after + 1);
+    if (words.back() == '.')
+        words.remove_suffix(1);
+    return std::string(words) + " (" + std::string(reason.substr(0, after)) + ")";
+}
+
+std::string StatusOfOutcome(const TRunOutcome& outcome) {
+    TRunOutcome wordsFirst = outcome;
+    wordsFirst.Reason = WordsFirst(OneLine(outcome.Reason));
+    return OutcomeStatus(wordsFirst);
 }
 
 TStatusPlace StatusPlace(int textWidth, int home, int farthestLeft, int right) {
@@ -67,6 +131,10 @@ void TWindowController::Press(TRunKind button) {
             loader_.CancelRun();
         return;
     }
+    // An Upload goes with the folder that the edit shows, not the one the
+    // lists were filled from before typing paused; a Connect scans it itself.
+    if (std::exchange(folderPending_, false) && button == TRunKind::rkUpload)
+        ScanFolder();
     // Rebooting the unit twice to send it nothing would end as a success.
     if (button == TRunKind::rkUpload && !Chosen(TImageList::ilWebPages) &&
         !Chosen(TImageList::ilPrograms)) {
@@ -145,7 +213,30 @@ void TWindowController::AddressChanged() {
     view_.ShowRunState();
 }
 
-void TWindowController::FolderChanged() noexcept {
+void TWindowController::FolderChanged(TFolderChange how) noexcept {
+    std::string text = window_.DirEditText();
+    const bool typed = how == TFolderChange::fcEdited && CharactersBrought(folderText_, text) <= 1;
+    folderText_ = std::move(text);
+    if (!typed) {
+        ScanFolder();
+        return;
+    }
+    folderPending_ = true;
+    view_.StartFolderPause(FolderPause);
+}
+
+void TWindowController::FolderConfirmed() noexcept {
+    ScanFolder();
+}
+
+void TWindowController::FolderPaused() noexcept {
+    if (folderPending_)
+        ScanFolder();
+}
+
+void TWindowController::ScanFolder() noexcept {
+    folderPending_ = false;
+    scanning_ = true;
     // A scan inside a run (Connect setting the folder) fails into that run,
     // but not through the toolkit's dispatch of the edit's change: the
     // window raises it once the edit has finished its change.
@@ -153,7 +244,28 @@ void TWindowController::FolderChanged() noexcept {
         loader_.direditChange();
     } catch (...) {
         HoldFailure(std::current_exception());
+        try {
+            LogScanStop();
+        } catch (...) {
+            // The failure held says why the run ended; the log line only adds to it.
+        }
     }
+    scanning_ = false;
+}
+
+void TWindowController::ShowError(const std::string& text) {
+    // The box tells what stopped the scan ("Read beyond end of file"), not
+    // which of the folder's files did.
+    if (std::exchange(scanning_, false))
+        LogScanStop();
+    view_.ShowErrorBox(text);
+}
+
+void TWindowController::LogScanStop() {
+    const auto scan = ScanImageFolder(window_.DirEditText(), loader_.HardwareRevision);
+    if (scan && !scan->Failure.empty())
+        window_.LogLine("Scan stopped at " + EscapeControls(scan->FailedName) + ": " +
+                        scan->Failure);
 }
 
 void TWindowController::HoldFailure(std::exception_ptr failure) noexcept {
@@ -207,7 +319,7 @@ void TWindowController::RunEnded(const TRunOutcome& outcome) {
 void TWindowController::ShowOutcome(const TRunOutcome& outcome) {
     // The label ends on the outcome, never on a step's status ("Wait",
     // "Done", "Connecting to ...") that the run left there.
-    window_.SetStatus(OutcomeStatus(outcome));
+    window_.SetStatus(StatusOfOutcome(outcome));
     tone_ = outcome.Succeeded() ? TStatusTone::stNormal : TStatusTone::stError;
 }
 

@@ -5,16 +5,17 @@
 // send, makes that button the run's Cancel while the run goes on and every
 // control that chooses the unit or the images disabled, keeps the keyboard
 // focus across a run, asks before a close ends a run and knows once the
-// window is closing, holds a failure that a toolkit's dispatch cannot let
-// through until the window raises it, copies and saves the log, and keeps
-// the status label's tone (a run that did not succeed in the error colour
-// until the next run) and its place in the strip under the log. Each window
-// draws what it says and asks its toolkit for what differs (a question that
-// leaves the run going, a close, the clipboard, a file name); no toolkit
-// type belongs here.
+// window is closing, scans the image folder once typing in its edit pauses
+// (and names in the log the file that stopped a scan), holds a failure that a toolkit's dispatch
+// cannot let through until the window raises it, copies and saves the log, and keeps the status
+// label's tone (a run that did not succeed in the error colour until the next run) and its place in
+// the strip under the log. Each window draws what it says and asks its toolkit for what differs (a
+// question that leaves the run going, a close, the clipboard, a file name); no toolkit type belongs
+// here.
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <iterator>
@@ -51,11 +52,28 @@ enum class TWindowControl {
     wcUpload        // uploadbut
 };
 
+/// How the folder edit's text came to change.
+enum class TFolderChange {
+    fcEdited, // by the user in the edit: a key typed, or more at once (a paste, a drop)
+    fcSet     // set whole, by the folder chooser or by the loader
+};
+
 /// Every control that TWindowControl names, in its order.
 inline constexpr TWindowControl WindowControls[] = {
     TWindowControl::wcLog,      TWindowControl::wcAddress,      TWindowControl::wcConnect,
     TWindowControl::wcFolder,   TWindowControl::wcFolderButton, TWindowControl::wcWebPages,
     TWindowControl::wcPrograms, TWindowControl::wcUpload};
+
+/// What a screen reader calls control (its accessible name): what the
+/// control is ("IP address", "Image folder", "Choose the image folder",
+/// "Web-page image", "Program image", "Log"); empty for Connect and Upload,
+/// which their captions name.
+std::string_view AccessibleName(TWindowControl control) noexcept;
+/// The status label's accessible name; its text is its description.
+inline constexpr const char* StatusName = "Status";
+/// The tooltip of the folder edit's browse button, with the key that does
+/// the same in the edit.
+inline constexpr const char* FolderButtonTip = "Choose the image folder (F4)";
 
 /// A window's own handle of each control (a widget, a window handle), in
 /// the order of WindowControls.
@@ -107,6 +125,12 @@ public:
     virtual void SetClipboardText(const std::string& text) = 0;
     /// Asks the user where to save the log; none when the user cancels.
     virtual std::optional<std::string> AskSavePath() = 0;
+    /// Shows the error box with text (TWindowOperations::ShowError goes
+    /// through TWindowController::ShowError), returning once it is closed.
+    virtual void ShowErrorBox(const std::string& text) = 0;
+    /// Calls TWindowController::FolderPaused once delay has passed, unless
+    /// started again before; a start replaces the one before.
+    virtual void StartFolderPause(std::chrono::milliseconds delay) = 0;
     /// Opens question with Yes and No (No the default), captioned with the
     /// application title, and returns at once: the run goes on while it is
     /// open. The answer comes back through TWindowController::CloseAnswered.
@@ -128,6 +152,18 @@ struct TRgb {
 /// colour, where it reads, else the blue that reads best; the error tone is
 /// the red that reads best.
 TRgb StatusColour(TStatusTone tone, TRgb background, std::optional<TRgb> link = std::nullopt);
+
+/// A reason in the order a label that is cut short at its end should keep
+/// it: one that begins with the system's number ("Send request failed with
+/// error 12029 A connection with the server could not be established.",
+/// "Socket Error # 10061 Connection refused.") has its words first and the
+/// number after them ("A connection with the server could not be established
+/// (Send request failed with error 12029)"); any other is as it was.
+std::string WordsFirst(std::string_view reason);
+
+/// The status label's text at a run's end: OutcomeStatus with the reason's
+/// words first (WordsFirst). The log keeps OutcomeLine, as it was.
+std::string StatusOfOutcome(const TRunOutcome& outcome);
 
 /// The status label's place in the strip under the log, in the window's
 /// units: Left and Width, and whether its text is cut short (the window
@@ -155,6 +191,8 @@ public:
     /// The log's and the status label's text for an Upload with no image chosen.
     static constexpr const char* NothingToUpload =
         "Nothing to upload: no web-page or program image selected";
+    /// How long typing in the folder edit pauses before the folder is scanned.
+    static constexpr std::chrono::milliseconds FolderPause{500};
 
     /// The loader on window; view draws for it.
     TWindowController(TWindowOperations& window, TRunView& view);
@@ -192,10 +230,21 @@ public:
     /// another the status label says so (ConnectHint), until it reads that
     /// address again or a run starts.
     void AddressChanged();
-    /// The folder edit's text has changed, by the user or by the loader:
-    /// the folder is scanned. Throws nothing: a failure that the scan lets
-    /// through (one inside a run) is held for RaiseHeldFailure.
-    void FolderChanged() noexcept;
+    /// The folder edit's text has changed. A key typed into it starts the
+    /// pause (TRunView::StartFolderPause): the folder is scanned once typing
+    /// pauses, so that no box about a folder on the way to the one being
+    /// typed takes the keys. A change that brings more than one character at
+    /// once (a paste), and a text set whole, scan at once. Throws nothing: a
+    /// failure that a scan lets through (one inside a run) is held for
+    /// RaiseHeldFailure.
+    void FolderChanged(TFolderChange how) noexcept;
+    /// Enter in the folder edit: its folder is scanned now.
+    void FolderConfirmed() noexcept;
+    /// The pause that typing started has passed: the folder typed is scanned.
+    void FolderPaused() noexcept;
+    /// TWindowOperations::ShowError: after a scan that a file stopped, the
+    /// log names that file; then the box.
+    void ShowError(const std::string& text);
 
     /// Keeps a failure that a handler could not let through the toolkit's
     /// dispatch, to be raised by RaiseHeldFailure once the dispatch has
@@ -245,6 +294,11 @@ public:
 private:
     /// The status label shows how the last run ended, in its tone.
     void ShowOutcome(const TRunOutcome& outcome);
+    /// Scans the folder in the edit now, no pause pending any more.
+    void ScanFolder() noexcept;
+    /// The log's line that names the file that stopped the scan of the
+    /// folder in the edit.
+    void LogScanStop();
     /// True when list has an entry chosen.
     bool Chosen(TImageList list) const;
 
@@ -257,6 +311,12 @@ private:
     /// The control that had the focus when the run under way began.
     std::optional<TWindowControl> focusBeforeRun_;
     std::exception_ptr heldFailure_;
+    /// The folder edit's text as the last change left it.
+    std::string folderText_;
+    /// Typing in the folder edit waits for its pause to be scanned.
+    bool folderPending_ = false;
+    /// A scan that this controller started runs.
+    bool scanning_ = false;
     TStatusTone tone_ = TStatusTone::stNormal;
     bool asking_ = false;
     bool stopAndClose_ = false;

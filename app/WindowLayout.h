@@ -33,6 +33,8 @@ struct TWindowLayout {
     static constexpr TLayoutRect TransferBar{309, 203, 251, 10};
 
     static constexpr int FolderButtonWidth = 18;
+    /// The rows an open image list shows at once, with a scroll bar for more.
+    static constexpr int DropDownRows = 12;
     /// The log's line height, whatever the font's own line spacing, so that
     /// the log shows as many lines with a substitute for its font.
     static constexpr int LogLineHeight = 13;

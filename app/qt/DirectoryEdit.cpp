@@ -11,6 +11,7 @@
 #include <QScreen>
 #include <QStyle>
 #include <QToolButton>
+#include <utility>
 
 namespace {
 
@@ -24,7 +25,7 @@ TAdvDirectoryEdit::TAdvDirectoryEdit(QWidget* parent)
     setFocusProxy(edit_);
     edit_->installEventFilter(this);
     button_->setIcon(style()->standardIcon(QStyle::SP_DirIcon));
-    button_->setFocusPolicy(Qt::NoFocus);
+    button_->setFocusPolicy(Qt::TabFocus);
     button_->setFixedWidth(ButtonWidth);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -40,8 +41,11 @@ QString TAdvDirectoryEdit::Text() const {
 }
 
 void TAdvDirectoryEdit::SetText(const QString& text) {
-    if (text != edit_->text())
-        edit_->setText(text);
+    if (text == edit_->text())
+        return;
+    const bool outer = std::exchange(setting_, true);
+    edit_->setText(text);
+    setting_ = outer;
 }
 
 QPoint TAdvDirectoryEdit::ChooserPosition(QPoint anchor, QSize size, QRect workArea) {

@@ -22,9 +22,13 @@ public:
     QString Text() const;
     /// Sets the text; a different text raises Change.
     void SetText(const QString& text);
+    /// True while SetText (or the chooser through it) sets the text: a
+    /// Change then comes from it, not from the user's editing.
+    bool Setting() const { return setting_; }
     /// The edit part, which has the focus and takes F4.
     QLineEdit* Edit() const { return edit_; }
-    /// The browse button, 18 wide with a folder picture; never takes focus.
+    /// The browse button, 18 wide with a folder picture; Tab reaches it, a
+    /// click leaves the focus where it was.
     QToolButton* BrowseButton() const { return button_; }
 
     /// Opens the folder chooser on the edit's folder (the current folder when
@@ -50,4 +54,5 @@ protected:
 private:
     QLineEdit* edit_;
     QToolButton* button_;
+    bool setting_ = false;
 };

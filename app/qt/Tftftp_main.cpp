@@ -17,6 +17,7 @@
 #include <QIcon>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
@@ -139,13 +140,16 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     file1edit->setObjectName(QStringLiteral("file1edit"));
     file2edit->setObjectName(QStringLiteral("file2edit"));
     // Plain drop-down lists: what they show is always an entry that Upload
-    // sends. A folder may offer thousands of images; the open list shows a
-    // screenful of them and scrolls, in every style (Fusion's own popup
-    // would be as tall as the screen).
+    // sends. A folder may offer thousands of images; the open list shows
+    // TWindowLayout::DropDownRows of them and a scroll bar for the rest, in
+    // every style: Fusion's own popup would be as tall as the screen, and
+    // the list Qt opens instead turns its scroll bar off, leaving only the
+    // arrows that scroll while the mouse rests on them.
     for (QComboBox* list : {file1edit, file2edit}) {
         list->setEditable(false);
-        list->setMaxVisibleItems(DropDownRows);
+        list->setMaxVisibleItems(TWindowLayout::DropDownRows);
         list->setStyleSheet(QStringLiteral("QComboBox { combobox-popup: 0; }"));
+        list->view()->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     }
     file1edit->setGeometry(Rect(TWindowLayout::WebPages));
     file2edit->setGeometry(Rect(TWindowLayout::Programs));
@@ -166,10 +170,19 @@ Tftftp_main::Tftftp_main(QWidget* parent)
 
     controls_ = {{ListBox1, ipedit, connectbut, diredit->Edit(), diredit->BrowseButton(), file1edit,
                   file2edit, uploadbut}};
+    // Screen readers would name the lists by the group's caption, and the
+    // edits by nothing at all.
+    for (const TWindowControl control : WindowControls)
+        if (const std::string_view name = AccessibleName(control); !name.empty())
+            controls_[control]->setAccessibleName(
+                QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())));
+    statuslab->setAccessibleName(QString::fromLatin1(StatusName));
+    diredit->BrowseButton()->setToolTip(QString::fromLatin1(FolderButtonTip));
     setTabOrder(ListBox1, ipedit);
     setTabOrder(ipedit, connectbut);
     setTabOrder(connectbut, diredit);
-    setTabOrder(diredit, file1edit);
+    setTabOrder(diredit->Edit(), diredit->BrowseButton());
+    setTabOrder(diredit->BrowseButton(), file1edit);
     setTabOrder(file1edit, file2edit);
     setTabOrder(file2edit, uploadbut);
 
@@ -187,6 +200,11 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     connect(connectbut, &QPushButton::clicked, this, &Tftftp_main::connectbutClick);
     connect(uploadbut, &QPushButton::clicked, this, &Tftftp_main::uploadbutClick);
     connect(diredit, &TAdvDirectoryEdit::Change, this, &Tftftp_main::direditChange);
+    connect(diredit->Edit(), &QLineEdit::returnPressed, this,
+            [this] { controller_->FolderConfirmed(); });
+    folderPause_ = new QTimer(this);
+    folderPause_->setSingleShot(true);
+    connect(folderPause_, &QTimer::timeout, this, [this] { controller_->FolderPaused(); });
     connect(ipedit, &TMaskEdit::ValidationFailed, this, &Tftftp_main::ipeditValidationFailed);
     // Enter in a complete address field connects.
     connect(ipedit, &TMaskEdit::Confirmed, connectbut, &QPushButton::click);
@@ -209,9 +227,9 @@ void Tftftp_main::uploadbutClick() {
 }
 
 void Tftftp_main::direditChange() {
-    // Holds what the scan lets through: Qt is built without exceptions, and
+    // Holds what a scan lets through: Qt is built without exceptions, and
     // the signal's later receivers would be skipped.
-    controller_->FolderChanged();
+    controller_->FolderChanged(diredit->Setting() ? TFolderChange::fcSet : TFolderChange::fcEdited);
 }
 
 void Tftftp_main::ipeditValidationFailed(const QString& message) {
@@ -362,6 +380,7 @@ void Tftftp_main::ClearLog() {
 
 void Tftftp_main::SetStatus(const std::string& text) {
     statusText_ = ToQt(text);
+    statuslab->setAccessibleDescription(statusText_); // its name says what it is
     PlaceStatus();
 }
 
@@ -481,6 +500,14 @@ void Tftftp_main::FitCaption(QMessageBox& box) {
 }
 
 void Tftftp_main::ShowError(const std::string& text) {
+    controller_->ShowError(text);
+}
+
+void Tftftp_main::StartFolderPause(std::chrono::milliseconds delay) {
+    folderPause_->start(delay);
+}
+
+void Tftftp_main::ShowErrorBox(const std::string& text) {
     QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitleText), ToQt(text),
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("errorbox"));

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QString>
 #include <QWidget>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,6 +30,7 @@ class QMessageBox;
 class QProgressBar;
 class QPushButton;
 class QShortcut;
+class QTimer;
 class TAdvDirectoryEdit;
 class TIdAntiFreezeBase;
 class TMaskEdit;
@@ -38,8 +40,6 @@ class Tftftp_main : public QWidget, public TWindowOperations, private TRunView {
 
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
-    /// The rows an open image list shows at once; it scrolls for more.
-    static constexpr int DropDownRows = 20;
 
     explicit Tftftp_main(QWidget* parent = nullptr);
     ~Tftftp_main() override;
@@ -67,6 +67,8 @@ public:
     QMessageBox* CloseBox() const;
     /// The status label's whole text, which the label may show cut short.
     const QString& StatusText() const { return statusText_; }
+    /// The widget of each control that TWindowControl names.
+    const TControlTable<QWidget*>& Controls() const { return controls_; }
 
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil returns early once the
@@ -125,6 +127,8 @@ private:
     std::string_view LineEnd() const override { return "\n"; }
     void SetClipboardText(const std::string& text) override;
     std::optional<std::string> AskSavePath() override;
+    void ShowErrorBox(const std::string& text) override;
+    void StartFolderPause(std::chrono::milliseconds delay) override;
     void AskToClose(const std::string& question) override;
     void CloseWindow() override;
 
@@ -133,6 +137,8 @@ private:
     /// Escape cancels the run under way; on only while one goes on, when the
     /// address field, which takes Escape itself, is disabled.
     QShortcut* escape_ = nullptr;
+    /// Typing in the folder edit pauses: TWindowController::FolderPaused.
+    QTimer* folderPause_ = nullptr;
     QPointer<QMessageBox> closeBox_;
     QString statusText_;
     /// Lets the window handle its messages while a transfer waits on its socket.

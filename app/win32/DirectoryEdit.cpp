@@ -8,6 +8,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <utility>
 
 namespace {
 
@@ -22,9 +23,9 @@ TAdvDirectoryEdit::TAdvDirectoryEdit(HWND parent, int editId, int buttonId, RECT
     edit_ = CreateWindowExW(
         WS_EX_CLIENTEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL, 0, 0,
         0, 0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(editId)), instance, nullptr);
-    button_ = CreateWindowExW(0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | BS_PUSHBUTTON, 0, 0, 0,
-                              0, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)),
-                              instance, nullptr);
+    button_ = CreateWindowExW(
+        0, L"BUTTON", L"...", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON, 0, 0, 0, 0,
+        parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttonId)), instance, nullptr);
     // The shell's closed-folder picture (its icon resource 4); "..." without it.
     ExtractIconExW(L"shell32.dll", -4, &largeFolderIcon_, &smallFolderIcon_, 1);
     if (smallFolderIcon_ != nullptr)
@@ -60,8 +61,11 @@ std::string TAdvDirectoryEdit::Text() const {
 }
 
 void TAdvDirectoryEdit::SetText(const std::string& text) {
-    if (text != Text())
-        SetControlText(edit_, text);
+    if (text == Text())
+        return;
+    const bool outer = std::exchange(setting_, true);
+    SetControlText(edit_, text);
+    setting_ = outer;
 }
 
 void TAdvDirectoryEdit::SetEnabled(bool enabled) {

@@ -24,14 +24,17 @@ public:
     TAdvDirectoryEdit& operator=(const TAdvDirectoryEdit&) = delete;
 
     HWND Edit() const { return edit_; }
-    /// 18 wide at 96 DPI, with a folder picture; it hands the focus back to
-    /// the edit.
+    /// 18 wide at 96 DPI, with a folder picture, a Tab stop after the edit;
+    /// the chooser it opens hands the focus back to the edit.
     HWND BrowseButton() const { return button_; }
 
     /// The folder as typed or chosen.
     std::string Text() const;
     /// Sets the text; a different text raises the change.
     void SetText(const std::string& text);
+    /// True while SetText (or the chooser through it) sets the text: a
+    /// change then comes from it, not from the user's editing.
+    bool Setting() const { return setting_; }
     void SetEnabled(bool enabled);
 
     /// Opens the folder chooser on the edit's folder (the current folder when
@@ -57,4 +60,5 @@ private:
     HWND button_ = nullptr;
     HICON smallFolderIcon_ = nullptr;
     HICON largeFolderIcon_ = nullptr;
+    bool setting_ = false;
 };

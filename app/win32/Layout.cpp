@@ -12,9 +12,6 @@
 
 namespace {
 
-/// How far each drop-down list opens below its field.
-constexpr int DropDownHeight = 160;
-
 /// The width of the frame and margins that an edit draws around its text.
 LONG EditFrameWidth(HWND edit) {
     RECT window{};
@@ -135,7 +132,6 @@ void Tftftp_main::Layout() {
     for (auto [list, place] : {std::pair{file1edit, TWindowLayout::WebPages},
                                std::pair{file2edit, TWindowLayout::Programs}}) {
         RECT open = at(place);
-        open.bottom += scaled(DropDownHeight);
         Move(list, open);
         // The closed field as high as the other fields: its selection line
         // that high less the border the combo box draws around it.
@@ -148,8 +144,16 @@ void Tftftp_main::Layout() {
             selection =
                 std::max<LONG>(selection + height - (closed.bottom - closed.top), lineHeight);
         }
-        SendMessageW(list, CB_SETITEMHEIGHT, 0,
-                     std::max<LONG>(SendMessageW(list, CB_GETITEMHEIGHT, 0, 0), lineHeight));
+        const LONG item = std::max<LONG>(SendMessageW(list, CB_GETITEMHEIGHT, 0, 0), lineHeight);
+        SendMessageW(list, CB_SETITEMHEIGHT, 0, item);
+        // Open, it shows DropDownRows entries inside its border, and its
+        // scroll bar for more: a combo box's height is the closed field's
+        // and the open list's together.
+        RECT closed{};
+        GetWindowRect(list, &closed);
+        open.bottom = open.top + (closed.bottom - closed.top) + TWindowLayout::DropDownRows * item +
+                      2 * GetSystemMetricsForDpi(SM_CYBORDER, dpi);
+        Move(list, open);
     }
     Move(uploadbut, at(TWindowLayout::Upload));
 

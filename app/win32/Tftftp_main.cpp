@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/WindowAntiFreeze.h"
+#include "app/win32/AccessibleName.h"
 #include "app/win32/Layout.h"
 #include "app/win32/WindowText.h"
 #include "runtime/Files.h"
@@ -26,6 +27,8 @@ constexpr wchar_t GroupClass[] = L"Tftftp_group";
 constexpr UINT WmValidationFailed = WM_APP + 1;
 /// The close question was answered: wParam is TRUE for Yes.
 constexpr UINT WmCloseAnswered = WM_APP + 2;
+/// The timer of the folder edit's pause after typing.
+constexpr UINT_PTR FolderPauseTimer = 1;
 enum TControlId {
     idStatuslab = 100,
     idLabel1,
@@ -66,7 +69,8 @@ void RegisterClasses(WNDPROC window, WNDPROC group) {
 Tftftp_main::Tftftp_main() {
     // The folder chooser is a shell dialog and needs COM on this thread.
     oleInitialized_ = SUCCEEDED(OleInitialize(nullptr));
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
+    INITCOMMONCONTROLSEX controls{sizeof controls,
+                                  ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     InitCommonControlsEx(&controls);
     RegisterClasses(&Tftftp_main::WindowProcedure, &Tftftp_main::GroupProcedure);
     // First, so that a failure in any message of the window has its keeper.
@@ -107,10 +111,13 @@ Tftftp_main::~Tftftp_main() {
 void Tftftp_main::CreateControls() {
     const DWORD shown = WS_VISIBLE;
     const RECT unplaced{}; // Layout places each
-    // One line, cut short with an ellipsis where the strip ends.
-    statuslab =
-        CreateControl(handle_, 0, L"STATIC", "", shown | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS,
-                      unplaced, idStatuslab, statusFont_);
+    // One line, cut short with an ellipsis where the strip ends, and the
+    // whole text in its tooltip (which needs the mouse: SS_NOTIFY).
+    statuslab = CreateControl(handle_, 0, L"STATIC", "",
+                              shown | SS_LEFT | SS_NOPREFIX | SS_ENDELLIPSIS | SS_NOTIFY, unplaced,
+                              idStatuslab, statusFont_);
+    tips_ = std::make_unique<TToolTips>(handle_);
+    tips_->Add(statuslab, "");
     Label1 = CreateControl(handle_, 0, L"STATIC", Label1Text,
                            shown | SS_LEFTNOWORDWRAP | SS_NOPREFIX, unplaced, idLabel1, font_);
     log_ = std::make_unique<TLogView>(handle_, idListBox1, font_);
@@ -151,6 +158,13 @@ void Tftftp_main::CreateControls() {
     SendMessageW(transferbar, PBM_SETRANGE32, 0, 100);
     controls_ = {{ListBox1, ipedit->Handle(), connectbut, diredit->Edit(), diredit->BrowseButton(),
                   file1edit, file2edit, uploadbut}};
+    // Screen readers would name the edits and lists by their contents, or
+    // by the group's caption, and the browse button by its "...".
+    for (const TWindowControl control : WindowControls)
+        if (const std::string_view name = AccessibleName(control); !name.empty())
+            SetAccessibleName(controls_[control], std::string(name));
+    SetAccessibleName(statuslab, StatusName, TTextRole::trDescription);
+    tips_->Add(diredit->BrowseButton(), FolderButtonTip);
 }
 
 void Tftftp_main::Show() {
@@ -225,10 +239,13 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         if (lParam != 0) {
             Command(reinterpret_cast<HWND>(lParam), HIWORD(wParam));
         } else if (LOWORD(wParam) == IDOK) {
-            // Enter on a focused button presses it.
+            // Enter on a focused button presses it; in the folder edit it
+            // scans the folder typed.
             const HWND focus = GetFocus();
             if (focus == connectbut || focus == uploadbut)
                 SendMessageW(focus, BM_CLICK, 0, 0);
+            else if (focus == diredit->Edit())
+                controller_->FolderConfirmed();
         } else if (LOWORD(wParam) == IDCANCEL) {
             controller_->Escape(); // the Escape key: ends the run under way
         }
@@ -281,6 +298,13 @@ LRESULT Tftftp_main::Message(UINT message, WPARAM wParam, LPARAM lParam) {
         Layout();
         return 0;
     }
+    case WM_TIMER:
+        if (wParam == FolderPauseTimer) {
+            KillTimer(handle_, FolderPauseTimer);
+            controller_->FolderPaused();
+            return 0;
+        }
+        break;
     case WM_CLOSE:
         Close();
         return 0;
@@ -305,7 +329,8 @@ void Tftftp_main::Command(HWND control, WORD code) {
     } else if (code == BN_CLICKED && control == diredit->BrowseButton()) {
         diredit->Browse();
     } else if (code == EN_CHANGE && control == diredit->Edit()) {
-        controller_->FolderChanged();
+        controller_->FolderChanged(diredit->Setting() ? TFolderChange::fcSet
+                                                      : TFolderChange::fcEdited);
     } else if (code == EN_CHANGE && control == ipedit->Handle()) {
         controller_->AddressChanged();
     }
@@ -406,6 +431,7 @@ void Tftftp_main::PlaceStatus() {
                     bar ? home.left : PlaceOf(transferbar).left, PlaceOf(ListBox1).right);
     SetWindowPos(statuslab, nullptr, place.Left, home.top, place.Width,
                  std::max<LONG>(home.bottom - home.top, extent.cy), SWP_NOZORDER | SWP_NOACTIVATE);
+    tips_->SetText(statuslab, place.Elided ? statusText_ : "");
     InvalidateRect(statuslab, nullptr, TRUE);
 }
 
@@ -501,6 +527,14 @@ std::string Tftftp_main::ProgramFolder() {
 }
 
 void Tftftp_main::ShowError(const std::string& text) {
+    controller_->ShowError(text);
+}
+
+void Tftftp_main::StartFolderPause(std::chrono::milliseconds delay) {
+    SetTimer(handle_, FolderPauseTimer, static_cast<UINT>(delay.count()), nullptr);
+}
+
+void Tftftp_main::ShowErrorBox(const std::string& text) {
     MessageBoxW(handle_, WideText(text).c_str(), WideText(ApplicationTitleText).c_str(),
                 MB_OK | MB_ICONERROR);
 }

@@ -8,6 +8,7 @@
 // and no run state belong here.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,7 @@
 #include "app/win32/DirectoryEdit.h"
 #include "app/win32/LogView.h"
 #include "app/win32/MaskEdit.h"
+#include "app/win32/ToolTips.h"
 
 class TIdAntiFreezeBase;
 
@@ -63,8 +65,12 @@ public:
 
     /// The logic behind the buttons and the folder edit.
     TLoader& Loader() { return controller_->Loader(); }
-    /// The status label's whole text, which the label may show cut short.
+    /// The status label's whole text, which the label may show cut short;
+    /// its tooltip then holds it.
     const std::string& StatusText() const { return statusText_; }
+    const TToolTips& ToolTips() const { return *tips_; }
+    /// The window of each control that TWindowControl names.
+    const TControlTable<HWND>& Controls() const { return controls_; }
 
     // TWindowOperations, as documented there. ShowError blocks in the box's
     // own message loop until OK; PumpMessagesUntil sleeps on the message
@@ -124,6 +130,8 @@ private:
     std::string_view LineEnd() const override { return "\r\n"; }
     void SetClipboardText(const std::string& text) override;
     std::optional<std::string> AskSavePath() override;
+    void ShowErrorBox(const std::string& text) override;
+    void StartFolderPause(std::chrono::milliseconds delay) override;
     void AskToClose(const std::string& question) override;
     void CloseWindow() override;
 
@@ -133,6 +141,7 @@ private:
     HFONT font_ = nullptr;
     HFONT statusFont_ = nullptr;
     std::unique_ptr<TLogView> log_;
+    std::unique_ptr<TToolTips> tips_;
     std::unique_ptr<TWindowController> controller_;
     TControlTable<HWND> controls_;
     /// Lets the window handle its messages while a transfer waits on its socket.

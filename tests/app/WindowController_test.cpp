@@ -1,9 +1,9 @@
 // The run as every window shows it, without a toolkit, on a view that
 // records what it is told: Upload offered only while the address field reads
 // the unit connected, the focus kept across a run, the close during a run,
-// a scan's failure held across the toolkit's dispatch, and the log's Copy
-// and Save As. Against simulated units on loopback addresses of this file's
-// own.
+// the folder scanned once typing pauses, a scan's failure held across the
+// toolkit's dispatch, and the log's Copy and Save As. Against simulated units on loopback addresses
+// of this file's own.
 #include "app/WindowController.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +11,7 @@
 #include <set>
 
 #include "tests/app/LoaderRig.h"
+#include "tests/app/WindowRows.h"
 
 namespace {
 
@@ -29,7 +30,7 @@ public:
     int Questions = 0, Closes = 0;
 
     TControlledWindow() {
-        OnDirEditChange = [this] { Controller.FolderChanged(); };
+        OnDirEditChange = [this] { Controller.FolderChanged(TFolderChange::fcSet); };
     }
     void SetBusy(bool busy) override {
         TRecordingWindow::SetBusy(busy);
@@ -45,6 +46,14 @@ public:
         TRecordingWindow::SetDirEditText(text);
         Controller.RaiseHeldFailure();
     }
+    void ShowError(const std::string& text) override { Controller.ShowError(text); }
+    /// The user's edit of the folder edit, to text.
+    void EditFolder(const std::string& text) {
+        DirEdit = text;
+        Controller.FolderChanged(TFolderChange::fcEdited);
+    }
+    /// The pause started last has passed.
+    void PassPause() { Controller.FolderPaused(); }
 
 private:
     void ShowRunState() override {}
@@ -70,6 +79,10 @@ private:
     std::string_view LineEnd() const override { return "\r\n"; }
     void SetClipboardText(const std::string& text) override { Clipboard = text; }
     std::optional<std::string> AskSavePath() override { return SavePath; }
+    void ShowErrorBox(const std::string& text) override { TRecordingWindow::ShowError(text); }
+    void StartFolderPause(std::chrono::milliseconds delay) override {
+        EXPECT_EQ(delay, TWindowController::FolderPause);
+    }
     void AskToClose(const std::string& /*question*/) override { ++Questions; }
     void CloseWindow() override { ++Closes; }
 };
@@ -246,5 +259,101 @@ TEST(WindowController, CopiesTheSelectedLinesOrAllAndSavesAll) {
         } else if (row.path) {
             EXPECT_EQ(FileBytes(*row.path), std::vector<std::uint8_t>(all.begin(), all.end()));
         }
+    }
+}
+
+TEST(WindowController, ScansTheFolderOnceTypingPausesOrAtOnceForAWholeText) {
+    const TStoppingFolder stopping;
+    const TTempFolder& outer = stopping.Outer;
+    const std::string images = outer.Path() + "images";
+    const auto typeFrom = [](TControlledWindow& w, const std::string& from, const std::string& to) {
+        for (std::size_t length = from.size() + 1; length <= to.size(); ++length)
+            w.EditFolder(to.substr(0, length));
+    };
+    struct TRow {
+        const char* name;
+        std::function<void(TControlledWindow&)> edit;
+        bool paused;   // and then typing pauses
+        bool box;      // "Read beyond end of file." shown, the file named in the log
+        int programs;  // entries of the program list
+        bool boxLater; // once a pause passes later
+    };
+    const auto typed = [&](const std::string& to) {
+        return [&, to](TControlledWindow& w) { typeFrom(w, "", to); };
+    };
+    const TRow rows[] = {
+        {"typed past a folder that stops the scan", typed(images), true, false, 1, false},
+        {"typed to that folder, with no pause yet", typed(outer.Path()), false, false, 0, true},
+        {"typed to that folder, and paused", typed(outer.Path()), true, true, 0, false},
+        {"typed to that folder, and Enter",
+         [&](TControlledWindow& w) {
+             typeFrom(w, "", outer.Path());
+             w.Controller.FolderConfirmed();
+         },
+         false, true, 0, false},
+        {"pasted whole", [&](TControlledWindow& w) { w.EditFolder(outer.Path()); }, false, true, 0,
+         false},
+        {"a key typed after a paste",
+         [&](TControlledWindow& w) {
+             w.EditFolder(images);
+             w.EditFolder(images + PathDelim);
+         },
+         false, false, 1, false},
+        {"chosen in the chooser",
+         [&](TControlledWindow& w) {
+             w.DirEdit = outer.Path();
+             w.Controller.FolderChanged(TFolderChange::fcSet);
+         },
+         false, true, 0, false},
+        {"typed to that folder, then Upload pressed",
+         [&](TControlledWindow& w) {
+             typeFrom(w, "", outer.Path());
+             w.Controller.Press(TRunKind::rkUpload);
+         },
+         false, true, 0, false},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        TControlledWindow window;
+        row.edit(window);
+        if (row.paused)
+            window.PassPause();
+        EXPECT_EQ(window.Errors, row.box ? Lines{"Read beyond end of file."} : Lines{});
+        EXPECT_EQ(std::count(window.Lines.begin(), window.Lines.end(), ScanStopped),
+                  row.box ? 1 : 0);
+        EXPECT_EQ(window.ListCount(TImageList::ilPrograms), row.programs);
+        // A pause that passes later scans only what typing left to it.
+        window.PassPause();
+        EXPECT_EQ(window.Errors.size(), row.box || row.boxLater ? 1u : 0u);
+    }
+}
+
+TEST(StatusOfOutcome, PutsTheWordsOfAReasonBeforeItsNumber) {
+    struct TRow {
+        std::string reason, status;
+    };
+    const TRow rows[] = {
+        {"Send request failed with error 12029 A connection with the server could not be "
+         "established.",
+         "Failed at connect: A connection with the server could not be established (Send request "
+         "failed with error 12029)"},
+        {"Socket Error # 10061\r\nConnection refused.",
+         "Failed at connect: Connection refused (Socket Error # 10061)"},
+        // No number, or a number that is no error's, or one without words.
+        {"Access violation", "Failed at connect: Access violation"},
+        {"Request timed out after 4000 ms", "Failed at connect: Request timed out after 4000 ms"},
+        {"the unit did not report hardware revision 171 within 300 s (last poll: Send request "
+         "failed with error 12029 A connection)",
+         "Failed at connect: the unit did not report hardware revision 171 within 300 s (last "
+         "poll: Send request failed with error 12029 A connection)"},
+        {"Send request failed with error 12152", "Failed at connect: Send request failed with "
+                                                 "error 12152"},
+        {"I/O error 5", "Failed at connect: I/O error 5"},
+    };
+    for (const TRow& row : rows) {
+        SCOPED_TRACE(row.reason);
+        TRunOutcome outcome;
+        outcome.Reason = row.reason;
+        EXPECT_EQ(StatusOfOutcome(outcome), row.status);
     }
 }

@@ -1,14 +1,18 @@
 // The rows that each window's test drives: how the address field is
-// entered before an address is typed, when Upload is offered, and what it
-// refuses before the unit hears of it. Every window plays them through its
-// own toolkit and must come to the same; nothing toolkit's belongs here.
+// entered before an address is typed, when Upload is offered, what it
+// refuses before the unit hears of it, what typing a folder scans, how far
+// an image list opens, and what a screen reader calls each control. Every window plays them
+// through its own toolkit and must come to the same; nothing toolkit's belongs here.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "app/WindowController.h"
+#include "app/WindowLayout.h"
+#include "runtime/Files.h"
 #include "runtime/Sha256.h"
+#include "tests/support/ImageFolder.h"
 
 /// How the user enters the address field.
 enum class TEntering {
@@ -86,3 +90,68 @@ inline std::vector<TRefusalRow> RefusalRows(const std::string& images, const std
         {"SHA256SUMS lists both as they are", images, sums(program), "", "Update successful", true},
     };
 }
+
+/// A folder whose own short.bin stops a scan ("Read beyond end of file"),
+/// with a program image in the folder images below it: typed key by key,
+/// the path of the one passes the other.
+struct TStoppingFolder {
+    TTempFolder Outer;
+    TStoppingFolder() {
+        Outer.Write("short.bin", std::vector<std::uint8_t>(10, 1));
+        Outer.Write("images" + std::string(1, PathDelim) + "boot.bin", ImageBytes(false, 1, 3000));
+    }
+};
+
+/// The folder edit emptied and Typed into key by key, then Enter pressed
+/// (else typing pauses): whether the scan's box opens, with the log's line
+/// naming the file (ScanStopped), and how many program images are listed.
+struct TTypingRow {
+    const char* Name;
+    std::string Typed;
+    bool Enter;
+    bool Box;
+    int Programs;
+};
+
+inline constexpr const char* ScanStopped = "Scan stopped at short.bin: Read beyond end of file";
+
+inline std::vector<TTypingRow> TypingRows(const TStoppingFolder& folder) {
+    return {
+        {"typed past a folder that stops the scan", folder.Outer.Path() + "images", false, false,
+         1},
+        {"typed to that folder, and paused", folder.Outer.Path(), false, true, 0},
+        {"typed to that folder, and Enter", folder.Outer.Path(), true, true, 0},
+    };
+}
+
+/// An image list of Count entries, opened: the rows it shows, and whether a
+/// scroll bar reaches the rest.
+struct TOpenListRow {
+    int Count;
+    int Rows;
+    bool ScrollBar;
+};
+
+inline constexpr TOpenListRow OpenListRows[] = {
+    {5, 5, false},
+    {TWindowLayout::DropDownRows, TWindowLayout::DropDownRows, false},
+    {30, TWindowLayout::DropDownRows, true},
+};
+
+/// What a screen reader calls each control (its accessible name); the
+/// status label is called StatusName.
+struct TNameRow {
+    TWindowControl Control;
+    const char* Name;
+};
+
+inline constexpr TNameRow NameRows[] = {
+    {TWindowControl::wcAddress, "IP address"},
+    {TWindowControl::wcConnect, "Connect"},
+    {TWindowControl::wcFolder, "Image folder"},
+    {TWindowControl::wcFolderButton, "Choose the image folder"},
+    {TWindowControl::wcWebPages, "Web-page image"},
+    {TWindowControl::wcPrograms, "Program image"},
+    {TWindowControl::wcUpload, "Upload"},
+    {TWindowControl::wcLog, "Log"},
+};

@@ -9,6 +9,7 @@
 #include "app/qt/Tftftp_main.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -23,6 +24,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -152,9 +154,14 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
     // stands for the combo box.
     window.filegroup->setVisible(true);
     EXPECT_EQ(window.diredit->BrowseButton()->geometry(), QRect(233, 0, 18, 21));
-    const std::vector<QWidget*> expected = {
-        window.ListBox1,  window.ipedit,    window.connectbut, window.diredit->Edit(),
-        window.file1edit, window.file2edit, window.uploadbut};
+    const std::vector<QWidget*> expected = {window.ListBox1,
+                                            window.ipedit,
+                                            window.connectbut,
+                                            window.diredit->Edit(),
+                                            window.diredit->BrowseButton(),
+                                            window.file1edit,
+                                            window.file2edit,
+                                            window.uploadbut};
     std::vector<QWidget*> chain;
     QWidget* w = window.ListBox1;
     do {
@@ -164,6 +171,26 @@ TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
         w = w->nextInFocusChain();
     } while (w != window.ListBox1 && chain.size() < 20);
     EXPECT_EQ(chain, expected);
+}
+
+TEST_F(WindowTest, EveryControlTellsAScreenReaderWhatItIs) {
+    const auto text = [](QWidget* widget, QAccessible::Text part) {
+        QAccessibleInterface* object = QAccessible::queryAccessibleInterface(widget);
+        return object == nullptr ? QStringLiteral("(none)") : object->text(part);
+    };
+    for (const TNameRow& row : NameRows) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(text(window.Controls()[row.Control], QAccessible::Name),
+                  QString::fromLatin1(row.Name));
+    }
+    // The status label is called what it is; what it says is its description.
+    window.SetStatus("Update successful");
+    EXPECT_EQ(text(window.statuslab, QAccessible::Name), QString::fromLatin1(StatusName));
+    EXPECT_EQ(text(window.statuslab, QAccessible::Description),
+              QStringLiteral("Update successful"));
+    // The browse button names the key that does the same in the edit.
+    EXPECT_EQ(window.diredit->BrowseButton()->toolTip(),
+              QStringLiteral("Choose the image folder (F4)"));
 }
 
 TEST_F(WindowTest, StatusLabelReadsOnThePaletteInBlueAndAfterAFailureInRed) {
@@ -225,13 +252,13 @@ TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
     QTest::mouseClick(folder, Qt::LeftButton);
     QTest::keyClick(folder, Qt::Key_A, Qt::ControlModifier);
     const QString path = QString::fromStdString(unit.images.Path());
-    // Each key scans the folder typed so far; none may take the keyboard.
+    // The lists fill once typing pauses.
     const auto boxes = BoxesDuring([&] { QTest::keyClicks(folder, path); }, 0);
     EXPECT_TRUE(boxes.empty());
     EXPECT_EQ(folder->text(), path);
     EXPECT_TRUE(folder->hasFocus());
+    EXPECT_TRUE(WaitFor([&] { return window.file2edit->currentText() == "boot.bin"; }));
     EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
-    EXPECT_EQ(window.file2edit->currentText(), QStringLiteral("boot.bin"));
 
     window.uploadbut->setFocus(Qt::TabFocusReason);
     QTest::keyClick(window.uploadbut, Qt::Key_Return);
@@ -389,14 +416,45 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     title.setBold(true);
     title.setPointSizeF(title.pointSizeF() * 1.2);
     EXPECT_GT(width, QFontMetrics(title).horizontalAdvance(caption) + 3 * 24);
-    // The box's failure ended the run: the log says so after its line.
+    // The box's failure ended the run: the log names the file, and says so
+    // after its line.
     EXPECT_EQ(Log(window), (TLines{"Unable to Connect to 127.000.000.101",
+                                   "Scan stopped at short.bin: Read beyond end of file",
                                    "Failed at connect: Read beyond end of file"}));
     // The failure did not cut the edit's change short on its way to the box.
     EXPECT_EQ(changes.count(), 1);
     // The window goes on, its controls usable again.
     EXPECT_TRUE(window.connectbut->isEnabled());
     EXPECT_TRUE(window.diredit->Edit()->isEnabled());
+}
+
+TEST_F(WindowTest, TypingAFolderOpensNoBoxTillItPausesOrEnterIsPressed) {
+    const TStoppingFolder stopping;
+    window.filegroup->setVisible(true);
+    QLineEdit* folder = window.diredit->Edit();
+    for (const TTypingRow& row : TypingRows(stopping)) {
+        SCOPED_TRACE(row.Name);
+        window.ClearLog();
+        folder->setFocus(Qt::TabFocusReason);
+        folder->selectAll();
+        QTest::keyClick(folder, Qt::Key_Delete);
+        std::vector<QString> boxes =
+            BoxesDuring([&] { QTest::keyClicks(folder, QString::fromStdString(row.Typed)); }, 0);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_EQ(window.ListBox1->count(), 0);
+        boxes = BoxesDuring(
+            [&] {
+                if (row.Enter)
+                    QTest::keyClick(folder, Qt::Key_Return);
+                else
+                    QTest::qWait(2 * TWindowController::FolderPause.count());
+            },
+            row.Box ? 1 : 0);
+        EXPECT_EQ(boxes, row.Box ? std::vector<QString>{QStringLiteral("Read beyond end of file.")}
+                                 : std::vector<QString>{});
+        EXPECT_EQ(Log(window), row.Box ? TLines{ScanStopped} : TLines{});
+        EXPECT_EQ(window.file2edit->count(), row.Programs);
+    }
 }
 
 TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
@@ -409,18 +467,20 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     // The lists take no typed text: they show the entry that Upload sends.
     QTest::keyClicks(window.file1edit, QStringLiteral("zz"));
     EXPECT_EQ(window.file1edit->currentText(), QStringLiteral("pagesV1.bin"));
-    // A folder of thousands of images opens a list of DropDownRows rows that
-    // scrolls, not one as tall as the screen.
-    for (int i = 0; i < 2000; ++i)
-        window.ListAppend(TImageList::ilPrograms, "boot" + std::to_string(i) + ".bin");
-    window.file2edit->showPopup();
-    QAbstractItemView* view = window.file2edit->view();
-    ASSERT_TRUE(WaitFor([&] { return view->isVisible(); }));
-    const int rows = view->viewport()->height() / view->sizeHintForRow(0);
-    EXPECT_GE(rows, Tftftp_main::DropDownRows - 1);
-    EXPECT_LE(rows, Tftftp_main::DropDownRows);
-    EXPECT_LT(view->window()->height(), window.screen()->geometry().height() / 2);
-    window.file2edit->hidePopup();
+    // However many images a folder offers, the open list shows at most
+    // DropDownRows of them, and a scroll bar for the rest.
+    for (const TOpenListRow& row : OpenListRows) {
+        SCOPED_TRACE(row.Count);
+        window.ListClear(TImageList::ilPrograms);
+        for (int i = 0; i < row.Count; ++i)
+            window.ListAppend(TImageList::ilPrograms, "boot" + std::to_string(i) + ".bin");
+        window.file2edit->showPopup();
+        QAbstractItemView* view = window.file2edit->view();
+        ASSERT_TRUE(WaitFor([&] { return view->isVisible(); }));
+        EXPECT_EQ(view->viewport()->height() / view->sizeHintForRow(0), row.Rows);
+        EXPECT_EQ(view->verticalScrollBar()->isVisible(), row.ScrollBar);
+        window.file2edit->hidePopup();
+    }
 
     EXPECT_EQ(window.statuslab->text(), QStringLiteral("Connected"));
     const QColor normal = window.statuslab->palette().color(QPalette::WindowText);
@@ -435,20 +495,24 @@ TEST_F(WindowTest, ConnectShowsTheGroupAndFillsTheLists) {
     EXPECT_EQ(log[1], "Unable to Connect to 127.000.000.101");
     EXPECT_EQ(log[2].rfind("Failed at connect: ", 0), 0u) << log[2];
     EXPECT_FALSE(window.filegroup->isVisible());
-    // The label shows the same in another colour, from the left of the strip
-    // under the log to its right end; what does not fit is cut short there,
-    // and the tooltip holds it whole.
-    EXPECT_EQ(window.StatusText().toStdString(), log[2]);
+    // The label shows the step and the cause, its words first, in another
+    // colour, from the left of the strip under the log to its right end;
+    // what does not fit is cut short there, and the tooltip holds it whole.
+    EXPECT_EQ(log[2], "Failed at connect: Send request failed with error 12029 A connection with "
+                      "the server could not be established.");
+    EXPECT_EQ(window.StatusText(), QStringLiteral("Failed at connect: A connection with the server "
+                                                  "could not be established (Send request failed "
+                                                  "with error 12029)"));
     EXPECT_NE(window.statuslab->palette().color(QPalette::WindowText), normal);
     const QRect label = window.statuslab->geometry();
     EXPECT_GE(label.left(), window.transferbar->x());
     EXPECT_EQ(label.right(), window.ListBox1->geometry().right());
     const QString shown = window.statuslab->text();
     EXPECT_LE(window.statuslab->fontMetrics().horizontalAdvance(shown), label.width());
-    if (shown != window.StatusText()) {
-        EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
-        EXPECT_EQ(window.statuslab->toolTip(), window.StatusText());
-    }
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("Failed at connect: A connection")))
+        << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026))) << shown.toStdString();
+    EXPECT_EQ(window.statuslab->toolTip(), window.StatusText());
 
     // A good run brings the label back to its place and its colour.
     ASSERT_TRUE(ShowActive(window)); // offscreen, the drop-down list kept the activation

@@ -12,6 +12,7 @@
 
 #include <commctrl.h>
 #include <gtest/gtest.h>
+#include <oleacc.h>
 
 #include <atomic>
 #include <chrono>
@@ -61,6 +62,18 @@ bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
             TranslateMessage(&msg);
             DispatchMessageW(&msg);
         }
+    }
+    return true;
+}
+
+/// PumpUntil through the window's own pump, which takes the keys the window
+/// handles itself (Tab, Enter, the log's Copy).
+bool PumpWindowUntil(Tftftp_main& window, const std::function<bool()>& done,
+                     Clock::duration bound = 10s) {
+    for (const auto end = Clock::now() + bound; !done(); window.PumpMessages()) {
+        if (Clock::now() >= end)
+            return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
     }
     return true;
 }
@@ -541,6 +554,58 @@ TEST_F(Win32WindowLayout, StartsWithTheLayoutOfItsMonitorsDpi) {
         EXPECT_EQ(GetWindowLongA(list, GWL_STYLE) & 3, CBS_DROPDOWNLIST);
 }
 
+TEST_F(Win32WindowLayout, StatusTellsWhyInWordsFirstWithTheWholeInItsTooltip) {
+    // A Connect where nothing answers: the service's number and its words.
+    EnterAddress("127.0.42.8");
+    SendMessageA(window.connectbut, BM_CLICK, 0, 0);
+    const std::string status = window.StatusText();
+    EXPECT_EQ(status, StatusOfOutcome(window.Loader().Outcome()));
+    EXPECT_EQ(status.rfind("Failed at connect: ", 0), 0u) << status;
+    EXPECT_NE(status, Log().back()); // the log's line, its number first, as it was
+    EXPECT_EQ(WindowText(window.statuslab), status);
+    EXPECT_EQ(StatusTextColour(window), RGB(0xc0, 0, 0));
+    // From the left of the strip under the log to its right end, cut short
+    // at its end: the step and the cause's first words show, and the
+    // tooltip holds the whole.
+    const RECT label = PlaceOf(window.statuslab);
+    EXPECT_GE(label.left, PlaceOf(window.transferbar).left);
+    EXPECT_EQ(label.left + label.right,
+              PlaceOf(window.ListBox1).left + PlaceOf(window.ListBox1).right);
+    EXPECT_TRUE(GetWindowLongA(window.statuslab, GWL_STYLE) & SS_ENDELLIPSIS);
+    const std::size_t cause = status.find(": ") + 2;
+    const std::string firstWords = status.substr(0, status.find(' ', status.find(' ', cause) + 1));
+    EXPECT_LE(TextExtent(window.statuslab, firstWords).cx, label.right);
+    ASSERT_GT(TextExtent(window.statuslab, status).cx, label.right);
+    EXPECT_EQ(window.ToolTips().Text(window.statuslab), status);
+    // A status that fits has no tooltip.
+    window.SetStatus("Done");
+    EXPECT_EQ(window.ToolTips().Text(window.statuslab), "");
+}
+
+TEST_F(Win32WindowLayout, AnOpenImageListShowsItsRowsAndAScrollBarForMore) {
+    window.SetFileGroupVisible(true);
+    const auto item = SendMessageA(window.file2edit, CB_GETITEMHEIGHT, 0, 0);
+    for (const TOpenListRow& row : OpenListRows) {
+        SCOPED_TRACE(row.Count);
+        window.ListClear(TImageList::ilPrograms);
+        for (int i = 0; i < row.Count; ++i)
+            window.ListAppend(TImageList::ilPrograms, "boot" + std::to_string(i) + ".bin");
+        SendMessageA(window.file2edit, CB_SHOWDROPDOWN, TRUE, 0);
+        COMBOBOXINFO open{};
+        open.cbSize = sizeof open;
+        ASSERT_TRUE(GetComboBoxInfo(window.file2edit, &open));
+        EXPECT_TRUE(IsWindowVisible(open.hwndList));
+        RECT list{};
+        GetClientRect(open.hwndList, &list);
+        EXPECT_EQ(list.bottom / item, row.Rows);
+        SCROLLBARINFO bar{};
+        bar.cbSize = sizeof bar;
+        ASSERT_TRUE(GetScrollBarInfo(open.hwndList, OBJID_VSCROLL, &bar));
+        EXPECT_EQ((bar.rgstate[0] & STATE_SYSTEM_INVISIBLE) == 0, row.ScrollBar);
+        SendMessageA(window.file2edit, CB_SHOWDROPDOWN, FALSE, 0);
+    }
+}
+
 TEST_F(Win32WindowLayout, FollowsItsMonitorToAnotherDpi) {
     // The system's word that the window's monitor has another DPI, with the
     // place it suggests: the window goes there and lays itself out anew.
@@ -572,9 +637,48 @@ TEST_F(Win32WindowTest, TabOrderWalksThroughTheShownControls) {
     EXPECT_EQ(walk(),
               (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(), window.connectbut}));
     window.SetFileGroupVisible(true);
-    EXPECT_EQ(walk(), (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(),
-                                         window.connectbut, window.diredit->Edit(),
-                                         window.file1edit, window.file2edit, window.uploadbut}));
+    EXPECT_EQ(walk(),
+              (std::vector<HWND>{window.ListBox1, window.ipedit->Handle(), window.connectbut,
+                                 window.diredit->Edit(), window.diredit->BrowseButton(),
+                                 window.file1edit, window.file2edit, window.uploadbut}));
+}
+
+/// What the accessibility interface (MSAA, which UI Automation reads for
+/// these controls) gives of control: part of it, from get_accName or
+/// get_accDescription.
+std::string AccessibleText(HWND control,
+                           HRESULT (STDMETHODCALLTYPE IAccessible::*part)(VARIANT, BSTR*)) {
+    IAccessible* object = nullptr;
+    if (FAILED(AccessibleObjectFromWindow(control, OBJID_CLIENT, __uuidof(IAccessible),
+                                          reinterpret_cast<void**>(&object))))
+        return "(none)";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR text = nullptr;
+    std::string result = "(none)";
+    if ((object->*part)(self, &text) == S_OK && text != nullptr)
+        result = Utf8Text(text);
+    SysFreeString(text);
+    object->Release();
+    return result;
+}
+
+TEST_F(Win32WindowTest, EveryControlTellsAScreenReaderWhatItIs) {
+    window.SetFileGroupVisible(true);
+    for (const TNameRow& row : NameRows) {
+        SCOPED_TRACE(row.Name);
+        EXPECT_EQ(AccessibleText(window.Controls()[row.Control], &IAccessible::get_accName),
+                  row.Name);
+    }
+    // The status label is called what it is; what it says is its description.
+    window.SetStatus("Update successful");
+    EXPECT_EQ(AccessibleText(window.statuslab, &IAccessible::get_accName), StatusName);
+    EXPECT_EQ(AccessibleText(window.statuslab, &IAccessible::get_accDescription),
+              "Update successful");
+    // The browse button names the key that does the same in the edit.
+    EXPECT_EQ(window.ToolTips().Text(window.diredit->BrowseButton()),
+              "Choose the image folder (F4)");
 }
 
 TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
@@ -664,16 +768,7 @@ TEST_F(Win32WindowTest, AddressFieldTakesItsKeys) {
     EXPECT_EQ(log[1].rfind("Failed at connect: ", 0), 0u) << log[1];
     EXPECT_EQ(window.ipedit->MaskedText(), "127.026.000.002");
     EXPECT_EQ(answerer.Boxes().size(), 2u);
-    // The label says the same in red, from the left of the strip under the
-    // log to its right end, cut short there when it must be.
-    EXPECT_EQ(WindowText(window.statuslab), log[1]);
-    EXPECT_EQ(window.StatusText(), log[1]);
-    EXPECT_EQ(StatusTextColour(window), RGB(0xc0, 0, 0));
-    const RECT label = PlaceOf(window.statuslab);
-    EXPECT_GE(label.left, PlaceOf(window.transferbar).left);
-    EXPECT_EQ(label.left + label.right,
-              PlaceOf(window.ListBox1).left + PlaceOf(window.ListBox1).right);
-    EXPECT_TRUE(GetWindowLongA(window.statuslab, GWL_STYLE) & SS_ENDELLIPSIS);
+    EXPECT_EQ(log[1], OutcomeLine(window.Loader().Outcome()));
     // The log scrolls sideways to the end of the line, which is longer than it.
     EXPECT_GE(SendMessageA(window.ListBox1, LB_GETHORIZONTALEXTENT, 0, 0),
               TextExtent(window.ListBox1, log[1]).cx);
@@ -813,10 +908,8 @@ TEST_F(Win32WindowTest, LogMenuAndKeysCopyAndSave) {
     SetFocus(window.ListBox1);
     PressChord({VK_CONTROL, 'C'});
     const std::string all = "Rebooting unit\r\nUploading Web page file pages.bin\r\nDone\r\n";
-    // Through the window's own pump, which takes the log's keys.
-    for (const auto end = Clock::now() + 5s;
-         ClipboardText(window.Handle()) != all && Clock::now() < end; window.PumpMessages())
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    PumpWindowUntil(
+        window, [&] { return ClipboardText(window.Handle()) == all; }, 5s);
     EXPECT_EQ(ClipboardText(window.Handle()), all);
 
     // Save As writes every line to the file named in its dialog.
@@ -905,6 +998,32 @@ TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
     EXPECT_EQ(box.buttons, TLines{"OK"});
     EXPECT_EQ(window.ListItemIndex(TImageList::ilPrograms), -1);
     EXPECT_TRUE(IsWindowEnabled(window.connectbut)); // the window goes on
+}
+
+TEST_F(Win32WindowTest, TypingAFolderOpensNoBoxTillItPausesOrEnterIsPressed) {
+    const TStoppingFolder stopping;
+    window.SetFileGroupVisible(true);
+    const HWND folder = window.diredit->Edit();
+    for (const TTypingRow& row : TypingRows(stopping)) {
+        SCOPED_TRACE(row.Name);
+        window.ClearLog();
+        SetFocus(folder);
+        SendMessageA(folder, EM_SETSEL, 0, -1);
+        SendMessageA(folder, WM_CLEAR, 0, 0);
+        const std::size_t before = answerer.Boxes().size();
+        TypeInto(folder, row.Typed);
+        EXPECT_EQ(answerer.Boxes().size(), before);
+        EXPECT_TRUE(Log().empty());
+        if (row.Enter)
+            PressChord({VK_RETURN});
+        const auto boxed = [&] { return answerer.Boxes().size() > before; };
+        EXPECT_EQ(PumpWindowUntil(window, boxed, 4 * TWindowController::FolderPause), row.Box);
+        if (row.Box) {
+            EXPECT_EQ(answerer.Boxes().back().text, "Read beyond end of file.");
+        }
+        EXPECT_EQ(Log(), row.Box ? TLines{ScanStopped} : TLines{});
+        EXPECT_EQ(window.ListCount(TImageList::ilPrograms), row.Programs);
+    }
 }
 
 TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
