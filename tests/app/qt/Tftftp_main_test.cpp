@@ -52,17 +52,21 @@ struct TUnit {
     std::vector<std::uint8_t> program = ImageBytes(false, 1, 3000);
     std::unique_ptr<TUnitSim> sim;
 
-    explicit TUnit(const char* address, bool neverComesBack = false, bool tftpSilent = false) {
+    explicit TUnit(const TUnitSimSettings& settings) {
         images.Write("pagesV1.bin", pages);
         images.Write("boot.bin", program);
-        TUnitSimSettings settings;
-        settings.Address = address;
-        settings.Revision = "171";
-        settings.NeverComesBack = neverComesBack;
-        settings.TftpSilent = tftpSilent;
         sim = std::make_unique<TUnitSim>(settings);
         sim->Start();
     }
+    explicit TUnit(const char* address, bool neverComesBack = false, bool tftpSilent = false)
+        : TUnit([&] {
+              TUnitSimSettings settings;
+              settings.Address = address;
+              settings.Revision = "171";
+              settings.NeverComesBack = neverComesBack;
+              settings.TftpSilent = tftpSilent;
+              return settings;
+          }()) {}
 };
 
 /// Types the address (its digits, with or without dots) over the whole
@@ -269,6 +273,18 @@ TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
     EXPECT_EQ(Log(window).back(), "Update successful");
     EXPECT_EQ(unit.sim->Images().size(), 2u);
     EXPECT_EQ(QApplication::focusWidget(), window.uploadbut);
+    Picture(window, "success");
+}
+
+TEST_F(WindowTest, AnUploadThatTheUnitRefusesEndsInRed) {
+    const TUnit unit(RefusingUnit("127.0.41.5"));
+    ConnectTo(window, unit, "127.0.41.5");
+    const QColor normal = window.statuslab->palette().color(QPalette::WindowText);
+    QTest::mouseClick(window.uploadbut, Qt::LeftButton);
+    EXPECT_EQ(Log(window), RefusedUploadLog);
+    EXPECT_EQ(window.StatusText().toStdString(), RefusedUploadLog.back());
+    EXPECT_NE(window.statuslab->palette().color(QPalette::WindowText), normal);
+    Picture(window, "failure");
 }
 
 TEST_F(WindowTest, AnEmptyGroupShowsTheBoxAndKeepsTheFocus) {

@@ -120,6 +120,18 @@ std::unique_ptr<TUnitSim> StartedUnit(const std::string& address) {
     return unit;
 }
 
+/// When scripts/screenshot-windows.sh runs the test, it takes the window's
+/// picture now, naming it by name.
+void Picture(const std::string& name) {
+    const std::string ready = Env("LOADER_SCREENSHOT_READY");
+    if (ready.empty())
+        return;
+    // Whole or not at all: the script reads the name as soon as it is there.
+    std::ofstream(LinuxPath(ready + ".new")) << name << "\n";
+    std::filesystem::rename(LinuxPath(ready + ".new"), LinuxPath(ready));
+    PumpUntil([&] { return !std::filesystem::exists(LinuxPath(ready)); }, 30s);
+}
+
 /// A click of the left button x pixels into control, halfway down, as real
 /// mouse input: it reaches the window once the thread's messages are handled.
 void ClickInto(HWND control, int x) {
@@ -1000,7 +1012,7 @@ TEST_F(Win32WindowTest, LogMenuAndKeysCopyAndSave) {
     EXPECT_EQ(std::string(saved.begin(), saved.end()), all);
 }
 
-TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
+TEST_F(Win32WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
     const std::string unit = Env("LOADER_TEST_UNIT");
     const std::string store = Env("LOADER_TEST_UNIT_STORE");
     ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_UNIT)";
@@ -1010,15 +1022,26 @@ TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
     images.Write("pagesV1.bin", pages);
     images.Write("boot.bin", program);
 
-    // Enter in the complete address connects.
-    EnterAddress(unit);
-    SetFocus(window.ipedit->Handle());
-    SendMessageA(window.ipedit->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+    // As the README says, with the unit's own address: a click into the
+    // address field selects its text, the address typed with its dots
+    // replaces it, Enter connects; a click into the folder edit, Ctrl+A, the
+    // folder typed, and the lists fill once typing pauses; Upload.
+    const HWND address = window.ipedit->Handle();
+    ClickInto(address, 50);
+    ASSERT_TRUE(
+        PumpUntil([&] { return GetFocus() == address && SelectionOf(address).second == 15; }));
+    TypeInto(address, unit);
+    SendMessageA(address, WM_KEYDOWN, VK_RETURN, 0);
     ASSERT_TRUE(PumpUntil([&] { return !Log().empty() && !window.Loader().Busy(); }));
     EXPECT_EQ(Log(), TLines{"Connected, H/W revision 171"});
     EXPECT_TRUE(IsWindowVisible(window.filegroup));
 
-    SetWindowTextA(window.diredit->Edit(), images.Path().c_str());
+    const HWND folder = window.diredit->Edit();
+    ClickInto(folder, 20);
+    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == folder; }));
+    TypeInto(folder, "\x01" + images.Path());
+    EXPECT_TRUE(
+        PumpWindowUntil(window, [&] { return window.ListCount(TImageList::ilPrograms) > 0; }));
     EXPECT_EQ(window.ListItem(TImageList::ilWebPages, window.ListItemIndex(TImageList::ilWebPages)),
               "pagesV1.bin");
     EXPECT_EQ(window.ListItem(TImageList::ilPrograms, window.ListItemIndex(TImageList::ilPrograms)),
@@ -1056,12 +1079,20 @@ TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
     EXPECT_TRUE(FileBytes(LinuxPath(store + "/rrpages.bin")) == pages);
     EXPECT_TRUE(FileBytes(LinuxPath(store + "/rrboot.bin")) == program);
     EXPECT_TRUE(answerer.Boxes().empty());
+    Picture("success");
+}
 
-    // scripts/screenshot-windows.sh takes the picture of the window now.
-    if (const std::string ready = Env("LOADER_SCREENSHOT_READY"); !ready.empty()) {
-        std::ofstream(LinuxPath(ready)) << "ready\n";
-        PumpUntil([&] { return !std::filesystem::exists(LinuxPath(ready)); }, 30s);
-    }
+TEST_F(Win32WindowTest, AnUploadThatTheUnitRefusesEndsInRed) {
+    // A unit that refuses every image as RefusingUnit does; ctest starts it.
+    const std::string unit = Env("LOADER_TEST_REFUSING_UNIT");
+    ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_REFUSING_UNIT)";
+    const TImagePair images;
+    ConnectTo(unit, images.Folder.Path());
+    SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+    EXPECT_EQ(Log(), RefusedUploadLog);
+    EXPECT_EQ(window.StatusText(), RefusedUploadLog.back());
+    EXPECT_EQ(StatusTextColour(window), RGB(0xc0, 0, 0));
+    Picture("failure");
 }
 
 TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
