@@ -101,6 +101,15 @@ std::string WordsFirst(std::string_view reason) {
     return std::string(words) + " (" + std::string(reason.substr(0, after)) + ")";
 }
 
+bool SameFolder(std::string_view a, std::string_view b) noexcept {
+    const auto trimmed = [](std::string_view path) {
+        while (path.size() > 1 && (path.back() == '/' || path.back() == '\\'))
+            path.remove_suffix(1);
+        return path;
+    };
+    return trimmed(a) == trimmed(b);
+}
+
 std::string StatusOfOutcome(const TRunOutcome& outcome) {
     TRunOutcome wordsFirst = outcome;
     wordsFirst.Reason = WordsFirst(OneLine(outcome.Reason));

@@ -165,6 +165,10 @@ std::string WordsFirst(std::string_view reason);
 /// words first (WordsFirst). The log keeps OutcomeLine, as it was.
 std::string StatusOfOutcome(const TRunOutcome& outcome);
 
+/// True when a and b name the same folder as a folder chooser gives it back:
+/// alike but for the separators at their end ("C:\\images\\", "C:\\images").
+bool SameFolder(std::string_view a, std::string_view b) noexcept;
+
 /// The status label's place in the strip under the log, in the window's
 /// units: Left and Width, and whether its text is cut short (the window
 /// elides it, the log holding every outcome whole).

@@ -35,8 +35,8 @@ for exe in build-win/bin/*.exe; do
         while read -r dll; do
             case "${dll,,}" in
             kernel32.dll | user32.dll | gdi32.dll | comctl32.dll | comdlg32.dll | shell32.dll | \
-                ole32.dll | oleaut32.dll | oleacc.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | wininet.dll | \
-                shlwapi.dll | uxtheme.dll | normaliz.dll | bcrypt.dll | api-ms-win-*) ;;
+                ole32.dll | oleaut32.dll | oleacc.dll | advapi32.dll | msvcrt.dll | ws2_32.dll | \
+                wininet.dll | shlwapi.dll | uxtheme.dll | normaliz.dll | bcrypt.dll | api-ms-win-*) ;;
             *)
                 echo "$exe needs $dll, which Windows does not bring" >&2
                 exit 1

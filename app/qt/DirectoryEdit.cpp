@@ -13,6 +13,8 @@
 #include <QToolButton>
 #include <utility>
 
+#include "app/WindowController.h"
+
 namespace {
 
 // Bottom margin kept above the work area's lower edge (a task bar there).
@@ -76,8 +78,9 @@ void TAdvDirectoryEdit::Browse() {
     if (chooser.exec() != QDialog::Accepted)
         return;
     const QStringList chosen = chooser.selectedFiles();
-    if (!chosen.isEmpty())
-        SetText(chosen.front()); // the same folder changes nothing
+    // The same folder changes nothing, however its end is written.
+    if (!chosen.isEmpty() && !SameFolder(chosen.front().toStdString(), Text().toStdString()))
+        SetText(chosen.front());
 }
 
 bool TAdvDirectoryEdit::eventFilter(QObject* watched, QEvent* event) {

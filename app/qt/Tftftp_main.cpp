@@ -102,7 +102,9 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     setWindowTitle(QString::fromLatin1(Caption));
     setFont(TahomaFont(8));
     resize(TWindowLayout::ClientWidth, TWindowLayout::ClientHeight);
-    move(screen()->geometry().topLeft());
+    // Centred on its screen's work area; the frame is the window manager's,
+    // and not known before the window is shown.
+    move(screen()->availableGeometry().center() - rect().center());
 
     statuslab->setObjectName(QStringLiteral("statuslab"));
     statuslab->setFont(TahomaFont(10));
@@ -255,13 +257,15 @@ void Tftftp_main::SetClipboardText(const std::string& text) {
 }
 
 std::optional<std::string> Tftftp_main::AskSavePath() {
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QString(),
-                                     QStringLiteral("Text files (*.txt);;All files (*)"), nullptr,
-                                     QFileDialog::DontUseNativeDialog);
-    if (path.isEmpty())
+    QFileDialog dialog(this, QStringLiteral("Save As"), QString(),
+                       QStringLiteral("Text files (*.txt);;All files (*)"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    // A name typed without an extension is a text file, as on Windows.
+    dialog.setDefaultSuffix(QStringLiteral("txt"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
-    return FromQt(path);
+    return FromQt(dialog.selectedFiles().front());
 }
 
 bool Tftftp_main::eventFilter(QObject* watched, QEvent* event) {

@@ -3,8 +3,7 @@
 
 #include <string_view>
 
-#include "app/Loader.h"
-#include "app/win32/WindowText.h"
+#include "app/win32/OwnedBox.h"
 
 TCloseQuestion::~TCloseQuestion() {
     End();
@@ -18,10 +17,9 @@ void TCloseQuestion::Ask(HWND owner, const std::string& text, UINT answered) {
     End();
     threadId_ = 0;
     done_ = false;
-    thread_ = std::thread([this, owner, answered, wide = WideText(text)] {
+    thread_ = std::thread([this, owner, answered, text] {
         threadId_ = GetCurrentThreadId();
-        const int answer = MessageBoxW(owner, wide.c_str(), WideText(ApplicationTitleText).c_str(),
-                                       MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+        const int answer = OwnedBox(owner, text, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
         done_ = true;
         PostMessageW(owner, answered, answer == IDYES, 0);
     });

@@ -21,8 +21,8 @@ public:
     TCloseQuestion(const TCloseQuestion&) = delete;
     TCloseQuestion& operator=(const TCloseQuestion&) = delete;
 
-    /// Opens text with Yes and No (No the default) over owner, captioned
-    /// with the application title, and returns at once; the answer comes to
+    /// Opens text with Yes and No (No the default) over owner (OwnedBox),
+    /// and returns at once; the answer comes to
     /// owner as answered, wParam TRUE for Yes. A question still open is
     /// ended first.
     void Ask(HWND owner, const std::string& text, UINT answered);

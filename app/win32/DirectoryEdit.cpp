@@ -1,13 +1,15 @@
-// The folder edit and the shell's folder chooser (SHBrowseForFolderW): file
-// system folders only, an edit box for typing a path, no button for making
-// a folder, captioned like the chooser of every other window.
+// The folder edit and the system's folder picker (IFileOpenDialog picking
+// folders): file system folders only, a box for typing a path, captioned
+// like the chooser of every other window and placed below the edit.
 #include "app/win32/DirectoryEdit.h"
+#include "app/WindowController.h"
 #include "app/win32/WindowText.h"
 
 #include <algorithm>
 #include <commctrl.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 #include <utility>
 
 namespace {
@@ -82,41 +84,103 @@ POINT TAdvDirectoryEdit::ChooserPosition(POINT anchor, SIZE size, RECT workArea)
     return at;
 }
 
-void TAdvDirectoryEdit::Browse() {
-    wchar_t name[MAX_PATH] = {};
-    const std::wstring title = WideText(ChooserTitle);
-    BROWSEINFOW info{};
-    info.hwndOwner = GetAncestor(edit_, GA_ROOT);
-    info.pszDisplayName = name;
-    info.lpszTitle = title.c_str();
-    info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_EDITBOX | BIF_NEWDIALOGSTYLE | BIF_NONEWFOLDERBUTTON;
-    info.lpfn = &TAdvDirectoryEdit::ChooserCallback;
-    info.lParam = reinterpret_cast<LPARAM>(this);
-    PIDLIST_ABSOLUTE chosen = SHBrowseForFolderW(&info);
-    SetFocus(edit_);
-    if (chosen == nullptr)
-        return;
-    wchar_t path[MAX_PATH] = {};
-    const bool named = SHGetPathFromIDListW(chosen, path);
-    CoTaskMemFree(chosen);
-    if (named)
-        SetText(Utf8Text(path)); // the same folder changes nothing
-}
+/// Places the picker once it has a window: its first folder change.
+class TAdvDirectoryEdit::TChooserEvents final : public IFileDialogEvents {
+public:
+    explicit TChooserEvents(const TAdvDirectoryEdit& edit) : edit_(edit) {}
 
-int CALLBACK TAdvDirectoryEdit::ChooserCallback(HWND dialog, UINT message, LPARAM, LPARAM self) {
-    if (message != BFFM_INITIALIZED)
-        return 0;
-    const auto* edit = reinterpret_cast<const TAdvDirectoryEdit*>(self);
-    SetControlText(dialog, ChooserTitle);
-    std::wstring start = WideText(edit->Text());
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (object == nullptr)
+            return E_POINTER;
+        if (id == __uuidof(IUnknown) || id == __uuidof(IFileDialogEvents)) {
+            *object = static_cast<IFileDialogEvents*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    // Lives on Browse's stack, for the picker's Show.
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+    HRESULT STDMETHODCALLTYPE OnFolderChange(IFileDialog* dialog) override {
+        IOleWindow* window = nullptr;
+        if (placed_ ||
+            FAILED(dialog->QueryInterface(__uuidof(IOleWindow), reinterpret_cast<void**>(&window))))
+            return S_OK;
+        HWND handle = nullptr;
+        if (SUCCEEDED(window->GetWindow(&handle)) && handle != nullptr) {
+            edit_.PlaceChooser(handle);
+            placed_ = true;
+        }
+        window->Release();
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnFileOk(IFileDialog*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnFolderChanging(IFileDialog*, IShellItem*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnSelectionChange(IFileDialog*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnShareViolation(IFileDialog*, IShellItem*,
+                                               FDE_SHAREVIOLATION_RESPONSE*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE OnTypeChange(IFileDialog*) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE OnOverwrite(IFileDialog*, IShellItem*,
+                                          FDE_OVERWRITE_RESPONSE*) override {
+        return E_NOTIMPL;
+    }
+
+private:
+    const TAdvDirectoryEdit& edit_;
+    bool placed_ = false;
+};
+
+void TAdvDirectoryEdit::Browse() {
+    // The system's current picker: folders only, with its path edit. The
+    // shell's older chooser, given a path on a drive mapped to another file
+    // system, opened at the drive's root and gave that back.
+    IFileOpenDialog* chooser = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_FileOpenDialog, nullptr, CLSCTX_INPROC_SERVER,
+                                __uuidof(IFileOpenDialog), reinterpret_cast<void**>(&chooser))))
+        return;
+    FILEOPENDIALOGOPTIONS options = 0;
+    chooser->GetOptions(&options);
+    chooser->SetOptions(options | FOS_PICKFOLDERS | FOS_FORCEFILESYSTEM | FOS_PATHMUSTEXIST |
+                        FOS_NOCHANGEDIR);
+    chooser->SetTitle(WideText(ChooserTitle).c_str());
+    std::wstring start = WideText(Text());
     if (start.empty()) {
         wchar_t current[MAX_PATH] = {};
         GetCurrentDirectoryW(MAX_PATH, current);
         start = current;
     }
-    SendMessageW(dialog, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(start.c_str()));
-    edit->PlaceChooser(dialog);
-    return 0;
+    IShellItem* folder = nullptr;
+    if (SUCCEEDED(SHCreateItemFromParsingName(start.c_str(), nullptr, __uuidof(IShellItem),
+                                              reinterpret_cast<void**>(&folder)))) {
+        chooser->SetFolder(folder);
+        folder->Release();
+    }
+    TChooserEvents events(*this);
+    DWORD cookie = 0;
+    const bool advised = SUCCEEDED(chooser->Advise(&events, &cookie));
+    const HRESULT shown = chooser->Show(GetAncestor(edit_, GA_ROOT));
+    if (advised)
+        chooser->Unadvise(cookie);
+    IShellItem* chosen = nullptr;
+    std::string path;
+    if (SUCCEEDED(shown) && SUCCEEDED(chooser->GetResult(&chosen))) {
+        wchar_t* name = nullptr;
+        if (SUCCEEDED(chosen->GetDisplayName(SIGDN_FILESYSPATH, &name))) {
+            path = Utf8Text(name);
+            CoTaskMemFree(name);
+        }
+        chosen->Release();
+    }
+    chooser->Release();
+    SetFocus(edit_);
+    // The same folder changes nothing, however its end is written.
+    if (!path.empty() && !SameFolder(path, Text()))
+        SetText(path);
 }
 
 void TAdvDirectoryEdit::PlaceChooser(HWND dialog) const {

@@ -1,5 +1,5 @@
 // The folder edit `TAdvDirectoryEdit` on the Windows GUI: an EDIT with a
-// browse button (and F4) that opens the shell's folder chooser. Every change
+// browse button (and F4) that opens the system's folder picker. Every change
 // of the text reaches the owner as the EDIT's EN_CHANGE; what a change means
 // (the image folder scan) is the owner's business, not this control's.
 #pragma once
@@ -37,8 +37,9 @@ public:
     bool Setting() const { return setting_; }
     void SetEnabled(bool enabled);
 
-    /// Opens the folder chooser on the edit's folder (the current folder when
-    /// empty); a confirmed folder that differs from the text becomes the text.
+    /// Opens the folder picker on the edit's folder (the current folder when
+    /// empty) below the edit; a confirmed folder that differs from the text
+    /// becomes the text.
     void Browse();
 
     /// Where the chooser of the given size goes: its top-left at anchor (the
@@ -53,7 +54,7 @@ public:
 private:
     static LRESULT CALLBACK EditProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam,
                                           UINT_PTR id, DWORD_PTR self);
-    static int CALLBACK ChooserCallback(HWND dialog, UINT message, LPARAM, LPARAM self);
+    class TChooserEvents;
     void PlaceChooser(HWND dialog) const;
 
     HWND edit_ = nullptr;

@@ -59,6 +59,29 @@ void Move(HWND control, RECT place) {
                  place.bottom - place.top, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+RECT WorkAreaOf(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    return monitor.rcWork;
+}
+
+void CentreOver(HWND window, const RECT& over) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromRect(&over, MONITOR_DEFAULTTONEAREST), &monitor);
+    const RECT& work = monitor.rcWork;
+    RECT place{};
+    GetWindowRect(window, &place);
+    const LONG width = place.right - place.left, height = place.bottom - place.top;
+    const LONG left = (over.left + over.right - width) / 2;
+    const LONG top = (over.top + over.bottom - height) / 2;
+    SetWindowPos(window, nullptr,
+                 std::clamp(left, work.left, std::max(work.left, work.right - width)),
+                 std::clamp(top, work.top, std::max(work.top, work.bottom - height)), 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 std::string ItemText(HWND list, UINT getLength, UINT getText, int index) {
     const auto length = SendMessageW(list, getLength, static_cast<WPARAM>(index), 0);
     if (length < 0) // LB_ERR, CB_ERR

@@ -38,6 +38,13 @@ RECT PlaceOf(HWND control);
 /// Moves control to place within its parent and gives it that size.
 void Move(HWND control, RECT place);
 
+/// The work area of the monitor that window is on.
+RECT WorkAreaOf(HWND window);
+
+/// Moves window to stand centred over over (a rectangle of the screen),
+/// inside the work area of the monitor that over is on.
+void CentreOver(HWND window, const RECT& over);
+
 /// The text of a list's or drop-down list's item (getLength and getText its
 /// messages for them); empty for an index without an item.
 std::string ItemText(HWND list, UINT getLength, UINT getText, int index);

@@ -15,6 +15,7 @@
 #include "app/WindowAntiFreeze.h"
 #include "app/win32/AccessibleName.h"
 #include "app/win32/Layout.h"
+#include "app/win32/OwnedBox.h"
 #include "app/win32/WindowText.h"
 #include "runtime/Files.h"
 
@@ -27,6 +28,8 @@ constexpr wchar_t GroupClass[] = L"Tftftp_group";
 constexpr UINT WmValidationFailed = WM_APP + 1;
 /// The close question was answered: wParam is TRUE for Yes.
 constexpr UINT WmCloseAnswered = WM_APP + 2;
+/// The program's icon, as tftp-loader.rc declares it.
+constexpr int ProgramIcon = 1;
 /// The timer of the folder edit's pause after typing.
 constexpr UINT_PTR FolderPauseTimer = 1;
 enum TControlId {
@@ -51,12 +54,20 @@ void RegisterClasses(WNDPROC window, WNDPROC group) {
         c.lpfnWndProc = window;
         c.hInstance = GetModuleHandleW(nullptr);
         c.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        c.hIcon = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+        // The program's icon (its resource 1), in the sizes of a title bar
+        // and of the task bar's button and Alt+Tab.
+        c.hIcon = static_cast<HICON>(LoadImageW(c.hInstance, MAKEINTRESOURCEW(ProgramIcon),
+                                                IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                                                GetSystemMetrics(SM_CYICON), LR_SHARED));
+        c.hIconSm = static_cast<HICON>(LoadImageW(c.hInstance, MAKEINTRESOURCEW(ProgramIcon),
+                                                  IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                  GetSystemMetrics(SM_CYSMICON), LR_SHARED));
         c.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
         c.lpszClassName = WindowClass;
         RegisterClassExW(&c);
         c.lpfnWndProc = group;
         c.hIcon = nullptr;
+        c.hIconSm = nullptr;
         c.lpszClassName = GroupClass;
         RegisterClassExW(&c);
         return true;
@@ -88,6 +99,7 @@ Tftftp_main::Tftftp_main() {
     statusFont_ = TahomaFont(10, static_cast<UINT>(dpi_));
     CreateControls();
     Layout();
+    CentreOver(handle_, WorkAreaOf(handle_)); // on the monitor it opens on
     built_ = true;
     // A transfer waits up to 4 s for each reply without a notification; the
     // window must repaint and take a close meanwhile. One hook per process.
@@ -535,8 +547,7 @@ void Tftftp_main::StartFolderPause(std::chrono::milliseconds delay) {
 }
 
 void Tftftp_main::ShowErrorBox(const std::string& text) {
-    MessageBoxW(handle_, WideText(text).c_str(), WideText(ApplicationTitleText).c_str(),
-                MB_OK | MB_ICONERROR);
+    OwnedBox(handle_, text, MB_OK | MB_ICONERROR);
 }
 
 void Tftftp_main::SetBusy(bool busy) {

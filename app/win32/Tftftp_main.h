@@ -35,8 +35,8 @@ class Tftftp_main : public TWindowOperations, private TRunView {
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
 
-    /// Creates the window with its controls at the screen's top-left corner,
-    /// laid out for its monitor's DPI, not yet shown.
+    /// Creates the window with its controls, laid out for its monitor's DPI
+    /// and centred on that monitor, not yet shown.
     Tftftp_main();
     ~Tftftp_main() override;
     Tftftp_main(const Tftftp_main&) = delete;

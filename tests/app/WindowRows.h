@@ -1,7 +1,8 @@
 // The rows that each window's test drives: how the address field is
 // entered before an address is typed, when Upload is offered, what it
 // refuses before the unit hears of it, what typing a folder scans, how far
-// an image list opens, and what a screen reader calls each control. Every window plays them
+// an image list opens, what a screen reader calls each control, and an
+// Upload that the unit refuses. Every window plays them
 // through its own toolkit and must come to the same; nothing toolkit's belongs here.
 #pragma once
 
@@ -13,6 +14,7 @@
 #include "runtime/Files.h"
 #include "runtime/Sha256.h"
 #include "tests/support/ImageFolder.h"
+#include "tools/unit-sim/UnitSim.h"
 
 /// How the user enters the address field.
 enum class TEntering {
@@ -155,3 +157,18 @@ inline constexpr TNameRow NameRows[] = {
     {TWindowControl::wcUpload, "Upload"},
     {TWindowControl::wcLog, "Log"},
 };
+
+/// A unit at address that answers every write request with ERROR 2.
+inline TUnitSimSettings RefusingUnit(const std::string& address) {
+    TUnitSimSettings unit;
+    unit.Address = address;
+    unit.ErrorCode = 2;
+    unit.ErrorText = "Access violation";
+    return unit;
+}
+
+/// The log after an Upload of pagesV1.bin and boot.bin to RefusingUnit; its
+/// last line is the status label's text too, in the error colour.
+inline const std::vector<std::string> RefusedUploadLog = {
+    "Rebooting unit", "Uploading Web page file pagesV1.bin", "Web pages transfer error",
+    "Failed at web pages: Access violation"};

@@ -118,20 +118,23 @@ TEST(DirectoryEdit, ChooserOpensOnTheEditsFolderAndOnlyANewFolderChangesIt) {
     QTemporaryDir start, other;
     struct TRow {
         const char* name;
+        QString holds;  // the edit, as the chooser opens
         bool byF4;      // else the browse button
         QString answer; // empty: cancel
         QString text;
         int changes;
     };
+    const QString ended = start.path() + u'/';
     const TRow rows[] = {
-        {"F4, another folder", true, other.path(), other.path(), 1},
-        {"button, cancel", false, QString(), start.path(), 0},
-        {"button, the same folder", false, start.path(), start.path(), 0},
+        {"F4, another folder", start.path(), true, other.path(), other.path(), 1},
+        {"button, cancel", start.path(), false, QString(), start.path(), 0},
+        {"button, the same folder", start.path(), false, start.path(), start.path(), 0},
+        {"the same folder, its separator at the end", ended, false, start.path(), ended, 0},
     };
     for (const TRow& row : rows) {
         SCOPED_TRACE(row.name);
         TEditHost host;
-        host.edit->SetText(start.path());
+        host.edit->SetText(row.holds);
         host.changes.clear();
         const auto open = [&] {
             if (row.byF4)

@@ -27,6 +27,15 @@ bool ShowActive(QWidget& window) {
     return QTest::qWaitForWindowActive(&window);
 }
 
+void Picture(QWidget& window, const char* name) {
+    const char* folder = std::getenv("LOADER_SCREENSHOT_DIR");
+    if (folder == nullptr)
+        return;
+    QTest::qWait(50); // the last repaints
+    EXPECT_TRUE(window.grab().save(QString::fromLocal8Bit(folder) + u'/' +
+                                   QString::fromLatin1(name) + QStringLiteral(".png")));
+}
+
 void PickFromMenu(const QString& action, const std::function<void()>& open) {
     QTimer pick;
     QObject::connect(&pick, &QTimer::timeout, [&] {

@@ -20,6 +20,10 @@ bool WaitFor(const std::function<bool()>& done,
 /// focus changes reach it.
 bool ShowActive(QWidget& window);
 
+/// When scripts/screenshot-qt.sh runs the test (LOADER_SCREENSHOT_DIR), saves
+/// the picture of window there as name.png, at the scale the test runs in.
+void Picture(QWidget& window, const char* name);
+
 /// Runs open, which opens a context menu, and triggers the menu's action
 /// whose text (without its "&") starts with action.
 void PickFromMenu(const QString& action, const std::function<void()>& open);

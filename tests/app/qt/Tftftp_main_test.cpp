@@ -52,17 +52,21 @@ struct TUnit {
     std::vector<std::uint8_t> program = ImageBytes(false, 1, 3000);
     std::unique_ptr<TUnitSim> sim;
 
-    explicit TUnit(const char* address, bool neverComesBack = false, bool tftpSilent = false) {
+    explicit TUnit(const TUnitSimSettings& settings) {
         images.Write("pagesV1.bin", pages);
         images.Write("boot.bin", program);
-        TUnitSimSettings settings;
-        settings.Address = address;
-        settings.Revision = "171";
-        settings.NeverComesBack = neverComesBack;
-        settings.TftpSilent = tftpSilent;
         sim = std::make_unique<TUnitSim>(settings);
         sim->Start();
     }
+    explicit TUnit(const char* address, bool neverComesBack = false, bool tftpSilent = false)
+        : TUnit([&] {
+              TUnitSimSettings settings;
+              settings.Address = address;
+              settings.Revision = "171";
+              settings.NeverComesBack = neverComesBack;
+              settings.TftpSilent = tftpSilent;
+              return settings;
+          }()) {}
 };
 
 /// Types the address (its digits, with or without dots) over the whole
@@ -112,7 +116,11 @@ protected:
 TEST_F(WindowTest, StartsWithTheLayoutAndTheGroupHidden) {
     EXPECT_EQ(window.objectName(), QStringLiteral("ftftp_main"));
     EXPECT_EQ(window.windowTitle(), QStringLiteral("TFTP Upload Utility"));
-    EXPECT_EQ(window.pos(), window.screen()->geometry().topLeft()); // the frame's corner
+    // Centred on its screen, but for the frame that the window manager
+    // adds once the window is shown.
+    const QRect frame = window.frameGeometry();
+    EXPECT_LE((frame.center() - window.screen()->availableGeometry().center()).manhattanLength(),
+              frame.width() - window.width() + frame.height() - window.height());
     using L = TWindowLayout;
     EXPECT_EQ(window.size(), QSize(L::ClientWidth, L::ClientHeight)); // the client area
     struct TRow {
@@ -265,6 +273,18 @@ TEST_F(WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
     EXPECT_EQ(Log(window).back(), "Update successful");
     EXPECT_EQ(unit.sim->Images().size(), 2u);
     EXPECT_EQ(QApplication::focusWidget(), window.uploadbut);
+    Picture(window, "success");
+}
+
+TEST_F(WindowTest, AnUploadThatTheUnitRefusesEndsInRed) {
+    const TUnit unit(RefusingUnit("127.0.41.5"));
+    ConnectTo(window, unit, "127.0.41.5");
+    const QColor normal = window.statuslab->palette().color(QPalette::WindowText);
+    QTest::mouseClick(window.uploadbut, Qt::LeftButton);
+    EXPECT_EQ(Log(window), RefusedUploadLog);
+    EXPECT_EQ(window.StatusText().toStdString(), RefusedUploadLog.back());
+    EXPECT_NE(window.statuslab->palette().color(QPalette::WindowText), normal);
+    Picture(window, "failure");
 }
 
 TEST_F(WindowTest, AnEmptyGroupShowsTheBoxAndKeepsTheFocus) {
@@ -396,12 +416,14 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     QString caption;
     QMessageBox::Icon icon{};
     int width = 0;
+    QPoint centre;
     const auto texts = AnswerBoxesDuring(
         [&] {
-            if (QMessageBox* box = window.ErrorBox()) {
+            if (QMessageBox* box = window.ErrorBox(); box != nullptr && box->isVisible()) {
                 caption = box->windowTitle();
                 icon = box->icon();
                 width = box->width();
+                centre = box->geometry().center();
             }
             return window.ErrorBox();
         },
@@ -410,6 +432,8 @@ TEST_F(WindowTest, ErrorBoxAddsThePeriodAndCarriesTheApplicationsName) {
     EXPECT_EQ(texts[0], QStringLiteral("Read beyond end of file."));
     EXPECT_EQ(caption, QStringLiteral("Tessik TFTP Loader"));
     EXPECT_EQ(icon, QMessageBox::Critical);
+    // The window's box, over it.
+    EXPECT_LE((centre - window.geometry().center()).manhattanLength(), 2);
     // Wide enough for the caption in a title bar's larger bold font beside
     // its buttons, though the text is short.
     QFont title = QApplication::font();
@@ -688,13 +712,14 @@ TEST_F(WindowTest, LogMenuAndKeysCopyAndSave) {
     QTest::keyClick(window.ListBox1, Qt::Key_C, Qt::ControlModifier);
     EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), all);
 
-    // Save As writes every line to the file named in its dialog.
+    // Save As writes every line to the file named in its dialog; a name
+    // typed without an extension is a text file.
     TTempFolder folder;
-    const QString path = QString::fromStdString(folder.Path() + "log.txt");
     QTimer answer;
     QObject::connect(&answer, &QTimer::timeout, [&] {
         if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
-            dialog->selectFile(path);
+            dialog->setDirectory(QString::fromStdString(folder.Path()));
+            dialog->selectFile(QStringLiteral("log"));
             static_cast<QDialog*>(dialog)->accept(); // as its Save button does
         }
     });

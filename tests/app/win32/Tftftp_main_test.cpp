@@ -22,6 +22,8 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <random>
 #include <thread>
 #include <vector>
 
@@ -49,6 +51,23 @@ std::string LinuxPath(std::string path) {
             c = '\\';
     return "Z:" + path;
 }
+
+/// A folder of the test's own on the Linux side, reached through drive Z:,
+/// with a folder "inner" in it.
+struct TLinuxFolder {
+    std::string Path; // ending in "\\"
+    TLinuxFolder() {
+        std::random_device random;
+        Path = LinuxPath("/tmp/loader-test-" + std::to_string(random()) + "/");
+        std::filesystem::create_directories(Path + "inner");
+    }
+    ~TLinuxFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(Path, ec);
+    }
+    TLinuxFolder(const TLinuxFolder&) = delete;
+    TLinuxFolder& operator=(const TLinuxFolder&) = delete;
+};
 
 /// Handles the thread's messages until done() holds or bound has passed.
 bool PumpUntil(const std::function<bool()>& done, Clock::duration bound = 10s) {
@@ -101,6 +120,18 @@ std::unique_ptr<TUnitSim> StartedUnit(const std::string& address) {
     return unit;
 }
 
+/// When scripts/screenshot-windows.sh runs the test, it takes the window's
+/// picture now, naming it by name.
+void Picture(const std::string& name) {
+    const std::string ready = Env("LOADER_SCREENSHOT_READY");
+    if (ready.empty())
+        return;
+    // Whole or not at all: the script reads the name as soon as it is there.
+    std::ofstream(LinuxPath(ready + ".new")) << name << "\n";
+    std::filesystem::rename(LinuxPath(ready + ".new"), LinuxPath(ready));
+    PumpUntil([&] { return !std::filesystem::exists(LinuxPath(ready)); }, 30s);
+}
+
 /// A click of the left button x pixels into control, halfway down, as real
 /// mouse input: it reaches the window once the thread's messages are handled.
 void ClickInto(HWND control, int x) {
@@ -145,7 +176,7 @@ struct TBox {
     bool errorIcon = false;
     TLines buttons; // the visible ones
     bool hasEdit = false;
-    std::string treeSelected; // a folder chooser's chosen folder
+    TLines listed; // a file dialog's items: the folder it shows
     RECT place{};
 };
 
@@ -192,8 +223,12 @@ private:
         if (process != GetCurrentProcessId() || std::string(windowClass) != "#32770" ||
             !IsWindowVisible(hwnd) || WindowText(hwnd) != caption_)
             return;
-        TBox box{WindowText(hwnd), "", false, {}, false, "", {}};
+        TBox box{WindowText(hwnd), "", false, {}, false, {}, {}};
         GetWindowRect(hwnd, &box.place);
+        // A file dialog shows its folder's items once it has read them.
+        for (int i = 0; i < 100 && Items(hwnd) && Items(hwnd)->empty(); ++i)
+            std::this_thread::sleep_for(20ms);
+        box.listed = Items(hwnd).value_or(TLines{});
         EnumChildWindows(
             hwnd,
             [](HWND child, LPARAM found) -> BOOL {
@@ -210,16 +245,7 @@ private:
                     box.text = WindowText(child);
                 else if (_stricmp(name.c_str(), "Button") == 0 && IsWindowVisible(child))
                     box.buttons.push_back(WindowText(child));
-                else if (_stricmp(name.c_str(), "SysTreeView32") == 0) {
-                    wchar_t text[MAX_PATH] = {};
-                    TVITEMW item{};
-                    item.mask = TVIF_TEXT;
-                    item.hItem = TreeView_GetSelection(child);
-                    item.pszText = text;
-                    item.cchTextMax = MAX_PATH;
-                    SendMessageW(child, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&item));
-                    box.treeSelected = Utf8Text(text);
-                } else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
+                else if (_stricmp(name.c_str(), "Edit") == 0 && IsWindowVisible(child))
                     box.hasEdit = true;
                 return TRUE;
             },
@@ -234,10 +260,43 @@ private:
                                 GetDlgItem(hwnd, FileNameCombo) ? FileNameCombo : FileNameEdit,
                                 WideText(fileName_).c_str());
         }
-        PostMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(command_), 0);
+        // A click on the button, where there is one: a file dialog takes
+        // nothing else for its OK.
+        if (const HWND button = GetDlgItem(hwnd, command_))
+            PostMessageA(button, BM_CLICK, 0, 0);
+        else
+            PostMessageA(hwnd, WM_COMMAND, static_cast<WPARAM>(command_), 0);
         // Give the dialog the time to go before the next look.
         for (int i = 0; i < 100 && IsWindow(hwnd); ++i)
             std::this_thread::sleep_for(10ms);
+    }
+
+    /// The names of the items of dialog's list view; none without one.
+    static std::optional<TLines> Items(HWND dialog) {
+        std::optional<TLines> items;
+        EnumChildWindows(
+            dialog,
+            [](HWND child, LPARAM found) -> BOOL {
+                char childClass[64] = {};
+                GetClassNameA(child, childClass, sizeof childClass);
+                if (std::string_view(childClass) != "SysListView32")
+                    return TRUE;
+                auto& items = *reinterpret_cast<std::optional<TLines>*>(found);
+                items.emplace();
+                const auto count = SendMessageW(child, LVM_GETITEMCOUNT, 0, 0);
+                for (int i = 0; i < count; ++i) {
+                    wchar_t text[MAX_PATH] = {};
+                    LVITEMW item{};
+                    item.pszText = text;
+                    item.cchTextMax = MAX_PATH;
+                    SendMessageW(child, LVM_GETITEMTEXTW, static_cast<WPARAM>(i),
+                                 reinterpret_cast<LPARAM>(&item));
+                    items->push_back(Utf8Text(text));
+                }
+                return FALSE;
+            },
+            reinterpret_cast<LPARAM>(&items));
+        return items;
     }
 
     const std::string caption_;
@@ -321,6 +380,20 @@ LOGFONTA FontOf(HWND control) {
     GetObjectA(reinterpret_cast<HFONT>(SendMessageA(control, WM_GETFONT, 0, 0)), sizeof font,
                &font);
     return font;
+}
+
+/// Whether inner stands centred over outer, to a pixel or two of rounding.
+bool CentredOver(const RECT& inner, const RECT& outer) {
+    return std::abs((inner.left + inner.right) - (outer.left + outer.right)) <= 2 &&
+           std::abs((inner.top + inner.bottom) - (outer.top + outer.bottom)) <= 2;
+}
+
+/// The work area of the monitor that window is on.
+RECT WorkAreaOf(HWND window) {
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
+    return monitor.rcWork;
 }
 
 /// The colour in which the status label writes its text.
@@ -524,13 +597,29 @@ TEST_F(Win32WindowLayout, StartsWithTheLayoutOfItsMonitorsDpi) {
     EXPECT_EQ(window.Dpi(), static_cast<int>(GetDpiForWindow(main)));
     const std::string asked = Env("LOADER_TEST_DPI");
     EXPECT_EQ(window.Dpi(), asked.empty() ? 96 : std::stoi(asked));
+    // Centred on its monitor.
     RECT frame{};
     GetWindowRect(main, &frame);
-    EXPECT_EQ(frame.left, 0);
-    EXPECT_EQ(frame.top, 0);
-    // A task-bar button of its own: no owner, and asked for.
+    EXPECT_TRUE(CentredOver(frame, WorkAreaOf(main)));
+    // A task-bar button of its own: no owner, and asked for, with the
+    // program's icon (resource 1) in both sizes, not the system's stock one.
     EXPECT_EQ(GetWindow(main, GW_OWNER), nullptr);
     EXPECT_TRUE(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW);
+    const HICON stock = LoadIconW(nullptr, reinterpret_cast<LPCWSTR>(IDI_APPLICATION));
+    struct {
+        int index, size;
+    } const icons[] = {{GCLP_HICON, GetSystemMetrics(SM_CXICON)},
+                       {GCLP_HICONSM, GetSystemMetrics(SM_CXSMICON)}};
+    for (const auto& icon : icons) {
+        SCOPED_TRACE(icon.size);
+        const auto handle = reinterpret_cast<HICON>(GetClassLongPtrW(main, icon.index));
+        const auto program =
+            static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(1),
+                                          IMAGE_ICON, icon.size, icon.size, LR_SHARED));
+        ASSERT_NE(program, nullptr);
+        EXPECT_NE(handle, stock);
+        EXPECT_EQ(handle, program);
+    }
     ExpectTheLayout();
     ExpectEveryTextFits();
     if (window.Dpi() == 96) { // the address row as designed, the field wide enough
@@ -914,15 +1003,16 @@ TEST_F(Win32WindowTest, LogMenuAndKeysCopyAndSave) {
 
     // Save As writes every line to the file named in its dialog.
     TTempFolder folder;
+    // A name typed without an extension is a text file.
     TDialogAnswerer saveAs("Save As");
-    saveAs.TypeFileName(folder.Path() + "log.txt");
+    saveAs.TypeFileName(folder.Path() + "log");
     PickFromLogMenu(window, 2);
     EXPECT_EQ(saveAs.Boxes().size(), 1u);
     const auto saved = FileBytes(folder.Path() + "log.txt");
     EXPECT_EQ(std::string(saved.begin(), saved.end()), all);
 }
 
-TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
+TEST_F(Win32WindowTest, TheReadmeWalkThroughUpdatesTheUnit) {
     const std::string unit = Env("LOADER_TEST_UNIT");
     const std::string store = Env("LOADER_TEST_UNIT_STORE");
     ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_UNIT)";
@@ -932,15 +1022,26 @@ TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
     images.Write("pagesV1.bin", pages);
     images.Write("boot.bin", program);
 
-    // Enter in the complete address connects.
-    EnterAddress(unit);
-    SetFocus(window.ipedit->Handle());
-    SendMessageA(window.ipedit->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+    // As the README says, with the unit's own address: a click into the
+    // address field selects its text, the address typed with its dots
+    // replaces it, Enter connects; a click into the folder edit, Ctrl+A, the
+    // folder typed, and the lists fill once typing pauses; Upload.
+    const HWND address = window.ipedit->Handle();
+    ClickInto(address, 50);
+    ASSERT_TRUE(
+        PumpUntil([&] { return GetFocus() == address && SelectionOf(address).second == 15; }));
+    TypeInto(address, unit);
+    SendMessageA(address, WM_KEYDOWN, VK_RETURN, 0);
     ASSERT_TRUE(PumpUntil([&] { return !Log().empty() && !window.Loader().Busy(); }));
     EXPECT_EQ(Log(), TLines{"Connected, H/W revision 171"});
     EXPECT_TRUE(IsWindowVisible(window.filegroup));
 
-    SetWindowTextA(window.diredit->Edit(), images.Path().c_str());
+    const HWND folder = window.diredit->Edit();
+    ClickInto(folder, 20);
+    ASSERT_TRUE(PumpUntil([&] { return GetFocus() == folder; }));
+    TypeInto(folder, "\x01" + images.Path());
+    EXPECT_TRUE(
+        PumpWindowUntil(window, [&] { return window.ListCount(TImageList::ilPrograms) > 0; }));
     EXPECT_EQ(window.ListItem(TImageList::ilWebPages, window.ListItemIndex(TImageList::ilWebPages)),
               "pagesV1.bin");
     EXPECT_EQ(window.ListItem(TImageList::ilPrograms, window.ListItemIndex(TImageList::ilPrograms)),
@@ -978,12 +1079,20 @@ TEST_F(Win32WindowTest, ConnectAndUploadAgainstTheUnit) {
     EXPECT_TRUE(FileBytes(LinuxPath(store + "/rrpages.bin")) == pages);
     EXPECT_TRUE(FileBytes(LinuxPath(store + "/rrboot.bin")) == program);
     EXPECT_TRUE(answerer.Boxes().empty());
+    Picture("success");
+}
 
-    // scripts/screenshot-windows.sh takes the picture of the window now.
-    if (const std::string ready = Env("LOADER_SCREENSHOT_READY"); !ready.empty()) {
-        std::ofstream(LinuxPath(ready)) << "ready\n";
-        PumpUntil([&] { return !std::filesystem::exists(LinuxPath(ready)); }, 30s);
-    }
+TEST_F(Win32WindowTest, AnUploadThatTheUnitRefusesEndsInRed) {
+    // A unit that refuses every image as RefusingUnit does; ctest starts it.
+    const std::string unit = Env("LOADER_TEST_REFUSING_UNIT");
+    ASSERT_FALSE(unit.empty()) << "no simulated unit (LOADER_TEST_REFUSING_UNIT)";
+    const TImagePair images;
+    ConnectTo(unit, images.Folder.Path());
+    SendMessageA(window.uploadbut, BM_CLICK, 0, 0);
+    EXPECT_EQ(Log(), RefusedUploadLog);
+    EXPECT_EQ(window.StatusText(), RefusedUploadLog.back());
+    EXPECT_EQ(StatusTextColour(window), RGB(0xc0, 0, 0));
+    Picture("failure");
 }
 
 TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
@@ -996,6 +1105,9 @@ TEST_F(Win32WindowTest, FailedScanShowsTheErrorBox) {
     EXPECT_EQ(box.text, "Read beyond end of file.");
     EXPECT_TRUE(box.errorIcon);
     EXPECT_EQ(box.buttons, TLines{"OK"});
+    RECT main{};
+    GetWindowRect(window.Handle(), &main);
+    EXPECT_TRUE(CentredOver(box.place, main)); // the window's box, over it
     EXPECT_EQ(window.ListItemIndex(TImageList::ilPrograms), -1);
     EXPECT_TRUE(IsWindowEnabled(window.connectbut)); // the window goes on
 }
@@ -1066,9 +1178,12 @@ TEST_F(Win32WindowTest, CloseDuringARunAsksAndAYesEndsItWithinTwoSeconds) {
     EXPECT_EQ(logAfterNo, TLines{"Rebooting unit"});
     const auto boxes = answerer.Boxes();
     ASSERT_EQ(boxes.size(), 2u);
+    RECT frame{};
+    GetWindowRect(main, &frame);
     for (const TBox& box : boxes) {
         EXPECT_EQ(box.text, TWindowController::CloseQuestion);
         EXPECT_EQ(box.buttons, (TLines{"&Yes", "&No"}));
+        EXPECT_TRUE(CentredOver(box.place, frame));
     }
     EXPECT_EQ(Log(), (TLines{"Rebooting unit", "Cancelled at wait after the reboot"}));
     EXPECT_FALSE(IsWindowVisible(main));
@@ -1203,7 +1318,7 @@ TEST_F(Win32WindowTest, UploadRefusesImagesItCannotVouchForBeforeAnyCommand) {
     }
 }
 
-TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
+TEST_F(Win32WindowTest, FolderChooserIsTheSystemsPickerAtTheEditsFolder) {
     // Its top-left at the edit's bottom-left; moved left by its width past
     // the work area's right edge, and up to 64 above the work area's bottom
     // when it would reach it.
@@ -1225,20 +1340,48 @@ TEST_F(Win32WindowTest, FolderChooserOffersFoldersOnly) {
         EXPECT_EQ(at.y, r.at.y);
     }
 
-    // F4 in the edit opens it; a cancel leaves the text as it was.
-    TDialogAnswerer chooser("Select Directory", IDCANCEL);
+    // The system's picker, at the edit's folder: it lists the folder that
+    // folder holds. Below the edit, as on the work area. A path on the
+    // drive that Wine maps to the Linux side once gave back the drive.
+    const TLinuxFolder linuxSide;
+    const std::string& folder = linuxSide.Path;
     window.SetFileGroupVisible(true);
-    SetWindowTextA(window.diredit->Edit(), "C:\\windows");
-    SendMessageA(window.diredit->Edit(), WM_KEYDOWN, VK_F4, 0);
-    ASSERT_EQ(chooser.Boxes().size(), 1u);
-    const TBox box = chooser.Boxes().front();
-    EXPECT_EQ(box.buttons, (TLines{"OK", "Cancel"})); // no button for a new folder
-    EXPECT_TRUE(box.hasEdit);
-    RECT edit{};
-    GetWindowRect(window.diredit->Edit(), &edit);
-    EXPECT_EQ(box.place.left, edit.left);
-    EXPECT_EQ(box.place.top, edit.bottom);
-    EXPECT_EQ(window.DirEditText(), "C:\\windows");
+    const HWND edit = window.diredit->Edit();
+    struct TRow {
+        const char* name;
+        std::function<void()> open;
+        int command;
+        std::string typed; // into the picker's path box
+        std::string after; // the edit's text then
+    };
+    const TRow opens[] = {
+        {"F4, cancelled", [&] { SendMessageA(edit, WM_KEYDOWN, VK_F4, 0); }, IDCANCEL, "", folder},
+        {"the button, the same folder confirmed",
+         [&] { SendMessageA(window.diredit->BrowseButton(), BM_CLICK, 0, 0); }, IDOK, folder,
+         folder},
+        {"F4, the folder in it confirmed", [&] { SendMessageA(edit, WM_KEYDOWN, VK_F4, 0); }, IDOK,
+         folder + "inner", folder + "inner"},
+    };
+    for (const TRow& row : opens) {
+        SCOPED_TRACE(row.name);
+        SetWindowTextW(edit, WideText(folder).c_str());
+        TDialogAnswerer chooser("Select Directory", row.command);
+        chooser.TypeFileName(row.typed);
+        row.open();
+        ASSERT_EQ(chooser.Boxes().size(), 1u);
+        const TBox box = chooser.Boxes().front();
+        EXPECT_EQ(box.listed, TLines{"inner"});
+        EXPECT_TRUE(box.hasEdit);
+        RECT field{};
+        GetWindowRect(edit, &field);
+        const POINT at = TAdvDirectoryEdit::ChooserPosition(
+            {field.left, field.bottom},
+            {box.place.right - box.place.left, box.place.bottom - box.place.top},
+            WorkAreaOf(window.Handle()));
+        EXPECT_EQ(box.place.left, at.x);
+        EXPECT_EQ(box.place.top, at.y);
+        EXPECT_EQ(window.DirEditText(), row.after);
+    }
     EXPECT_TRUE(answerer.Boxes().empty());
 }
 
@@ -1274,11 +1417,13 @@ TEST_F(Win32WindowTest, AFolderNamedInAnyScriptListsItsImages) {
     EXPECT_EQ(start, 0u);
     EXPECT_EQ(end, static_cast<DWORD>(WideText(folder).size()));
 
-    // The folder chooser opens at the folder in the edit.
+    // The folder chooser opens at the folder in the edit: it lists the
+    // folder that one holds.
+    std::filesystem::create_directory(std::filesystem::path(WideText(folder + "Ünï")));
     TDialogAnswerer chooser("Select Directory", IDCANCEL);
     SendMessageA(window.diredit->Edit(), WM_KEYDOWN, VK_F4, 0);
     ASSERT_EQ(chooser.Boxes().size(), 1u);
-    EXPECT_EQ(chooser.Boxes().front().treeSelected, "Firmware Ünïcødé 版本");
+    EXPECT_EQ(chooser.Boxes().front().listed, TLines{"Ünï"});
     EXPECT_EQ(window.DirEditText(), folder);
     EXPECT_TRUE(answerer.Boxes().empty());
 }
