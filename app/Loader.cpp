@@ -284,6 +284,7 @@ void TLoader::direditChange() {
         // before it listed and nothing chosen.
         if (!scan->Failure.empty()) {
             window_.TraceOut("scan stopped at " + scan->FailedName + ": " + scan->Failure);
+            window_.ScanStopped(scan->FailedName, scan->Failure);
             throw Exception(scan->Failure);
         }
         for (const TImageList list : {TImageList::ilWebPages, TImageList::ilPrograms})

@@ -245,7 +245,6 @@ void TWindowController::FolderPaused() noexcept {
 
 void TWindowController::ScanFolder() noexcept {
     folderPending_ = false;
-    scanning_ = true;
     // A scan inside a run (Connect setting the folder) fails into that run,
     // but not through the toolkit's dispatch of the edit's change: the
     // window raises it once the edit has finished its change.
@@ -253,28 +252,17 @@ void TWindowController::ScanFolder() noexcept {
         loader_.direditChange();
     } catch (...) {
         HoldFailure(std::current_exception());
-        try {
-            LogScanStop();
-        } catch (...) {
-            // The failure held says why the run ended; the log line only adds to it.
-        }
     }
-    scanning_ = false;
 }
 
 void TWindowController::ShowError(const std::string& text) {
-    // The box tells what stopped the scan ("Read beyond end of file"), not
-    // which of the folder's files did.
-    if (std::exchange(scanning_, false))
-        LogScanStop();
     view_.ShowErrorBox(text);
 }
 
-void TWindowController::LogScanStop() {
-    const auto scan = ScanImageFolder(window_.DirEditText(), loader_.HardwareRevision);
-    if (scan && !scan->Failure.empty())
-        window_.LogLine("Scan stopped at " + EscapeControls(scan->FailedName) + ": " +
-                        scan->Failure);
+void TWindowController::ScanStopped(const std::string& name, const std::string& reason) {
+    // The box tells what stopped the scan ("Read beyond end of file"), not
+    // which of the folder's files did: the log does, before the box opens.
+    window_.LogLine("Scan stopped at " + EscapeControls(name) + ": " + reason);
 }
 
 void TWindowController::HoldFailure(std::exception_ptr failure) noexcept {

@@ -246,9 +246,11 @@ public:
     void FolderConfirmed() noexcept;
     /// The pause that typing started has passed: the folder typed is scanned.
     void FolderPaused() noexcept;
-    /// TWindowOperations::ShowError: after a scan that a file stopped, the
-    /// log names that file; then the box.
+    /// TWindowOperations::ShowError: the box, over the window.
     void ShowError(const std::string& text);
+    /// TWindowOperations::ScanStopped: the log names the file that stopped
+    /// the scan, before its box opens; every scan, Connect's own included.
+    void ScanStopped(const std::string& name, const std::string& reason);
 
     /// Keeps a failure that a handler could not let through the toolkit's
     /// dispatch, to be raised by RaiseHeldFailure once the dispatch has
@@ -300,9 +302,6 @@ private:
     void ShowOutcome(const TRunOutcome& outcome);
     /// Scans the folder in the edit now, no pause pending any more.
     void ScanFolder() noexcept;
-    /// The log's line that names the file that stopped the scan of the
-    /// folder in the edit.
-    void LogScanStop();
     /// True when list has an entry chosen.
     bool Chosen(TImageList list) const;
 
@@ -319,8 +318,6 @@ private:
     std::string folderText_;
     /// Typing in the folder edit waits for its pause to be scanned.
     bool folderPending_ = false;
-    /// A scan that this controller started runs.
-    bool scanning_ = false;
     TStatusTone tone_ = TStatusTone::stNormal;
     bool asking_ = false;
     bool stopAndClose_ = false;

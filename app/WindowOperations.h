@@ -85,6 +85,10 @@ public:
     /// that whoever watches a run from outside knows how far it got even
     /// when it never reaches RunEnded. Nothing by default.
     virtual void StepReached(TRunStep /*step*/) {}
+    /// The folder scan stopped at the file name, which cannot be read, for
+    /// reason; the entries before it are listed, and the error box with
+    /// reason follows. Nothing by default.
+    virtual void ScanStopped(const std::string& /*name*/, const std::string& /*reason*/) {}
 };
 
 /// A window's part of a run's end that every window shares: after a run that

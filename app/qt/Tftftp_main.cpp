@@ -528,6 +528,10 @@ void Tftftp_main::SetBusy(bool busy) {
     controller_->SetBusy(busy);
 }
 
+void Tftftp_main::ScanStopped(const std::string& name, const std::string& reason) {
+    controller_->ScanStopped(name, reason);
+}
+
 void Tftftp_main::RunEnded(const TRunOutcome& outcome) {
     controller_->RunEnded(outcome);
 }

@@ -96,6 +96,7 @@ public:
     void ShowError(const std::string& text) override;
     void SetBusy(bool busy) override;
     void RunEnded(const TRunOutcome& outcome) override;
+    void ScanStopped(const std::string& name, const std::string& reason) override;
     void SetProgress(std::int64_t done, std::int64_t total) override;
 
 private:

@@ -38,6 +38,9 @@ public:
         if (busy)
             FocusInRun = Focus;
     }
+    void ScanStopped(const std::string& name, const std::string& reason) override {
+        Controller.ScanStopped(name, reason);
+    }
     void RunEnded(const TRunOutcome& outcome) override {
         TRecordingWindow::RunEnded(outcome);
         Controller.RunEnded(outcome);
