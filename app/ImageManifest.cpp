@@ -18,14 +18,6 @@ bool IsHexDigit(char c) {
     return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
-std::string LowerCase(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 /// The name without the folders in front of it; a backslash separates them
 /// only where the platform's paths use it.
 std::string_view BareName(std::string_view name) {

@@ -128,12 +128,28 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(b, e - b));
 }
 
-std::string UpperCase(std::string_view text) {
+namespace {
+
+/// The text with the ASCII letters from `first` to `first + 25` moved to
+/// the other case; every other byte unchanged.
+std::string SwapLetterCase(std::string_view text, char first) {
+    constexpr int kCaseDistance = 'a' - 'A';
+    const int shift = first == 'a' ? -kCaseDistance : kCaseDistance;
     std::string s(text);
     for (char& c : s)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+        if (c >= first && c <= first + 25)
+            c = static_cast<char>(c + shift);
     return s;
+}
+
+} // namespace
+
+std::string UpperCase(std::string_view text) {
+    return SwapLetterCase(text, 'a');
+}
+
+std::string LowerCase(std::string_view text) {
+    return SwapLetterCase(text, 'A');
 }
 
 bool SameText(std::string_view a, std::string_view b) {

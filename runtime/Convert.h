@@ -26,6 +26,8 @@ std::string Trim(std::string_view text);
 
 /// Letters a to z turned into A to Z; every other byte unchanged.
 std::string UpperCase(std::string_view text);
+/// The same with the letters A to Z made a to z.
+std::string LowerCase(std::string_view text);
 
 /// Compares two texts ignoring the letter case of a to z.
 bool SameText(std::string_view a, std::string_view b);

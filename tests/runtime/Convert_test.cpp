@@ -51,6 +51,16 @@ TEST(Trim, StripsBlanksAndControlCharactersAtBothEnds) {
     EXPECT_EQ(Trim("   "), "");
 }
 
+TEST(LetterCase, MovesOnlyTheLettersAToZAndComparesByThem) {
+    // The bytes beside the letter ranges ('@', '[', '`', '{') and any byte
+    // above 127 keep their value: names in other scripts are not folded.
+    EXPECT_EQ(UpperCase("@az[`AZ{ caf\xc3\xa9"), "@AZ[`AZ{ CAF\xc3\xa9");
+    EXPECT_EQ(LowerCase("@az[`AZ{ CAF\xc3\x89"), "@az[`az{ caf\xc3\x89");
+    EXPECT_TRUE(SameText("RRPAGES.bin", "rrpages.BIN"));
+    EXPECT_FALSE(SameText("@", "`"));
+    EXPECT_FALSE(SameText("abc", "abcd"));
+}
+
 TEST(Format, FillsTextAndDecimalPlaceholders) {
     EXPECT_EQ(Format("Socket Error # %d\r\n%s", 10061, std::string("Connection refused.")),
               "Socket Error # 10061\r\nConnection refused.");
