@@ -189,6 +189,9 @@ private:
     /// Ends the handler (silently) when a cancel has been asked for or the
     /// time limit has passed.
     void CheckCancel() const;
+    /// Ends the handler now, silently, with result (a cancel or the time
+    /// limit).
+    [[noreturn]] void Stop(TRunResult result) const;
     /// The run has reached step: the outcome's step, told to the window.
     void Reach(TRunStep step);
     /// The run has done all it had to.

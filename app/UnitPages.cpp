@@ -13,11 +13,6 @@ namespace {
 /// The revision marker on the unit's home page, opening quote included.
 constexpr std::string_view RevisionMarker = "g_HwId = \"";
 
-/// Seconds as the user reads them: "5", "1.5".
-std::string SecondsText(std::chrono::milliseconds time) {
-    return fmt::format("{:g}", static_cast<double>(time.count()) / 1000);
-}
-
 /// The HTTP layer's pump hook for the length of one fetch.
 class TPumpHook {
 public:

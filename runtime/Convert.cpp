@@ -1,6 +1,7 @@
 #include "runtime/Convert.h"
 
 #include <algorithm>
+#include <fmt/format.h>
 
 #include "runtime/Exception.h"
 #include "runtime/Format.h"
@@ -126,6 +127,10 @@ std::string Trim(std::string_view text) {
     while (e > b && static_cast<unsigned char>(text[e - 1]) <= 32)
         --e;
     return std::string(text.substr(b, e - b));
+}
+
+std::string SecondsText(std::chrono::milliseconds time) {
+    return fmt::format("{:g}", static_cast<double>(time.count()) / 1000);
 }
 
 namespace {

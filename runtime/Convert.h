@@ -4,6 +4,7 @@
 // are std::string holding 8-bit text.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +24,9 @@ std::optional<std::int32_t> TryStrToInt(std::string_view text);
 /// Removes leading and trailing characters with codes up to 32 (blanks and
 /// control characters).
 std::string Trim(std::string_view text);
+
+/// A duration in seconds as the user reads them: "300", "1.5", "0.001".
+std::string SecondsText(std::chrono::milliseconds time);
 
 /// Letters a to z turned into A to Z; every other byte unchanged.
 std::string UpperCase(std::string_view text);
