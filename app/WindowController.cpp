@@ -384,3 +384,37 @@ void TWindowController::SaveLogAs() {
         window_.ShowError(ErrorBoxText(e.Message()));
     }
 }
+
+void TRunWindow::ShowError(const std::string& text) {
+    controller_->ShowError(text);
+}
+
+void TRunWindow::SetBusy(bool busy) {
+    if (!busy)
+        SetProgress(0, 0);
+    controller_->SetBusy(busy);
+}
+
+void TRunWindow::RunEnded(const TRunOutcome& outcome) {
+    controller_->RunEnded(outcome);
+}
+
+void TRunWindow::ScanStopped(const std::string& name, const std::string& reason) {
+    controller_->ScanStopped(name, reason);
+}
+
+void TRunWindow::PumpMessagesUntil(Clock::time_point deadline) {
+    while (!controller_->Closing()) {
+        const auto left = deadline - Clock::now();
+        if (left <= Clock::duration::zero())
+            break;
+        WaitForMessages(std::chrono::ceil<std::chrono::milliseconds>(left));
+        PumpMessages();
+    }
+    PumpMessages();
+}
+
+void TRunWindow::StartController() {
+    TRunView& view = *this;
+    controller_ = std::make_unique<TWindowController>(*this, view);
+}

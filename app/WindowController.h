@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <exception>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -324,4 +325,32 @@ private:
     bool closing_ = false;
     /// The status label shows ConnectHint.
     bool hinting_ = false;
+};
+
+/// A window whose runs a TWindowController governs: the window operations
+/// that are the controller's to answer, answered once for both windows. A
+/// window builds its controls, then starts the controller.
+class TRunWindow : public TWindowOperations, protected TRunView {
+public:
+    /// The logic behind the buttons and the folder edit.
+    TLoader& Loader() { return controller_->Loader(); }
+
+    void ShowError(const std::string& text) override;
+    /// The transfer bar is hidden as a run ends.
+    void SetBusy(bool busy) override;
+    void RunEnded(const TRunOutcome& outcome) override;
+    void ScanStopped(const std::string& name, const std::string& reason) override;
+    /// Sleeps on the window's messages rather than spinning, pumping them as
+    /// they come; returns early once the window is closed during a run,
+    /// since the loader then only unwinds.
+    void PumpMessagesUntil(Clock::time_point deadline) override;
+
+protected:
+    /// Creates the controller on this window; once its controls exist.
+    void StartController();
+    /// Waits until the window has a message to handle, or longest has
+    /// passed, handling what comes in the toolkit's own way.
+    virtual void WaitForMessages(std::chrono::milliseconds longest) = 0;
+
+    std::unique_ptr<TWindowController> controller_;
 };

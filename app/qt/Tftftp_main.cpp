@@ -1,9 +1,8 @@
-// The main window: builds the controls at their fixed places, offers the
-// window operations to the loader, runs every handler through the loader's
-// guard and every run button through the window controller, and draws what
-// the controller says of the run. Texts cross between the loader and Qt as
-// 8-bit text in the system's encoding, byte for byte where file names are
-// concerned.
+// The main window: builds the controls at their fixed places, runs every
+// handler through the loader's guard and every run button through the window
+// controller, and takes the window's own events (the log's menu and keys,
+// the palette, a close). What it offers the loader and the controller is in
+// MainOperations.cpp.
 #include "app/qt/Tftftp_main.h"
 
 #include <QApplication>
@@ -36,33 +35,16 @@
 #include "app/WindowAntiFreeze.h"
 #include "app/qt/DirectoryEdit.h"
 #include "app/qt/MaskEdit.h"
+#include "app/qt/QtText.h"
 #include "net/IdComponent.h"
 #include "runtime/Files.h"
 
 namespace {
 
-QString ToQt(const std::string& text) {
-    return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string FromQt(const QString& text) {
-    return text.toLocal8Bit().toStdString();
-}
-
 TRgb Rgb(const QColor& colour) {
     const QColor rgb = colour.toRgb();
     return {static_cast<std::uint8_t>(rgb.red()), static_cast<std::uint8_t>(rgb.green()),
             static_cast<std::uint8_t>(rgb.blue())};
-}
-
-// Room for a caption in a title bar: the text in a bold font a little larger
-// than the application's, and three title-bar buttons beside it.
-int CaptionRoom(const QString& caption) {
-    QFont title = QApplication::font();
-    title.setBold(true);
-    title.setPointSizeF(title.pointSizeF() * 1.25);
-    constexpr int Buttons = 3 * 32;
-    return QFontMetrics(title).horizontalAdvance(caption) + Buttons;
 }
 
 // "Tahoma" where it is installed; fontconfig substitutes the system's sans
@@ -188,8 +170,7 @@ Tftftp_main::Tftftp_main(QWidget* parent)
     setTabOrder(file1edit, file2edit);
     setTabOrder(file2edit, uploadbut);
 
-    TRunView& view = *this;
-    controller_ = std::make_unique<TWindowController>(*this, view);
+    StartController();
     ShowStatusColour();
     // A transfer waits up to 4 s for each reply without a notification; the
     // window must repaint and take a close meanwhile. One hook per process.
@@ -309,229 +290,4 @@ void Tftftp_main::closeEvent(QCloseEvent* event) {
         break;
     }
     QWidget::closeEvent(event);
-}
-
-// --- Run state ----------------------------------------------------------------
-
-QPushButton* Tftftp_main::Button(TRunKind button) const {
-    return button == TRunKind::rkConnect ? connectbut : uploadbut;
-}
-
-void Tftftp_main::ShowRunState() {
-    for (const TRunKind kind : {TRunKind::rkConnect, TRunKind::rkUpload}) {
-        const std::string_view caption = controller_->ButtonCaption(kind);
-        Button(kind)->setText(
-            QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
-    }
-    for (const TWindowControl control : WindowControls)
-        controls_[control]->setEnabled(controller_->ControlEnabled(control));
-    escape_->setEnabled(controller_->Running());
-    ShowStatusColour();
-}
-
-std::optional<TWindowControl> Tftftp_main::FocusedControl() {
-    return controls_.Find(QApplication::focusWidget());
-}
-
-void Tftftp_main::FocusControl(TWindowControl control) {
-    controls_[control]->setFocus(Qt::OtherFocusReason);
-}
-
-bool Tftftp_main::ControlShown(TWindowControl control) {
-    return controls_[control]->isVisibleTo(this);
-}
-
-bool Tftftp_main::AddressHoldsInvalidChange() {
-    return ipedit->HoldsInvalidChange();
-}
-
-void Tftftp_main::AskToClose(const std::string& question) {
-    // Opened, not run: the update goes on in the run's own pumps while the
-    // user reads the question.
-    auto* box = new QMessageBox(QMessageBox::Question, QString::fromLatin1(ApplicationTitleText),
-                                ToQt(question), QMessageBox::Yes | QMessageBox::No, this);
-    box->setObjectName(QStringLiteral("closebox"));
-    box->setDefaultButton(QMessageBox::No);
-    box->setEscapeButton(QMessageBox::No);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::WindowModal);
-    FitCaption(*box);
-    connect(box, &QMessageBox::finished, this, [this, box] {
-        controller_->CloseAnswered(box->clickedButton() == box->button(QMessageBox::Yes));
-    });
-    closeBox_ = box;
-    box->open();
-}
-
-QMessageBox* Tftftp_main::CloseBox() const {
-    return closeBox_;
-}
-
-void Tftftp_main::CloseWindow() {
-    close();
-}
-
-// --- Window operations ------------------------------------------------------
-
-void Tftftp_main::LogLine(const std::string& text) {
-    ListBox1->addItem(ToQt(text));
-    ListBox1->scrollToBottom();
-}
-
-void Tftftp_main::ClearLog() {
-    ListBox1->clear();
-}
-
-void Tftftp_main::SetStatus(const std::string& text) {
-    statusText_ = ToQt(text);
-    statuslab->setAccessibleDescription(statusText_); // its name says what it is
-    PlaceStatus();
-}
-
-void Tftftp_main::PlaceStatus() {
-    constexpr int Home = TWindowLayout::Status.Left;
-    statuslab->setText(statusText_);
-    const TStatusPlace place = StatusPlace(
-        std::max(TWindowLayout::Status.Width, statuslab->sizeHint().width()), Home,
-        transferbar->isVisible() ? Home : transferbar->x(), ListBox1->geometry().right() + 1);
-    if (place.Elided)
-        statuslab->setText(
-            statuslab->fontMetrics().elidedText(statusText_, Qt::ElideRight, place.Width));
-    statuslab->setToolTip(place.Elided ? statusText_ : QString());
-    statuslab->setGeometry(place.Left, statuslab->y(), place.Width, statuslab->height());
-}
-
-void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
-    const bool shown = transferbar->isVisible();
-    transferbar->setVisible(total > 0);
-    if (total > 0)
-        transferbar->setValue(ProgressPercent(done, total));
-    // The status reaches left over the strip only while the bar is away.
-    if (transferbar->isVisible() != shown)
-        PlaceStatus();
-}
-
-void Tftftp_main::TraceOut(const std::string& text) {
-    // The trace is for a technician at a terminal; stderr is the channel that
-    // goes nowhere visible unless someone is looking.
-    std::fprintf(stderr, "%s\n", text.c_str());
-}
-
-void Tftftp_main::PumpMessages() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    controller_->RaiseHeldFailure();
-}
-
-void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
-    // Sleeps in the event loop rather than spinning; a close ends the wait early,
-    // since the loader then only unwinds.
-    while (!controller_->Closing()) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero())
-            break;
-        QEventLoop loop;
-        QTimer::singleShot(std::chrono::ceil<std::chrono::milliseconds>(left), Qt::PreciseTimer,
-                           &loop, &QEventLoop::quit);
-        QEventLoop* outer = wait_;
-        wait_ = &loop;
-        loop.exec();
-        wait_ = outer;
-    }
-    PumpMessages();
-}
-
-std::string Tftftp_main::ReadAddress() {
-    return FromQt(ipedit->Reading());
-}
-
-void Tftftp_main::SetFileGroupVisible(bool visible) {
-    filegroup->setVisible(visible);
-}
-
-std::string Tftftp_main::DirEditText() {
-    return FromQt(diredit->Text());
-}
-
-void Tftftp_main::SetDirEditText(const std::string& text) {
-    diredit->SetText(ToQt(text)); // its change scans
-    controller_->RaiseHeldFailure();
-}
-
-QComboBox* Tftftp_main::List(TImageList list) const {
-    return list == TImageList::ilWebPages ? file1edit : file2edit;
-}
-
-void Tftftp_main::ListClear(TImageList list) {
-    List(list)->clear();
-    List(list)->clearEditText();
-}
-
-void Tftftp_main::ListAppend(TImageList list, const std::string& text) {
-    List(list)->addItem(ToQt(text));
-    // Appending to an empty list must not select: selecting is the scan's step.
-    if (List(list)->count() == 1)
-        List(list)->setCurrentIndex(-1);
-}
-
-int Tftftp_main::ListCount(TImageList list) {
-    return List(list)->count();
-}
-
-int Tftftp_main::ListItemIndex(TImageList list) {
-    return List(list)->currentIndex();
-}
-
-void Tftftp_main::SetListItemIndex(TImageList list, int index) {
-    List(list)->setCurrentIndex(index);
-}
-
-std::string Tftftp_main::ListItem(TImageList list, int index) {
-    return FromQt(List(list)->itemText(index));
-}
-
-std::string Tftftp_main::ProgramFolder() {
-    return ::ProgramFolder();
-}
-
-void Tftftp_main::FitCaption(QMessageBox& box) {
-    box.setTextFormat(Qt::PlainText); // a message is never markup
-    // Qt sizes the box for its caption in the box's own small font; the title
-    // bar draws it larger and beside its buttons, and would cut it short.
-    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
-        grid->addItem(new QSpacerItem(CaptionRoom(box.windowTitle()), 0, QSizePolicy::Minimum,
-                                      QSizePolicy::Fixed),
-                      grid->rowCount(), 0, 1, grid->columnCount());
-}
-
-void Tftftp_main::ShowError(const std::string& text) {
-    controller_->ShowError(text);
-}
-
-void Tftftp_main::StartFolderPause(std::chrono::milliseconds delay) {
-    folderPause_->start(delay);
-}
-
-void Tftftp_main::ShowErrorBox(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, QString::fromLatin1(ApplicationTitleText), ToQt(text),
-                    QMessageBox::Ok, this);
-    box.setObjectName(QStringLiteral("errorbox"));
-    FitCaption(box);
-    QMessageBox* outer = errorBox_;
-    errorBox_ = &box;
-    box.exec();
-    errorBox_ = outer;
-}
-
-void Tftftp_main::SetBusy(bool busy) {
-    if (!busy)
-        SetProgress(0, 0);
-    controller_->SetBusy(busy);
-}
-
-void Tftftp_main::ScanStopped(const std::string& name, const std::string& reason) {
-    controller_->ScanStopped(name, reason);
-}
-
-void Tftftp_main::RunEnded(const TRunOutcome& outcome) {
-    controller_->RunEnded(outcome);
 }

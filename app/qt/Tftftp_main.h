@@ -35,7 +35,7 @@ class TAdvDirectoryEdit;
 class TIdAntiFreezeBase;
 class TMaskEdit;
 
-class Tftftp_main : public QWidget, public TWindowOperations, private TRunView {
+class Tftftp_main : public QWidget, public TRunWindow {
     Q_OBJECT
 
 public:
@@ -58,8 +58,6 @@ public:
     /// Under the log, left of the status label; shown only during a transfer.
     QProgressBar* const transferbar;
 
-    /// The logic behind the buttons and the folder edit.
-    TLoader& Loader() { return controller_->Loader(); }
     /// The error box while it is open, else null; lets the box be read and
     /// dismissed without a click.
     QMessageBox* ErrorBox() const { return errorBox_; }
@@ -70,16 +68,15 @@ public:
     /// The widget of each control that TWindowControl names.
     const TControlTable<QWidget*>& Controls() const { return controls_; }
 
-    // TWindowOperations, as documented there. ShowError blocks in the box's
-    // own message loop until OK; PumpMessagesUntil returns early once the
-    // window is closed during a run. SetStatus shows a text too long for the
-    // strip under the log cut short, the whole text in the label's tooltip.
+    // TWindowOperations, as documented there, but for those TRunWindow
+    // answers. The error box blocks in its own message loop until OK.
+    // SetStatus shows a text too long for the strip under the log cut short,
+    // the whole text in the label's tooltip.
     void LogLine(const std::string& text) override;
     void ClearLog() override;
     void SetStatus(const std::string& text) override;
     void TraceOut(const std::string& text) override;
     void PumpMessages() override;
-    void PumpMessagesUntil(Clock::time_point deadline) override;
     std::string ReadAddress() override;
     void SetFileGroupVisible(bool visible) override;
     std::string DirEditText() override;
@@ -91,10 +88,6 @@ public:
     void SetListItemIndex(TImageList list, int index) override;
     std::string ListItem(TImageList list, int index) override;
     std::string ProgramFolder() override;
-    void ShowError(const std::string& text) override;
-    void SetBusy(bool busy) override;
-    void RunEnded(const TRunOutcome& outcome) override;
-    void ScanStopped(const std::string& name, const std::string& reason) override;
     void SetProgress(std::int64_t done, std::int64_t total) override;
 
 protected:
@@ -132,8 +125,9 @@ private:
     void StartFolderPause(std::chrono::milliseconds delay) override;
     void AskToClose(const std::string& question) override;
     void CloseWindow() override;
+    // TRunWindow's wait: an event loop of its own, ended by a close (wait_).
+    void WaitForMessages(std::chrono::milliseconds longest) override;
 
-    std::unique_ptr<TWindowController> controller_;
     TControlTable<QWidget*> controls_;
     /// Escape cancels the run under way; on only while one goes on, when the
     /// address field, which takes Escape itself, is disabled.
@@ -145,5 +139,5 @@ private:
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
     QMessageBox* errorBox_ = nullptr;
-    QEventLoop* wait_ = nullptr; // the running PumpMessagesUntil, if any
+    QEventLoop* wait_ = nullptr; // the running WaitForMessages, if any
 };

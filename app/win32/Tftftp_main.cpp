@@ -1,10 +1,11 @@
-// The main window on the Windows GUI: builds the controls, offers the window
-// operations to the loader, runs every handler through the loader's guard
-// and every run button through the window controller, and draws what the
-// controller says of the run. No failure may unwind through the system's
-// message dispatch: the window procedure gives it to the controller to hold,
-// and it is raised again once the dispatch has returned (in the pump, or in
-// SetDirEditText for a scan that the loader started itself).
+// The main window on the Windows GUI: builds the controls, runs every handler
+// through the loader's guard and every run button through the window
+// controller, and takes the window's own messages; what it offers the loader
+// and the controller is in MainOperations.cpp. No failure may unwind through
+// the system's message dispatch: the window procedure gives it to the
+// controller to hold, and it is raised again once the dispatch has returned
+// (in the pump, or in SetDirEditText for a scan that the loader started
+// itself).
 #include "app/win32/Tftftp_main.h"
 
 #include <algorithm>
@@ -23,15 +24,8 @@ namespace {
 
 constexpr wchar_t WindowClass[] = L"Tftftp_main";
 constexpr wchar_t GroupClass[] = L"Tftftp_group";
-/// The address field refused a key or to be left; the box opens once that
-/// key or focus change is over.
-constexpr UINT WmValidationFailed = WM_APP + 1;
-/// The close question was answered: wParam is TRUE for Yes.
-constexpr UINT WmCloseAnswered = WM_APP + 2;
 /// The program's icon, as tftp-loader.rc declares it.
 constexpr int ProgramIcon = 1;
-/// The timer of the folder edit's pause after typing.
-constexpr UINT_PTR FolderPauseTimer = 1;
 enum TControlId {
     idStatuslab = 100,
     idLabel1,
@@ -85,8 +79,7 @@ Tftftp_main::Tftftp_main() {
     InitCommonControlsEx(&controls);
     RegisterClasses(&Tftftp_main::WindowProcedure, &Tftftp_main::GroupProcedure);
     // First, so that a failure in any message of the window has its keeper.
-    TRunView& view = *this;
-    controller_ = std::make_unique<TWindowController>(*this, view);
+    StartController();
 
     // A window with no owner and WS_EX_APPWINDOW: the task bar shows it, not
     // some hidden application window. Its size comes with the layout, once
@@ -361,205 +354,4 @@ void Tftftp_main::Close() {
         DestroyWindow(handle_);
         return;
     }
-}
-
-// --- Run state ----------------------------------------------------------------
-
-HWND Tftftp_main::Button(TRunKind button) const {
-    return button == TRunKind::rkConnect ? connectbut : uploadbut;
-}
-
-void Tftftp_main::ShowRunState() {
-    for (const TRunKind kind : {TRunKind::rkConnect, TRunKind::rkUpload})
-        SetControlText(Button(kind), std::string(controller_->ButtonCaption(kind)));
-    for (const TWindowControl control : WindowControls)
-        EnableWindow(controls_[control], controller_->ControlEnabled(control));
-    InvalidateRect(statuslab, nullptr, TRUE); // its colour: WM_CTLCOLORSTATIC
-}
-
-std::optional<TWindowControl> Tftftp_main::FocusedControl() {
-    return controls_.Find(GetFocus());
-}
-
-void Tftftp_main::FocusControl(TWindowControl control) {
-    SetFocus(controls_[control]);
-}
-
-bool Tftftp_main::ControlShown(TWindowControl control) {
-    return IsWindowVisible(controls_[control]) != FALSE;
-}
-
-bool Tftftp_main::AddressHoldsInvalidChange() {
-    return ipedit->HoldsInvalidChange();
-}
-
-std::vector<TLogLine> Tftftp_main::LogLines() {
-    return log_->Lines();
-}
-
-void Tftftp_main::SetClipboardText(const std::string& text) {
-    ::SetClipboardText(handle_, text);
-}
-
-std::optional<std::string> Tftftp_main::AskSavePath() {
-    return TLogView::AskSavePath(handle_);
-}
-
-void Tftftp_main::AskToClose(const std::string& question) {
-    question_.Ask(handle_, question, WmCloseAnswered);
-}
-
-void Tftftp_main::CloseWindow() {
-    // Not from inside the handler that asks: the run may still be unwinding
-    // through this window.
-    PostMessageW(handle_, WM_CLOSE, 0, 0);
-}
-
-// --- Window operations ------------------------------------------------------------
-
-void Tftftp_main::LogLine(const std::string& text) {
-    log_->Add(text);
-}
-
-void Tftftp_main::ClearLog() {
-    log_->Clear();
-}
-
-void Tftftp_main::SetStatus(const std::string& text) {
-    statusText_ = text;
-    PlaceStatus();
-}
-
-void Tftftp_main::PlaceStatus() {
-    SetControlText(statuslab, statusText_);
-    // The label grows with its text, to the right and then to the left, as
-    // wide as the text needs and the strip under the log allows.
-    const auto dpi = static_cast<UINT>(dpi_);
-    const SIZE extent = TextExtent(statuslab, statusText_);
-    const RECT home = Scaled(TWindowLayout::Status, dpi);
-    const bool bar = (GetWindowLongW(transferbar, GWL_STYLE) & WS_VISIBLE) != 0;
-    const TStatusPlace place =
-        StatusPlace(std::max<int>(home.right - home.left, extent.cx), home.left,
-                    bar ? home.left : PlaceOf(transferbar).left, PlaceOf(ListBox1).right);
-    SetWindowPos(statuslab, nullptr, place.Left, home.top, place.Width,
-                 std::max<LONG>(home.bottom - home.top, extent.cy), SWP_NOZORDER | SWP_NOACTIVATE);
-    tips_->SetText(statuslab, place.Elided ? statusText_ : "");
-    InvalidateRect(statuslab, nullptr, TRUE);
-}
-
-void Tftftp_main::SetProgress(std::int64_t done, std::int64_t total) {
-    const bool shown = (GetWindowLongW(transferbar, GWL_STYLE) & WS_VISIBLE) != 0;
-    ShowWindow(transferbar, total > 0 ? SW_SHOWNA : SW_HIDE);
-    if (total > 0)
-        SendMessageW(transferbar, PBM_SETPOS, static_cast<WPARAM>(ProgressPercent(done, total)), 0);
-    // The status reaches left over the strip only while the bar is away.
-    if (shown != (total > 0))
-        PlaceStatus();
-}
-
-void Tftftp_main::TraceOut(const std::string& text) {
-    OutputDebugStringW(WideText(text).c_str());
-}
-
-void Tftftp_main::PumpMessages() {
-    MSG msg{};
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (!Dispatch(msg)) {
-            // The quit belongs to the outer message loop; the run only unwinds.
-            PostQuitMessage(static_cast<int>(msg.wParam));
-            controller_->QuitRequested();
-            break;
-        }
-        controller_->RaiseHeldFailure();
-    }
-}
-
-void Tftftp_main::PumpMessagesUntil(Clock::time_point deadline) {
-    // Sleeps on the message queue rather than spinning; a close ends the wait
-    // early, since the loader then only unwinds.
-    while (!controller_->Closing()) {
-        const auto left = deadline - Clock::now();
-        if (left <= Clock::duration::zero())
-            break;
-        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(left).count();
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(wait), QS_ALLINPUT,
-                                    MWMO_INPUTAVAILABLE);
-        PumpMessages();
-    }
-    PumpMessages();
-}
-
-std::string Tftftp_main::ReadAddress() {
-    return ipedit->Reading();
-}
-
-void Tftftp_main::SetFileGroupVisible(bool visible) {
-    ShowWindow(filegroup, visible ? SW_SHOWNA : SW_HIDE);
-}
-
-std::string Tftftp_main::DirEditText() {
-    return diredit->Text();
-}
-
-void Tftftp_main::SetDirEditText(const std::string& text) {
-    diredit->SetText(text); // its change event runs the scan inside this call
-    controller_->RaiseHeldFailure();
-}
-
-HWND Tftftp_main::List(TImageList list) const {
-    return list == TImageList::ilWebPages ? file1edit : file2edit;
-}
-
-void Tftftp_main::ListClear(TImageList list) {
-    SendMessageW(List(list), CB_RESETCONTENT, 0, 0);
-}
-
-void Tftftp_main::ListAppend(TImageList list, const std::string& text) {
-    SendMessageW(List(list), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(WideText(text).c_str()));
-}
-
-int Tftftp_main::ListCount(TImageList list) {
-    return static_cast<int>(SendMessageW(List(list), CB_GETCOUNT, 0, 0));
-}
-
-int Tftftp_main::ListItemIndex(TImageList list) {
-    return static_cast<int>(SendMessageW(List(list), CB_GETCURSEL, 0, 0));
-}
-
-void Tftftp_main::SetListItemIndex(TImageList list, int index) {
-    SendMessageW(List(list), CB_SETCURSEL, static_cast<WPARAM>(index), 0);
-}
-
-std::string Tftftp_main::ListItem(TImageList list, int index) {
-    return ItemText(List(list), CB_GETLBTEXTLEN, CB_GETLBTEXT, index);
-}
-
-std::string Tftftp_main::ProgramFolder() {
-    return ::ProgramFolder();
-}
-
-void Tftftp_main::ShowError(const std::string& text) {
-    controller_->ShowError(text);
-}
-
-void Tftftp_main::StartFolderPause(std::chrono::milliseconds delay) {
-    SetTimer(handle_, FolderPauseTimer, static_cast<UINT>(delay.count()), nullptr);
-}
-
-void Tftftp_main::ShowErrorBox(const std::string& text) {
-    OwnedBox(handle_, text, MB_OK | MB_ICONERROR);
-}
-
-void Tftftp_main::SetBusy(bool busy) {
-    if (!busy)
-        SetProgress(0, 0);
-    controller_->SetBusy(busy);
-}
-
-void Tftftp_main::ScanStopped(const std::string& name, const std::string& reason) {
-    controller_->ScanStopped(name, reason);
-}
-
-void Tftftp_main::RunEnded(const TRunOutcome& outcome) {
-    controller_->RunEnded(outcome);
 }

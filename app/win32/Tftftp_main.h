@@ -31,7 +31,7 @@
 
 class TIdAntiFreezeBase;
 
-class Tftftp_main : public TWindowOperations, private TRunView {
+class Tftftp_main : public TRunWindow {
 public:
     static constexpr char Caption[] = "TFTP Upload Utility";
 
@@ -63,8 +63,6 @@ public:
     /// Under the log, left of the status label; shown only during a transfer.
     HWND transferbar = nullptr;
 
-    /// The logic behind the buttons and the folder edit.
-    TLoader& Loader() { return controller_->Loader(); }
     /// The status label's whole text, which the label may show cut short;
     /// its tooltip then holds it.
     const std::string& StatusText() const { return statusText_; }
@@ -72,16 +70,14 @@ public:
     /// The window of each control that TWindowControl names.
     const TControlTable<HWND>& Controls() const { return controls_; }
 
-    // TWindowOperations, as documented there. ShowError blocks in the box's
-    // own message loop until OK; PumpMessagesUntil sleeps on the message
-    // queue and returns early once the window is closed during a run.
+    // TWindowOperations, as documented there, but for those TRunWindow
+    // answers. The error box blocks in its own message loop until OK.
     // SetStatus shows a text too long for the strip under the log cut short.
     void LogLine(const std::string& text) override;
     void ClearLog() override;
     void SetStatus(const std::string& text) override;
     void TraceOut(const std::string& text) override;
     void PumpMessages() override;
-    void PumpMessagesUntil(Clock::time_point deadline) override;
     std::string ReadAddress() override;
     void SetFileGroupVisible(bool visible) override;
     std::string DirEditText() override;
@@ -93,16 +89,19 @@ public:
     void SetListItemIndex(TImageList list, int index) override;
     std::string ListItem(TImageList list, int index) override;
     std::string ProgramFolder() override;
-    void ShowError(const std::string& text) override;
-    void SetBusy(bool busy) override;
-    void RunEnded(const TRunOutcome& outcome) override;
-    void ScanStopped(const std::string& name, const std::string& reason) override;
     void SetProgress(std::int64_t done, std::int64_t total) override;
 
 private:
     static constexpr DWORD Style = WS_OVERLAPPEDWINDOW;
     static constexpr DWORD ExStyle = WS_EX_APPWINDOW | WS_EX_CONTROLPARENT;
     static constexpr char Label1Text[] = "IP Address:";
+    /// The address field refused a key or to be left; the box opens once
+    /// that key or focus change is over.
+    static constexpr UINT WmValidationFailed = WM_APP + 1;
+    /// The close question was answered: wParam is TRUE for Yes.
+    static constexpr UINT WmCloseAnswered = WM_APP + 2;
+    /// The timer of the folder edit's pause after typing.
+    static constexpr UINT_PTR FolderPauseTimer = 1;
 
     static LRESULT CALLBACK WindowProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK GroupProcedure(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
@@ -135,6 +134,8 @@ private:
     void StartFolderPause(std::chrono::milliseconds delay) override;
     void AskToClose(const std::string& question) override;
     void CloseWindow() override;
+    // TRunWindow's wait: on the thread's message queue.
+    void WaitForMessages(std::chrono::milliseconds longest) override;
 
     HWND handle_ = nullptr;
     int dpi_ = USER_DEFAULT_SCREEN_DPI;
@@ -143,7 +144,6 @@ private:
     HFONT statusFont_ = nullptr;
     std::unique_ptr<TLogView> log_;
     std::unique_ptr<TToolTips> tips_;
-    std::unique_ptr<TWindowController> controller_;
     TControlTable<HWND> controls_;
     /// Lets the window handle its messages while a transfer waits on its socket.
     std::unique_ptr<TIdAntiFreezeBase> IdAntiFreeze1;
