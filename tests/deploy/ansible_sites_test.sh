@@ -22,6 +22,7 @@
 #             package's own path has a space and a comma. Every good unit
 #             must be updated byte for byte with the images named, every
 #             unit reported, and the run fail.
+#   lost      a run whose every site is lost still reports, and fails
 #   lint      ansible-lint finds nothing in deploy/ansible
 #
 # Installs the package, so it needs root and skips (77) without it; it also
@@ -455,6 +456,24 @@ stores_empty 127.0.32.3 127.0.35.2 127.0.36.2
 [ ! -e "$work/report/sites/gone.json" ] || fail "the earlier report's site results stayed"
 [ -f "$work/report/sites/site1.json" ] || fail "no sites/site1.json"
 [ "$failed" -eq 0 ] || { cat "$work/run.log"; cat "$work/report/fleet-report.txt" 2>/dev/null || true; }
+
+# Every site of a run lost: the one whose SSH goes once its units are
+# updated, and the one with no server. The run still ends with a report of
+# its own, which says so, and fails.
+rm -f "$work/site4-ssh-lost"
+echo '[]' >"$work/report/fleet-report.json"
+status=$(playbook lost.log -i "$work/inventory.yml" --limit site4,site9)
+[ "$status" -eq 2 ] || fail "every site lost: status $status, not 2"
+holds lost.log 'Not updated: 2 units at 2 sites: 0 updated, 0 failed, 1 not reached, 1 not reported'
+python3 - "$work/report/fleet-report.json" <<'EOF' || fail "every site lost: the report is not this run's"
+import json, sys
+rows = {row.get("address") or row["site"]: row["outcome"] for row in json.load(open(sys.argv[1]))}
+expected = {"127.000.034.002": "not reported", "127.000.039.002": "not reached",
+            "site4": "unreachable", "site9": "unreachable"}
+if rows != expected:
+    print(f"rows {rows}, not {expected}")
+    sys.exit(1)
+EOF
 
 wait "$lint_pid" 2>/dev/null || true
 [ "$(cat "$work/lint.status" 2>/dev/null)" = 0 ] || { cat "$work/lint.log"; fail "ansible-lint found faults"; }
