@@ -1,8 +1,9 @@
 // The operations of the main window that the loader's logic uses, as one
 // abstract interface. Each front end (the Qt window, the Win32 window, the
-// headless one on a terminal) implements it, so the logic (connect, folder scan, upload) runs
-// unchanged under any of them, or under a window with no screen at all; it
-// sees nothing else of a window. No toolkit type may appear here.
+// headless one on a terminal) implements it, so the logic (connect, folder
+// scan, upload) runs unchanged under any of them, or under a window with no
+// screen at all; it sees nothing else of a window. No toolkit type may
+// appear here.
 #pragma once
 
 #include <chrono>
