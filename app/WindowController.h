@@ -6,12 +6,13 @@
 // control that chooses the unit or the images disabled, keeps the keyboard
 // focus across a run, asks before a close ends a run and knows once the
 // window is closing, scans the image folder once typing in its edit pauses
-// (and names in the log the file that stopped a scan), holds a failure that a toolkit's dispatch
-// cannot let through until the window raises it, copies and saves the log, and keeps the status
-// label's tone (a run that did not succeed in the error colour until the next run) and its place in
-// the strip under the log. Each window draws what it says and asks its toolkit for what differs (a
-// question that leaves the run going, a close, the clipboard, a file name); no toolkit type belongs
-// here.
+// (and names in the log the file that stopped a scan), holds a failure that
+// a toolkit's dispatch cannot let through until the window raises it,
+// copies and saves the log, and keeps the status label's tone (a run that
+// did not succeed in the error colour until the next run; the label's own
+// rules are StatusLabel.h's). Each window draws what it says and asks its
+// toolkit for what differs (a question that leaves the run going, a close,
+// the clipboard, a file name); no toolkit type belongs here.
 #pragma once
 
 #include <array>
@@ -27,11 +28,8 @@
 
 #include "app/Loader.h"
 #include "app/RunOutcome.h"
+#include "app/StatusLabel.h"
 #include "app/WindowOperations.h"
-
-/// The status label's colour: normal, or the error colour of a run that
-/// did not succeed.
-enum class TStatusTone { stNormal, stError };
 
 /// What a request to close the window (its close button, Alt+F4) comes to.
 enum class TCloseAction {
@@ -141,50 +139,9 @@ public:
     virtual void CloseWindow() = 0;
 };
 
-/// A colour as its red, green and blue parts.
-struct TRgb {
-    std::uint8_t Red = 0, Green = 0, Blue = 0;
-    friend bool operator==(const TRgb&, const TRgb&) = default;
-};
-
-/// The status label's colour in tone on a window of colour background, one
-/// that reads there (a WCAG 2 contrast of 4.5 at least) on a light palette
-/// and on a dark one alike. The normal tone is link, the palette's own link
-/// colour, where it reads, else the blue that reads best; the error tone is
-/// the red that reads best.
-TRgb StatusColour(TStatusTone tone, TRgb background, std::optional<TRgb> link = std::nullopt);
-
-/// A reason in the order a label that is cut short at its end should keep
-/// it: one that begins with the system's number ("Send request failed with
-/// error 12029 A connection with the server could not be established.",
-/// "Socket Error # 10061 Connection refused.") has its words first and the
-/// number after them ("A connection with the server could not be established
-/// (Send request failed with error 12029)"); any other is as it was.
-std::string WordsFirst(std::string_view reason);
-
-/// The status label's text at a run's end: OutcomeStatus with the reason's
-/// words first (WordsFirst). The log keeps OutcomeLine, as it was.
-std::string StatusOfOutcome(const TRunOutcome& outcome);
-
 /// True when a and b name the same folder as a folder chooser gives it back:
 /// alike but for the separators at their end ("C:\\images\\", "C:\\images").
 bool SameFolder(std::string_view a, std::string_view b) noexcept;
-
-/// The status label's place in the strip under the log, in the window's
-/// units: Left and Width, and whether its text is cut short (the window
-/// elides it, the log holding every outcome whole).
-struct TStatusPlace {
-    int Left = 0;
-    int Width = 0;
-    bool Elided = false;
-};
-
-/// Where a status textWidth wide goes: at home, its place in the layout,
-/// when it fits between home and right, the strip's right end; else ending
-/// at right and reaching as far left as it needs, but never left of
-/// farthestLeft (the strip's start, or home while the transfer bar is shown
-/// to its left).
-TStatusPlace StatusPlace(int textWidth, int home, int farthestLeft, int right);
 
 class TWindowController {
 public:

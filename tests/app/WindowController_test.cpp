@@ -2,7 +2,7 @@
 // records what it is told: Upload offered only while the address field reads
 // the unit connected, the focus kept across a run, the close during a run,
 // the folder scanned once typing pauses, a held failure, the log's Copy and
-// Save As, and the status label's words. Against simulated units on loopback
+// Save As. Against simulated units on loopback
 // addresses of this file's own.
 #include "app/WindowController.h"
 
@@ -307,35 +307,5 @@ TEST(WindowController, ScansTheFolderOnceTypingPausesOrAtOnceForAWholeText) {
         // A pause that passes later scans only what typing left to it.
         window.PassPause();
         EXPECT_EQ(window.Errors.size(), row.box || row.boxLater ? 1u : 0u);
-    }
-}
-
-TEST(StatusOfOutcome, PutsTheWordsOfAReasonBeforeItsNumber) {
-    struct TRow {
-        std::string reason, status;
-    };
-    const TRow rows[] = {
-        {"Send request failed with error 12029 A connection with the server could not be "
-         "established.",
-         "Failed at connect: A connection with the server could not be established (Send request "
-         "failed with error 12029)"},
-        {"Socket Error # 10061\r\nConnection refused.",
-         "Failed at connect: Connection refused (Socket Error # 10061)"},
-        // No number, or a number that is no error's, or one without words.
-        {"Access violation", "Failed at connect: Access violation"},
-        {"Request timed out after 4000 ms", "Failed at connect: Request timed out after 4000 ms"},
-        {"the unit did not report hardware revision 171 within 300 s (last poll: Send request "
-         "failed with error 12029 A connection)",
-         "Failed at connect: the unit did not report hardware revision 171 within 300 s (last "
-         "poll: Send request failed with error 12029 A connection)"},
-        {"Send request failed with error 12152", "Failed at connect: Send request failed with "
-                                                 "error 12152"},
-        {"I/O error 5", "Failed at connect: I/O error 5"},
-    };
-    for (const TRow& row : rows) {
-        SCOPED_TRACE(row.reason);
-        TRunOutcome outcome;
-        outcome.Reason = row.reason;
-        EXPECT_EQ(StatusOfOutcome(outcome), row.status);
     }
 }
