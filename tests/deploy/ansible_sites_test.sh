@@ -274,7 +274,7 @@ settings=(
     "comment|tftp_loader_fleet_units: ['# 127.0.39.2']|comment: tftp_loader_fleet_units entry 1, \\\"# 127.0.39.2\\\", is no IPv4"
     'twice|tftp_loader_fleet_units: [127.0.39.2, 127.000.039.002]|twice: tftp_loader_fleet_units names 127.000.039.002 twice'
     'nojobs|tftp_loader_fleet_jobs: 0|nojobs: tftp_loader_fleet_jobs must be a whole number of 1 or more, not 0'
-    'wordjobs|tftp_loader_fleet_jobs: many|wordjobs: its variables do not pass meta/argument_specs.yml'
+    'wordjobs|tftp_loader_fleet_jobs: many|wordjobs: its variables do not pass the declarations in meta/main.yml'
     'oldname|tftp_loader_verify: false|oldname: tftp_loader_verify is now tftp_loader_fleet_verify'
     "nopackage|tftp_loader_fleet_deb: $work/missing.deb|nopackage: tftp_loader_fleet_deb, \\\"$work/missing.deb\\\", is no file"
 )
