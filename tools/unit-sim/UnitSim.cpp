@@ -22,7 +22,9 @@
 
 namespace {
 
-// TFTP opcodes and error codes, RFC 1350; OACK, RFC 2347.
+// TFTP opcodes and error codes, RFC 1350; OACK, RFC 2347. Written here
+// apart from tftp/IdTrivialFTPBase.h on purpose: the unit is the client's
+// peer in the tests, and must not share the client's reading of the wire.
 enum TTftpOpcode : std::uint16_t {
     toRRQ = 1,
     toWRQ = 2,
