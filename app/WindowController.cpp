@@ -291,9 +291,10 @@ bool TWindowController::Chosen(TImageList list) const {
     return index >= 0 && index < window_.ListCount(list);
 }
 
-std::string TWindowController::LogText() {
+std::string TWindowController::LogText(bool selectedOnly) {
     const std::vector<TLogLine> lines = view_.LogLines();
     const bool selection =
+        selectedOnly &&
         std::any_of(lines.begin(), lines.end(), [](const TLogLine& line) { return line.Selected; });
     std::string text;
     for (const TLogLine& line : lines)
@@ -310,12 +311,9 @@ void TWindowController::SaveLogAs() {
     const std::optional<std::string> path = view_.AskSavePath();
     if (!path)
         return;
-    std::string text;
-    for (const TLogLine& line : view_.LogLines())
-        text.append(line.Text).append(view_.LineEnd());
     try {
         // A log saved over an older one must not leave half of each.
-        WriteFileWhole(*path, text, TSpecialTarget::tgRefuse);
+        WriteFileWhole(*path, LogText(false), TSpecialTarget::tgRefuse);
     } catch (const Exception& e) {
         window_.ShowError(ErrorBoxText(e.Message()));
     }

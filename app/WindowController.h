@@ -229,9 +229,10 @@ public:
     void SetBusy(bool busy);
     void RunEnded(const TRunOutcome& outcome);
 
-    /// The log's text as Copy takes it: the selected lines, or every line
-    /// when none is selected, each ended by the view's LineEnd.
-    std::string LogText();
+    /// The log's text, each line ended by the view's LineEnd: with
+    /// selectedOnly as Copy takes it (the selected lines, or every line when
+    /// none is selected), else every line.
+    std::string LogText(bool selectedOnly = true);
     /// Copy in the log's menu, and its key: LogText to the clipboard.
     void CopyLog();
     /// Save As in the log's menu: every line of the log to the file the

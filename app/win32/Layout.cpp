@@ -29,6 +29,14 @@ RECT AtLeast(RECT place, LONG width, LONG height) {
     return place;
 }
 
+/// The work area of monitor: the screen less the task bar and its kin.
+RECT WorkArea(HMONITOR monitor) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    GetMonitorInfoW(monitor, &info);
+    return info.rcWork;
+}
+
 } // namespace
 
 HFONT TahomaFont(int points, UINT dpi) {
@@ -60,17 +68,11 @@ void Move(HWND control, RECT place) {
 }
 
 RECT WorkAreaOf(HWND window) {
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor);
-    return monitor.rcWork;
+    return WorkArea(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
 }
 
 void CentreOver(HWND window, const RECT& over) {
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    GetMonitorInfoW(MonitorFromRect(&over, MONITOR_DEFAULTTONEAREST), &monitor);
-    const RECT& work = monitor.rcWork;
+    const RECT work = WorkArea(MonitorFromRect(&over, MONITOR_DEFAULTTONEAREST));
     RECT place{};
     GetWindowRect(window, &place);
     const LONG width = place.right - place.left, height = place.bottom - place.top;

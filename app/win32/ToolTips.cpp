@@ -32,17 +32,18 @@ TToolTips::TToolTips(HWND owner)
 }
 
 void TToolTips::Add(HWND control, const std::string& text) {
-    TTTOOLINFOW tool = ToolOf(owner_, control);
-    std::wstring wide = WideText(text);
-    tool.lpszText = wide.data();
-    SendMessageW(tips_, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+    Send(TTM_ADDTOOLW, control, text);
 }
 
 void TToolTips::SetText(HWND control, const std::string& text) {
+    Send(TTM_UPDATETIPTEXTW, control, text);
+}
+
+void TToolTips::Send(UINT message, HWND control, const std::string& text) {
     TTTOOLINFOW tool = ToolOf(owner_, control);
     std::wstring wide = WideText(text);
     tool.lpszText = wide.data();
-    SendMessageW(tips_, TTM_UPDATETIPTEXTW, 0, reinterpret_cast<LPARAM>(&tool));
+    SendMessageW(tips_, message, 0, reinterpret_cast<LPARAM>(&tool));
 }
 
 std::string TToolTips::Text(HWND control) const {

@@ -24,6 +24,9 @@ public:
     std::string Text(HWND control) const;
 
 private:
+    /// Sends the tip control message (add, or update the text) for control.
+    void Send(UINT message, HWND control, const std::string& text);
+
     HWND owner_;
     HWND tips_;
 };
